@@ -1,0 +1,20 @@
+// The launcher's debug level and error output, shared by every launcher module.
+#pragma once
+
+#include <cstddef>
+
+// Debug level: 0 off; 1 "++" progress lines on standard output; 2 or more also the boot
+// configuration copy on disk and the three examination shells. Set once by main.
+extern int g_OpModeDEBUG;
+
+// Capacity of stdErrMsg; messages are composed into it and shown with displayMessages.
+#define STDERR_MSG_SIZE 2048
+extern char stdErrMsg[STDERR_MSG_SIZE];
+
+// Writes message to standard error verbatim (never as a format), then pauses briefly.
+// title and flag are accepted for the callers that pass them; a console launcher shows neither.
+void displayMessages(const char* message, const char* title = nullptr, int flag = 0);
+
+// Formats into stdErrMsg and shows it. A message that would not fit is not shown cut:
+// a fixed notice that the message was too long is shown instead. Returns 0, or -1 when cut.
+int showError(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -1,0 +1,70 @@
+// Test fixtures shared by unit and end-to-end tests.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace testutil {
+
+// A fresh directory under $TMPDIR (or /tmp), removed with everything in it when the object dies.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+struct RunResult {
+    int status = -1;   // exit code, or 128 + signal number when the child died by a signal
+    std::string out;   // everything written to standard output
+    std::string err;   // everything written to standard error
+};
+
+struct RunOptions {
+    std::string input;                                     // fed to standard input, then closed
+    std::string cwd;                                       // empty: the test's own directory
+    std::vector<std::pair<std::string, std::string>> env;  // set (or, with an empty value, kept empty)
+    std::vector<std::string> unsetEnv;
+    bool closeStdin = false;                               // start with descriptor 0 closed
+    int timeoutSeconds = 120;                              // the child is killed after this long
+};
+
+// Runs argv[0] (searched in PATH when it has no '/') and collects its output and status.
+RunResult run(const std::vector<std::string>& argv, const RunOptions& opts = RunOptions());
+
+// Runs a command line through /bin/sh -c.
+RunResult runShell(const std::string& command, const RunOptions& opts = RunOptions());
+
+// Quotes text for /bin/sh: 'text' with every ' written as '\''.
+std::string shellQuote(const std::string& text);
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& content, int mode = 0644);
+bool pathExists(const std::string& path);
+// Names in a directory, sorted, without "." and "..".
+std::vector<std::string> listDir(const std::string& path);
+
+// Path of a program built into build/bin.
+std::string binPath(const std::string& program);
+// Path below the source tree.
+std::string sourcePath(const std::string& relative);
+
+// True when `unshare -m` works here (root with the capability to mount); otherwise *why says why.
+bool canUnshareMount(std::string* why);
+
+}  // namespace testutil
+
+// Skips the current test with a clear reason when private mount namespaces are not permitted.
+#define SKIP_UNLESS_MOUNT_NAMESPACE()                                              \
+    do {                                                                           \
+        std::string why_;                                                          \
+        if (!testutil::canUnshareMount(&why_))                                     \
+            GTEST_SKIP() << "needs a private mount namespace (unshare -m): " << why_; \
+    } while (0)

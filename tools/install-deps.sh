@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, testing and the demo need.
+# The one list of packages for README, CI and the demo: add new needs here.
+# Runs apt-get (update once, then install) only when something is missing.
+set -euo pipefail
+
+packages=(
+  # build
+  g++ make cmake ninja-build pkg-config
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  zlib1g-dev libminizip-dev nlohmann-json3-dev
+  # run time: the unzip utility a package carries, the system unzip of the ppc64 path,
+  # the library the upload service loads
+  minizip unzip zip libcurl4
+  # tests: FTP server for the upload service, namespaces, fuzzing and sanitizers
+  python3 python3-pyftpdlib util-linux procps
+  clang libclang-rt-14-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: all ${#packages[@]} Debian packages present"
+  exit 0
+fi
+
+echo "install-deps: installing: ${missing[*]}"
+if [ "$(id -u)" -ne 0 ]; then
+  if command -v sudo >/dev/null 2>&1; then
+    SUDO=sudo
+  else
+    echo "install-deps: not root and no sudo; install these packages and run again: ${missing[*]}" >&2
+    exit 1
+  fi
+else
+  SUDO=
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq "${missing[@]}"
