@@ -1,8 +1,5 @@
 #include "launcher/console.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <string>
 
 #include "launcher_test.h"
@@ -22,21 +19,6 @@ TEST_F(ConsoleTest, MessagesAreShownVerbatimAndNeverCut) {
     const std::string tooLong = fits + "p";
     EXPECT_EQ(stderrOf([&] { EXPECT_EQ(showError("Failed opening file %s\n", tooLong.c_str()), -1); }),
               MESSAGE_TOO_LONG_NOTICE);
-}
-
-TEST_F(ConsoleTest, ExaminationShellRunsInTheCurrentDirectory) {
-    // "sh" reads its commands from standard input, here a file.
-    testutil::writeFile(tmp.file("in"), "echo in the shell; pwd\nexit\n");
-    ASSERT_EQ(chdir(tmp.path().c_str()), 0);
-    int saved = dup(0);
-    int in = open(tmp.file("in").c_str(), O_RDONLY);
-    dup2(in, 0);
-    close(in);
-    std::string out = stdoutOf([] { cmdShell("++ About to unzipp 'package image'."); });
-    dup2(saved, 0);
-    close(saved);
-    EXPECT_EQ(out, "\n++ About to unzipp 'package image'. ...Type 'exit' to resume...\n\nin the shell\n" + tmp.path() +
-                       "\n\n");
 }
 
 }  // namespace
