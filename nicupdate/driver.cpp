@@ -6,6 +6,7 @@
 
 #include "nicupdate/devlist.h"
 #include "nicupdate/fwlog.h"
+#include "nicupdate/inventory.h"
 
 const char* pVer = "1.0.9";
 
@@ -56,10 +57,7 @@ bool createQuitFile() { return createAnswerFile("q"); }
 
 bool create_yes_response_file() { return createAnswerFile("y"); }
 
-DeviceHeadTail* discoverNetXtremeII(char* toolPath) {
-    (void)toolPath;
-    return nullptr;
-}
+DeviceHeadTail* discoverNetXtremeII(char* toolPath) { return getDevices("NetXtreme II", toolPath); }
 
 DeviceHeadTail* skipNetXtremeII(char* toolPath) {
     (void)toolPath;
@@ -89,14 +87,17 @@ int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond) {
     }
     if (!createQuitFile()) return 1;
 
-    DeviceHeadTail* first = nullptr;
+    DeviceHeadTail* first = getDevices("NetXtreme", szFirstTool);
     DeviceHeadTail* second = discoverSecond(szSecondTool);
-    (void)szFirstTool;
     if (!first && !second) {
         snprintf(szMsg, sizeof(szMsg), c_szErrorsOccurred, szFwuplog);
         writetoLog(szMsg, true);
         result = EXIT_NO_ADAPTERS;
+    } else if (mode == MODE_VERSIONS) {
+        displayFwVersions(first, second);
     }
+    releaseList(&first);
+    releaseList(&second);
     deleteFile("q");
     return result;
 }

@@ -107,6 +107,83 @@ TEST_F(Driver, NoQuitFileEndsWithStatus1) {
     EXPECT_EQ(logBody(), expected);
 }
 
+// Fake utilities: lnxfwupg lists one NetXtreme adapter, lnxfwnx2 one NetXtreme II adapter;
+// "dir" prints dir.<mac> when it exists.
+class DriverWithAdapters : public Driver {
+protected:
+    void SetUp() override {
+        Driver::SetUp();
+        const char* dir = "[ \"$2\" = dir ] && { cat \"dir.$1\" 2>/dev/null; exit 0; }\n";
+        writeScript("lnxfwupg", std::string(dir) + "printf ' C Dev MAC Address\\n--\\n1 1648 00AA eth0\\n0>\\n'\n");
+        writeScript("lnxfwnx2", std::string(dir) + "printf ' C Dev MAC Address\\n--\\n1 163A 00BB eth1\\nQuit\\n'\n");
+        testutil::writeFile(tmp.file("dir.00AA"), "1 BootCode BC 0 0 5704-v3.29\n5 PXE MBA v8.3.11\n");
+        testutil::writeFile(tmp.file("dir.00BB"), "BC1 4.4.1\n ipmi 1.0\n");
+    }
+    // Names left in the current directory other than the fixtures.
+    std::vector<std::string> leftovers() const {
+        std::vector<std::string> names;
+        for (const auto& n : testutil::listDir(tmp.path()))
+            if (n != "log" && n != "lnxfwupg" && n != "lnxfwnx2" && n.rfind("dir.", 0) != 0 && n.find(".bin") == std::string::npos)
+                names.push_back(n);
+        return names;
+    }
+};
+
+const char kTableHead[] =
+    "\n    ADAPTER MAC    \tBOOT\tIPMI\tASF\tPXE\tUMP\tNCSI\tiSCSI\n"
+    "-------------------\t----\t----\t---\t---\t---\t---\t---\n";
+
+TEST_F(DriverWithAdapters, VersionsOfBothFamilies) {
+    EXPECT_EQ(run({"-v"}), 0);
+    EXPECT_EQ(out, std::string(kBanner) + kTableHead + "00AA (5704)\t3.29\tNA\tNA\t8.3.11\tNA\tNA\tNA\n" +
+                       "00BB (5709s)\t4.4.1\t1.0\tNA\tNA\tNA\tNA\tNA\n");
+    EXPECT_EQ(leftovers(), std::vector<std::string>{});
+}
+
+TEST_F(DriverWithAdapters, VersionsOfPowerPCBuildLeaveNetXtremeIIOut) {
+    EXPECT_EQ(run({"-V"}, skipNetXtremeII), 0);
+    EXPECT_EQ(out, std::string(kBanner) + "\nWarning. No Broadcom NetXtreme II adapters found.\n" + kTableHead +
+                       "00AA (5704)\t3.29\tNA\tNA\t8.3.11\tNA\tNA\tNA\n");
+    EXPECT_EQ(leftovers(), std::vector<std::string>{});
+}
+
+TEST_F(DriverWithAdapters, VersionsStayZeroWhenEveryListingFails) {
+    writeScript("lnxfwupg", "[ \"$2\" = dir ] && { rm -f \"$1\"; exit 1; }\nprintf ' MAC \\n--\\n1 1648 00AA\\n'\n");
+    remove(tmp.file("lnxfwnx2").c_str());
+    EXPECT_EQ(run({"-v"}), 0);
+    EXPECT_EQ(out, std::string(kBanner) + "Error 9: Cannot access 00AA information file.\n" +
+                       "\nError! Unable to locate Broadcom NetXtreme II tool (./lnxfwnx2).\n" + kTableHead +
+                       "00AA (5704)\tNA\tNA\tNA\tNA\tNA\tNA\tNA\n");
+}
+
+TEST_F(Driver, NoAdaptersEndsWith171AndNoQuitFile) {
+    for (SecondFamilyDiscovery second : {discoverNetXtremeII, skipNetXtremeII}) {
+        for (const char* mode : {"-v", "-s", "-crc"}) {
+            writeScript("lnxfwupg", "printf 'no table\\n'\n");
+            EXPECT_EQ(run({mode}, second), EXIT_NO_ADAPTERS);
+            std::string expected = "\nWarning. No Broadcom NetXtreme adapters found.\n" +
+                                   std::string(second == skipNetXtremeII
+                                                   ? "\nWarning. No Broadcom NetXtreme II adapters found.\n"
+                                                   : "\nError! Unable to locate Broadcom NetXtreme II tool (./lnxfwnx2).\n") +
+                                   "\n\nOne or more errors occurred during the firmware update process. See " +
+                                   szFwuplog + " for more information.\n";
+            EXPECT_EQ(out, std::string(mode) == "-s" ? "" : kBanner + expected) << mode;
+            EXPECT_EQ(logBody().substr(0, sizeof(kBanner) - 1), kBanner);
+            EXPECT_NE(logBody().find(expected), std::string::npos);
+            EXPECT_FALSE(pathExists(tmp.file("q")));
+            EXPECT_FALSE(pathExists(tmp.file("devices")));
+        }
+    }
+}
+
+TEST_F(Driver, MissingUtilityEndsWith171) {
+    EXPECT_EQ(run({"-v"}, skipNetXtremeII), EXIT_NO_ADAPTERS);
+    EXPECT_EQ(out, std::string(kBanner) + "\nError! Unable to locate Broadcom NetXtreme tool (./lnxfwupg).\n" +
+                       "\nWarning. No Broadcom NetXtreme II adapters found.\n" +
+                       "\n\nOne or more errors occurred during the firmware update process. See " + szFwuplog +
+                       " for more information.\n");
+}
+
 TEST_F(NicTest, AnswerFilesHoldTheirLetter) {
     freshLog();
     testutil::writeFile(tmp.file("q"), "old content that is longer");
