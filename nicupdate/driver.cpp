@@ -7,6 +7,7 @@
 #include "nicupdate/devlist.h"
 #include "nicupdate/fwlog.h"
 #include "nicupdate/inventory.h"
+#include "nicupdate/update.h"
 
 const char* pVer = "1.0.9";
 
@@ -65,6 +66,30 @@ DeviceHeadTail* skipNetXtremeII(char* toolPath) {
     return nullptr;
 }
 
+// The update run: table, updates of each family, rediscovery, table, closing message.
+// Returns 1 when an update failed, else 0; the lists hold the rediscovered adapters after it.
+static int updateRun(DeviceHeadTail** first, DeviceHeadTail** second, char* firstTool, char* secondTool,
+                     SecondFamilyDiscovery discoverSecond) {
+    int result = 0;
+    displayFwVersions(*first, *second);
+    if (*first) {
+        if (!updateDevices(*first, firstTool, "NetXtreme")) result = 1;
+        releaseList(first);
+    }
+    if (*second) {
+        if (!updateDevices(*second, secondTool, "NetXtreme II")) result = 1;
+        releaseList(second);
+    }
+    *first = getDevices("NetXtreme", firstTool);
+    *second = discoverSecond(secondTool);
+    displayFwVersions(*first, *second);
+    if (result == 0)
+        writetoLogf(true, "\n\nUpdate complete. The firmware update log has been saved in %s.\n", szFwuplog);
+    else
+        writetoLogf(true, c_szErrorsOccurred, szFwuplog);
+    return result;
+}
+
 int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond) {
     int result = 0;
     char szMsg[512];
@@ -95,6 +120,8 @@ int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond) {
         result = EXIT_NO_ADAPTERS;
     } else if (mode == MODE_VERSIONS) {
         displayFwVersions(first, second);
+    } else if (mode == MODE_UPDATE || mode == MODE_SILENT) {
+        result = updateRun(&first, &second, szFirstTool, szSecondTool, discoverSecond);
     }
     releaseList(&first);
     releaseList(&second);
