@@ -7,6 +7,7 @@
 #include "nicupdate/devlist.h"
 #include "nicupdate/fwlog.h"
 #include "nicupdate/inventory.h"
+#include "nicupdate/mgmt.h"
 #include "nicupdate/update.h"
 
 const char* pVer = "1.0.9";
@@ -72,6 +73,7 @@ static int updateRun(DeviceHeadTail** first, DeviceHeadTail** second, char* firs
                      SecondFamilyDiscovery discoverSecond) {
     int result = 0;
     displayFwVersions(*first, *second);
+    perform_crc_check(*first, *second, firstTool, secondTool);
     if (*first) {
         if (!updateDevices(*first, firstTool, "NetXtreme")) result = 1;
         releaseList(first);
@@ -92,10 +94,10 @@ static int updateRun(DeviceHeadTail** first, DeviceHeadTail** second, char* firs
 
 int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond) {
     int result = 0;
-    char szMsg[512];
     char szFirstTool[TOOL_PATH_SIZE] = "";
     char szSecondTool[TOOL_PATH_SIZE] = "";
 
+    // The log comes first, so that every run leaves one, even "-?" and incorrect usage.
     initLogFile();
 
     int mode = processCmdLine(argc, argv);
@@ -104,23 +106,26 @@ int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond) {
         displayUsage();
         return 0;
     }
-    snprintf(szMsg, sizeof(szMsg), "ZAV Ethernet Firmware Update Tool, Version %s\n\n", pVer);
-    writetoLog(szMsg, true);
+    writetoLogf(true, "ZAV Ethernet Firmware Update Tool, Version %s\n\n", pVer);
     if (mode == MODE_BAD_USAGE) {
         writetoLog("Error! Incorrect usage of command line parameters.\n", true);
         return 1;
     }
     if (!createQuitFile()) return 1;
 
+    // Failures inside -v, -nomfw and -crc show in the log only, never in the status.
     DeviceHeadTail* first = getDevices("NetXtreme", szFirstTool);
     DeviceHeadTail* second = discoverSecond(szSecondTool);
     if (!first && !second) {
-        snprintf(szMsg, sizeof(szMsg), c_szErrorsOccurred, szFwuplog);
-        writetoLog(szMsg, true);
+        writetoLogf(true, c_szErrorsOccurred, szFwuplog);
         result = EXIT_NO_ADAPTERS;
     } else if (mode == MODE_VERSIONS) {
         displayFwVersions(first, second);
-    } else if (mode == MODE_UPDATE || mode == MODE_SILENT) {
+    } else if (mode == MODE_NOMFW) {
+        disableManagementFirmware(first, second, szFirstTool, szSecondTool);
+    } else if (mode == MODE_CRC) {
+        perform_crc_check(first, second, szFirstTool, szSecondTool);
+    } else {
         result = updateRun(&first, &second, szFirstTool, szSecondTool, discoverSecond);
     }
     releaseList(&first);
