@@ -1,0 +1,255 @@
+// The real nicburn and nicburn-ppc against fwsim installed as ./lnxfwupg and ./lnxfwnx2. Each
+// session runs inside a private mount namespace with a fresh tmpfs on /var/log, so the tool logs
+// to its real path without touching the machine's /var/log.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "testutil.h"
+
+using testutil::binPath;
+using testutil::pathExists;
+using testutil::readFile;
+using testutil::shellQuote;
+using testutil::writeFile;
+
+namespace {
+
+const char c_banner[] = "ZAV Ethernet Firmware Update Tool, Version 1.0.9\n\n";
+const char c_header[] = "Broadcom Firmware Update Log.\n\n";
+const char c_tableHead[] =
+    "\n    ADAPTER MAC    \tBOOT\tIPMI\tASF\tPXE\tUMP\tNCSI\tiSCSI\n"
+    "-------------------\t----\t----\t---\t---\t---\t---\t---\n";
+const char c_logPath[] = "/var/log/ZAV_Support/ethflash.log";
+
+std::string errorsOccurred(const std::string& log = c_logPath) {
+    return "\n\nOne or more errors occurred during the firmware update process. See " + log +
+           " for more information.\n";
+}
+
+struct NicRun {
+    int status = -1;
+    std::string out, err;
+};
+
+struct Session {
+    std::vector<NicRun> runs;
+    std::map<std::string, std::string> logs;  // files of /var/log/ZAV_Support by name
+    std::string tree;                          // "PATH MODE" of everything under the mount point
+    std::string trace;                         // commands fwsim received
+    const std::string& log(const std::string& name = "ethflash.log") const {
+        static const std::string none;
+        auto it = logs.find(name);
+        return it == logs.end() ? none : it->second;
+    }
+};
+
+class Nicburn : public ::testing::Test {
+protected:
+    testutil::TempDir run;  // the tool's current directory: utilities and images only
+    testutil::TempDir res;  // scenario, fwsim state, trace and what the namespace hands out
+
+    void SetUp() override {
+        SKIP_UNLESS_MOUNT_NAMESPACE();
+        testutil::RunResult r = testutil::run({binPath("fwsim"), "install", run.path()});
+        ASSERT_EQ(r.status, 0) << r.err;
+    }
+
+    void scenario(const std::string& text) { writeFile(res.file("fwsim.conf"), text); }
+
+    void image(const std::string& name, const std::string& component, const std::string& version) {
+        writeFile(run.file(name), "FWSIM-IMAGE component=" + component + " version=" + version + "\n");
+    }
+
+    // Runs `program` once per argument list, in order, in one namespace whose `mountPoint` is a
+    // fresh tmpfs; `prepare` is shell text run there first. Checks that every run leaves the
+    // current directory as it found it (no "q", "y", "devices", listing files or "nv.bak").
+    Session session(const std::string& program, const std::vector<std::vector<std::string>>& argLists,
+                    const std::string& mountPoint = "/var/log", const std::string& prepare = "") {
+        std::vector<std::string> before = testutil::listDir(run.path());
+        std::string script = "umask 022\nmount -t tmpfs none " + mountPoint + " || exit 99\n" + prepare + "\ncd " +
+                             shellQuote(run.path()) + " || exit 98\n";
+        for (size_t i = 0; i < argLists.size(); ++i) {
+            std::string n = std::to_string(i);
+            script += shellQuote(binPath(program));
+            for (const auto& a : argLists[i]) script += " " + shellQuote(a);
+            script += " </dev/null >" + shellQuote(res.file("out." + n)) + " 2>" + shellQuote(res.file("err." + n)) +
+                      "\necho $? >" + shellQuote(res.file("status." + n)) + "\n" + "ls -A >" +
+                      shellQuote(res.file("dir." + n)) + "\n";
+        }
+        script += "find " + mountPoint + " -printf '%p %M\\n' | LC_ALL=C sort >" + shellQuote(res.file("tree")) + "\n";
+        script += "mkdir " + shellQuote(res.file("logs")) + " || exit 97\n";
+        script += "for f in /var/log/ZAV_Support/*; do if [ -f \"$f\" ]; then cp \"$f\" " + shellQuote(res.file("logs")) +
+                  "/ || exit 96; fi; done\nexit 0\n";
+        testutil::RunOptions opts;
+        opts.env = {{"FWSIM_CONF", res.file("fwsim.conf")}, {"FWSIM_TRACE", res.file("trace")}};
+        opts.timeoutSeconds = 60;
+        testutil::RunResult r = testutil::run({"unshare", "-m", "sh", "-c", script}, opts);
+        EXPECT_EQ(r.status, 0) << "namespace script failed: " << r.err;
+
+        Session s;
+        std::string beforeText;
+        for (const auto& name : before) beforeText += name + "\n";
+        for (size_t i = 0; i < argLists.size(); ++i) {
+            std::string n = std::to_string(i);
+            NicRun nr;
+            nr.status = atoi(readFile(res.file("status." + n)).c_str());
+            nr.out = readFile(res.file("out." + n));
+            nr.err = readFile(res.file("err." + n));
+            s.runs.push_back(nr);
+            EXPECT_EQ(readFile(res.file("dir." + n)), beforeText) << "run " << i << " left files behind";
+        }
+        for (const auto& name : testutil::listDir(res.file("logs"))) s.logs[name] = readFile(res.file("logs/" + name));
+        s.tree = readFile(res.file("tree"));
+        s.trace = readFile(res.file("trace"));
+        for (const char* name : {"logs", "tree", "trace"}) testutil::runShell("rm -rf " + shellQuote(res.file(name)));
+        return s;
+    }
+
+    NicRun once(const std::string& program, const std::vector<std::string>& args, Session* out = nullptr) {
+        Session s = session(program, {args});
+        if (out) *out = s;
+        return s.runs.empty() ? NicRun() : s.runs[0];
+    }
+};
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// True when `parts` stand in `text` in this order.
+::testing::AssertionResult inOrder(const std::string& text, const std::vector<std::string>& parts) {
+    size_t at = 0;
+    for (const auto& p : parts) {
+        size_t found = text.find(p, at);
+        if (found == std::string::npos)
+            return ::testing::AssertionFailure() << "missing (in order): \"" << p << "\"\nin:\n" << text;
+        at = found + p.size();
+    }
+    return ::testing::AssertionSuccess();
+}
+
+const char c_twoFamilies[] =
+    "[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 00:10:18:aa:bb:01\nbc = 3.29\nmba = 8.3.11\n"
+    "[adapter]\nfamily = NetXtreme II\ndevid = 164C\nmac = 00:10:18:aa:bb:03\n"
+    "bc = 4.4.1\nipmi = 1.0.2\nmba = 4.2.0\nump = 1.4.0\n";
+
+const char c_usage[] =
+    "Usage:\n\n"
+    "   ./nicburn [OPTION]\n\n\n"
+    "The options are:\n\n"
+    "   -v     (Display currently installed firmware versions.)\n"
+    "   -s     (Perform silent firmware update.)\n"
+    "   -nomfw (Disable Management Firmware.)\n"
+    "   -crc   (Perform CRC check.)\n"
+    "   -?     (Display this usage information.)\n";
+
+}  // namespace
+
+TEST_F(Nicburn, UsageAndIncorrectUsageCreateTheLogChain) {
+    scenario(c_twoFamilies);
+    Session s = session("nicburn", {{"-?"}, {"-x"}, {"-v", "-s"}, {"--v"}, {"-"}});
+    ASSERT_EQ(s.runs.size(), 5u);
+    EXPECT_EQ(s.runs[0].status, 0);
+    EXPECT_EQ(s.runs[0].out, c_usage);
+    const std::string incorrect = std::string(c_banner) + "Error! Incorrect usage of command line parameters.\n";
+    for (size_t i = 1; i < 5; ++i) {
+        EXPECT_EQ(s.runs[i].status, 1) << i;
+        EXPECT_EQ(s.runs[i].out, incorrect) << i;
+        EXPECT_EQ(s.runs[i].err, "") << i;
+    }
+    // The directory chain was made under the empty /var/log; each run took the next free name.
+    EXPECT_EQ(s.tree,
+              "/var/log drwxrwxrwt\n"
+              "/var/log/ZAV_Support drwxr-xr-x\n"
+              "/var/log/ZAV_Support/ethflash.log -rw-r--r--\n"
+              "/var/log/ZAV_Support/ethflash001.log -rw-r--r--\n"
+              "/var/log/ZAV_Support/ethflash002.log -rw-r--r--\n"
+              "/var/log/ZAV_Support/ethflash003.log -rw-r--r--\n"
+              "/var/log/ZAV_Support/ethflash004.log -rw-r--r--\n");
+    EXPECT_EQ(s.log("ethflash.log"), c_header);  // usage is never logged
+    for (const char* name : {"ethflash001.log", "ethflash002.log", "ethflash003.log", "ethflash004.log"})
+        EXPECT_EQ(s.log(name), std::string(c_header) + incorrect) << name;
+    EXPECT_EQ(s.trace, "");  // no utility ran
+}
+
+TEST_F(Nicburn, VersionTableShowsBothFamilies) {
+    scenario(c_twoFamilies);
+    Session s;
+    NicRun r = once("nicburn", {"-V"}, &s);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    const std::string table = std::string(c_tableHead) +
+                              "001018AABB01 (5704)\t3.29\tNA\tNA\t8.3.11\tNA\tNA\tNA\n"
+                              "001018AABB03 (5708)\t4.4.1\t1.0.2\tNA\t4.2.0\t1.4.0\tNA\tNA\n";
+    EXPECT_EQ(r.out, c_banner + table);
+    EXPECT_EQ(s.trace, "lnxfwupg\nlnxfwupg 001018AABB01 dir\nlnxfwnx2\nlnxfwnx2 001018AABB03 dir\n");
+    // The log holds the banner, each utility's complete table framed by newlines, then the table.
+    const std::string& log = s.log();
+    EXPECT_EQ(log.find(std::string(c_header) + c_banner +
+                       "\nBroadcom NetXtreme Firmware Upgrade Utility for Linux, v7.3.2 (simulated by fwsim)\n"),
+              0u)
+        << log;
+    EXPECT_TRUE(inOrder(log, {" 1  1648  001018AABB01  02:00.0  Broadcom NetXtreme Gigabit Ethernet\n\n0> \n",
+                              "Commands: dir  upgrade  cfg  crc  help  Quit\n> \n"}));
+    EXPECT_EQ(log.substr(log.size() - table.size()), table);
+}
+
+TEST_F(Nicburn, NoUtilityOrNoAdaptersEndsWith171InBothBuilds) {
+    // No adapters: both utilities list an empty table.
+    scenario("");
+    const std::string noAdapters = std::string(c_banner) + "\nWarning. No Broadcom NetXtreme adapters found.\n" +
+                                   "\nWarning. No Broadcom NetXtreme II adapters found.\n" + errorsOccurred();
+    for (const char* program : {"nicburn", "nicburn-ppc"}) {
+        Session s;
+        NicRun r = once(program, {"-v"}, &s);
+        EXPECT_EQ(r.status, 171) << program;
+        EXPECT_EQ(r.out, noAdapters) << program;
+        const std::string tail = "\nWarning. No Broadcom NetXtreme II adapters found.\n" + errorsOccurred();
+        EXPECT_EQ(s.log().find(std::string(c_header) + c_banner), 0u) << program;
+        EXPECT_EQ(s.log().substr(s.log().size() - tail.size()), tail) << program;
+        // The PowerPC build never runs the NetXtreme II utility.
+        EXPECT_EQ(s.trace, std::string(program) == "nicburn" ? "lnxfwupg\nlnxfwnx2\n" : "lnxfwupg\n") << program;
+    }
+
+    // No utility in the current directory.
+    ASSERT_EQ(remove(run.file("lnxfwupg").c_str()), 0);
+    ASSERT_EQ(remove(run.file("lnxfwnx2").c_str()), 0);
+    const std::string missing = std::string(c_banner) + "\nError! Unable to locate Broadcom NetXtreme tool (./lnxfwupg).\n";
+    NicRun x86 = once("nicburn", {});
+    EXPECT_EQ(x86.status, 171);
+    EXPECT_EQ(x86.out, missing + "\nError! Unable to locate Broadcom NetXtreme II tool (./lnxfwnx2).\n" + errorsOccurred());
+    NicRun ppc = once("nicburn-ppc", {"-crc"});
+    EXPECT_EQ(ppc.status, 171);
+    EXPECT_EQ(ppc.out, missing + "\nWarning. No Broadcom NetXtreme II adapters found.\n" + errorsOccurred());
+}
+
+TEST_F(Nicburn, PowerPcBuildLeavesNetXtremeIIOut) {
+    scenario(c_twoFamilies);
+    Session s;
+    NicRun r = once("nicburn-ppc", {"-v"}, &s);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, std::string(c_banner) + "\nWarning. No Broadcom NetXtreme II adapters found.\n" + c_tableHead +
+                         "001018AABB01 (5704)\t3.29\tNA\tNA\t8.3.11\tNA\tNA\tNA\n");
+    EXPECT_EQ(s.trace, "lnxfwupg\nlnxfwupg 001018AABB01 dir\n");
+}
+
+TEST_F(Nicburn, LogDirectoryChainFromAnEmptyVar) {
+    scenario(c_twoFamilies);
+    // /var itself empty: /var/log and /var/log/ZAV_Support are both made.
+    Session s = session("nicburn", {{"-?"}}, "/var");
+    EXPECT_EQ(s.tree,
+              "/var drwxrwxrwt\n"
+              "/var/log drwxr-xr-x\n"
+              "/var/log/ZAV_Support drwxr-xr-x\n"
+              "/var/log/ZAV_Support/ethflash.log -rw-r--r--\n");
+    EXPECT_EQ(s.log(), c_header);
+}
+
+TEST_F(Nicburn, LogNumberingFillsGapsAndSkipsDirectories) {
+    scenario(c_twoFamilies);
+    Session s = session("nicburn", {{"-?"}, {"-?"}}, "/var/log",
+                        "mkdir -p /var/log/ZAV_Support/ethflash.log && echo old >/var/log/ZAV_Support/ethflash002.log");
+    EXPECT_TRUE(contains(s.tree, "/var/log/ZAV_Support/ethflash001.log -rw-r--r--\n")) << s.tree;
+    EXPECT_TRUE(contains(s.tree, "/var/log/ZAV_Support/ethflash003.log -rw-r--r--\n")) << s.tree;
+    EXPECT_EQ(s.log("ethflash002.log"), "old\n");  // an existing log is never appended to
+    EXPECT_EQ(s.log("ethflash003.log"), c_header);
+}
