@@ -253,3 +253,51 @@ TEST_F(Nicburn, LogNumberingFillsGapsAndSkipsDirectories) {
     EXPECT_EQ(s.log("ethflash002.log"), "old\n");  // an existing log is never appended to
     EXPECT_EQ(s.log("ethflash003.log"), c_header);
 }
+
+// Garbled adapter tables: rows that would become bad file names or shell words are refused and
+// logged, short rows are skipped, long rows are read in pieces, and the rows after them still count.
+TEST_F(Nicburn, GarbledTablesNeverReachTheShell) {
+    scenario(
+        "[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB01\nbc = 3.29\nfault.row = overlong\n"
+        "[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB02\nbc = 3.29\nfault.row = text  2  1648  a;touch>x\n"
+        "[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB03\nbc = 3.29\nfault.row = malformed\n"
+        "[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB04\nbc = 3.29\nfault.row = text  4  1648  lnxfwupg\n"
+        "[adapter]\nfamily = NetXtreme\ndevid = 1659\nmac = 001018AABB05\nbc = 3.61\n"
+        "[adapter]\nfamily = NetXtreme II\ndevid = 164C\nmac = 001018AABB06\nbc = 4.4.1\n"
+        "[lnxfwnx2]\nfault.table = notable\n");
+    Session s;
+    NicRun r = once("nicburn", {"-v"}, &s);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, std::string(c_banner) + "\nWarning. No Broadcom NetXtreme II adapters found.\n" + c_tableHead +
+                         "001018AABB01 (5704)\t3.29\tNA\tNA\tNA\tNA\tNA\tNA\n"
+                         "001018AABB05 (5721)\t3.61\tNA\tNA\tNA\tNA\tNA\tNA\n");
+    EXPECT_TRUE(inOrder(s.log(), {"Adapter table row refused", "2  1648  a;touch>x\n", "Adapter table row refused",
+                                  "4  1648  lnxfwupg\n"}));
+    EXPECT_EQ(s.trace, "lnxfwupg\nlnxfwupg 001018AABB01 dir\nlnxfwupg 001018AABB05 dir\nlnxfwnx2\n");
+    EXPECT_FALSE(pathExists(run.file("x")));
+}
+
+// Utilities that die, print nothing or end their table without its end line.
+TEST_F(Nicburn, BrokenUtilityRunsAreSurvived) {
+    const std::string adapters = c_twoFamilies;
+    const struct {
+        const char* nxFault;
+        const char* nx2Fault;
+        const char* expected;
+    } cases[] = {
+        {"empty", "noend",
+         "\nWarning. No Broadcom NetXtreme adapters found.\n" /* table */ "|001018AABB03 (5708)\t4.4.1\t1.0.2\tNA\t4.2.0\t1.4.0\tNA\tNA\n"},
+        {"signal 11", "exit 3",
+         "\nWarning. No Broadcom NetXtreme adapters found.\n" "|001018AABB03 (5708)\t4.4.1\t1.0.2\tNA\t4.2.0\t1.4.0\tNA\tNA\n"},
+        {"exit 1", "signal KILL",
+         "\nWarning. No Broadcom NetXtreme II adapters found.\n" "|001018AABB01 (5704)\t3.29\tNA\tNA\t8.3.11\tNA\tNA\tNA\n"},
+    };
+    for (const auto& c : cases) {
+        scenario(adapters + "[lnxfwupg]\nfault.table = " + c.nxFault + "\n[lnxfwnx2]\nfault.table = " + c.nx2Fault + "\n");
+        NicRun r = once("nicburn", {"-v"});
+        std::string expected = c.expected;
+        size_t bar = expected.find('|');
+        EXPECT_EQ(r.status, 0) << c.nxFault;
+        EXPECT_EQ(r.out, c_banner + expected.substr(0, bar) + c_tableHead + expected.substr(bar + 1)) << c.nxFault;
+    }
+}
