@@ -33,6 +33,9 @@ struct Device {
     Device* next;
 };
 
+// One of the seven version fields of Device.
+typedef char (Device::*VersionField)[VERSION_SIZE];
+
 // One family's list; both pointers null when it is empty. The list owns its records.
 struct DeviceHeadTail {
     Device* head;

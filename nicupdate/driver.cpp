@@ -7,6 +7,8 @@
 #include "nicupdate/devlist.h"
 #include "nicupdate/fwlog.h"
 #include "nicupdate/inventory.h"
+#include "nicupdate/mgmt.h"
+#include "nicupdate/update.h"
 
 const char* pVer = "1.0.9";
 
@@ -65,12 +67,37 @@ DeviceHeadTail* skipNetXtremeII(char* toolPath) {
     return nullptr;
 }
 
+// The update run: table, updates of each family, rediscovery, table, closing message.
+// Returns 1 when an update failed, else 0; the lists hold the rediscovered adapters after it.
+static int updateRun(DeviceHeadTail** first, DeviceHeadTail** second, char* firstTool, char* secondTool,
+                     SecondFamilyDiscovery discoverSecond) {
+    int result = 0;
+    displayFwVersions(*first, *second);
+    perform_crc_check(*first, *second, firstTool, secondTool);
+    if (*first) {
+        if (!updateDevices(*first, firstTool, "NetXtreme")) result = 1;
+        releaseList(first);
+    }
+    if (*second) {
+        if (!updateDevices(*second, secondTool, "NetXtreme II")) result = 1;
+        releaseList(second);
+    }
+    *first = getDevices("NetXtreme", firstTool);
+    *second = discoverSecond(secondTool);
+    displayFwVersions(*first, *second);
+    if (result == 0)
+        writetoLogf(true, "\n\nUpdate complete. The firmware update log has been saved in %s.\n", szFwuplog);
+    else
+        writetoLogf(true, c_szErrorsOccurred, szFwuplog);
+    return result;
+}
+
 int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond) {
     int result = 0;
-    char szMsg[512];
     char szFirstTool[TOOL_PATH_SIZE] = "";
     char szSecondTool[TOOL_PATH_SIZE] = "";
 
+    // The log comes first, so that every run leaves one, even "-?" and incorrect usage.
     initLogFile();
 
     int mode = processCmdLine(argc, argv);
@@ -79,22 +106,27 @@ int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond) {
         displayUsage();
         return 0;
     }
-    snprintf(szMsg, sizeof(szMsg), "ZAV Ethernet Firmware Update Tool, Version %s\n\n", pVer);
-    writetoLog(szMsg, true);
+    writetoLogf(true, "ZAV Ethernet Firmware Update Tool, Version %s\n\n", pVer);
     if (mode == MODE_BAD_USAGE) {
         writetoLog("Error! Incorrect usage of command line parameters.\n", true);
         return 1;
     }
     if (!createQuitFile()) return 1;
 
+    // Failures inside -v, -nomfw and -crc show in the log only, never in the status.
     DeviceHeadTail* first = getDevices("NetXtreme", szFirstTool);
     DeviceHeadTail* second = discoverSecond(szSecondTool);
     if (!first && !second) {
-        snprintf(szMsg, sizeof(szMsg), c_szErrorsOccurred, szFwuplog);
-        writetoLog(szMsg, true);
+        writetoLogf(true, c_szErrorsOccurred, szFwuplog);
         result = EXIT_NO_ADAPTERS;
     } else if (mode == MODE_VERSIONS) {
         displayFwVersions(first, second);
+    } else if (mode == MODE_NOMFW) {
+        disableManagementFirmware(first, second, szFirstTool, szSecondTool);
+    } else if (mode == MODE_CRC) {
+        perform_crc_check(first, second, szFirstTool, szSecondTool);
+    } else {
+        result = updateRun(&first, &second, szFirstTool, szSecondTool, discoverSecond);
     }
     releaseList(&first);
     releaseList(&second);

@@ -18,8 +18,6 @@ static const char c_szUnknownChip[] = "unknown";
 // Longest sixth word of a "BootCode" line that may give the chip name.
 #define BOOT_WORD_MAX 31
 
-typedef char (Device::*VersionField)[VERSION_SIZE];
-
 // A component marker, an alternative searched only when the first is absent, and the field
 // its version goes into.
 struct MarkerRule {
