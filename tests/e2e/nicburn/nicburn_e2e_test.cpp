@@ -27,6 +27,38 @@ std::string errorsOccurred(const std::string& log = c_logPath) {
            " for more information.\n";
 }
 
+std::string updateComplete(const std::string& log = c_logPath) {
+    return "\n\nUpdate complete. The firmware update log has been saved in " + log + ".\n";
+}
+
+// One row of the version table.
+std::string row(const std::string& mac, const std::string& chip, const std::vector<std::string>& versions) {
+    std::string r = mac + " (" + chip + ")";
+    for (const auto& v : versions) r += "\t" + v;
+    return r + "\n";
+}
+
+// Screen text of a CRC check: each adapter's MAC with "successful" or "failed".
+std::string crcScreen(const std::vector<std::pair<std::string, bool>>& results) {
+    std::string t = "\nNow starting a CRC check for each Broadcom Ethernet adapter.\n";
+    for (const auto& r : results)
+        t += "Performing CRC check for device " + r.first + (r.second ? "\t---> successful\n" : "\t---> failed\n");
+    return t + "\nCRC check complete.\n";
+}
+
+// Screen line of one component update.
+std::string updateLine(const std::string& mac, const std::string& file, bool ok) {
+    return "Updating " + mac + " using file " + file + (ok ? "\t---> Update successful\n" : "\t---> Update failed\n");
+}
+
+// What fwsim appends to the log for an upgrade, up to the NVRAM write.
+std::string fwsimUpgrade(const std::string& family, const std::string& who, const std::string& region,
+                         const std::string& from, const std::string& to, const std::string& file) {
+    return "Broadcom " + family + " Firmware Upgrade Utility for Linux, v" + (family == "NetXtreme" ? "7.3.2" : "3.8.19") +
+           " (simulated by fwsim)\n\nUpgrading " + region + " of " + who + " from " + from + " to " + to + " with " +
+           file + "\nSaving the current image to nv.bak ... done\nWriting 16384 bytes to NVRAM ... ";
+}
+
 struct NicRun {
     int status = -1;
     std::string out, err;
@@ -300,4 +332,213 @@ TEST_F(Nicburn, BrokenUtilityRunsAreSurvived) {
         EXPECT_EQ(r.status, 0) << c.nxFault;
         EXPECT_EQ(r.out, c_banner + expected.substr(0, bar) + c_tableHead + expected.substr(bar + 1)) << c.nxFault;
     }
+}
+
+class NicburnUpdate : public Nicburn {
+protected:
+    void SetUp() override {
+        Nicburn::SetUp();
+        if (IsSkipped()) return;
+        scenario(c_twoFamilies);
+        image("1648bc.bin", "bc", "3.38");
+        image("1648mba.bin", "mba", "8.4.0");
+        image("164Cbc.bin", "bc", "4.6.2");
+        image("164Cipmi.bin", "ipmi", "1.1.0");
+        image("164Cmba.bin", "mba", "4.4.0");
+        image("164Cump.bin", "ump", "1.5.1");
+    }
+
+    const std::string before = std::string(c_tableHead) + row("001018AABB01", "5704", {"3.29", "NA", "NA", "8.3.11", "NA", "NA", "NA"}) +
+                               row("001018AABB03", "5708", {"4.4.1", "1.0.2", "NA", "4.2.0", "1.4.0", "NA", "NA"});
+    const std::string after = std::string(c_tableHead) + row("001018AABB01", "5704", {"3.38", "NA", "NA", "8.4.0", "NA", "NA", "NA"}) +
+                              row("001018AABB03", "5708", {"4.6.2", "1.1.0", "NA", "4.4.0", "1.5.1", "NA", "NA"});
+    const std::string updates = "\nUpdating Broadcom NetXtreme adapters.\n" + updateLine("001018AABB01", "1648bc.bin", true) +
+                                updateLine("001018AABB01", "1648mba.bin", true) + "\nUpdating Broadcom NetXtreme II adapters.\n" +
+                                updateLine("001018AABB03", "164Cbc.bin", true) + updateLine("001018AABB03", "164Cipmi.bin", true) +
+                                updateLine("001018AABB03", "164Cmba.bin", true) + updateLine("001018AABB03", "164Cump.bin", true);
+    const std::string trace =
+        "lnxfwupg\nlnxfwupg 001018AABB01 dir\nlnxfwnx2\nlnxfwnx2 001018AABB03 dir\n"
+        "lnxfwupg 001018AABB01 crc\nlnxfwnx2 001018AABB03 crc\n"
+        "lnxfwupg 001018AABB01 upgrade -noreset -F -bc 1648bc.bin nv.bak\n"
+        "lnxfwupg 001018AABB01 upgrade -noreset -F -mba 1648mba.bin nv.bak\n"
+        "lnxfwnx2 001018AABB03 upgrade -noreset -F -bc 164Cbc.bin nv.bak\n"
+        "lnxfwnx2 001018AABB03 upgrade -noreset -F -ipmi 164Cipmi.bin nv.bak\n"
+        "lnxfwnx2 001018AABB03 upgrade -noreset -F -mba 164Cmba.bin nv.bak\n"
+        "lnxfwnx2 001018AABB03 upgrade -noreset -F -ump 164Cump.bin nv.bak\n"
+        "lnxfwupg\nlnxfwupg 001018AABB01 dir\nlnxfwnx2\nlnxfwnx2 001018AABB03 dir\n";
+};
+
+TEST_F(NicburnUpdate, UpdatesEveryComponentAndShowsTheNewVersions) {
+    // A second run in the same namespace logs to the next numbered file and says so.
+    Session s = session("nicburn", {{"-?"}, {}});
+    ASSERT_EQ(s.runs.size(), 2u);
+    const NicRun& r = s.runs[1];
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, c_banner + before + crcScreen({{"001018AABB01", true}, {"001018AABB03", true}}) + updates + after +
+                         updateComplete("/var/log/ZAV_Support/ethflash001.log"));
+    EXPECT_EQ(s.trace, trace);
+
+    const std::string& log = s.log("ethflash001.log");
+    EXPECT_TRUE(inOrder(log, {
+        "\nNow starting a CRC check for each Broadcom Ethernet adapter.\nPerforming CRC check for device 001018AABB01\n",
+        "(y/n) \n", "CRC check passed.\n*** Successfully completed CRC check on device 001018AABB01 ***\n\n",
+        "\nCRC check complete.\n\nUpdating Broadcom NetXtreme adapters.\n",
+        "Updating 001018AABB01 using file 1648bc.bin\n" +
+            fwsimUpgrade("NetXtreme", "adapter 1 (00:10:18:AA:BB:01)", "BootCode", "3.29", "3.38", "1648bc.bin") +
+            "done\nVerifying ... done\nUpgrade successful; the new firmware runs after the next reset.\n"
+            "*** Update successful ***\n\n",
+        "Updating 001018AABB03 using file 164Cump.bin\n" +
+            fwsimUpgrade("NetXtreme II", "adapter 1 (00:10:18:AA:BB:03)", "UMP", "1.4.0", "1.5.1", "164Cump.bin"),
+        after + updateComplete("/var/log/ZAV_Support/ethflash001.log")}));
+    const std::string end = after + updateComplete("/var/log/ZAV_Support/ethflash001.log");
+    EXPECT_EQ(log.substr(log.size() - end.size()), end);
+}
+
+TEST_F(NicburnUpdate, SilentRunShowsNothingAndLogsTheSame) {
+    Session loud;
+    NicRun r = once("nicburn", {}, &loud);
+    ASSERT_EQ(r.status, 0);
+    ASSERT_EQ(testutil::run({binPath("fwsim"), "reset", res.file("fwsim.conf")}).status, 0);
+
+    Session quiet;
+    NicRun s = once("nicburn", {"-S"}, &quiet);
+    EXPECT_EQ(s.status, 0);
+    EXPECT_EQ(s.out, "");
+    EXPECT_EQ(s.err, "");
+    EXPECT_EQ(quiet.trace, trace);
+    EXPECT_EQ(quiet.log(), loud.log());
+    EXPECT_TRUE(contains(quiet.log(), after + updateComplete()));
+}
+
+TEST_F(NicburnUpdate, PowerPcBuildUpdatesNetXtremeOnly) {
+    NicRun r = once("nicburn-ppc", {});
+    const std::string warning = "\nWarning. No Broadcom NetXtreme II adapters found.\n";
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, c_banner + warning + c_tableHead + row("001018AABB01", "5704", {"3.29", "NA", "NA", "8.3.11", "NA", "NA", "NA"}) +
+                         crcScreen({{"001018AABB01", true}}) + "\nUpdating Broadcom NetXtreme adapters.\n" +
+                         updateLine("001018AABB01", "1648bc.bin", true) + updateLine("001018AABB01", "1648mba.bin", true) +
+                         warning + c_tableHead + row("001018AABB01", "5704", {"3.38", "NA", "NA", "8.4.0", "NA", "NA", "NA"}) +
+                         updateComplete());
+}
+
+// A missing image, a utility that reports failure and one that dies: each is reported, the
+// rest is still attempted, and the run ends with status 1.
+TEST_F(Nicburn, FailedComponentsAreReportedAndTheRestGoesOn) {
+    scenario("[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB01\n"
+             "bc = 3.29\nipmi = 1.2.3\nmba = 8.3.11\nump = 1.1.9\n"
+             "fault.upgrade.mba = exit 2\nfault.upgrade.ump = signal 9\n");
+    image("1648bc.bin", "bc", "3.38");
+    image("1648mba.bin", "mba", "8.4.0");
+    image("1648ump.bin", "ump", "1.2.0");
+    Session s;
+    NicRun r = once("nicburn", {}, &s);
+    const std::string warning = "\nWarning. No Broadcom NetXtreme II adapters found.\n";
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, c_banner + warning + c_tableHead + row("001018AABB01", "5704", {"3.29", "1.2.3", "NA", "8.3.11", "1.1.9", "NA", "NA"}) +
+                         crcScreen({{"001018AABB01", true}}) + "\nUpdating Broadcom NetXtreme adapters.\n" +
+                         updateLine("001018AABB01", "1648bc.bin", true) + updateLine("001018AABB01", "1648ipmi.bin", false) +
+                         updateLine("001018AABB01", "1648mba.bin", false) + updateLine("001018AABB01", "1648ump.bin", false) +
+                         warning + c_tableHead + row("001018AABB01", "5704", {"3.38", "1.2.3", "NA", "8.3.11", "1.1.9", "NA", "NA"}) +
+                         errorsOccurred());
+    const std::string who = "adapter 1 (00:10:18:AA:BB:01)";
+    EXPECT_TRUE(inOrder(s.log(), {
+        "Updating 001018AABB01 using file 1648ipmi.bin\n"
+        " !!! Error updating ipmi firmware on device 001018AABB01 using file 1648ipmi.bin. File not found !!!\n\n"
+        "Updating 001018AABB01 using file 1648mba.bin\n" +
+            fwsimUpgrade("NetXtreme", who, "PXE", "8.3.11", "8.4.0", "1648mba.bin") +
+            "failed (NVRAM write error at offset 0x00000200)\nUpgrade failed; " + who + " keeps PXE 8.3.11.\n"
+            " !!! Error updating mba firmware on device 001018AABB01 using file 1648mba.bin !!!\n\n"
+            "Updating 001018AABB01 using file 1648ump.bin\n" +
+            fwsimUpgrade("NetXtreme", who, "UMP", "1.1.9", "1.2.0", "1648ump.bin") +
+            " !!! Error updating ump firmware on device 001018AABB01 using file 1648ump.bin !!!\n\n",
+        errorsOccurred()}));
+    // The missing image never reached the utility.
+    EXPECT_FALSE(contains(s.trace, "-ipmi"));
+    EXPECT_TRUE(contains(s.trace, "upgrade -noreset -F -ump 1648ump.bin nv.bak\n"));
+}
+
+// No bootcode found (none listed, or an empty listing): the adapter is reported and skipped.
+// The update's gates ignore case: a version "na" counts as absent.
+TEST_F(Nicburn, AdaptersWithoutDetectedFirmwareAreSkipped) {
+    scenario("[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB01\nmba = 8.3.11\nipmi = 1.2.3\n"
+             "[adapter]\nfamily = NetXtreme\ndevid = 1659\nmac = 001018AABB05\nbc = 3.61\nfault.dir = empty\n"
+             "[adapter]\nfamily = NetXtreme II\ndevid = 164C\nmac = 001018AABB03\nbc = 4.4.1\nipmi = na\n");
+    image("164Cbc.bin", "bc", "4.6.2");
+    Session s;
+    NicRun r = once("nicburn", {}, &s);
+    EXPECT_EQ(r.status, 1);
+    const std::string table = std::string(c_tableHead) + row("001018AABB01", "5704", {"NA", "NA", "NA", "NA", "NA", "NA", "NA"}) +
+                              row("001018AABB05", "5721", {"NA", "NA", "NA", "NA", "NA", "NA", "NA"});
+    EXPECT_TRUE(inOrder(r.out, {table + row("001018AABB03", "5708", {"4.4.1", "na", "NA", "NA", "NA", "NA", "NA"}),
+                                "\nUpdating Broadcom NetXtreme adapters.\n"
+                                "Error! Firmware not detected on device 001018AABB01.\n"
+                                "Error! Firmware not detected on device 001018AABB05.\n"
+                                "\nUpdating Broadcom NetXtreme II adapters.\n" +
+                                    updateLine("001018AABB03", "164Cbc.bin", true) + table,
+                                errorsOccurred()}));
+    EXPECT_TRUE(contains(s.log(), "Error! Firmware not detected on device 001018AABB01.\n"));
+    EXPECT_FALSE(contains(s.trace, "001018AABB01 upgrade"));
+    EXPECT_FALSE(contains(s.trace, "001018AABB05 upgrade"));
+    EXPECT_FALSE(contains(s.trace, "-ipmi"));
+}
+
+TEST_F(Nicburn, DisableManagementFirmwareSendsEachPresentComponent) {
+    scenario("[adapter]\nfamily = NetXtreme\ndevid = 1659\nmac = 001018AABB05\nbc = 3.61\nasf = 2.10\nump = 1.1.9\n"
+             "[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB01\nbc = 3.29\nmba = 8.3.11\n"
+             "[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB02\nbc = 3.29\nipmi = na\n"
+             "[adapter]\nfamily = NetXtreme II\ndevid = 163A\nmac = 001018AABB03\nbc = 4.4.1\n"
+             "ipmi = 1.0.2\nump = 1.4.0\nncsi = 2.0.3\nfault.cfg.ncsi = exit 1\n");
+    Session s;
+    NicRun r = once("nicburn", {"-NoMfw"}, &s);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, std::string(c_banner) +
+                         "Disabling management firmware (ASF) for device 001018AABB05\t---> successful\n"
+                         "Disabling management firmware (UMP) for 001018AABB05\t---> successful\n"
+                         "Disabling management firmware (IPMI) for 001018AABB02\t---> successful\n"
+                         "Disabling management firmware (IPMI) for 001018AABB03\t---> successful\n"
+                         "Disabling management firmware (UMP) for 001018AABB03\t---> successful\n"
+                         "Disabling management firmware (NCSI) for 001018AABB03\t---> failed\n");
+    EXPECT_EQ(s.trace,
+              "lnxfwupg\nlnxfwupg 001018AABB05 dir\nlnxfwupg 001018AABB01 dir\nlnxfwupg 001018AABB02 dir\n"
+              "lnxfwnx2\nlnxfwnx2 001018AABB03 dir\n"
+              "lnxfwupg 001018AABB05 cfg -asf 0\nlnxfwupg 001018AABB05 cfg -ump 0\nlnxfwupg 001018AABB02 cfg -ipmi 0\n"
+              "lnxfwnx2 001018AABB03 cfg -ipmi 0\nlnxfwnx2 001018AABB03 cfg -ump 0\nlnxfwnx2 001018AABB03 cfg -ncsi 0\n");
+    EXPECT_TRUE(inOrder(s.log(), {
+        "Disabling management firmware (ASF) for device 001018AABB05\n",
+        "ASF firmware disabled on adapter 1 (00:10:18:AA:BB:05).\n"
+        "*** Successfully disabled management firmware (ASF) on device 001018AABB05 ***\n\n",
+        "Disabling management firmware (NCSI) for 001018AABB03\n",
+        "Error: writing the configuration of adapter 1 (00:10:18:AA:BB:03) failed; NCSI_X firmware unchanged.\n"
+        " !!! Error disabling management firmware (NSCI) on device 001018AABB03 !!!\n\n"}));
+    // Management disable compares exactly: an IPMI version "na" counts as present and is switched off.
+    EXPECT_TRUE(contains(s.log(), "*** Successfully disabled management firmware (IPMI) on device 001018AABB02 ***\n\n"));
+
+    // fwsim remembers: the next version table shows the disabled components gone.
+    NicRun v = once("nicburn", {"-v"});
+    EXPECT_EQ(v.out, c_banner + std::string(c_tableHead) + row("001018AABB05", "5721", {"3.61", "NA", "NA", "NA", "NA", "NA", "NA"}) +
+                         row("001018AABB01", "5704", {"3.29", "NA", "NA", "8.3.11", "NA", "NA", "NA"}) +
+                         row("001018AABB02", "5704", {"3.29", "NA", "NA", "NA", "NA", "NA", "NA"}) +
+                         row("001018AABB03", "5709s", {"4.4.1", "NA", "NA", "NA", "NA", "2.0.3", "NA"}));
+}
+
+TEST_F(Nicburn, CrcCheckAnswersYesAndReportsEachAdapter) {
+    scenario("[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB01\nbc = 3.29\n"
+             "[adapter]\nfamily = NetXtreme\ndevid = 1659\nmac = 001018AABB05\nbc = 3.61\nfault.crc = exit 1\n"
+             "[adapter]\nfamily = NetXtreme II\ndevid = 164C\nmac = 001018AABB03\nbc = 4.4.1\nfault.crc = signal TERM\n");
+    Session s;
+    NicRun r = once("nicburn", {"-crc"}, &s);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, c_banner + crcScreen({{"001018AABB01", true}, {"001018AABB05", false}, {"001018AABB03", false}}));
+    EXPECT_EQ(s.trace,
+              "lnxfwupg\nlnxfwupg 001018AABB01 dir\nlnxfwupg 001018AABB05 dir\nlnxfwnx2\nlnxfwnx2 001018AABB03 dir\n"
+              "lnxfwupg 001018AABB01 crc\nlnxfwupg 001018AABB05 crc\nlnxfwnx2 001018AABB03 crc\n");
+    EXPECT_TRUE(inOrder(s.log(), {
+        "\nNow starting a CRC check for each Broadcom Ethernet adapter.\nPerforming CRC check for device 001018AABB01\n",
+        "CRC check passed.\n*** Successfully completed CRC check on device 001018AABB01 ***\n\n"
+        "Performing CRC check for device 001018AABB05\n",
+        "MISMATCH", "CRC check failed.\n !!! Error performing CRC check on device 001018AABB05 !!!\n\n"
+        "Performing CRC check for device 001018AABB03\n",
+        "(y/n) \n !!! Error performing CRC check on device 001018AABB03 !!!\n\n\nCRC check complete.\n"}));
+    EXPECT_FALSE(contains(s.log(), "not confirmed"));
 }
