@@ -3,6 +3,7 @@
 // to its real path without touching the machine's /var/log.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "testutil.h"
@@ -95,10 +96,14 @@ protected:
 
     // Runs `program` once per argument list, in order, in one namespace whose `mountPoint` is a
     // fresh tmpfs; `prepare` is shell text run there first. Checks that every run leaves the
-    // current directory as it found it (no "q", "y", "devices", listing files or "nv.bak").
+    // current directory as it found it (no "q", "y", "devices", listing files or "nv.bak"),
+    // but for the names in `alsoLeft`.
     Session session(const std::string& program, const std::vector<std::vector<std::string>>& argLists,
-                    const std::string& mountPoint = "/var/log", const std::string& prepare = "") {
+                    const std::string& mountPoint = "/var/log", const std::string& prepare = "",
+                    const std::vector<std::string>& alsoLeft = {}) {
         std::vector<std::string> before = testutil::listDir(run.path());
+        before.insert(before.end(), alsoLeft.begin(), alsoLeft.end());
+        std::sort(before.begin(), before.end());
         std::string script = "umask 022\nmount -t tmpfs none " + mountPoint + " || exit 99\n" + prepare + "\ncd " +
                              shellQuote(run.path()) + " || exit 98\n";
         for (size_t i = 0; i < argLists.size(); ++i) {
@@ -541,4 +546,41 @@ TEST_F(Nicburn, CrcCheckAnswersYesAndReportsEachAdapter) {
         "Performing CRC check for device 001018AABB03\n",
         "(y/n) \n !!! Error performing CRC check on device 001018AABB03 !!!\n\n\nCRC check complete.\n"}));
     EXPECT_FALSE(contains(s.log(), "not confirmed"));
+}
+
+// When /var/log/ZAV_Support is not a directory the log stays in the current directory.
+TEST_F(Nicburn, LogStaysInTheCurrentDirectoryWhenTheLogFolderIsAFile) {
+    scenario("");
+    Session s = session("nicburn", {{"-v"}}, "/var/log", "echo not a folder >/var/log/ZAV_Support", {"ethflash.log"});
+    ASSERT_EQ(s.runs.size(), 1u);
+    const std::string out = std::string(c_banner) + "\nWarning. No Broadcom NetXtreme adapters found.\n" +
+                            "\nWarning. No Broadcom NetXtreme II adapters found.\n" + errorsOccurred("ethflash.log");
+    EXPECT_EQ(s.runs[0].status, 171);
+    EXPECT_EQ(s.runs[0].out, out);
+    EXPECT_EQ(s.tree, "/var/log drwxrwxrwt\n/var/log/ZAV_Support -rw-r--r--\n");
+    const std::string log = readFile(run.file("ethflash.log"));
+    EXPECT_EQ(log.find(std::string(c_header) + c_banner), 0u);
+    EXPECT_EQ(log.substr(log.size() - errorsOccurred("ethflash.log").size()), errorsOccurred("ethflash.log"));
+}
+
+// 16A7 and 16C7 adapters take the "03S" images when their listing has a "5703s" line, "03C"
+// otherwise, and never an ASF image.
+TEST_F(Nicburn, Adapters16A7And16C7ChooseImagesByThe5703sLine) {
+    scenario("[adapter]\nfamily = NetXtreme\ndevid = 16A7\nmac = 001018AABB01\n5703s = yes\nbc = 2.80\nasf = 5.2.0\nmba = 7.0.1\n"
+             "[adapter]\nfamily = NetXtreme\ndevid = 16c7\nmac = 001018AABB02\nbc = 2.81\n");
+    image("03Sbc.bin", "bc", "2.90");
+    image("03Smba.bin", "mba", "7.2.0");
+    image("03Cbc.bin", "bc", "2.91");
+    Session s;
+    NicRun r = once("nicburn", {}, &s);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(inOrder(r.out, {row("001018AABB01", "unknown", {"2.80", "NA", "5.2.0", "7.0.1", "NA", "NA", "NA"}) +
+                                    row("001018AABB02", "unknown", {"2.81", "NA", "NA", "NA", "NA", "NA", "NA"}),
+                                updateLine("001018AABB01", "03Sbc.bin", true) + updateLine("001018AABB01", "03Smba.bin", true) +
+                                    updateLine("001018AABB02", "03Cbc.bin", true),
+                                row("001018AABB01", "unknown", {"2.90", "NA", "5.2.0", "7.2.0", "NA", "NA", "NA"}) +
+                                    row("001018AABB02", "unknown", {"2.91", "NA", "NA", "NA", "NA", "NA", "NA"}),
+                                updateComplete()}))
+        << r.out;
+    EXPECT_FALSE(contains(s.trace, "-asf"));
 }
