@@ -130,21 +130,19 @@ bool parseFault(const std::string& place, const std::string& text, Fault* out, s
     std::string arg = sp == std::string::npos ? "" : trim(t.substr(sp));
     std::string base = place.substr(0, place.find('.'));
 
-    // Which kinds each place accepts; exit and signal are known everywhere but "row".
-    std::set<std::string> allowed;
-    if (base == "table") allowed = {"exit", "signal", "empty", "notable", "noend"};
-    else if (base == "row") allowed = {"malformed", "overlong", "hidden", "text"};
-    else if (base == "dir") allowed = {"exit", "signal", "empty", "overlong"};
-    else allowed = {"exit", "signal"};
-
+    // Kinds each place accepts, as shown in messages.
+    std::vector<std::string> allowed;
+    if (base == "table") allowed = {"exit N", "signal N", "empty", "notable", "noend"};
+    else if (base == "row") allowed = {"malformed", "overlong", "hidden", "text ROW"};
+    else if (base == "dir") allowed = {"exit N", "signal N", "empty", "overlong"};
+    else allowed = {"exit N", "signal N"};
     std::string list;
-    for (const char* k : {"exit", "signal", "empty", "notable", "noend", "overlong", "malformed", "hidden", "text"}) {
-        if (!allowed.count(k)) continue;
-        std::string shown = std::string(k) == "exit" ? "exit N" : std::string(k) == "signal" ? "signal N"
-                          : std::string(k) == "text" ? "text ROW" : k;
-        list += (list.empty() ? "" : ", ") + shown;
+    bool known = false;
+    for (const auto& k : allowed) {
+        list += (list.empty() ? "" : ", ") + k;
+        known = known || k.substr(0, k.find(' ')) == word;
     }
-    if (!allowed.count(word)) {
+    if (!known) {
         *error = "unknown fault '" + t + "' for fault." + place + " (expected one of: " + list + ")";
         return false;
     }

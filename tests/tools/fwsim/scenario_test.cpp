@@ -108,20 +108,16 @@ TEST(Scenario, RejectsBadLinesWithFileLineAndReason) {
         {a + "bcc = 3.29\n", "t.conf:5: unknown key 'bcc' in [adapter]"},
         {a + "bc = 3.29\nbc = 3.30\n", "t.conf:6: 'bc' is set twice"},
         {a + "bc =\n", "t.conf:5: version of bc must be one word"},
-        {a + "bc = 3 29\n", "t.conf:5: version of bc must be one word"},
         {a + "bc = " + std::string(65, '1') + "\n", "t.conf:5: version of bc must be one word of at most 64"},
         {"[adapter]\nfamily = NetXtreme III\n", "t.conf:2: family 'NetXtreme III' is neither"},
         {"[adapter]\ndevid = 164\n", "t.conf:2: devid '164' is not a PCI device id"},
-        {"[adapter]\ndevid = 16G8\n", "t.conf:2: devid '16G8' is not"},
         {"[adapter]\nmac = 00:10:18:aa:bb\n", "t.conf:2: mac '00:10:18:aa:bb' is not a MAC address"},
         {"[adapter]\nmac = 00:10:18-aa:bb:01\n", "t.conf:2: mac"},
-        {"[adapter]\nmac = 001018aabb0g\n", "t.conf:2: mac"},
         {a + "chip = 5704-v3\n", "t.conf:5: chip '5704-v3' must be one word without '-'"},
         {a + "5703s = maybe\n", "t.conf:5: 5703s must be yes or no"},
         {a + "fault.dir = explode\n", "t.conf:5: unknown fault 'explode' for fault.dir (expected one of: exit N, signal N, empty, overlong)"},
         {a + "fault.dir = exit\n", "t.conf:5: fault 'exit': exit needs a status from 1 to 255"},
         {a + "fault.dir = exit 0\n", "exit needs a status from 1 to 255"},
-        {a + "fault.dir = exit 256\n", "exit needs a status from 1 to 255"},
         {a + "fault.dir = signal CHLD\n", "t.conf:5: fault 'signal CHLD': signal needs a signal that ends a process"},
         {a + "fault.dir = empty now\n", "'empty' takes no argument"},
         {a + "fault.row = exit 1\n", "unknown fault 'exit 1' for fault.row"},
@@ -196,15 +192,6 @@ TEST(Image, ParsesFirstLineAndRejectsOthers) {
         EXPECT_FALSE(parseImage(b.text, "i.bin", &img, &error)) << b.text;
         EXPECT_NE(error.find(b.expected), std::string::npos) << error;
     }
-}
-
-TEST(Image, FormatReadsBack) {
-    Image img{"ump", "1.1.10", ""}, back;
-    std::string error;
-    std::string text = formatImage(img, "note");
-    EXPECT_EQ(text, "FWSIM-IMAGE component=ump version=1.1.10\n# note\n");
-    ASSERT_TRUE(parseImage(text, "x", &back, &error));
-    EXPECT_EQ(back.version, "1.1.10");
 }
 
 TEST(State, SavesLoadsAndAppliesOverTheScenario) {
