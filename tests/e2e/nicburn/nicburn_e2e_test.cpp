@@ -584,3 +584,13 @@ TEST_F(Nicburn, Adapters16A7And16C7ChooseImagesByThe5703sLine) {
         << r.out;
     EXPECT_FALSE(contains(s.trace, "-asf"));
 }
+
+// Runs started together never share a log: each gets its own file with one header.
+TEST_F(Nicburn, SimultaneousRunsGetTheirOwnLogs) {
+    scenario(c_twoFamilies);
+    Session s = session("nicburn", {}, "/var/log",
+                        "for i in 1 2 3 4 5 6 7 8; do " + shellQuote(binPath("nicburn")) + " -? >/dev/null & done; wait");
+    ASSERT_EQ(s.logs.size(), 8u) << s.tree;
+    for (const auto& log : s.logs) EXPECT_EQ(log.second, c_header) << log.first;
+    EXPECT_TRUE(contains(s.tree, "/var/log/ZAV_Support/ethflash007.log")) << s.tree;
+}
