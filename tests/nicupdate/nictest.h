@@ -1,6 +1,6 @@
-// Shared fixture of the nicburn unit tests: every test runs in a fresh temporary current
-// directory with the log directory pointed inside it, and can capture standard output and
-// write fake vendor utilities (small shell scripts).
+// Shared fixture of the nicburn unit tests: each test runs in a fresh temporary current
+// directory with the log directory inside it, can capture standard output and write fake
+// vendor utilities (shell scripts).
 #pragma once
 
 #include <cctype>
@@ -10,16 +10,17 @@
 
 #include "testutil.h"
 
+struct DeviceHeadTail;
+
 // Redirects descriptor 1 (and stdio's stdout) into a file until stop().
 class StdoutCapture {
 public:
     StdoutCapture();
-    ~StdoutCapture();
+    ~StdoutCapture() { stop(); }
     std::string stop();
 
 private:
     int saved_ = -1;
-    std::string path_;
     testutil::TempDir dir_;
 };
 
@@ -27,17 +28,19 @@ class NicTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
-
-    // The log directory used by the test ("<tmp>/log/").
     std::string logDir() const { return tmp.path() + "/log/"; }
-    // Contents of this run's log (szFwuplog).
-    std::string logText() const;
-    // The log without its 31-byte header.
+    // This run's log without its header (which it checks).
     std::string logBody() const;
-    // Writes an executable "#!/bin/sh" script named name in the current directory.
+    // An executable "#!/bin/sh" script in the current directory.
     void writeScript(const std::string& name, const std::string& body) const;
-    // Starts a fresh log (initLogFile) in logDir().
+    void write(const std::string& name, const std::string& content) const { testutil::writeFile(tmp.file(name), content); }
+    bool exists(const std::string& name) const { return testutil::pathExists(tmp.file(name)); }
+    std::string read(const std::string& name) const { return testutil::readFile(tmp.file(name)); }
+    // A fresh log (initLogFile) in logDir().
     void freshLog() const;
+    // Appends an adapter; versions in table order BOOT IPMI ASF PXE UMP NCSI iSCSI ("NA" when
+    // not given).
+    void adapter(DeviceHeadTail* list, const char* devId, const char* mac, std::initializer_list<const char*> versions);
 
     testutil::TempDir tmp;
 
@@ -45,17 +48,14 @@ private:
     std::string oldCwd_;
 };
 
-// Test name from a case's `what` text (letters and digits kept, everything else '_'), for
-// INSTANTIATE_TEST_SUITE_P.
+// Test name from a case's `what` (letters and digits kept, the rest '_').
 struct CaseName {
     template <class P>
     std::string operator()(const ::testing::TestParamInfo<P>& info) const {
         std::string name;
-        for (const char* p = info.param.what; *p; ++p)
-            name += isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+        for (const char* p = info.param.what; *p; ++p) name += isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
         return name;
     }
 };
 
-// The log header every new log starts with.
 extern const std::string kLogHeader;
