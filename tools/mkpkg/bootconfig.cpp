@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 #include "errors.h"
 #include "launcher/bootcfg.h"
+#include "launcher/os/commands.h"
 
 namespace mkpkg {
 
@@ -183,6 +185,19 @@ std::vector<std::string> bootConfigProblems(const BootConfig& cfg, const std::st
             problems.push_back(label + ": clause " + std::to_string(clause.index) + " (line " +
                                std::to_string(clause.line) + ") names " + quote(name) + ", which is not in the image" +
                                hint);
+        }
+    }
+    // The launcher copies the clause file with a command line of limited length.
+    if (!cfg.finalName.empty()) {
+        for (const BootClause& clause : cfg.clauses) {
+            const std::string& name = clause.fields.fileName;
+            if (name.empty()) continue;
+            int length = std::snprintf(nullptr, 0, "/bin/cp \"%s\" \"%s\"", name.c_str(), cfg.finalName.c_str());
+            if (length >= CMD_COMPOSE_SIZE)
+                problems.push_back(label + ": copying the file of clause " + std::to_string(clause.index) + " to " +
+                                   quote(cfg.finalName) + " takes a command of " + std::to_string(length) +
+                                   " characters; the launcher runs at most " + std::to_string(CMD_COMPOSE_SIZE - 1) +
+                                   ", use shorter names");
         }
     }
     std::string cmd;
