@@ -3,9 +3,11 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 #include <vector>
 
 #include "launcher/console.h"
+#include "launcher/os/paths.h"
 #include "launcher/osclass.h"
 #include "launcher/sysident.h"
 
@@ -18,6 +20,9 @@ void identifyOnce() {
     if (done) return;
     done = true;
     g_OpModeDEBUG = 0;
+    // uname's output passes through a temporary file: a tool honours TMPDIR for it.
+    const char* tmp = std::getenv("TMPDIR");
+    if (tmp && *tmp) s_szTempDir = tmp;
     std::vector<char> cwd(PATH_MAX, '\0');
     if (!getcwd(cwd.data(), cwd.size())) cwd[0] = '\0';
     setOsInfoEnvVars(cwd.data());

@@ -20,7 +20,8 @@ struct SystemFit {
 };
 
 // Identifies this system once per process (setOsInfoEnvVars, which also sets the six ZAV_RQ_PKG_*
-// variables in this process; debug output off) and matches cfg's clauses in order.
+// variables in this process; debug output off; uname output through $TMPDIR when set) and
+// matches cfg's clauses in order.
 SystemFit fitThisSystem(const BootConfig& cfg);
 
 }  // namespace mkpkg
