@@ -387,12 +387,13 @@ TEST_F(LauncherE2E, DebugLinesInOrder) {
 }
 
 // ++debug=3: the boot configuration copy on disk and three interactive shells, each in the
-// directory of its moment; every shell here is fed one line only after its prompt appeared.
+// directory of its moment; every shell here is fed one line only after its prompt appeared. The
+// first one also shows the modes: a private working directory, nothing world-writable.
 TEST_F(LauncherE2E, DebugLevel3OpensThreeShellsInOrder) {
     ASSERT_NO_FATAL_FAILURE(build("echo \"kickoff $*\"\n"));
     const std::string tail = " ...Type 'exit' to resume...\n\n";
     PkgRun r = runScript(std::string("./") + kPackageName + " ++debug=3", "",
-                         {{"++ About to unzipp 'package image'." + tail, "pwd; ls; wc -l < imgboot.cfg; exit\n"},
+                         {{"++ About to unzipp 'package image'." + tail, "pwd; ls; stat -c '%a %n' . image.zip imgboot.cfg miniunz; exit\n"},
                           {"++ About to execute './kickoff'." + tail, "pwd; exit\n"},
                           {"++ Last chance to examine the package." + tail, "pwd; exit\n"}});
     EXPECT_EQ(r.status, 0);
@@ -406,7 +407,7 @@ TEST_F(LauncherE2E, DebugLevel3OpensThreeShellsInOrder) {
                      "Extracting 'package image'...\n"
                      "++ Extracting 'unzip utility'...\n"
                      "\n++ About to unzipp 'package image'." + tail +
-                         wrk + "\nimage.zip\nimgboot.cfg\nminiunz\n12\n"
+                         wrk + "\nimage.zip\nimgboot.cfg\nminiunz\n700 .\n755 image.zip\n200 imgboot.cfg\n755 miniunz\n"
                          "\n"
                          "++ Unzipping 'package image'...\n"
                          "++ Processing 'package boot config'...\n" +
@@ -451,6 +452,16 @@ TEST_F(LauncherE2E, SystemFactsReachTheStartupCommand) {
                      "ZAV_RQ_PKG_LINUX_UPDATE_LEVEL=4\n"
                      "ZAV_RQ_PKG_ORIG_CURR_DIR=" + realPath(runDir()) + "\n"
                      "in-wrkdir\n");
+    EXPECT_EQ(r.tmpAfter, "");
+}
+
+// A launcher started with standard input closed opens its own file as descriptor 0.
+TEST_F(LauncherE2E, RunsWithStandardInputClosed) {
+    ASSERT_NO_FATAL_FAILURE(build("echo \"kickoff $*\"\n"));
+    PkgRun r = runScript(std::string("./") + kPackageName + " x <&-");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "kickoff x\n");
+    EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.tmpAfter, "");
 }
 
@@ -575,6 +586,16 @@ TEST_F(LauncherE2E, Ppc64PackageUsesSwappedDirectoryAndSystemUnzip) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err, "");
+    EXPECT_EQ(r.tmpAfter, "");
+}
+
+// A uname that fails: kernel and processor "Unknown", and its output file is gone from /tmp.
+TEST_F(LauncherE2E, FailingUnameGivesUnknownAndLeavesNothing) {
+    testutil::writeFile(bin() + "/uname", "#!/bin/sh\necho half\nexit 1\n", 0755);
+    ASSERT_NO_FATAL_FAILURE(build("echo \"$ZAV_RQ_PKG_LINUX_KERNEL_LEVEL $ZAV_RQ_PKG_LINUX_PROCESSOR\"\n"));
+    PkgRun r = run({});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Unknown Unknown\n");
     EXPECT_EQ(r.tmpAfter, "");
 }
 
