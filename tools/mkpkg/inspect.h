@@ -4,8 +4,6 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "bootconfig.h"
 #include "pkgreader.h"
 #include "thissystem.h"
@@ -29,8 +27,5 @@ struct PackageInfo {
 // Reads package path and works out all of the above. Throws Error only when the file cannot be
 // read as a package at all (missing, unreadable, shorter than its directory).
 PackageInfo inspectPackage(const std::string& path, const std::vector<std::string>& args);
-
-std::string infoText(const PackageInfo& info);
-nlohmann::json infoJson(const PackageInfo& info);
 
 }  // namespace mkpkg

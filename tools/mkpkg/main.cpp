@@ -10,6 +10,7 @@
 #include "options.h"
 #include "pkgreader.h"
 #include "pkgwriter.h"
+#include "report.h"
 
 namespace {
 
