@@ -39,6 +39,21 @@ void checkLimit(int index, const std::string& path, uint64_t size) {
                     " bytes, 2 GiB or more; the launcher reads only elements below 2 GiB, make it smaller");
 }
 
+std::string resolved(const std::string& path) {
+    std::vector<char> buf(PATH_MAX + 1, '\0');
+    return realpath(path.c_str(), buf.data()) ? std::string(buf.data()) : std::string();
+}
+
+// A package written into its own content folder would end up in the next build's image.
+void refuseOutputInsideContent(const std::string& output, const std::string& content) {
+    std::string folder = resolved(folderOf(output));
+    std::string root = resolved(content);
+    if (folder.empty() || root.empty()) return;
+    if (folder == root || folder.compare(0, root.size() + 1, root + "/") == 0)
+        throw Error("output " + quote(output) + " is inside the content folder " + quote(content) +
+                    "; write the package somewhere else");
+}
+
 bool isExecutable(const std::string& path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
@@ -106,6 +121,7 @@ BuildResult buildPackage(const BuildOptions& opts, std::ostream& progress) {
     std::string image = opts.image;
     std::string imageLabel = "image " + quote(opts.image);
     if (!opts.content.empty()) {
+        refuseOutputInsideContent(opts.output, opts.content);
         std::vector<ContentItem> items = collectContent(opts.content);
         size_t files = 0;
         for (const ContentItem& item : items) files += item.isDir ? 0 : 1;

@@ -199,6 +199,12 @@ TEST(Build, RefusesWhatWouldMakeABrokenPackage) {
              args.push_back(s.dir.file("nope"));
          },
          [](const Sources& s) { return "cannot open launcher '" + s.dir.file("nope") + "': No such file or directory"; }},
+        {"output inside the content",
+         [](Sources& s, std::vector<std::string>& args) { args[2] = s.content + "/image/pkg"; },
+         [](const Sources& s) {
+             return "output '" + s.content + "/image/pkg' is inside the content folder '" + s.content +
+                    "'; write the package somewhere else";
+         }},
         {"content is a file",
          [](Sources& s, std::vector<std::string>& args) { args[4] = s.bootcfg; },
          [](const Sources& s) { return "content '" + s.bootcfg + "' is not a folder; pass a folder to --content"; }},
