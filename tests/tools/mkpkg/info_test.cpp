@@ -153,6 +153,11 @@ TEST(Extract, WritesElementsThatMatchTheSources) {
     EXPECT_TRUE(testutil::readFile(out + "/0-launcher") == testutil::readFile(testutil::binPath("pkgstub")));
     EXPECT_TRUE(testutil::readFile(out + "/1-unzip") == testutil::readFile("/usr/bin/miniunzip"));
     EXPECT_EQ(testutil::readFile(out + "/3-bootcfg.txt"), pkgfixture::shippedBootCfg());
+    struct stat st;
+    ASSERT_EQ(stat((out + "/1-unzip").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0755u);
+    ASSERT_EQ(stat((out + "/2-image.zip").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
     // The extracted image is a zip file the system unzip can test.
     EXPECT_EQ(testutil::run({"/usr/bin/unzip", "-tq", out + "/2-image.zip"}).status, 0);
 }

@@ -90,16 +90,4 @@ TEST(ExtractOptions, NeedsPackageAndFolder) {
     EXPECT_THROW(mkpkg::parseExtractOptions({"p", "--force", "d"}), UsageError);
 }
 
-TEST(Options, HelpIsSeenOnlyBeforeDoubleDash) {
-    EXPECT_TRUE(mkpkg::wantsHelp({"p", "--help"}));
-    EXPECT_TRUE(mkpkg::wantsHelp({"-h"}));
-    EXPECT_FALSE(mkpkg::wantsHelp({"p", "--", "--help"}));
-}
-
-TEST(Quote, ShowsControlCharactersAsEscapes) {
-    EXPECT_EQ(mkpkg::quote("a\tb\r"), "'a\\tb\\r'");
-    EXPECT_EQ(mkpkg::quote(std::string("x\x01\xff", 3)), "'x\\x01\\xff'");
-    EXPECT_EQ(mkpkg::quote("back\\slash"), "'back\\\\slash'");
-}
-
 }  // namespace

@@ -76,17 +76,6 @@ TEST(PackageFile, BigEndianDirectoryIsDetected) {
     EXPECT_EQ(mkpkg::readElement(l, 2), p.data[2]);
 }
 
-TEST(PackageFile, DirectoryEncodingSwapsEachWord) {
-    mkpkg::Sizes s = {0x71A6, 0xC12E, 0x612E66, 0x178};
-    mkpkg::RawDirectory le = mkpkg::encodeDirectory(s, false);
-    mkpkg::RawDirectory expect = {0xA6, 0x71, 0, 0, 0x2E, 0xC1, 0, 0, 0x66, 0x2E, 0x61, 0, 0x78, 0x01, 0, 0};
-    EXPECT_EQ(le, expect);
-    mkpkg::RawDirectory be = mkpkg::encodeDirectory(s, true);
-    for (int w = 0; w < 4; ++w)
-        for (int b = 0; b < 4; ++b) EXPECT_EQ(be[4 * w + b], le[4 * w + 3 - b]);
-    EXPECT_EQ(mkpkg::decodeDirectory(be, true), s);
-}
-
 // Nothing is left behind when a build fails: no temporary file, and an older package at the
 // output path keeps its bytes.
 TEST(PackageFile, FailedWriteLeavesNoHalfPackage) {
@@ -190,21 +179,6 @@ TEST(PackageReader, ElementOf2GiBIsRefused) {
     mkpkg::PackageLayout l = mkpkg::readLayout(pkg);
     EXPECT_FALSE(l.consistent);
     EXPECT_EQ(l.problem, "element 0 (launcher) has 2147483648 bytes, 2 GiB or more");
-}
-
-TEST(Extract, WritesTheFourElementsWithModes) {
-    TempDir dir;
-    Parts p = makeParts(dir);
-    std::string pkg = dir.file("p.pkg");
-    mkpkg::writePackageFile(pkg, p.paths, p.sizes, true);
-    std::vector<std::string> written = mkpkg::extractPackage(pkg, dir.file("x"));
-    ASSERT_EQ(written.size(), 4u);
-    EXPECT_EQ(testutil::listDir(dir.file("x")),
-              (std::vector<std::string>{"0-launcher", "1-unzip", "2-image.zip", "3-bootcfg.txt"}));
-    for (int i = 0; i < mkpkg::kElements; ++i) EXPECT_EQ(testutil::readFile(written[i]), p.data[i]);
-    EXPECT_EQ(modeOf(written[0]), 0755u);
-    EXPECT_EQ(modeOf(written[1]), 0755u);
-    EXPECT_EQ(modeOf(written[2]), 0644u);
 }
 
 TEST(Extract, DamagedPackageWritesNothing) {
