@@ -183,14 +183,18 @@ int extractAndExecute(int argc, char** argv) {
         showError("Failed opening file %s\n", self);
         return 1;
     }
-    char* bootCfg = nullptr;  // lives until the process ends
+    // The boot configuration lives until the process ends (the startup command's names point
+    // into it); only a further run in the same process, as in tests, replaces it.
+    static char* s_bootCfg = nullptr;
+    free(s_bootCfg);
+    s_bootCfg = nullptr;
     unsigned bootCfgLen = 0;
-    int failed = unpackPackage(fd, cmd, &bootCfg, &bootCfgLen);
+    int failed = unpackPackage(fd, cmd, &s_bootCfg, &bootCfgLen);
     fd_close(fd);
     if (failed) return 1;
 
     if (g_OpModeDEBUG) printf("++ Processing 'package boot config'...\n");
-    if (processBootCfg(bootCfg, bootCfgLen, argc, argv, cmd) < 0) return 1;
+    if (processBootCfg(s_bootCfg, bootCfgLen, argc, argv, cmd) < 0) return 1;
 
     if (g_OpModeDEBUG > 1) {
         char prompt[STARTUP_CMD_SIZE + 64];
