@@ -104,8 +104,8 @@ std::string infoText(const PackageInfo& info) {
     return o.str();
 }
 
-nlohmann::json infoJson(const PackageInfo& info) {
-    using nlohmann::json;
+nlohmann::ordered_json infoJson(const PackageInfo& info) {
+    using json = nlohmann::ordered_json;
     const PackageLayout& l = info.layout;
     json j;
     j["package"] = l.path;
