@@ -1,6 +1,5 @@
 #include "pkgwriter.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,9 +12,9 @@
 #include <vector>
 
 #include "bootconfig.h"
-#include "pkgfile.h"
 #include "errors.h"
 #include "launcher/container.h"
+#include "pkgfile.h"
 #include "zipreader.h"
 #include "zipwriter.h"
 
