@@ -11,10 +11,6 @@
 static const char c_szNetXtreme[] = "NetXtreme";
 static const char c_szListing[] = "devices";
 
-// Names in the current directory that an adapter's listing file must never replace.
-static const char* const c_reservedNames[] = {"q", "y", "devices", "nv.bak", "lnxfwupg", "lnxfwnx2", "nicburn"};
-static const char* const c_reservedSuffixes[] = {".bin", ".log", ".so"};
-
 bool setBCOMtool(const char* familyName, char* toolPath) {
     const char* tool = strcmp(familyName, c_szNetXtreme) == 0 ? "lnxfwupg" : "lnxfwnx2";
     snprintf(toolPath, TOOL_PATH_SIZE, "./%s", tool);
@@ -28,9 +24,9 @@ static bool isAdapterChar(char c) {
            c == '-' || c == '.' || c == '_';
 }
 
-static bool endsWith(const char* text, const char* suffix) {
-    size_t len = strlen(text), slen = strlen(suffix);
-    return len >= slen && strcmp(text + len - slen, suffix) == 0;
+static bool isMacChar(char c) {
+    return (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || (c >= '0' && c <= '9') || c == ':' || c == '-' ||
+           c == '.';
 }
 
 const char* adapterRowProblem(const char* devId, const char* macAddr) {
@@ -41,14 +37,10 @@ const char* adapterRowProblem(const char* devId, const char* macAddr) {
     for (const char* p = devId; *p; ++p)
         if (!isAdapterChar(*p)) return "device id holds a character other than letters, digits, ':-._'";
     for (const char* p = macAddr; *p; ++p)
-        if (!isAdapterChar(*p)) return "MAC address holds a character other than letters, digits, ':-._'";
+        if (!isMacChar(*p)) return "MAC address holds a character other than hexadecimal digits, ':-.'";
     if (devId[0] == '-') return "device id starts with '-'";
     if (macAddr[0] == '-') return "MAC address starts with '-'";
     if (macAddr[0] == '.') return "MAC address starts with '.'";
-    for (const char* name : c_reservedNames)
-        if (strcmp(macAddr, name) == 0) return "MAC address names a file of the tool";
-    for (const char* suffix : c_reservedSuffixes)
-        if (endsWith(macAddr, suffix)) return "MAC address names a file of the tool";
     return nullptr;
 }
 

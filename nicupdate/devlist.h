@@ -62,10 +62,12 @@ DeviceHeadTail* getDevices(const char* familyName, char* toolPath);
 void readAdapterTable(FILE* listing, const char* endMarker, DeviceHeadTail* list);
 
 // Null when devId and macAddr may become an adapter, else why not (a short phrase). Both must
-// fit their fields, hold only letters, digits, ':', '-', '.', '_' and not start with '-'; the
-// MAC address, which names a file and follows ">" in a command, must not start with '.' nor
-// name one of the tool's own files (q, y, devices, nv.bak, the utilities, nicburn, *.bin,
-// *.log, *.so).
+// fit their fields and not start with '-'; the device id holds only letters, digits, ':', '-',
+// '.', '_'. The MAC address names the adapter's listing file and follows ">" in a command, so it
+// must look like one: hexadecimal digits and the separators ':', '-', '.', not starting with
+// '.'. That keeps it from ever naming another file of the tool's folder (q, devices, nv.bak,
+// the utilities, images, install scripts), which the listing would overwrite and the list's
+// release would delete.
 const char* adapterRowProblem(const char* devId, const char* macAddr);
 
 // Appends a new record with devId and macAddr (versions and chip name empty). Returns true;

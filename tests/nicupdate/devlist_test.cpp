@@ -18,8 +18,7 @@ const std::string kTop = "Broadcom NetXtreme Firmware Upgrade Utility\n\nC  Dev 
 std::string refused(const char* why, const char* row) {
     return std::string("\nWarning. Adapter table row refused (") + why + "): " + row + "\n";
 }
-const char kBadChar[] = "MAC address holds a character other than letters, digits, ':-._'";
-const char kOwnFile[] = "MAC address names a file of the tool";
+const char kBadChar[] = "MAC address holds a character other than hexadecimal digits, ':-.'";
 
 struct TableCase {
     const char* what;
@@ -44,18 +43,19 @@ const TableCase kTables[] = {
     {"CR LF", " MAC \r\n--\r\n1 1648 00AA\r\n", "0>", {{"1648", "00AA"}}, ""},
     {"254-character pieces", kTop + "1 1648 00AA" + std::string(243, ' ') + "x 16A8 00BB\n", "0>",
      {{"1648", "00AA"}, {"16A8", "00BB"}}, ""},
-    {"fields at their limits", kTop + "123456789012345 123456789 001018A1B2C3xyz\n", "0>",
-     {{"123456789", "001018A1B2C3xyz"}}, ""},
+    {"fields at their limits", kTop + "123456789012345 123456789 001018-A1B2C3.D\n", "0>",
+     {{"123456789", "001018-A1B2C3.D"}}, ""},
     {"unsafe or oversized rows refused and logged",
      kTop + "1 1648 00:10:18:A1:B2:C3\n2 1648 $(reboot)\n3 1234567890 00AA\n4 16A8 00BB\n5 1648 a>b\n"
-            "6 1648 ../etc\n7 1648 q\n8 1648 -rf\n9 1648 ..\n10 1648 1648bc.bin\n11 16;ls 00CC\n"
+            "6 1648 ../etc\n7 1648 q\n7a 1659 install.sh\n7b 1659 fwsim\n8 1648 -0AB\n9 1648 ..\n10 1648 1648bc.bin\n11 16;ls 00CC\n"
             "1234567890123456 1648 00DD\r\n12 -1648 00EE\n13 1639 00FF\n",
      "0>", {{"16A8", "00BB"}, {"1639", "00FF"}},
      refused("a word is longer than 15 characters", "1 1648 00:10:18:A1:B2:C3") +
          refused(kBadChar, "2 1648 $(reboot)") + refused("device id longer than 9 characters", "3 1234567890 00AA") +
-         refused(kBadChar, "5 1648 a>b") + refused(kBadChar, "6 1648 ../etc") + refused(kOwnFile, "7 1648 q") +
-         refused("MAC address starts with '-'", "8 1648 -rf") + refused("MAC address starts with '.'", "9 1648 ..") +
-         refused(kOwnFile, "10 1648 1648bc.bin") +
+         refused(kBadChar, "5 1648 a>b") + refused(kBadChar, "6 1648 ../etc") + refused(kBadChar, "7 1648 q") +
+         refused(kBadChar, "7a 1659 install.sh") + refused(kBadChar, "7b 1659 fwsim") +
+         refused("MAC address starts with '-'", "8 1648 -0AB") + refused("MAC address starts with '.'", "9 1648 ..") +
+         refused(kBadChar, "10 1648 1648bc.bin") +
          refused("device id holds a character other than letters, digits, ':-._'", "11 16;ls 00CC") +
          refused("a word is longer than 15 characters", "1234567890123456 1648 00DD") +
          refused("device id starts with '-'", "12 -1648 00EE")},
