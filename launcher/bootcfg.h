@@ -43,6 +43,6 @@ int composeStartupCmd(char* out, size_t outSize, const char* startupCmd, const c
 // Selects the first fitting clause, makes every file executable, copies the clause file,
 // changes into the startup directory, runs the setup command and composes the startup command
 // into cmdOut (STARTUP_CMD_SIZE bytes). data holds len bytes plus one spare byte and is changed
-// in place. Returns 0; -1 after showing a message when no clause fits or the command would not
-// fit.
+// in place. Returns 0; -1 after showing a message when no clause fits, or when the copy command
+// (CMD_COMPOSE_SIZE) or the startup command would not fit: neither is then run.
 int processBootCfg(char* data, unsigned len, int argc, char** argv, char* cmdOut);

@@ -18,3 +18,10 @@ void displayMessages(const char* message, const char* title = nullptr, int flag 
 // Formats into stdErrMsg and shows it. A message that would not fit is not shown cut:
 // a fixed notice that the message was too long is shown instead. Returns 0, or -1 when cut.
 int showError(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The notice showError shows in place of a message that would not fit stdErrMsg.
+#define MESSAGE_TOO_LONG_NOTICE "Error message too long to show (limit 2047 characters)\n"
+
+// Prints "\n<prompt> ...Type 'exit' to resume...\n\n", runs an interactive "sh" in the current
+// directory (its result is not looked at), then prints "\n".
+void cmdShell(const char* prompt);

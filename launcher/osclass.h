@@ -1,7 +1,8 @@
 // Per-os-class clause matching: "<verName><verRelease>\t<UP #>\t<processor>\t<file name>".
 #pragma once
 
-// Capacity of the working buffer for each of fields 1 to 3 (at most 63 characters).
+// Capacity of the working buffer for each of fields 1 to 3: a clause with a longer field
+// (more than 63 characters) does not fit.
 #define OSCLASS_FIELD_SIZE 64
 
 // Decides whether clause fits the identified system (setOsInfoEnvVars must have run).

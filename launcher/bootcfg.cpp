@@ -1,0 +1,153 @@
+#include "launcher/bootcfg.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "launcher/console.h"
+#include "launcher/decimal.h"
+#include "launcher/os/commands.h"
+#include "launcher/os/paths.h"
+#include "launcher/os/permissions.h"
+#include "launcher/osclass.h"
+#include "launcher/sysident.h"
+
+void convertBootCfg(char* data, unsigned len) {
+    for (unsigned i = 0; i < len; ++i)
+        if (data[i] == '\n') data[i] = '\0';
+    data[len] = '\0';
+}
+
+char* skipCommentLines(char* p, const char* end) {
+    while (p < end && *p == ';') p += strlen(p) + 1;
+    return p < end ? p : const_cast<char*>(end);
+}
+
+char* readBootCfgLine(BootCfgCursor* cursor) {
+    char* p = skipCommentLines(cursor->pos, cursor->end);
+    if (p >= cursor->end) {
+        ++cursor->missing;
+        cursor->pos = cursor->end;
+        return cursor->end;  // the spare byte: ""
+    }
+    char* next = p + strlen(p) + 1;
+    cursor->pos = next < cursor->end ? next : cursor->end;
+    return p;
+}
+
+int parseClauseCount(const char* text) { return readDecimal(text); }
+
+int decideArgsMode(const char* argsControl) {
+    if (strncmp(argsControl, "append", 6) == 0) return ARGS_APPEND;
+    if (strncmp(argsControl, "prepend", 7) == 0) return ARGS_PREPEND;
+    if (strncmp(argsControl, "override", 8) == 0) return ARGS_OVERRIDE;
+    if (strncmp(argsControl, "discard", 7) == 0) return ARGS_DISCARD;
+    return ARGS_APPEND;
+}
+
+namespace {
+
+// Appends " piece" at out + *used; false when it would not fit.
+bool appendPiece(char* out, size_t outSize, size_t* used, const char* piece) {
+    size_t len = strlen(piece);
+    if (*used + 1 + len >= outSize) return false;
+    out[(*used)++] = ' ';
+    memcpy(out + *used, piece, len + 1);
+    *used += len;
+    return true;
+}
+
+}  // namespace
+
+int composeStartupCmd(char* out, size_t outSize, const char* startupCmd, const char* defaultArgs,
+                      int mode, int argc, char** argv) {
+    if (outSize == 0) return -1;
+    size_t used = strlen(startupCmd);
+    bool ok = used < outSize;
+    if (ok) memcpy(out, startupCmd, used + 1);
+
+    bool withDefaults = (mode == ARGS_APPEND || mode == ARGS_DISCARD) && defaultArgs[0] != '\0';
+    bool withUserArgs = mode != ARGS_DISCARD;
+    if (ok && withDefaults) ok = appendPiece(out, outSize, &used, defaultArgs);
+    for (int i = 1; ok && withUserArgs && i < argc; ++i) ok = appendPiece(out, outSize, &used, argv[i]);
+    if (!ok) {
+        out[0] = '\0';
+        return -1;
+    }
+    return 0;
+}
+
+int processBootCfg(char* data, unsigned len, int argc, char** argv, char* cmdOut) {
+    cmdOut[0] = '\0';
+    convertBootCfg(data, len);
+    BootCfgCursor cursor = {data, data + len, 0};
+
+    int count = parseClauseCount(readBootCfgLine(&cursor));
+    if (g_OpModeDEBUG) printf("++   # of per-os-class cfg clauses = %d\n", count);
+
+    const char* cfgFile = nullptr;
+    for (int i = 0; i < count; ++i) {
+        int missingBefore = cursor.missing;
+        char* clause = readBootCfgLine(&cursor);
+        if (cfgFile == nullptr) {
+            cfgFile = matchOsClass(clause);
+            if (cfgFile != nullptr && g_OpModeDEBUG)
+                printf("++   per-os-class cfg[%d] (GOOD) = '%s'\n", i, clause);
+        }
+        if (cfgFile == nullptr && g_OpModeDEBUG) printf("++   per-os-class cfg[%d] (n.g.) = '%s'\n", i, clause);
+        // Past the end every further clause is the same empty line: no need to count on.
+        if (cursor.missing > missingBefore) break;
+    }
+
+    if (cfgFile == nullptr) {
+        char desc[512];
+        getOsInfoDesc(desc, sizeof(desc));
+        snprintf(stdErrMsg, sizeof(stdErrMsg),
+                 "ERROR!! The system does not meet the OS requirements of the package.\n\n"
+                 "        The current system is identified as follows:\n\n        %s\n",
+                 desc);
+        displayMessages(stdErrMsg, "Configuration File vs OS/SP/ARCH mismatch", 1);
+        return -1;
+    }
+    if (g_OpModeDEBUG) printf("++ Final startup cfg file found: '%s'\n", cfgFile);
+
+    makeAllFilesExecutable();
+
+    const char* finalName = readBootCfgLine(&cursor);
+    if (cfgFile[0] != '\0' && finalName[0] != '\0') {
+        if (g_OpModeDEBUG) printf("++ Copying '%s' to '%s'...\n", cfgFile, finalName);
+        if (copyFile(cfgFile, finalName) == CMD_TOO_LONG) {
+            showError("Failed copying the startup config file: the command line would be longer than %d "
+                      "characters\n",
+                      CMD_COMPOSE_SIZE - 1);
+            return -1;
+        }
+    }
+
+    const char* startupDir = readBootCfgLine(&cursor);
+    if (startupDir[0] != '\0') {
+        if (g_OpModeDEBUG) printf("++ Changing dir to '%s'...\n", startupDir);
+        changeDir(startupDir);
+    }
+
+    const char* setupCmd = readBootCfgLine(&cursor);
+    if (setupCmd[0] != '\0') {
+        if (g_OpModeDEBUG) printf("++ Executing '%s' prior startup...\n", setupCmd);
+        os_system_linux(setupCmd);
+    }
+
+    const char* startupCmd = readBootCfgLine(&cursor);
+    const char* defaultArgs = readBootCfgLine(&cursor);
+    const char* argsControl = readBootCfgLine(&cursor);
+    if (g_OpModeDEBUG)
+        printf("++   startupCmd  = '%s'\n++   defaultArgs = '%s'\n++   argsControl = '%s'\n", startupCmd,
+               defaultArgs, argsControl);
+
+    int mode = decideArgsMode(argsControl);
+    if (composeStartupCmd(cmdOut, STARTUP_CMD_SIZE, startupCmd, defaultArgs, mode, argc, argv) != 0) {
+        showError("Failed composing the startup command: it would be longer than %d characters\n",
+                  STARTUP_CMD_SIZE - 1);
+        return -1;
+    }
+    if (g_OpModeDEBUG) printf("++   startupCmd  = '%s'\n", cmdOut);
+    return 0;
+}

@@ -1,0 +1,36 @@
+#include "launcher/console.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "launcher/os/commands.h"
+
+int g_OpModeDEBUG = 0;
+char stdErrMsg[STDERR_MSG_SIZE];
+
+void displayMessages(const char* message, const char* /*title*/, int /*flag*/) {
+    fputs(message, stderr);
+    // A short pause so that the message is seen before whatever comes next.
+    for (volatile int i = 0; i <= 5000; i = i + 1) {
+    }
+}
+
+int showError(const char* format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    int n = vsnprintf(stdErrMsg, sizeof(stdErrMsg), format, ap);
+    va_end(ap);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof(stdErrMsg)) {
+        snprintf(stdErrMsg, sizeof(stdErrMsg), "%s", MESSAGE_TOO_LONG_NOTICE);
+        displayMessages(stdErrMsg);
+        return -1;
+    }
+    displayMessages(stdErrMsg);
+    return 0;
+}
+
+void cmdShell(const char* prompt) {
+    printf("\n%s ...Type 'exit' to resume...\n\n", prompt);
+    os_system_linux("sh");
+    printf("\n");
+}

@@ -1,0 +1,96 @@
+#include "launcher/container.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "launcher/console.h"
+#include "launcher/os/fileio.h"
+
+namespace {
+
+const char* const c_elementNames[PKG_ELEMENTS] = {"launcher", "unzip utility", "package image",
+                                                  "package boot config"};
+
+}  // namespace
+
+uint32_t ByteSwap2(uint32_t value) {
+    return ((value & 0xFFu) << 24) + ((value & 0xFF00u) << 8) + ((value & 0xFF0000u) >> 8) +
+           ((value & 0xFF000000u) >> 24);
+}
+
+long seekToPkgElement(int pkgIndex, const PkgDirectory* pkgDir, int fd_src) {
+    // Summed wide: a directory that passed checkPkgDirectory never comes near the top, and one
+    // that did not must not wrap round to a wrong, valid-looking position.
+    unsigned long long offset = 0;
+    for (int i = 0; i < pkgIndex; ++i) offset += pkgDir->size[i];
+    return static_cast<long>(fd_seek(fd_src, static_cast<long long>(offset), 0));
+}
+
+int extractPkgElement(int pkgIndex, const PkgDirectory* pkgDir, int fd_src, char* buf, unsigned buflen) {
+    uint32_t size = pkgDir->size[pkgIndex];
+    if (size > buflen) {
+        showError("extractPkgExlement failed where buflen %d < pkgDir->size[pkgIndex %d]) \n",
+                  static_cast<int>(buflen), pkgIndex);
+        return -1;
+    }
+    if (size >= PKG_SIZE_LIMIT) {
+        showError("extractPkgElement failed where pkgDir->size[pkgIndex %d] is 2 GiB or more\n", pkgIndex);
+        return -1;
+    }
+    if (seekToPkgElement(pkgIndex, pkgDir, fd_src) < 0) {
+        showError("extractPkgElement failed where seekToPkgElement(pkgIndex %d, pkgDir, fd_src) < 0) \n",
+                  pkgIndex);
+        return -1;
+    }
+    if (fd_read(fd_src, buf, size) != static_cast<long>(size)) {
+        showError("extractPkgElement failed where pkgDir->size[pkgIndex %d] !=  (unsigned int) ...\n",
+                  pkgIndex);
+        return -1;
+    }
+    return static_cast<int>(size);
+}
+
+int extractPkgElementFile(int pkgIndex, const char* path, const PkgDirectory* pkgDir, int fd_src) {
+    static char chunkBuf[PKG_COPY_CHUNK];
+    // Such a size would count as negative below and copy nothing: refuse it instead.
+    if (pkgDir->size[pkgIndex] >= PKG_SIZE_LIMIT) return -1;
+    long long remaining = pkgDir->size[pkgIndex];
+    memset(chunkBuf, 0, sizeof(chunkBuf));
+
+    int fd = fd_create(path);
+    if (fd < 0) return -1;
+    if (seekToPkgElement(pkgIndex, pkgDir, fd_src) < 0) {
+        fd_close(fd);
+        return -1;
+    }
+    while (remaining > 0) {
+        long chunk = remaining > PKG_COPY_CHUNK ? PKG_COPY_CHUNK : static_cast<long>(remaining);
+        if (fd_read(fd_src, chunkBuf, static_cast<size_t>(chunk)) != chunk) break;
+        if (fd_write(fd, chunkBuf, static_cast<size_t>(chunk)) != chunk) break;
+        remaining -= chunk;
+    }
+    if (fd_close(fd) != 0) return -1;
+    return remaining == 0 ? 0 : -1;
+}
+
+int checkPkgDirectory(const PkgDirectory* pkgDir, long long fileLength, char* why, size_t whySize) {
+    unsigned long long total = PKG_DIRECTORY_SIZE;
+    for (int i = 0; i < PKG_ELEMENTS; ++i) {
+        if (pkgDir->size[i] >= PKG_SIZE_LIMIT) {
+            snprintf(why, whySize, "element %d '%s' is %u bytes, 2 GiB or more", i, c_elementNames[i],
+                     static_cast<unsigned>(pkgDir->size[i]));
+            return -1;
+        }
+        total += pkgDir->size[i];
+    }
+    if (total >= PKG_SIZE_LIMIT) {
+        snprintf(why, whySize, "the elements and the directory add up to %llu bytes, 2 GiB or more", total);
+        return -1;
+    }
+    if (fileLength >= static_cast<long long>(PKG_SIZE_LIMIT)) {
+        snprintf(why, whySize, "the package file is %lld bytes, 2 GiB or more", fileLength);
+        return -1;
+    }
+    if (whySize > 0) why[0] = '\0';
+    return 0;
+}

@@ -1,0 +1,222 @@
+#include "launcher/driver.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "launcher/bootcfg.h"
+#include "launcher/console.h"
+#include "launcher/container.h"
+#include "launcher/decimal.h"
+#include "launcher/os/commands.h"
+#include "launcher/os/fileio.h"
+#include "launcher/os/paths.h"
+#include "launcher/os/permissions.h"
+#include "launcher/os/platform.h"
+#include "launcher/sysident.h"
+
+char wrkDir[WRK_DIR_SIZE];
+char osCfgVar[OS_CFG_VAR_SIZE];
+
+int parseDebugLevel(const char* arg) {
+    if (strcmp(arg, "++debug") == 0) return 1;
+    if (strncmp(arg, "++debug=", 8) != 0) return 0;
+    int level = readDecimal(arg + 8);
+    return level < 0 ? 0 : level;
+}
+
+int takeDebugOption(int* argc, char*** argv) {
+    if (*argc < 2) return 0;
+    int level = parseDebugLevel((*argv)[1]);
+    if (level != 0) {
+        (*argv)[1] = (*argv)[0];
+        ++*argv;
+        --*argc;
+    }
+    return level;
+}
+
+int createInstallDir() {
+    char parent[WRK_DIR_SIZE];
+    wrkDir[0] = '\0';
+    if (getTempDir(parent, sizeof(parent)) != 0) {
+        showError("Failed creating %s\n", s_szTempDir);
+        return 1;
+    }
+    if (!dirExists(parent) && makeDir(parent) != 1) {
+        showError("Failed creating %s\n", parent);
+        return 1;
+    }
+    // mkdir(2) decides atomically whether the name is free: anything already there, whoever
+    // made it, is left alone and the next number is tried.
+    unsigned start = static_cast<unsigned>(getPid());
+    unsigned n = start;
+    int made = 1;
+    do {
+        int len = snprintf(wrkDir, sizeof(wrkDir), "%s%czav_rq_pkg_%08x", parent, FILE_SEPARATOR, n);
+        if (len < 0 || static_cast<size_t>(len) >= sizeof(wrkDir)) {
+            wrkDir[0] = '\0';
+            showError("Failed creating %s%czav_rq_pkg_%08x\n", parent, FILE_SEPARATOR, n);
+            return 1;
+        }
+        made = makeDirPrivate(wrkDir);
+        if (made == 1) ++n;
+    } while (made == 1 && n != start);
+    if (made != 0) {
+        showError("Failed creating %s\n", wrkDir);
+        wrkDir[0] = '\0';
+        return 1;
+    }
+    if (changeDir(wrkDir) < 0) {
+        showError("Failed changing to directory %s\n", wrkDir);
+        return 1;
+    }
+    return 0;
+}
+
+int executeApplication(const char* command) { return os_system_linux(command); }
+
+void cleanup() {
+    if (wrkDir[0] == '\0' || !dirExists(wrkDir)) return;
+    char parent[WRK_DIR_SIZE] = "";
+    getTempDir(parent, sizeof(parent));
+    changeDir(parent);
+    deleteTree(wrkDir);
+    wrkDir[0] = '\0';
+}
+
+namespace {
+
+// From the package directory to the unzipped image: 0 with the boot configuration (its length
+// plus a spare byte) in *bootCfg, or 1 after a failure. fd stays open for the caller.
+int unpackPackage(int fd, char* cmd, char** bootCfg, unsigned* bootCfgLen) {
+    const char* cpu = getenv(osCfgVar);
+    bool ppc64 = cpu != nullptr && strcmp(cpu, "ppc64") == 0;
+
+    long long dirPos = fd_seek(fd, -PKG_DIRECTORY_SIZE, 2);
+    if (dirPos < 0) {
+        showError("Failed seeking to package directory\n");
+        return 1;
+    }
+    PkgDirectory pkgDir;
+    if (fd_read(fd, &pkgDir, sizeof(pkgDir)) != PKG_DIRECTORY_SIZE) {
+        showError("Failed reading package directory\n");
+        return 1;
+    }
+    if (ppc64)
+        for (uint32_t& size : pkgDir.size) size = ByteSwap2(size);
+    char why[256];
+    if (checkPkgDirectory(&pkgDir, dirPos + PKG_DIRECTORY_SIZE, why, sizeof(why)) != 0) {
+        showError("Failed checking package directory: %s\n", why);
+        return 1;
+    }
+
+    if (g_OpModeDEBUG) printf("++ Extracting 'package boot config'...\n");
+    // One spare byte: the boot configuration reader terminates the last line there.
+    *bootCfgLen = pkgDir.size[PKG_BOOTCFG];
+    *bootCfg = static_cast<char*>(malloc(*bootCfgLen + 1u));
+    if (*bootCfg == nullptr) {
+        showError("Ran out of memory for 'package boot config'\n");
+        return 1;
+    }
+    if (extractPkgElement(PKG_BOOTCFG, &pkgDir, fd, *bootCfg, *bootCfgLen) < 0) {
+        showError("Failed extracting 'package boot config'\n");
+        return 1;
+    }
+
+    if (g_OpModeDEBUG) printf("Extracting 'package image'...\n");
+    if (createInstallDir() != 0) {
+        showError("Failed creating installation directory.\n");
+        return 1;
+    }
+    if (extractPkgElementFile(PKG_IMAGE, "image.zip", &pkgDir, fd) < 0) {
+        showError("Failed extracting 'package image'\n");
+        return 1;
+    }
+    if (makeFileReadable("image.zip") < 0) {
+        showError("Failed making 'package image' readable\n");
+        return 1;
+    }
+
+    if (g_OpModeDEBUG) printf("++ Extracting 'unzip utility'...\n");
+    if (!ppc64) {
+        snprintf(cmd, STARTUP_CMD_SIZE, "miniunz%s", EXE_EXT);
+        if (extractPkgElementFile(PKG_UNZIP, cmd, &pkgDir, fd) < 0) {
+            showError("Failed extracting 'unzip utility'\n");
+            return 1;
+        }
+        if (makeFileExecutable(cmd) < 0) showError("Failed making 'unzip utility' executable\n");
+    }
+
+    if (g_OpModeDEBUG > 1) {
+        if (extractPkgElementFile(PKG_BOOTCFG, "imgboot.cfg", &pkgDir, fd) < 0)
+            displayMessages("++ Warning, non fatal: failed in writing 'package boot config' (imgboot.cfg) to disk\n");
+        cmdShell("++ About to unzipp 'package image'.");
+    }
+    if (g_OpModeDEBUG) printf("++ Unzipping 'package image'...\n");
+
+    if (ppc64)
+        snprintf(cmd, STARTUP_CMD_SIZE, "/usr/bin/unzip image.zip > %s", DEV_NULL);
+    else
+        snprintf(cmd, STARTUP_CMD_SIZE, ".%cminiunz%s image.zip > %s", FILE_SEPARATOR, EXE_EXT, DEV_NULL);
+    if (os_system_linux(cmd) != 0) return 1;
+    return 0;
+}
+
+}  // namespace
+
+int extractAndExecute(int argc, char** argv) {
+    char cmd[STARTUP_CMD_SIZE];
+    snprintf(osCfgVar, sizeof(osCfgVar), "%s%s", "ZAV_RQ_PKG_", "LINUX_PROCESSOR");
+
+    cmd[0] = '\0';
+    getCurrentDir(cmd, sizeof(cmd));
+    setOsInfoEnvVars(cmd);
+
+    const char* self = (argc > 0 && argv[0] != nullptr) ? argv[0] : "";
+    int fd = fd_open(self);
+    if (fd < 0) {
+        int n = snprintf(cmd, sizeof(cmd), "%s%s", self, EXE_EXT);
+        if (n >= 0 && static_cast<size_t>(n) < sizeof(cmd)) fd = fd_open(cmd);
+    }
+    if (fd < 0) {
+        showError("Failed opening file %s\n", self);
+        return 1;
+    }
+    // The boot configuration lives until the process ends (the startup command's names point
+    // into it); only a further run in the same process, as in tests, replaces it.
+    static char* s_bootCfg = nullptr;
+    free(s_bootCfg);
+    s_bootCfg = nullptr;
+    unsigned bootCfgLen = 0;
+    int failed = unpackPackage(fd, cmd, &s_bootCfg, &bootCfgLen);
+    fd_close(fd);
+    if (failed) return 1;
+
+    if (g_OpModeDEBUG) printf("++ Processing 'package boot config'...\n");
+    if (processBootCfg(s_bootCfg, bootCfgLen, argc, argv, cmd) < 0) return 1;
+
+    if (g_OpModeDEBUG > 1) {
+        char prompt[STARTUP_CMD_SIZE + 64];
+        int n = snprintf(prompt, sizeof(prompt), "++ About to execute '%s'.", cmd);
+        if (n < 0 || static_cast<size_t>(n) >= sizeof(prompt)) {
+            showError("Failed showing the startup command: it is too long\n");
+            return 1;
+        }
+        cmdShell(prompt);
+    }
+    if (g_OpModeDEBUG) printf("++ Executing package (command: '%s')...\n", cmd);
+    return executeApplication(cmd);
+}
+
+int launcherMain(int argc, char** argv) {
+    g_OpModeDEBUG = takeDebugOption(&argc, &argv);
+    if (g_OpModeDEBUG) printf("++ Running in debug mode (level=%d).\n", g_OpModeDEBUG);
+    int code = extractAndExecute(argc, argv);
+    if (g_OpModeDEBUG) {
+        printf("++ Package completed with exit code '%d'.\n", code);
+        if (g_OpModeDEBUG > 1) cmdShell("++ Last chance to examine the package.");
+    }
+    cleanup();
+    return code;
+}

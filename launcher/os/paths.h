@@ -1,0 +1,28 @@
+// Path tests, the current and temporary directory, and the process id.
+#pragma once
+
+#include <cstddef>
+
+// The directory under which the launcher makes its working directory and temporary files:
+// "/tmp". Tests point it at their own temporary directory.
+extern const char* s_szTempDir;
+
+// 1 when stat (following symbolic links) succeeds and the object is a directory, else 0.
+int dirExists(const char* path);
+// 1 when stat succeeds and the object is anything but a directory (file, FIFO, device...), else 0.
+int fileExists(const char* path);
+// 1 when path starts with '/', else 0.
+int isAbsolutePath(const char* path);
+
+// Copies the temporary directory (s_szTempDir) into dst. 0, or -1 with dst "" when it does not fit.
+int getTempDir(char* dst, size_t size);
+// The current working directory into buf. 0, or -1 with buf "" (also when it does not fit).
+int getCurrentDir(char* buf, size_t size);
+// 0 or -1.
+int changeDir(const char* path);
+int getPid();
+
+// Creates the directory path itself (not its parents) atomically with mode 0700.
+// 0 when made; 1 when anything of that name exists (left alone, also a dangling link);
+// -1 on any other failure.
+int makeDirPrivate(const char* path);

@@ -1,0 +1,12 @@
+#include "launcher/os/permissions.h"
+
+#include <sys/stat.h>
+
+#include "launcher/os/commands.h"
+
+// Never world-writable: root is about to run these files.
+int makeFileExecutable(const char* path) { return chmod(path, 0755); }
+
+int makeFileReadable(const char* path) { return chmod(path, 0755); }
+
+void makeAllFilesExecutable() { os_system_linux("chmod -R +x *"); }

@@ -1,0 +1,66 @@
+#include "nicupdate/commands.h"
+
+#include <sys/wait.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+#include "nicupdate/fwlog.h"
+
+static bool composeCmd(char* out, size_t outSize, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+static bool composeCmd(char* out, size_t outSize, const char* format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    int len = vsnprintf(out, outSize, format, ap);
+    va_end(ap);
+    if (len >= 0 && static_cast<size_t>(len) < outSize) return true;
+    writetoLogf(false, "Error! Command line would exceed %zu characters; not run: %.60s...\n",
+                outSize - 1, out);
+    if (outSize > 0) out[0] = '\0';
+    return false;
+}
+
+bool composeListCmd(char* out, size_t outSize, const char* toolPath) {
+    return composeCmd(out, outSize, "%s <q >devices", toolPath);
+}
+
+bool composeListToLogCmd(char* out, size_t outSize, const char* toolPath, const char* logPath) {
+    return composeCmd(out, outSize, "%s <q >>%s", toolPath, logPath);
+}
+
+bool composeDirCmd(char* out, size_t outSize, const char* toolPath, const char* macAddr) {
+    return composeCmd(out, outSize, "%s %s dir >%s", toolPath, macAddr, macAddr);
+}
+
+bool composeUpgradeCmd(char* out, size_t outSize, const char* toolPath, const char* macAddr,
+                       const char* typeSuffix, const char* imageFile, const char* logPath) {
+    return composeCmd(out, outSize, "%s %s upgrade -noreset -F -%s %s nv.bak >>%s", toolPath,
+                      macAddr, typeSuffix, imageFile, logPath);
+}
+
+bool composeCfgCmd(char* out, size_t outSize, const char* toolPath, const char* macAddr,
+                   const char* component, const char* logPath) {
+    return composeCmd(out, outSize, "%s %s cfg -%s 0 >>%s", toolPath, macAddr, component, logPath);
+}
+
+bool composeCrcCmd(char* out, size_t outSize, const char* toolPath, const char* macAddr,
+                   const char* logPath) {
+    return composeCmd(out, outSize, "%s %s crc <y >>%s", toolPath, macAddr, logPath);
+}
+
+bool composeRemoveCmd(char* out, size_t outSize, const char* path) {
+    return composeCmd(out, outSize, "rm %s", path);
+}
+
+int runCommand(const char* cmd) {
+    if (cmd[0] == '\0') return -1;
+    fflush(stdout);
+    int status = system(cmd);
+    if (status == -1) return -1;
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return -1;
+}

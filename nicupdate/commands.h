@@ -1,0 +1,37 @@
+// Every shell command line of the tool, and the one function that runs them.
+//
+// Each compose function formats one command into out (outSize bytes, normally CMD_SIZE) and
+// returns true. A command that would not fit is never cut: out is left empty, a log message
+// says what was refused, and the function returns false; runCommand("") then runs nothing
+// and reports failure. The texts put on these lines are the tool's own constants (utility
+// paths, log path, component names) and adapter texts that discovery has validated (letters,
+// digits and ":-._" only), so they go in unquoted.
+#pragma once
+
+#include <cstddef>
+
+// Capacity of a command buffer: at most 255 characters and the terminator.
+#define CMD_SIZE 256
+
+// "<tool> <q >devices": the adapter listing, answered with the quit file.
+bool composeListCmd(char* out, size_t outSize, const char* toolPath);
+// "<tool> <q >><log>": the same listing appended to the log.
+bool composeListToLogCmd(char* out, size_t outSize, const char* toolPath, const char* logPath);
+// "<tool> <mac> dir ><mac>": one adapter's component listing into its listing file.
+bool composeDirCmd(char* out, size_t outSize, const char* toolPath, const char* macAddr);
+// "<tool> <mac> upgrade -noreset -F -<suffix> <image> nv.bak >><log>".
+bool composeUpgradeCmd(char* out, size_t outSize, const char* toolPath, const char* macAddr,
+                       const char* typeSuffix, const char* imageFile, const char* logPath);
+// "<tool> <mac> cfg -<component> 0 >><log>"; component is "asf", "ipmi", "ump" or "ncsi".
+bool composeCfgCmd(char* out, size_t outSize, const char* toolPath, const char* macAddr,
+                   const char* component, const char* logPath);
+// "<tool> <mac> crc <y >><log>": the CRC check, answered with the yes file.
+bool composeCrcCmd(char* out, size_t outSize, const char* toolPath, const char* macAddr,
+                   const char* logPath);
+// "rm <path>".
+bool composeRemoveCmd(char* out, size_t outSize, const char* path);
+
+// Runs cmd through /bin/sh after flushing standard output. Returns the exit status: 0 for
+// success, the command's exit code, or 128 + the signal number when the shell died by a
+// signal; -1 when cmd is empty (nothing is run) or no shell could be started.
+int runCommand(const char* cmd);

@@ -1,0 +1,86 @@
+// Adapter discovery: locating a family's vendor utility, reading its adapter table into a
+// device list, and the list operations every other module uses.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+#define DEVID_SIZE 10      // device id text, at most 9 characters
+#define MACADDR_SIZE 20    // MAC address text, at most 19 characters
+#define VERSION_SIZE 20    // version text, at most 19 characters
+#define CHIPNAME_SIZE 256
+#define TOOL_PATH_SIZE 32  // "./lnxfwupg" or "./lnxfwnx2"
+#define ROW_WORD_SIZE 16   // a table row word, at most 15 characters
+
+// Listing lines are read in pieces of at most LINE_PIECE characters into LINE_SIZE buffers; a
+// longer line arrives as several pieces, each handled as a line of its own.
+#define LINE_SIZE 256
+#define LINE_PIECE 254
+
+// One adapter. The version fields are in the column order of the version table and the order
+// in which components are updated; "NA" means the component is not present.
+struct Device {
+    char devId[DEVID_SIZE];
+    char macAddr[MACADDR_SIZE];
+    char bootVer[VERSION_SIZE];
+    char ipmiVer[VERSION_SIZE];
+    char asfVer[VERSION_SIZE];
+    char pxeVer[VERSION_SIZE];
+    char umpVer[VERSION_SIZE];
+    char ncsiVer[VERSION_SIZE];
+    char iscsiVer[VERSION_SIZE];
+    char chipName[CHIPNAME_SIZE];
+    Device* next;
+};
+
+// One of the seven version fields of Device.
+typedef char (Device::*VersionField)[VERSION_SIZE];
+
+// One family's list; both pointers null when it is empty. The list owns its records.
+struct DeviceHeadTail {
+    Device* head;
+    Device* tail;
+};
+
+// Writes "./lnxfwupg" into toolPath (TOOL_PATH_SIZE bytes) for the family "NetXtreme", else
+// "./lnxfwnx2". Returns true when that entry exists; otherwise logs (and shows)
+// "\nError! Unable to locate Broadcom <family> tool (<path>).\n" and returns false.
+bool setBCOMtool(const char* familyName, char* toolPath);
+
+// Runs the family's utility with the quit file "q" as input, copies its listing into the log,
+// reads the adapter table and takes each adapter's firmware inventory. Returns a new list with
+// at least one adapter, which the caller releases with releaseList; or null after a message.
+// toolPath (TOOL_PATH_SIZE bytes) receives the utility's path. The file "devices" is gone when
+// it returns.
+DeviceHeadTail* getDevices(const char* familyName, char* toolPath);
+
+// Reads the first adapter table of listing into list: the lines after the first one holding
+// " MAC " and the one under it, up to the end of the file or the first line holding
+// endMarker. Rows with three or more words give an adapter (second word the device id, third
+// the MAC address); shorter rows are skipped. Rows refused by adapterRowProblem, or with any
+// of their first three words longer than 15 characters, are left out with a log message.
+void readAdapterTable(FILE* listing, const char* endMarker, DeviceHeadTail* list);
+
+// Null when devId and macAddr may become an adapter, else why not (a short phrase). Both must
+// fit their fields and not start with '-'; the device id holds only letters, digits, ':', '-',
+// '.', '_'. The MAC address names the adapter's listing file and follows ">" in a command, so it
+// must look like one: hexadecimal digits and the separators ':', '-', '.', not starting with
+// '.'. That keeps it from ever naming another file of the tool's folder (q, devices, nv.bak,
+// the utilities, images, install scripts), which the listing would overwrite and the list's
+// release would delete.
+const char* adapterRowProblem(const char* devId, const char* macAddr);
+
+// Appends a new record with devId and macAddr (versions and chip name empty). Returns true;
+// false when adapterRowProblem refuses the texts (nothing is logged, the caller reports) or
+// memory runs out ("Error! Unable to create resources for device <mac>.\n" is logged).
+bool addDevicetoList(DeviceHeadTail* list, const char* devId, const char* macAddr);
+
+// Deletes each record's listing file (deleteFile of its MAC address) and releases the
+// records; the header stays. A null list is ignored.
+void emptyList(DeviceHeadTail* list);
+
+// emptyList, then releases the header and sets *list to null. A null *list is ignored.
+void releaseList(DeviceHeadTail** list);
+
+// Number of records, following next from head; 0 for a null list.
+int getDeviceCount(const DeviceHeadTail* list);

@@ -1,0 +1,135 @@
+#include "nicupdate/driver.h"
+
+#include <strings.h>
+
+#include <cstdio>
+
+#include "nicupdate/devlist.h"
+#include "nicupdate/fwlog.h"
+#include "nicupdate/inventory.h"
+#include "nicupdate/mgmt.h"
+#include "nicupdate/update.h"
+
+const char* pVer = "1.0.9";
+
+static const char c_szProgramName[] = "./nicburn";
+static const char c_szErrorsOccurred[] =
+    "\n\nOne or more errors occurred during the firmware update process. See %s for more "
+    "information.\n";
+
+// Options in the order they are compared, with the mode each selects.
+struct OptionEntry {
+    const char* text;
+    int mode;
+};
+static const OptionEntry c_options[] = {
+    {"-s", MODE_SILENT}, {"-v", MODE_VERSIONS}, {"-?", MODE_USAGE},
+    {"-nomfw", MODE_NOMFW}, {"-crc", MODE_CRC},
+};
+
+int processCmdLine(int argc, char** argv) {
+    if (argc == 1) return MODE_UPDATE;
+    if (argc != 2) return MODE_BAD_USAGE;
+    for (const OptionEntry& option : c_options)
+        if (strcasecmp(argv[1], option.text) == 0) return option.mode;
+    return MODE_BAD_USAGE;
+}
+
+void displayUsage() {
+    printf("Usage:\n\n");
+    printf("   %s [OPTION]\n\n\n", c_szProgramName);
+    printf("The options are:\n\n");
+    printf("   -v     (Display currently installed firmware versions.)\n");
+    printf("   -s     (Perform silent firmware update.)\n");
+    printf("   -nomfw (Disable Management Firmware.)\n");
+    printf("   -crc   (Perform CRC check.)\n");
+    printf("   -?     (Display this usage information.)\n");
+}
+
+// Writes a two-byte answer file ("<letter>\n"), replacing an existing one.
+static bool createAnswerFile(const char* name) {
+    FILE* f = fopen(name, "w");
+    bool ok = f && fprintf(f, "%s\n", name) == 2;
+    if (f && fclose(f) != 0) ok = false;
+    if (!ok) writetoLogf(true, "Error! Cannot create temporary file \"%s\".\n", name);
+    return ok;
+}
+
+bool createQuitFile() { return createAnswerFile("q"); }
+
+bool create_yes_response_file() { return createAnswerFile("y"); }
+
+DeviceHeadTail* discoverNetXtremeII(char* toolPath) { return getDevices("NetXtreme II", toolPath); }
+
+DeviceHeadTail* skipNetXtremeII(char* toolPath) {
+    (void)toolPath;
+    writetoLog("\nWarning. No Broadcom NetXtreme II adapters found.\n", true);
+    return nullptr;
+}
+
+// The update run: table, updates of each family, rediscovery, table, closing message.
+// Returns 1 when an update failed, else 0; the lists hold the rediscovered adapters after it.
+static int updateRun(DeviceHeadTail** first, DeviceHeadTail** second, char* firstTool, char* secondTool,
+                     SecondFamilyDiscovery discoverSecond) {
+    int result = 0;
+    displayFwVersions(*first, *second);
+    perform_crc_check(*first, *second, firstTool, secondTool);
+    if (*first) {
+        if (!updateDevices(*first, firstTool, "NetXtreme")) result = 1;
+        releaseList(first);
+    }
+    if (*second) {
+        if (!updateDevices(*second, secondTool, "NetXtreme II")) result = 1;
+        releaseList(second);
+    }
+    *first = getDevices("NetXtreme", firstTool);
+    *second = discoverSecond(secondTool);
+    displayFwVersions(*first, *second);
+    if (result == 0)
+        writetoLogf(true, "\n\nUpdate complete. The firmware update log has been saved in %s.\n", szFwuplog);
+    else
+        writetoLogf(true, c_szErrorsOccurred, szFwuplog);
+    return result;
+}
+
+int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond) {
+    int result = 0;
+    char szFirstTool[TOOL_PATH_SIZE] = "";
+    char szSecondTool[TOOL_PATH_SIZE] = "";
+
+    // The log comes first, so that every run leaves one, even "-?" and incorrect usage.
+    initLogFile();
+
+    int mode = processCmdLine(argc, argv);
+    bSilent = mode == MODE_SILENT;
+    if (mode == MODE_USAGE) {
+        displayUsage();
+        return 0;
+    }
+    writetoLogf(true, "ZAV Ethernet Firmware Update Tool, Version %s\n\n", pVer);
+    if (mode == MODE_BAD_USAGE) {
+        writetoLog("Error! Incorrect usage of command line parameters.\n", true);
+        return 1;
+    }
+    if (!createQuitFile()) return 1;
+
+    // Failures inside -v, -nomfw and -crc show in the log only, never in the status.
+    DeviceHeadTail* first = getDevices("NetXtreme", szFirstTool);
+    DeviceHeadTail* second = discoverSecond(szSecondTool);
+    if (!first && !second) {
+        writetoLogf(true, c_szErrorsOccurred, szFwuplog);
+        result = EXIT_NO_ADAPTERS;
+    } else if (mode == MODE_VERSIONS) {
+        displayFwVersions(first, second);
+    } else if (mode == MODE_NOMFW) {
+        disableManagementFirmware(first, second, szFirstTool, szSecondTool);
+    } else if (mode == MODE_CRC) {
+        perform_crc_check(first, second, szFirstTool, szSecondTool);
+    } else {
+        result = updateRun(&first, &second, szFirstTool, szSecondTool, discoverSecond);
+    }
+    releaseList(&first);
+    releaseList(&second);
+    deleteFile("q");
+    return result;
+}

@@ -1,0 +1,54 @@
+// The tool's entry: command line, answer files, and the run of one mode over both adapter
+// families. Each program's main (main_x86.cpp, main_ppc.cpp) only chooses how the NetXtreme II
+// family is discovered and calls runNicburn.
+#pragma once
+
+struct DeviceHeadTail;
+
+// Version text shown in the banner.
+extern const char* pVer;
+
+// Mode codes of processCmdLine.
+enum NicburnMode {
+    MODE_UPDATE = 0,     // no argument
+    MODE_SILENT = 1,     // "-s"
+    MODE_VERSIONS = 2,   // "-v"
+    MODE_USAGE = 3,      // "-?"
+    MODE_BAD_USAGE = 4,  // anything else
+    MODE_NOMFW = 5,      // "-nomfw"
+    MODE_CRC = 6         // "-crc"
+};
+
+// Exit status when no family yielded an adapter list.
+#define EXIT_NO_ADAPTERS 171
+
+// The mode of the command line (argc counts the program name). One argument is compared
+// whole, ignoring ASCII case, with "-s", "-v", "-?", "-nomfw", "-crc"; no argument gives
+// MODE_UPDATE; any other word, or two or more arguments, MODE_BAD_USAGE.
+int processCmdLine(int argc, char** argv);
+
+// Writes the usage text to standard output (never to the log).
+void displayUsage();
+
+// Creates (or truncates) "q" in the current directory holding "q\n". Returns true; on failure
+// logs and shows "Error! Cannot create temporary file \"q\".\n" and returns false.
+bool createQuitFile();
+
+// The same for "y" holding "y\n", with the message naming "y".
+bool create_yes_response_file();
+
+// How a build discovers the NetXtreme II family: returns the list (or null) and fills toolPath
+// (TOOL_PATH_SIZE bytes) where the family's utility is run.
+typedef DeviceHeadTail* (*SecondFamilyDiscovery)(char* toolPath);
+
+// x86 build: getDevices("NetXtreme II", toolPath).
+DeviceHeadTail* discoverNetXtremeII(char* toolPath);
+
+// PowerPC build: the NetXtreme II utility is never run; logs and shows
+// "\nWarning. No Broadcom NetXtreme II adapters found.\n" and returns null.
+DeviceHeadTail* skipNetXtremeII(char* toolPath);
+
+// One run of the tool: opens the log, reads the mode and performs it. Returns the exit
+// status: 0; 1 for incorrect usage, no quit file, or a failed update; EXIT_NO_ADAPTERS when
+// neither family yielded an adapter list.
+int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond);

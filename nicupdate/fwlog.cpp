@@ -1,0 +1,123 @@
+#include "nicupdate/fwlog.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "nicupdate/commands.h"
+
+char szFwuplog[LOG_PATH_SIZE] = "ethflash.log";
+bool bSilent = false;
+
+static const char c_szLogName[] = "ethflash.log";
+static const char c_szLogBase[] = "ethflash";
+static const char c_szLogHeader[] = "Broadcom Firmware Update Log.\n\n";
+
+// At most 200 characters, so that every numbered name fits szFwuplog.
+#define LOG_DIR_SIZE 201
+static char s_szLogDir[LOG_DIR_SIZE] = "/var/log/ZAV_Support/";
+
+int setLogDirectory(const char* dir) {
+    size_t len = strlen(dir);
+    if (len == 0 || len >= sizeof(s_szLogDir) || dir[len - 1] != '/') return -1;
+    memcpy(s_szLogDir, dir, len + 1);
+    return 0;
+}
+
+const char* getLogDirectory() { return s_szLogDir; }
+
+bool fileExist(const char* path) {
+    struct stat st;
+    return stat(path, &st) == 0;
+}
+
+void deleteFile(const char* path) {
+    if (!fileExist(path)) return;
+    char cmd[CMD_SIZE];
+    if (!composeRemoveCmd(cmd, sizeof(cmd), path)) return;
+    runCommand(cmd);
+}
+
+// Creates every missing directory along dir (which ends in '/'), outermost first, and stops
+// at the first one that cannot be made.
+static void makeDirChain(const char* dir) {
+    char prefix[LOG_DIR_SIZE];
+    size_t len = strlen(dir);
+    for (size_t i = 1; i < len; ++i) {
+        if (dir[i] != '/') continue;
+        memcpy(prefix, dir, i + 1);
+        prefix[i + 1] = '\0';
+        if (fileExist(prefix)) continue;
+        if (mkdir(prefix, 0755) != 0) return;
+    }
+}
+
+static bool isDirectory(const char* path) {
+    struct stat st;
+    return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Candidate number n: 0 is "ethflash.log", n >= 1 "ethflash" + at least three digits + ".log".
+static bool composeLogName(char* out, size_t outSize, const char* dir, unsigned long n) {
+    int len = n == 0 ? snprintf(out, outSize, "%s%s", dir, c_szLogName)
+                     : snprintf(out, outSize, "%s%s%03lu.log", dir, c_szLogBase, n);
+    return len >= 0 && static_cast<size_t>(len) < outSize;
+}
+
+static bool writeAll(int fd, const char* text, size_t len) {
+    while (len > 0) {
+        ssize_t n = write(fd, text, len);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        text += n;
+        len -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+void initLogFile() {
+    makeDirChain(s_szLogDir);
+    const char* dir = isDirectory(s_szLogDir) ? s_szLogDir : "";
+
+    int fd = -1;
+    for (unsigned long n = 0;; ++n) {
+        if (!composeLogName(szFwuplog, sizeof(szFwuplog), dir, n)) {  // cannot happen: see LOG_DIR_SIZE
+            szFwuplog[0] = '\0';
+            break;
+        }
+        if (fileExist(szFwuplog)) continue;
+        fd = open(szFwuplog, O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) break;
+        // Someone took the name after we looked (or it is a dangling link): next number.
+    }
+    bool ok = fd >= 0 && writeAll(fd, c_szLogHeader, sizeof(c_szLogHeader) - 1);
+    if (fd >= 0 && close(fd) != 0) ok = false;
+    if (!ok && !bSilent) {
+        fputs("Error! Unable to initialize log file.\n", stdout);
+        fflush(stdout);
+    }
+}
+
+void writetoLog(const char* text, bool toScreen) {
+    if (toScreen && !bSilent) fputs(text, stdout);
+    int fd = open(szFwuplog, O_WRONLY | O_APPEND | O_CLOEXEC);
+    bool ok = fd >= 0 && writeAll(fd, text, strlen(text));
+    if (fd >= 0 && close(fd) != 0) ok = false;
+    if (!ok && !bSilent) fputs("Error! Unable to write to log file.\n", stdout);
+}
+
+void writetoLogf(bool toScreen, const char* format, ...) {
+    char text[1024];
+    va_list ap;
+    va_start(ap, format);
+    vsnprintf(text, sizeof(text), format, ap);
+    va_end(ap);
+    writetoLog(text, toScreen);
+}

@@ -1,0 +1,49 @@
+// Update log: one new file per run, the tool's single output routine, and the two small file
+// helpers the whole tool uses.
+#pragma once
+
+#include <cstddef>
+
+// Capacity of szFwuplog: a log path of at most 254 characters.
+#define LOG_PATH_SIZE 255
+
+// Path of this run's log; "ethflash.log" until initLogFile has chosen the final one.
+extern char szFwuplog[LOG_PATH_SIZE];
+
+// True in the silent update run: writetoLog shows nothing and the direct screen marks are
+// suppressed; the log still receives every text.
+extern bool bSilent;
+
+// The directory the log goes into, "/var/log/ZAV_Support/" in the program. Tests point it at a
+// temporary directory; dir must end in '/' and hold at most 200 characters. Returns 0, or -1 (nothing
+// changed) when it does not.
+int setLogDirectory(const char* dir);
+const char* getLogDirectory();
+
+// Chooses this run's log and creates it with its 31-byte header:
+// - makes the log directory and its missing parents (mode 0755); failures are not reported;
+// - uses that directory when it now is a directory, else the current directory;
+// - takes "ethflash.log", else the first free of ethflash001.log, ethflash002.log, ...
+//   (gaps are filled; any directory entry, a directory too, counts as taken);
+// - creates the file exclusively: a name that appears between the check and the creation is
+//   skipped for the next number, so an existing file is never appended to.
+// When the file cannot be created, "Error! Unable to initialize log file.\n" is printed unless
+// silent; szFwuplog then names the path that was tried.
+void initLogFile();
+
+// Writes text to standard output when toScreen is true and the run is not silent, then appends
+// it unchanged to the log. The log is opened and closed for every call and never created here:
+// when it cannot be opened, "Error! Unable to write to log file.\n" is printed unless silent.
+void writetoLog(const char* text, bool toScreen);
+
+// writetoLog of a formatted text. The text is composed in a 1024-byte buffer; anything beyond
+// 1023 characters is cut (the tool's own messages, built from bounded fields, never come close).
+void writetoLogf(bool toScreen, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// True when a directory entry named path exists (a file status query succeeds).
+bool fileExist(const char* path);
+
+// When path exists, runs "rm " followed by path through the shell; the status is not used.
+// A path that would not fit the 256-character command is refused with a log message and
+// nothing is run. Paths given here are the tool's own names or validated adapter texts.
+void deleteFile(const char* path);

@@ -1,0 +1,5 @@
+// The PowerPC program: the package carries no NetXtreme II utility for this processor, so that
+// family is reported as absent instead of being discovered.
+#include "nicupdate/driver.h"
+
+int main(int argc, char** argv) { return runNicburn(argc, argv, skipNetXtremeII); }

@@ -1,0 +1,4 @@
+// The x86 program, serving x86 and x86-64 systems: both adapter families are discovered.
+#include "nicupdate/driver.h"
+
+int main(int argc, char** argv) { return runNicburn(argc, argv, discoverNetXtremeII); }

@@ -1,0 +1,132 @@
+#include "nicupdate/update.h"
+
+#include <strings.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "nicupdate/commands.h"
+#include "nicupdate/fwlog.h"
+#include "nicupdate/inventory.h"
+
+static const char c_szNotPresent[] = "NA";
+static const char c_szBackup[] = "nv.bak";
+
+// Components in update order: image and option suffix, the field that says it is present,
+// and whether the two 5703 ids (which have no ASF image) leave it out.
+struct Component {
+    const char* suffix;
+    VersionField field;
+    bool skipFor5703;
+};
+
+static const Component c_components[] = {
+    {"bc", &Device::bootVer, false},   {"ipmi", &Device::ipmiVer, false}, {"asf", &Device::asfVer, true},
+    {"mba", &Device::pxeVer, false},   {"ump", &Device::umpVer, false},   {"ncsi", &Device::ncsiVer, false},
+    {"ib", &Device::iscsiVer, false},
+};
+
+static ProcessorClock s_processorClock = clock;
+
+void setProcessorClock(ProcessorClock clockFn) { s_processorClock = clockFn ? clockFn : clock; }
+
+static bool is5703Id(const char* devId) { return strcasecmp(devId, "16A7") == 0 || strcasecmp(devId, "16C7") == 0; }
+
+bool buildImageName(const Device* device, const char* typeSuffix, char* out) {
+    const char* prefix = device->devId;
+    if (is5703Id(device->devId)) {
+        char line[LINE_SIZE];
+        prefix = IsFwTypePresent(device, "5703s", line) ? "03S" : "03C";
+    }
+    int len = snprintf(out, IMAGE_NAME_SIZE, "%s%s.bin", prefix, typeSuffix);
+    if (len >= 0 && len < IMAGE_NAME_SIZE) return true;
+    out[0] = '\0';
+    return false;
+}
+
+static void showMark(const char* mark) {
+    if (!bSilent) fputs(mark, stdout);
+}
+
+bool updateFirmware(Device* device, const char* typeSuffix, const char* toolPath) {
+    char image[IMAGE_NAME_SIZE];
+    if (!buildImageName(device, typeSuffix, image)) {
+        writetoLogf(false, " !!! Error updating %s firmware on device %s: image file name too long !!!\n\n",
+                    typeSuffix, device->macAddr);
+        return false;
+    }
+    writetoLogf(true, "Updating %s using file %s", device->macAddr, image);
+    writetoLog("\n", false);
+    fflush(stdout);
+
+    bool ok = false;
+    if (!fileExist(image)) {
+        showMark("\t---> Update failed\n");
+        writetoLogf(false, " !!! Error updating %s firmware on device %s using file %s. File not found !!!\n\n",
+                    typeSuffix, device->macAddr, image);
+    } else {
+        char cmd[CMD_SIZE];
+        composeUpgradeCmd(cmd, sizeof(cmd), toolPath, device->macAddr, typeSuffix, image, szFwuplog);
+        if (runCommand(cmd) != 0) {
+            showMark("\t---> Update failed\n");
+            writetoLogf(false, " !!! Error updating %s firmware on device %s using file %s !!!\n\n", typeSuffix,
+                        device->macAddr, image);
+        } else {
+            sleepTicks(1000);
+            writetoLog("*** Update successful ***\n\n", false);
+            showMark("\t---> Update successful\n");
+            ok = true;
+        }
+    }
+    deleteFile(c_szBackup);
+    return ok;
+}
+
+bool updateDevices(DeviceHeadTail* list, const char* toolPath, const char* familyName) {
+    bool result = true;
+    writetoLogf(true, "\nUpdating Broadcom %s adapters.\n", familyName);
+    for (Device* device = list->head; device; device = device->next) {
+        if (strcasecmp(device->bootVer, c_szNotPresent) == 0) {
+            writetoLogf(true, "Error! Firmware not detected on device %s.\n", device->macAddr);
+            result = false;
+            continue;
+        }
+        for (const Component& component : c_components) {
+            if (strcasecmp(device->*component.field, c_szNotPresent) == 0) continue;
+            if (component.skipFor5703 && is5703Id(device->devId)) continue;
+            if (!updateFirmware(device, component.suffix, toolPath)) result = false;
+        }
+    }
+    return result;
+}
+
+static bool secondsSince(const struct timespec& start, double* seconds) {
+    struct timespec now;
+    if (clock_gettime(CLOCK_MONOTONIC, &now) != 0) return false;
+    *seconds = static_cast<double>(now.tv_sec - start.tv_sec) + (now.tv_nsec - start.tv_nsec) / 1e9;
+    return true;
+}
+
+// The loop keeps the processor busy, so processor time and real time advance together; real
+// time is the bound when the processor clock cannot be read or stops advancing.
+void sleepTicks(unsigned int ticks) {
+    const double span = static_cast<double>(ticks) / CLOCKS_PER_SEC;
+    const clock_t failed = static_cast<clock_t>(-1);
+    struct timespec start;
+    bool haveRealTime = clock_gettime(CLOCK_MONOTONIC, &start) == 0;
+    clock_t begin = s_processorClock();
+    bool haveCpuTime = begin != failed;
+    clock_t deadline = begin + static_cast<clock_t>(ticks);
+    while (haveCpuTime || haveRealTime) {
+        if (haveCpuTime) {
+            clock_t now = s_processorClock();
+            if (now == failed)
+                haveCpuTime = false;
+            else if (now >= deadline)
+                return;
+        }
+        double elapsed = 0;
+        if (haveRealTime && !secondsSince(start, &elapsed)) haveRealTime = false;
+        if (haveRealTime && elapsed >= (haveCpuTime ? span + 1.0 : span)) return;
+    }
+}

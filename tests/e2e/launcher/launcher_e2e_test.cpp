@@ -1,0 +1,656 @@
+// The launcher end to end: packages built by the real mkpkg around the real pkgstub and
+// /usr/bin/miniunzip, run as a user runs them. Every run happens inside `unshare -m` with a tmpfs
+// on /tmp (the launcher's working directories) and an overlay on /etc that shows exactly the
+// release files a test chooses, so nothing touches the machine's own /tmp or /etc and nothing
+// depends on what they hold. A fake `uname` first in PATH fixes the kernel text and processor.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <regex>
+
+#include <gtest/gtest.h>
+
+#include "pkgfixture.h"
+#include "testutil.h"
+
+using testutil::shellQuote;
+using testutil::TempDir;
+
+namespace {
+
+// The package's wrapper program stand-in: runs the shell lines of the configuration the boot
+// configuration copied to kickoff.cfg.
+const char* const kKickoff =
+    "#!/bin/sh\n"
+    "# Runs what its configuration says, with the arguments it was given.\n"
+    ". ./kickoff.cfg\n";
+
+const char* const kKernel = "6.1.0-e2e";
+const char* const kPackageName = "pkgname";
+
+struct PkgRun {
+    int status = -1;
+    std::string out;
+    std::string err;       // without the fixture's own last line
+    std::string tmpAfter;  // what the private /tmp holds after the run, names blank-separated
+};
+
+// Text fed to standard input once standard output has shown waitFor (after the previous step's).
+struct Step {
+    std::string waitFor;
+    std::string send;
+};
+
+// Like testutil::run, with standard input given in steps; closed after the last one.
+testutil::RunResult runDialogue(const std::vector<std::string>& argv,
+                                const std::vector<std::pair<std::string, std::string>>& env,
+                                const std::vector<Step>& steps, int timeoutSeconds) {
+    testutil::RunResult result;
+    int in[2], out[2], err[2];
+    if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) {
+        ADD_FAILURE() << "pipe: " << strerror(errno);
+        return result;
+    }
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(in[0], 0);
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        for (const auto& kv : env) setenv(kv.first.c_str(), kv.second.c_str(), 1);
+        std::vector<char*> args;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        signal(SIGPIPE, SIG_DFL);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+    signal(SIGPIPE, SIG_IGN);
+    int inFd = in[1];
+    size_t step = 0, searchFrom = 0;
+    auto feed = [&]() {
+        while (inFd >= 0 && step < steps.size()) {
+            size_t at = result.out.find(steps[step].waitFor, searchFrom);
+            if (at == std::string::npos) return;
+            searchFrom = at + steps[step].waitFor.size();
+            if (write(inFd, steps[step].send.data(), steps[step].send.size()) < 0) {
+                close(inFd);
+                inFd = -1;
+            }
+            ++step;
+        }
+        if (inFd >= 0 && step == steps.size()) {
+            close(inFd);
+            inFd = -1;
+        }
+    };
+    feed();
+    time_t deadline = time(nullptr) + timeoutSeconds;
+    bool outOpen = true, errOpen = true;
+    char buf[65536];
+    while (outOpen || errOpen) {
+        struct pollfd fds[2];
+        int n = 0;
+        if (outOpen) fds[n++] = {out[0], POLLIN, 0};
+        if (errOpen) fds[n++] = {err[0], POLLIN, 0};
+        int r = poll(fds, n, 500);
+        if (time(nullptr) > deadline) {
+            kill(pid, SIGKILL);
+            ADD_FAILURE() << "timed out after " << timeoutSeconds << "s waiting for step " << step;
+            break;
+        }
+        if (r <= 0) continue;
+        for (int i = 0; i < n; ++i) {
+            if (!fds[i].revents) continue;
+            ssize_t got = read(fds[i].fd, buf, sizeof(buf));
+            bool isOut = fds[i].fd == out[0];
+            if (got > 0) {
+                (isOut ? result.out : result.err).append(buf, static_cast<size_t>(got));
+            } else if (isOut) {
+                outOpen = false;
+            } else {
+                errOpen = false;
+            }
+        }
+        feed();
+    }
+    if (inFd >= 0) close(inFd);
+    close(out[0]);
+    close(err[0]);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status)) result.status = 128 + WTERMSIG(status);
+    return result;
+}
+
+// Whether an overlay can be mounted on /etc inside `unshare -m`; probed once.
+bool canOverlayEtc(std::string* why) {
+    static int known = -1;
+    static std::string reason;
+    if (known < 0) {
+        TempDir dir;
+        testutil::writeFile(dir.file("zav-e2e-probe"), "x");
+        testutil::RunResult r = testutil::runShell("unshare -m sh -c " +
+                                                   shellQuote("mount -t overlay zav_e2e_probe -o lowerdir=" + dir.path() +
+                                                              ":/etc /etc && test -f /etc/zav-e2e-probe"));
+        known = r.status == 0 ? 1 : 0;
+        reason = r.err.empty() ? "mount -t overlay failed" : r.err;
+    }
+    *why = reason;
+    return known == 1;
+}
+
+std::string realPath(const std::string& path) {
+    char buf[PATH_MAX];
+    return realpath(path.c_str(), buf) ? std::string(buf) : path;
+}
+
+uint32_t readLe32(const std::string& bytes, size_t at) {
+    uint32_t v = 0;
+    for (int b = 3; b >= 0; --b) v = (v << 8) | static_cast<unsigned char>(bytes[at + static_cast<size_t>(b)]);
+    return v;
+}
+
+std::string le32(uint32_t v) {
+    std::string s;
+    for (int b = 0; b < 4; ++b) s += static_cast<char>((v >> (8 * b)) & 0xff);
+    return s;
+}
+
+std::string directory(uint32_t s0, uint32_t s1, uint32_t s2, uint32_t s3) { return le32(s0) + le32(s1) + le32(s2) + le32(s3); }
+
+// The launcher's debug lines for the shipped boot configuration, from the clause count to the
+// composed command.
+std::string shippedDebugLines(const std::string& command) {
+    return "++   # of per-os-class cfg clauses = 1\n"
+           "++     os-class cfg clause:'*\t0\t*\tLinux_verAny_UP0_xAny.wrapcfg'\n"
+           "++     <UP #> = '0'\n"
+           "++     processor = '*'\n"
+           "++   per-os-class cfg[0] (GOOD) = '*\t0\t*\tLinux_verAny_UP0_xAny.wrapcfg'\n"
+           "++ Final startup cfg file found: 'Linux_verAny_UP0_xAny.wrapcfg'\n"
+           "++ Copying 'Linux_verAny_UP0_xAny.wrapcfg' to './image/kickoff.cfg'...\n"
+           "++ Changing dir to './image'...\n"
+           "++ Executing '/bin/cp kickoff.cfg kickoff64.cfg 1>/dev/null ; /bin/cp ../kickoff kickoff 1>/dev/null ; "
+           "chmod +x kickoff 1>/dev/null' prior startup...\n"
+           "++   startupCmd  = './kickoff'\n"
+           "++   defaultArgs = ''\n"
+           "++   argsControl = 'override <defaultArgs> with <userArgs>'\n"
+           "++   startupCmd  = '" + command + "'\n";
+}
+
+class LauncherE2E : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SKIP_UNLESS_MOUNT_NAMESPACE();
+        std::string why;
+        if (!canOverlayEtc(&why)) GTEST_SKIP() << "needs an overlay mount on /etc inside unshare -m: " << why;
+        for (const std::string& d : {bin(), etc(), runDir()}) mkdir(d.c_str(), 0755);
+        setUname("x86_64");
+        setRelease("redhat-release", nullptr);
+        setRelease("SuSE-release", nullptr);
+    }
+
+    std::string bin() const { return dir_.file("bin"); }
+    std::string etc() const { return dir_.file("etc"); }
+    std::string runDir() const { return dir_.file("run"); }
+    std::string pkg() const { return runDir() + "/" + kPackageName; }
+
+    void setUname(const std::string& machine) {
+        testutil::writeFile(bin() + "/uname",
+                            "#!/bin/sh\ncase \"$1\" in\n  -r) echo '" + std::string(kKernel) + "' ;;\n  -i) echo '" +
+                                machine + "' ;;\n  *) exec /bin/uname \"$@\" ;;\nesac\n",
+                            0755);
+    }
+
+    // The release file /etc/<name> as the launcher sees it: text, or absent when text is null
+    // (an overlay whiteout hides a real one).
+    void setRelease(const std::string& name, const char* text) {
+        std::string path = etc() + "/" + name;
+        unlink(path.c_str());
+        if (text) {
+            testutil::writeFile(path, text);
+        } else if (mknod(path.c_str(), S_IFCHR | 0600, makedev(0, 0)) != 0) {
+            ADD_FAILURE() << "mknod " << path << ": " << strerror(errno);
+        }
+    }
+
+    // Builds the package from a fresh content folder: kickoff, the clause file (kickoff.cfg to
+    // be) with cfg, image/, and extra files; the boot configuration; more mkpkg options.
+    void build(const std::string& cfg, const std::string& bootcfg = pkgfixture::shippedBootCfg(),
+               const std::vector<std::string>& options = {},
+               const std::map<std::string, std::string>& extraFiles = {}) {
+        std::string content = dir_.file("content" + std::to_string(++builds_));
+        pkgfixture::writeContent(content, kKickoff, cfg);
+        for (const auto& f : extraFiles) testutil::writeFile(content + "/" + f.first, f.second);
+        std::string cfgPath = content + ".bootcfg";
+        testutil::writeFile(cfgPath, bootcfg);
+        std::vector<std::string> args{"build", "-o", pkg(), "--content", content, "--bootcfg", cfgPath};
+        if (std::find(options.begin(), options.end(), "--unzip") == options.end())
+            args.insert(args.end(), {"--unzip", "/usr/bin/miniunzip"});
+        args.insert(args.end(), options.begin(), options.end());
+        testutil::RunResult r = pkgfixture::mkpkg(args);
+        ASSERT_EQ(r.status, 0) << "mkpkg: " << r.err;
+    }
+
+    // Runs runLine in the package folder inside the namespace, then epilogue, then lists /tmp.
+    PkgRun runScript(const std::string& runLine, const std::string& input = "", const std::vector<Step>& steps = {},
+                     const std::string& epilogue = "") {
+        std::string script = "cd " + shellQuote(runDir()) + " || exit 125\n" +
+                             "mount -t overlay zav_e2e_etc -o lowerdir=" + shellQuote(etc() + ":/etc") +
+                             " /etc || exit 125\n"
+                             "mount -t tmpfs zav_e2e_tmp /tmp || exit 125\n" +
+                             runLine + "\nrc=$?\n" + epilogue +
+                             "\nprintf '@@e2e-tmp:%s\\n' \"$(ls -A /tmp | tr '\\n' ' ')\" >&2\nexit $rc\n";
+        std::vector<std::string> argv{"unshare", "-m", "/bin/sh", "-c", script};
+        std::vector<std::pair<std::string, std::string>> env{
+            {"PATH", bin() + ":/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin"}, {"LC_ALL", "C"}};
+        testutil::RunResult r;
+        if (steps.empty()) {
+            testutil::RunOptions opts;
+            opts.env = env;
+            opts.input = input;
+            opts.timeoutSeconds = 60;
+            r = testutil::run(argv, opts);
+        } else {
+            r = runDialogue(argv, env, steps, 60);
+        }
+        PkgRun run;
+        run.status = r.status;
+        run.out = r.out;
+        size_t mark = r.err.rfind("@@e2e-tmp:");
+        if (r.status == 125 || mark == std::string::npos) {
+            ADD_FAILURE() << "the namespace script did not run through (status " << r.status << "): " << r.err;
+            run.err = r.err;
+            return run;
+        }
+        run.err = r.err.substr(0, mark);
+        run.tmpAfter = r.err.substr(mark + 10);
+        while (!run.tmpAfter.empty() && (run.tmpAfter.back() == '\n' || run.tmpAfter.back() == ' '))
+            run.tmpAfter.pop_back();
+        return run;
+    }
+
+    PkgRun run(const std::vector<std::string>& args, const std::string& input = "") {
+        std::string line = std::string("./") + kPackageName;
+        for (const std::string& a : args) line += " " + shellQuote(a);
+        return runScript(line, input);
+    }
+
+    TempDir dir_;
+    int builds_ = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Exit status, arguments, output
+
+TEST_F(LauncherE2E, ExitStatusIsTheStartupCommands) {
+    const std::string execBootCfg = "1\n*\t0\t*\tLinux_verAny_UP0_xAny.wrapcfg\n./image/kickoff.cfg\n./image\n"
+                                    "/bin/cp ../kickoff kickoff\nexec ./kickoff\n\noverride\n";
+    struct Case {
+        const char* name;
+        const char* cfg;
+        std::string bootcfg;
+        int status;
+        const char* out;
+        const char* err;
+    };
+    const Case cases[] = {
+        {"exit 0", "echo \"kickoff $*\"\nexit 0\n", pkgfixture::shippedBootCfg(), 0, "kickoff a\n", ""},
+        {"exit 7", "echo \"kickoff $*\"\nexit 7\n", pkgfixture::shippedBootCfg(), 7, "kickoff a\n", ""},
+        {"exit 1", "exit 1\n", pkgfixture::shippedBootCfg(), 1, "", ""},
+        // Killed by a signal: never success, but what a shell reports, 128 + 9. The shell that
+        // runs the command says so itself; with `exec` the launcher sees the signal directly.
+        {"killed", "echo before\nkill -KILL $$\n", pkgfixture::shippedBootCfg(), 137, "before\n", "Killed\n"},
+        {"killed, shell replaced", "echo before\nkill -KILL $$\n", execBootCfg, 137, "before\n", ""},
+    };
+    for (const Case& c : cases) {
+        ASSERT_NO_FATAL_FAILURE(build(c.cfg, c.bootcfg));
+        PkgRun r = run({"a"});
+        EXPECT_EQ(r.status, c.status) << c.name;
+        EXPECT_EQ(r.out, c.out) << c.name;
+        EXPECT_EQ(r.err, c.err) << c.name;
+        EXPECT_EQ(r.tmpAfter, "") << c.name << ": working directory left behind";
+    }
+}
+
+// The product's own 12-line boot configuration: clause file copied to image/kickoff.cfg, setup
+// line run in image/, kickoff started there with the user's arguments split by the shell.
+TEST_F(LauncherE2E, ShippedBootConfigurationRunsKickoffInTheImageFolder) {
+    std::string shipped = pkgfixture::shippedBootCfg();
+    ASSERT_EQ(std::count(shipped.begin(), shipped.end(), '\n'), 12);
+    ASSERT_NO_FATAL_FAILURE(build("echo \"args $#: $*\"\necho \"in ${PWD##*/}\"\nls\n"));
+    PkgRun r = run({"a", "b c"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "args 3: a b c\nin image\nkickoff\nkickoff.cfg\nkickoff64.cfg\nreadme.txt\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.tmpAfter, "");
+}
+
+// Without ++debug as the first argument the launcher prints nothing of its own, and ++debug=0
+// and friends reach the startup command as ordinary arguments.
+TEST_F(LauncherE2E, WithoutDebugOnlyThePackageSpeaks) {
+    ASSERT_NO_FATAL_FAILURE(build("echo \"args $#: $*\"\n"));
+    struct Case {
+        std::vector<std::string> args;
+        const char* out;
+    };
+    const Case cases[] = {
+        {{}, "args 0: \n"},
+        {{"++debug=0"}, "args 1: ++debug=0\n"},
+        {{"++debug=-1", "x"}, "args 2: ++debug=-1 x\n"},
+        {{"++debug=abc"}, "args 1: ++debug=abc\n"},
+        {{"x", "++debug"}, "args 2: x ++debug\n"},
+    };
+    for (const Case& c : cases) {
+        PkgRun r = run(c.args);
+        EXPECT_EQ(r.status, 0) << c.out;
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, "") << c.out;
+        EXPECT_EQ(r.tmpAfter, "") << c.out;
+    }
+}
+
+TEST_F(LauncherE2E, DebugLinesInOrder) {
+    ASSERT_NO_FATAL_FAILURE(build("echo \"kickoff $*\"\nexit 3\n"));
+    PkgRun r = run({"++debug", "A"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.out, "++ Running in debug mode (level=1).\n"
+                     "++ uname -r --> '6.1.0-e2e'\n"
+                     "++ uname -i --> 'x86_64'\n"
+                     "++ Extracting 'package boot config'...\n"
+                     "Extracting 'package image'...\n"
+                     "++ Extracting 'unzip utility'...\n"
+                     "++ Unzipping 'package image'...\n"
+                     "++ Processing 'package boot config'...\n" +
+                         shippedDebugLines("./kickoff A") +
+                         "++ Executing package (command: './kickoff A')...\n"
+                         "kickoff A\n"
+                         "++ Package completed with exit code '3'.\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.tmpAfter, "");
+}
+
+// ++debug=3: the boot configuration copy on disk and three interactive shells, each in the
+// directory of its moment; every shell here is fed one line only after its prompt appeared. The
+// first one also shows the modes: a private working directory, nothing world-writable.
+TEST_F(LauncherE2E, DebugLevel3OpensThreeShellsInOrder) {
+    ASSERT_NO_FATAL_FAILURE(build("echo \"kickoff $*\"\n"));
+    const std::string tail = " ...Type 'exit' to resume...\n\n";
+    PkgRun r = runScript(std::string("./") + kPackageName + " ++debug=3", "",
+                         {{"++ About to unzipp 'package image'." + tail, "pwd; ls; stat -c '%a %n' . image.zip imgboot.cfg miniunz; exit\n"},
+                          {"++ About to execute './kickoff'." + tail, "pwd; exit\n"},
+                          {"++ Last chance to examine the package." + tail, "pwd; exit\n"}});
+    EXPECT_EQ(r.status, 0);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.out, m, std::regex("/tmp/zav_rq_pkg_[0-9a-f]{8}"))) << r.out;
+    const std::string wrk = m.str();
+    EXPECT_EQ(r.out, "++ Running in debug mode (level=3).\n"
+                     "++ uname -r --> '6.1.0-e2e'\n"
+                     "++ uname -i --> 'x86_64'\n"
+                     "++ Extracting 'package boot config'...\n"
+                     "Extracting 'package image'...\n"
+                     "++ Extracting 'unzip utility'...\n"
+                     "\n++ About to unzipp 'package image'." + tail +
+                         wrk + "\nimage.zip\nimgboot.cfg\nminiunz\n700 .\n755 image.zip\n200 imgboot.cfg\n755 miniunz\n"
+                         "\n"
+                         "++ Unzipping 'package image'...\n"
+                         "++ Processing 'package boot config'...\n" +
+                         shippedDebugLines("./kickoff") +
+                         "\n++ About to execute './kickoff'." + tail +
+                         wrk + "/image\n"
+                         "\n"
+                         "++ Executing package (command: './kickoff')...\n"
+                         "kickoff \n"
+                         "++ Package completed with exit code '0'.\n"
+                         "\n++ Last chance to examine the package." + tail +
+                         wrk + "/image\n"
+                         "\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.tmpAfter, "");
+}
+
+// All the input at once: the first shell reads it all, the later ones see its end; the three
+// prompts still come, in order, and the run completes.
+TEST_F(LauncherE2E, DebugLevel3WithExitsFedAtOnce) {
+    ASSERT_NO_FATAL_FAILURE(build("echo kickoff\n"));
+    PkgRun r = run({"++debug=3"}, "exit\nexit\nexit\n");
+    EXPECT_EQ(r.status, 0);
+    size_t a = r.out.find("++ About to unzipp 'package image'. ...Type 'exit' to resume...");
+    size_t b = r.out.find("++ About to execute './kickoff'. ...Type 'exit' to resume...");
+    size_t k = r.out.find("kickoff\n");
+    size_t c = r.out.find("++ Last chance to examine the package. ...Type 'exit' to resume...");
+    ASSERT_NE(a, std::string::npos) << r.out;
+    EXPECT_TRUE(a < b && b < k && k < c && c != std::string::npos) << r.out;
+    EXPECT_EQ(r.tmpAfter, "");
+}
+
+TEST_F(LauncherE2E, SystemFactsReachTheStartupCommand) {
+    setRelease("redhat-release", "Red Hat Enterprise Linux AS release 4 (Nahant Update 4)\n");
+    ASSERT_NO_FATAL_FAILURE(build("env | grep '^ZAV_RQ_PKG_' | sort\ncase \"$PWD\" in /tmp/zav_rq_pkg_*/image) echo in-wrkdir;; esac\n"));
+    PkgRun r = run({});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "ZAV_RQ_PKG_LINUX_DISTRO_LEVEL=4\n"
+                     "ZAV_RQ_PKG_LINUX_DISTRO_NAME=RedHat\n"
+                     "ZAV_RQ_PKG_LINUX_KERNEL_LEVEL=6.1.0-e2e\n"
+                     "ZAV_RQ_PKG_LINUX_PROCESSOR=x86_64\n"
+                     "ZAV_RQ_PKG_LINUX_UPDATE_LEVEL=4\n"
+                     "ZAV_RQ_PKG_ORIG_CURR_DIR=" + realPath(runDir()) + "\n"
+                     "in-wrkdir\n");
+    EXPECT_EQ(r.tmpAfter, "");
+}
+
+// A launcher started with standard input closed opens its own file as descriptor 0.
+TEST_F(LauncherE2E, RunsWithStandardInputClosed) {
+    ASSERT_NO_FATAL_FAILURE(build("echo \"kickoff $*\"\n"));
+    PkgRun r = runScript(std::string("./") + kPackageName + " x <&-");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "kickoff x\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.tmpAfter, "");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Working directory
+
+// Something already at the first candidate name (the process id in eight hex digits): the
+// launcher takes the next number and leaves the object as it was. The package is started by
+// `exec` from a shell that made the object under its own process id, which the launcher keeps.
+TEST_F(LauncherE2E, ExistingObjectAtTheFirstCandidateIsLeftAlone) {
+    ASSERT_NO_FATAL_FAILURE(build("echo \"running in ${PWD#/tmp/}\"\n"));
+    struct Case {
+        const char* name;
+        const char* make;  // shell lines; $W is the first candidate
+        const char* kind;
+    };
+    const Case cases[] = {
+        {"directory", "mkdir \"$W\" && echo mine > \"$W/keep\"", "dir"},
+        {"file", "echo mine > \"$W\"", "file"},
+    };
+    const std::string epilogue =
+        "for f in /tmp/zav_rq_pkg_*; do if [ -d \"$f\" ]; then echo \"dir ${f#/tmp/} holds $(cat \"$f/keep\")\"; "
+        "else echo \"file ${f#/tmp/} holds $(cat \"$f\")\"; fi; done";
+    for (const Case& c : cases) {
+        std::string inner = std::string("W=/tmp/zav_rq_pkg_$(printf %08x $$); ") + c.make + " && exec ./" + kPackageName;
+        PkgRun r = runScript("/bin/sh -c " + shellQuote(inner), "", {}, epilogue);
+        EXPECT_EQ(r.status, 0) << c.name << ": " << r.err;
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(r.out, m, std::regex("running in zav_rq_pkg_([0-9a-f]{8})/image\n"))) << r.out;
+        unsigned used = static_cast<unsigned>(std::stoul(m[1].str(), nullptr, 16));
+        char first[32];
+        snprintf(first, sizeof(first), "zav_rq_pkg_%08x", used - 1);
+        EXPECT_EQ(r.out, m.str() + c.kind + " " + first + " holds mine\n") << c.name;
+        EXPECT_EQ(r.tmpAfter, first) << c.name;
+        EXPECT_EQ(r.err, "") << c.name;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Damaged packages
+
+TEST_F(LauncherE2E, DamagedPackagesFailWithTheirMessages) {
+    ASSERT_NO_FATAL_FAILURE(build("echo ran\n"));
+    const std::string good = testutil::readFile(pkg());
+    const size_t d = good.size() - 16;
+    const uint32_t s0 = readLe32(good, d), s1 = readLe32(good, d + 4), s2 = readLe32(good, d + 8),
+                   s3 = readLe32(good, d + 12);
+    const std::string body = good.substr(0, d);
+    std::string corruptZip = good;
+    size_t eocd = corruptZip.rfind(std::string("PK\x05\x06", 4));
+    ASSERT_NE(eocd, std::string::npos);
+    corruptZip[eocd + 3] = 0x07;
+
+    struct Case {
+        const char* name;
+        std::string bytes;
+        const char* err;
+    };
+    const Case cases[] = {
+        // Cut after the first 16 bytes of the boot configuration: those bytes, "; <per-os-class ",
+        // are read as the directory.
+        {"truncated", good.substr(0, s0 + s1 + s2 + 16),
+         "Failed checking package directory: the elements and the directory add up to 6111114116 bytes, 2 GiB or "
+         "more\n"},
+        {"sizes past the end of the file", body + directory(s0, s1, s2 + 1000, s3),
+         "extractPkgElement failed where pkgDir->size[pkgIndex 3] !=  (unsigned int) ...\n"
+         "Failed extracting 'package boot config'\n"},
+        {"cut inside the image", good.substr(0, s0 + s1 + s2 / 2) + directory(s0, s1, s2, 0),
+         "Failed extracting 'package image'\n"},
+        {"element of 2 GiB", body + directory(s0, s1, 0x80000000u, s3),
+         "Failed checking package directory: element 2 'package image' is 2147483648 bytes, 2 GiB or more\n"},
+        {"corrupt zip", corruptZip, ""},
+    };
+    for (const Case& c : cases) {
+        testutil::writeFile(pkg(), c.bytes, 0755);
+        PkgRun r = run({});
+        EXPECT_EQ(r.status, 1) << c.name;
+        EXPECT_EQ(r.out, "") << c.name;
+        EXPECT_EQ(r.err, c.err) << c.name;
+        EXPECT_EQ(r.tmpAfter, "") << c.name << ": working directory left behind";
+    }
+}
+
+// An unzip utility that dies by a signal fails the run; nothing of the package runs.
+TEST_F(LauncherE2E, CrashedUnzipFailsTheRun) {
+    testutil::writeFile(dir_.file("crashing-unzip"), "#!/bin/sh\nkill -SEGV $$\n", 0755);
+    ASSERT_NO_FATAL_FAILURE(build("echo ran\n", pkgfixture::shippedBootCfg(), {"--unzip", dir_.file("crashing-unzip")}));
+    PkgRun r = run({});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.tmpAfter, "");
+}
+
+// Started through a search of PATH, argv[0] is a bare name the launcher cannot open.
+TEST_F(LauncherE2E, ArgvZeroFoundThroughPathFails) {
+    ASSERT_NO_FATAL_FAILURE(build("echo ran\n"));
+    PkgRun r = runScript("cd / && PATH=" + shellQuote(runDir()) + ":$PATH " + kPackageName);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Failed opening file pkgname\n");
+    EXPECT_EQ(r.tmpAfter, "");
+}
+
+// ---------------------------------------------------------------------------------------------
+// System identification
+
+// uname -i says ppc64: the directory is read byte-swapped, the unzip utility is not written and
+// the system's /usr/bin/unzip unpacks the image.
+TEST_F(LauncherE2E, Ppc64PackageUsesSwappedDirectoryAndSystemUnzip) {
+    setUname("ppc64");
+    ASSERT_NO_FATAL_FAILURE(build("echo \"cpu $ZAV_RQ_PKG_LINUX_PROCESSOR\"\nls ..\n", pkgfixture::shippedBootCfg(),
+                                  {"--big-endian"}));
+    PkgRun r = run({});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "cpu ppc64\nLinux_verAny_UP0_xAny.wrapcfg\nimage\nimage.zip\nkickoff\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.tmpAfter, "");
+
+    // The same package with a little-endian directory does not read on ppc64.
+    ASSERT_NO_FATAL_FAILURE(build("echo ran\n"));
+    r = run({});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err, "");
+    EXPECT_EQ(r.tmpAfter, "");
+}
+
+// A uname that fails: kernel and processor "Unknown", and its output file is gone from /tmp.
+TEST_F(LauncherE2E, FailingUnameGivesUnknownAndLeavesNothing) {
+    testutil::writeFile(bin() + "/uname", "#!/bin/sh\necho half\nexit 1\n", 0755);
+    ASSERT_NO_FATAL_FAILURE(build("echo \"$ZAV_RQ_PKG_LINUX_KERNEL_LEVEL $ZAV_RQ_PKG_LINUX_PROCESSOR\"\n"));
+    PkgRun r = run({});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Unknown Unknown\n");
+    EXPECT_EQ(r.tmpAfter, "");
+}
+
+TEST_F(LauncherE2E, ReleaseFilesGiveDistributionAndLevels) {
+    ASSERT_NO_FATAL_FAILURE(build("echo \"$ZAV_RQ_PKG_LINUX_DISTRO_NAME $ZAV_RQ_PKG_LINUX_DISTRO_LEVEL "
+                                  "$ZAV_RQ_PKG_LINUX_UPDATE_LEVEL\"\n"));
+    struct Case {
+        const char* redhat;
+        const char* suse;
+        const char* out;
+    };
+    const Case cases[] = {
+        {"Red Hat Enterprise Linux Server release 5.2 (Tikanga)\n", nullptr, "RedHat 5 2\n"},
+        {"Red Hat Enterprise Linux AS release 4 (Nahant Update 4)\n", nullptr, "RedHat 4 4\n"},
+        {"Red Hat Enterprise Linux ES release 3 (Taroon)\n", nullptr, "RedHat 3 0\n"},
+        {nullptr, "SUSE Linux Enterprise Server 10 (x86_64)\nVERSION = 10\nPATCHLEVEL = 1\n", "SuSE 10 0\n"},
+        {nullptr, "SUSE LINUX 10.1 (i586)\nVERSION = 10.1\n", "SuSE 10 1\n"},
+        {nullptr, "Novell Linux Desktop 9 (i586)\nVERSION = 9\n", "NLD 9 0\n"},
+        {"Red Hat Enterprise Linux Server release 5 (Tikanga)\n", "SUSE LINUX 10.1 (i586)\nVERSION = 10.1\n",
+         "RedHat 5 0\n"},
+        {nullptr, nullptr, "Unknown 0 0\n"},
+    };
+    for (const Case& c : cases) {
+        setRelease("redhat-release", c.redhat);
+        setRelease("SuSE-release", c.suse);
+        PkgRun r = run({});
+        EXPECT_EQ(r.status, 0) << c.out;
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.tmpAfter, "") << c.out;
+    }
+}
+
+// A package for SLES 10 on x64 only: refused on Red Hat 5.2 with the system's description,
+// before anything of the package runs; started on SuSE 10.
+TEST_F(LauncherE2E, OsMismatchStopsBeforeAnythingRuns) {
+    const std::string bootcfg =
+        "1\nSLES10\t0\tx64\ts10.cfg\n./image/kickoff.cfg\n./image\n"
+        "/bin/cp ../kickoff kickoff ; echo setup ran\n./kickoff\n\noverride\n";
+    ASSERT_NO_FATAL_FAILURE(build("echo generic\n", bootcfg, {}, {{"s10.cfg", "echo sles10 fits\n"}}));
+
+    setRelease("redhat-release", "Red Hat Enterprise Linux Server release 5.2 (Tikanga)\n");
+    PkgRun r = run({});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "ERROR!! The system does not meet the OS requirements of the package.\n\n"
+                     "        The current system is identified as follows:\n\n"
+                     "        Linux RedHat release 5 update 2 kernel 6.1.0-e2e (for x86_64)\n\n");
+    EXPECT_EQ(r.tmpAfter, "");
+
+    setRelease("redhat-release", nullptr);
+    setRelease("SuSE-release", "SUSE Linux Enterprise Server 10 (x86_64)\nVERSION = 10\n");
+    r = run({});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "setup ran\nsles10 fits\n");
+    EXPECT_EQ(r.tmpAfter, "");
+}
+
+}  // namespace

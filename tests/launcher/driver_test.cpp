@@ -1,0 +1,275 @@
+#include "launcher/driver.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "launcher/console.h"
+#include "launcher/container.h"
+#include "launcher/os/paths.h"
+#include "launcher/sysident.h"
+#include "launcher_test.h"
+
+namespace {
+
+using testutil::pathExists;
+using testutil::readFile;
+using testutil::writeFile;
+
+std::string candidate(unsigned offset) {
+    char name[32];
+    snprintf(name, sizeof(name), "zav_rq_pkg_%08x", static_cast<unsigned>(getpid()) + offset);
+    return name;
+}
+
+std::string cwd() {
+    char buf[PATH_MAX];
+    return getcwd(buf, sizeof(buf)) ? buf : "";
+}
+
+TEST(DebugOption, LevelFromTheFirstArgument) {
+    const struct { const char* arg; int level; } cases[] = {
+        {"++debug", 1},     {"++debug=3", 3},  {"++debug=0", 0},   {"++debug=-1", 0},  {"++debug=", 0},
+        {"++debug=abc", 0}, {"++debug=2x", 2}, {"++debug= 4", 4},  {"++debugx", 0},    {"++DEBUG", 0},
+        {"+debug", 0},      {"", 0},           {"++debug=+5", 5},  {"++debug=99999999999", INT_MAX}};
+    for (const auto& c : cases) EXPECT_EQ(parseDebugLevel(c.arg), c.level) << c.arg;
+}
+
+TEST(DebugOption, TakenOutOfTheArgumentsOnlyWhenOn) {
+    const struct {
+        std::vector<const char*> in;
+        int level;
+        std::vector<std::string> out;
+    } cases[] = {
+        {{"pkg", "++debug", "a", "b"}, 1, {"pkg", "a", "b"}},
+        {{"pkg", "++debug=2"}, 2, {"pkg"}},
+        {{"pkg", "++debug=0", "a"}, 0, {"pkg", "++debug=0", "a"}},
+        {{"pkg", "a", "++debug"}, 0, {"pkg", "a", "++debug"}},
+        {{"pkg"}, 0, {"pkg"}},
+    };
+    for (const auto& c : cases) {
+        std::vector<char*> argvStore;
+        for (const char* a : c.in) argvStore.push_back(const_cast<char*>(a));
+        argvStore.push_back(nullptr);
+        int argc = static_cast<int>(c.in.size());
+        char** argv = argvStore.data();
+        EXPECT_EQ(takeDebugOption(&argc, &argv), c.level);
+        std::vector<std::string> got(argv, argv + argc);
+        EXPECT_EQ(got, c.out);
+        EXPECT_EQ(argv[argc], nullptr);
+    }
+}
+
+using InstallDirTest = LauncherTest;
+
+TEST_F(InstallDirTest, MakesAPrivateNumberedDirectoryAndEntersIt) {
+    ASSERT_EQ(createInstallDir(), 0);
+    std::string expected = tmp.file(candidate(0));
+    EXPECT_EQ(std::string(wrkDir), expected);
+    EXPECT_EQ(cwd(), expected);
+    struct stat st;
+    ASSERT_EQ(stat(expected.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    cleanup();
+    EXPECT_FALSE(pathExists(expected));
+    EXPECT_EQ(cwd(), tmp.path());
+    EXPECT_STREQ(wrkDir, "");
+    cleanup();  // nothing left to do
+}
+
+TEST_F(InstallDirTest, TakesTheNextNumberLeavingExistingObjectsAlone) {
+    const struct {
+        std::vector<std::string> taken;  // "f" file, "d" directory with a file, "l" dangling link
+        unsigned expected;
+    } cases[] = {{{"f"}, 1}, {{"d", "f"}, 2}, {{"l"}, 1}, {{"d", "l", "d"}, 3}};
+    for (const auto& c : cases) {
+        testutil::TempDir parent;
+        s_szTempDir = parent.path().c_str();
+        for (unsigned i = 0; i < c.taken.size(); ++i) {
+            std::string p = parent.file(candidate(i));
+            if (c.taken[i] == "f") writeFile(p, "someone's");
+            if (c.taken[i] == "d") mkdir(p.c_str(), 0777), writeFile(p + "/keep", "someone's");
+            if (c.taken[i] == "l") {
+                ASSERT_EQ(symlink("/nonexistent/target", p.c_str()), 0);
+            }
+        }
+        ASSERT_EQ(createInstallDir(), 0);
+        EXPECT_EQ(std::string(wrkDir), parent.file(candidate(c.expected)));
+        for (unsigned i = 0; i < c.taken.size(); ++i) {
+            std::string p = parent.file(candidate(i));
+            if (c.taken[i] == "f") {
+                EXPECT_EQ(readFile(p), "someone's");
+            } else if (c.taken[i] == "d") {
+                EXPECT_EQ(readFile(p + "/keep"), "someone's");
+            }
+        }
+        cleanup();
+        EXPECT_EQ(testutil::listDir(parent.path()).size(), c.taken.size());
+        s_szTempDir = tmp.path().c_str();
+    }
+}
+
+TEST_F(InstallDirTest, MakesAMissingParentAndReportsOneThatCannotBeMade) {
+    std::string parent = tmp.file("new/sub");
+    s_szTempDir = parent.c_str();
+    ASSERT_EQ(createInstallDir(), 0);
+    EXPECT_TRUE(dirExists((parent + "/" + candidate(0)).c_str()));
+    cleanup();
+
+    writeFile(tmp.file("file"), "");
+    parent = tmp.file("file/sub");
+    s_szTempDir = parent.c_str();
+    std::string err = stderrOf([] { EXPECT_EQ(createInstallDir(), 1); });
+    const std::string ours = "Failed creating " + parent + "\n";  // after what mkdir itself says
+    ASSERT_GE(err.size(), ours.size());
+    EXPECT_EQ(err.substr(err.size() - ours.size()), ours);
+    EXPECT_STREQ(wrkDir, "");
+}
+
+TEST_F(InstallDirTest, RefusesAPathLongerThanItsBufferShowingItWhole) {
+    // A parent of 1005 characters: with "/zav_rq_pkg_XXXXXXXX" the path needs 1026 bytes.
+    std::string parent = tmp.path();
+    while (parent.size() < 1005) {
+        parent += "/" + std::string(std::min<size_t>(200, 1005 - parent.size() - 1), 'd');
+        ASSERT_EQ(mkdir(parent.c_str(), 0700), 0);
+    }
+    ASSERT_EQ(parent.size(), 1005u);
+    s_szTempDir = parent.c_str();
+    std::string err = stderrOf([] { EXPECT_EQ(createInstallDir(), 1); });
+    EXPECT_EQ(err, "Failed creating " + parent + "/" + candidate(0) + "\n");
+    EXPECT_STREQ(wrkDir, "");
+    EXPECT_TRUE(testutil::listDir(parent).empty());
+}
+
+// Runs whole packages in this process, under the test's own directory.
+class RunPackageTest : public LauncherTest {
+protected:
+    void SetUp() override {
+        LauncherTest::SetUp();
+        fakeProgram("uname", "case \"$1\" in -r) echo 5.10.0-test;; -i) echo \"${FAKE_ARCH:-x86_64}\";; *) exit 1;; esac");
+        s_szRedhatReleaseFile = "/nonexistent/redhat-release";
+        s_szSuseReleaseFile = "/nonexistent/SuSE-release";
+        mkdir(tmp.file("content").c_str(), 0755);
+        writeFile(tmp.file("content/run.sh"), "echo \"args:$*\"; ls; exit 7\n", 0644);
+        ASSERT_EQ(testutil::runShell("cd " + tmp.file("content") + " && zip -q ../image.zip run.sh").status, 0);
+    }
+    void TearDown() override {
+        unsetenv("FAKE_ARCH");
+        LauncherTest::TearDown();
+    }
+    // Package file with the given elements; the directory little- or big-endian.
+    std::string makePackage(const std::string& bootCfg, const std::string& image, bool bigEndian = false,
+                            const std::string& unzip = testutil::readFile("/usr/bin/miniunzip")) {
+        std::vector<std::string> el = {"LAUNCHER", unzip, image, bootCfg};
+        std::string data;
+        for (const auto& e : el) data += e;
+        for (const auto& e : el) {
+            uint32_t v = static_cast<uint32_t>(e.size());
+            if (bigEndian) v = ByteSwap2(v);
+            data.append(reinterpret_cast<const char*>(&v), 4);
+        }
+        writeFile(tmp.file("pkg"), data, 0755);
+        return tmp.file("pkg");
+    }
+    int runLauncher(std::vector<std::string> args) {
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(&a[0]);
+        argv.push_back(nullptr);
+        return launcherMain(static_cast<int>(args.size()), argv.data());
+    }
+    std::string image() { return readFile(tmp.file("image.zip")); }
+    bool workDirLeft() {
+        for (const auto& name : testutil::listDir(tmp.path()))
+            if (name.rfind("zav_rq_pkg_", 0) == 0) return true;
+        return false;
+    }
+};
+
+const char kRunScript[] = "1\n*\t0\t*\t\n\n\n\nsh run.sh\n\n\n";
+
+TEST_F(RunPackageTest, DebugRunPrintsEveryStepAndExitsWithTheStartupStatus) {
+    std::string pkg = makePackage(kRunScript, image());
+    int code = -1;
+    std::string out = stdoutOf([&] { code = runLauncher({pkg, "++debug", "A"}); });
+    EXPECT_EQ(code, 7);
+    EXPECT_EQ(out,
+              "++ Running in debug mode (level=1).\n"
+              "++ uname -r --> '5.10.0-test'\n"
+              "++ uname -i --> 'x86_64'\n"
+              "++ Extracting 'package boot config'...\n"
+              "Extracting 'package image'...\n"
+              "++ Extracting 'unzip utility'...\n"
+              "++ Unzipping 'package image'...\n"
+              "++ Processing 'package boot config'...\n"
+              "++   # of per-os-class cfg clauses = 1\n"
+              "++     os-class cfg clause:'*\t0\t*\t'\n"
+              "++     <UP #> = '0'\n"
+              "++     processor = '*'\n"
+              "++   per-os-class cfg[0] (GOOD) = '*\t0\t*\t'\n"
+              "++ Final startup cfg file found: ''\n"
+              "++   startupCmd  = 'sh run.sh'\n"
+              "++   defaultArgs = ''\n"
+              "++   argsControl = ''\n"
+              "++   startupCmd  = 'sh run.sh A'\n"
+              "++ Executing package (command: 'sh run.sh A')...\n"
+              "args:A\nimage.zip\nminiunz\nrun.sh\n"
+              "++ Package completed with exit code '7'.\n");
+    EXPECT_FALSE(workDirLeft());
+    EXPECT_STREQ(getenv("ZAV_RQ_PKG_LINUX_PROCESSOR"), "x86_64");
+}
+
+TEST_F(RunPackageTest, Ppc64TakesTheSwappedDirectoryAndTheSystemUnzip) {
+    setenv("FAKE_ARCH", "ppc64", 1);
+    std::string pkg = makePackage(kRunScript, image(), true, "not an unzip program");
+    std::string out = stdoutOf([&] { EXPECT_EQ(runLauncher({pkg}), 7); });
+    EXPECT_EQ(out, "args:\nimage.zip\nrun.sh\n");
+}
+
+TEST_F(RunPackageTest, LauncherFailuresExitOneAndLeaveNothingBehind) {
+    PkgDirectory huge = {{1, 1, 0x80000000u, 1}};
+    const struct {
+        std::string name, pkgData, err;
+    } cases[] = {
+        {"missing", "", "Failed opening file " + tmp.file("missing") + "\n"},
+        {"short", "0123456789", "Failed seeking to package directory\n"},
+        {"huge", std::string("xyz") + std::string(reinterpret_cast<const char*>(&huge), 16),
+         "Failed checking package directory: element 2 'package image' is 2147483648 bytes, 2 GiB or more\n"},
+        {"cfg past end", "", "extractPkgElement failed where pkgDir->size[pkgIndex 3] !=  (unsigned int) ...\n"
+                             "Failed extracting 'package boot config'\n"},
+        {"corrupt zip", "", ""},
+        {"no clause fits", "",
+         "ERROR!! The system does not meet the OS requirements of the package.\n\n"
+         "        The current system is identified as follows:\n\n"
+         "        Linux Unknown release 0 update 0 kernel 5.10.0-test (for x86_64)\n\n"},
+    };
+    for (const auto& c : cases) {
+        std::string pkg = tmp.file(c.name == "missing" ? "missing" : "pkg");
+        if (c.name == "short" || c.name == "huge") writeFile(pkg, c.pkgData);
+        if (c.name == "corrupt zip") makePackage(kRunScript, "PK\3\4 not really a zip");
+        if (c.name == "no clause fits") makePackage("1\n*\t1\t*\tf\n", image());
+        if (c.name == "cfg past end") {
+            makePackage(kRunScript, image());
+            std::string data = readFile(pkg);
+            data[data.size() - 4] = 100;  // boot configuration size beyond the file
+            writeFile(pkg, data);
+        }
+        int code = -1;
+        std::string err = stderrOf([&] { code = runLauncher({pkg}); });
+        EXPECT_EQ(code, 1) << c.name;
+        EXPECT_EQ(err, c.err) << c.name;
+        EXPECT_FALSE(workDirLeft()) << c.name;
+    }
+}
+
+TEST_F(RunPackageTest, AKilledStartupCommandIsNotSuccess) {
+    std::string pkg = makePackage("1\n*\t0\t*\t\n\n\n\nkill -KILL $$\n\n\n", image());
+    EXPECT_EQ(runLauncher({pkg}), 128 + 9);
+}
+
+}  // namespace

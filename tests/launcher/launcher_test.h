@@ -1,0 +1,42 @@
+// Fixture for launcher unit tests: keeps the process-wide state the launcher changes (current
+// directory, PATH, debug level, identification, temporary directory) and puts it back.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "testutil.h"
+
+class LauncherTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // An executable shell script bin/<name> in the test directory, found first through PATH.
+    void fakeProgram(const std::string& name, const std::string& body);
+    // Sets the identified system directly.
+    void setSystem(const char* distro, int level, int update, const char* cpu, const char* kernel = "Unknown");
+    // Lines of stdout/stderr captured while fn runs.
+    template <class Fn>
+    std::string stdoutOf(Fn fn) {
+        testing::internal::CaptureStdout();
+        fn();
+        return testing::internal::GetCapturedStdout();
+    }
+    template <class Fn>
+    std::string stderrOf(Fn fn) {
+        testing::internal::CaptureStderr();
+        fn();
+        return testing::internal::GetCapturedStderr();
+    }
+
+    testutil::TempDir tmp;
+
+private:
+    std::string savedCwd_, savedPath_;
+    const char* savedTempDir_ = nullptr;
+    const char* savedRedhat_ = nullptr;
+    const char* savedSuse_ = nullptr;
+    bool binOnPath_ = false;
+};

@@ -1,0 +1,176 @@
+#include "launcher/sysident.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "launcher/console.h"
+#include "launcher_test.h"
+
+namespace {
+
+using testutil::readFile;
+using testutil::writeFile;
+
+class SysIdentTest : public LauncherTest {
+protected:
+    void SetUp() override {
+        LauncherTest::SetUp();
+        s_szRedhatReleaseFile = redhat_.c_str();
+        s_szSuseReleaseFile = suse_.c_str();
+    }
+    // A fake uname that logs each call and prints the given texts.
+    void fakeUname(const std::string& r, const std::string& i, int status = 0) {
+        fakeProgram("uname", "echo \"$1\" >> " + tmp.file("uname.log") + "\ncase \"$1\" in -r) printf '%s' '" + r +
+                                 "';; -i) printf '%s' '" + i + "';; esac\nexit " + std::to_string(status));
+    }
+    // Names left in the temporary directory besides the test's own files.
+    std::vector<std::string> leftovers() {
+        std::vector<std::string> left;
+        for (const auto& n : testutil::listDir(tmp.path()))
+            if (n != "bin" && n != "uname.log" && n != "etc" && n != "victim") left.push_back(n);
+        return left;
+    }
+    std::string redhat_ = tmp.file("etc/redhat-release"), suse_ = tmp.file("etc/SuSE-release");
+};
+
+TEST(ReleaseText, WorkedExamples) {
+    const struct { const char* text; const char* key; int level, update; } cases[] = {
+        {"Red Hat Enterprise Linux AS release 4 (Nahant Update 4)", "release ", 4, 4},
+        {"Red Hat Enterprise Linux ES release 3 (Taroon)", "release ", 3, 0},
+        {"Red Hat Enterprise Linux Server release 5 (Tikanga)", "release ", 5, 0},
+        {"Red Hat Enterprise Linux Server release 5.2 (Tikanga)", "release ", 5, 2},
+        {"a text without the word release", "release ", 0, 0},
+        {"SUSE LINUX Enterprise Server 9 (i586)\nVERSION = 9\nPATCHLEVEL = 3", "VERSION = ", 9, 0},
+        {"SUSE Linux Enterprise Server 10 (x86_64)\nVERSION = 10\nPATCHLEVEL = 1", "VERSION = ", 10, 0},
+        {"Novell Linux Desktop 9 (i586)\nVERSION = 9", "VERSION = ", 9, 0},
+        {"SUSE LINUX 10.1 (i586)\nVERSION = 10.1", "VERSION = ", 10, 1},
+        {"release 4 (Nahant)\nSee the notes.", "release ", 4, 0},   // a dot anywhere after the key
+        {"release 4 (x). 7", "release ", 4, 0},                       // update field ends at the blank
+        {"release -2 (Update -3)", "release ", 0, 0},                 // negatives become 0
+        {"Update 6) release 4", "release ", 4, 6},                    // update searched in the whole text
+    };
+    for (const auto& c : cases) {
+        s_distroLevel = s_updateLevel = -99;
+        getDistroLevel(c.text, c.key);
+        EXPECT_EQ(s_distroLevel, c.level) << c.text;
+        EXPECT_EQ(s_updateLevel, c.update) << c.text;
+    }
+    getUpdateLevel("x (Update 12)", "Update ");
+    EXPECT_EQ(s_updateLevel, 12);
+    getUpdateLevel("no key", "Update ");
+    EXPECT_EQ(s_updateLevel, 0);
+}
+
+TEST(ReleaseText, TrimsBlanksControlsAndHighBytes) {
+    const struct { const char* in; const char* out; } cases[] = {
+        {"abc  \t\r\n", "abc"}, {"abc\x80", "abc"}, {"abc\xff \x90", "abc"}, {"  ", ""}, {"", ""},
+        {" a b ", " a b"},      {"caf\xc3\xa9", "caf"}, {"x\x01\x1f", "x"}, {"x!", "x!"}};
+    for (const auto& c : cases) {
+        std::string s = c.in;
+        trimTrailingSpaces(&s[0]);
+        EXPECT_STREQ(s.c_str(), c.out);
+    }
+}
+
+TEST_F(SysIdentTest, DescriptionLineIsCutToItsBuffer) {
+    setSystem(c_distroName_REDHAT, 4, 4, c_szCPU_I386, "2.6.9-42.ELsmp");
+    const std::string full = "Linux RedHat release 4 update 4 kernel 2.6.9-42.ELsmp (for i386)\n";
+    for (int size : {512, static_cast<int>(full.size()) + 1, static_cast<int>(full.size()), 10, 1}) {
+        char buf[512];
+        memset(buf, 'z', sizeof(buf));
+        EXPECT_EQ(getOsInfoDesc(buf, size), buf);
+        EXPECT_EQ(std::string(buf), full.substr(0, size - 1)) << size;
+    }
+}
+
+TEST_F(SysIdentTest, DistributionFromTheReleaseFiles) {
+    const struct { const char* redhat; const char* suse; const char* name; int level, update; } cases[] = {
+        {"Red Hat Enterprise Linux Server release 5.2 (Tikanga)\n", "VERSION = 10", "RedHat", 5, 2},
+        {nullptr, "Novell Linux Desktop 9 (i586)\nVERSION = 9\n", "NLD", 9, 0},
+        {nullptr, "novell Linux Desktop 9 (i586)\nVERSION = 9\n", "SuSE", 9, 0},
+        {nullptr, "SUSE LINUX 10.1 (i586)\nVERSION = 10.1\xa0\n", "SuSE", 10, 1},
+        {nullptr, nullptr, "Unknown", 0, 0},
+    };
+    fakeUname("2.6.16\n", "i386\n");
+    for (const auto& c : cases) {
+        testutil::runShell("rm -rf " + tmp.file("etc") + " && mkdir " + tmp.file("etc"));
+        if (c.redhat) writeFile(redhat_, c.redhat);
+        if (c.suse) writeFile(suse_, c.suse);
+        setSystem(nullptr, -1, 0, nullptr);
+        collectOsLevelInfo();
+        EXPECT_STREQ(s_distroName, c.name);
+        EXPECT_EQ(s_distroLevel, c.level);
+        EXPECT_EQ(s_updateLevel, c.update);
+        EXPECT_STREQ(s_szKernelLevel, "2.6.16");
+    }
+}
+
+TEST_F(SysIdentTest, ProcessorClassAndKernelFromUname) {
+    const std::string longKernel(200, 'k');
+    const struct { std::string r, i; int status; const char* kernel; const char* cpu; } cases[] = {
+        {"2.6.9\n", "X86_64\n", 0, "2.6.9", "x86_64"},
+        {"2.6.9", "i386", 0, "2.6.9", "i386"},
+        {"x", "PPC64 \n", 0, "x", "ppc64"},
+        {"x", "i686\n", 0, "x", "Unknown"},
+        {longKernel, "i386", 0, nullptr, "i386"},
+        {"", "", 0, "Unknown", "Unknown"},
+        {"2.6.9", "i386", 1, "Unknown", "Unknown"},  // a failing uname: nothing counts
+    };
+    for (const auto& c : cases) {
+        fakeUname(c.r, c.i, c.status);
+        setSystem(nullptr, 0, 0, nullptr, "junk");
+        collectOsLevelInfo();
+        collectProcessorInfo();
+        EXPECT_EQ(std::string(s_szKernelLevel), c.kernel ? c.kernel : longKernel.substr(0, 127));
+        EXPECT_STREQ(s_szCPU, c.cpu);
+        EXPECT_TRUE(leftovers().empty()) << "uname output file left behind";
+    }
+}
+
+TEST_F(SysIdentTest, UnameOutputNeverGoesThroughAFixedName) {
+    // Someone prepared the old fixed name as a link to a file root must not overwrite.
+    writeFile(tmp.file("victim"), "precious");
+    ASSERT_EQ(symlink(tmp.file("victim").c_str(), tmp.file("zav_rq_pkg_uname.txt").c_str()), 0);
+    fakeUname("2.6.9", "i386");
+    char buf[64];
+    EXPECT_EQ(unameExec("-r", buf, sizeof(buf)), 5);
+    EXPECT_EQ(std::string(buf, 5), "2.6.9");
+    EXPECT_EQ(readFile(tmp.file("victim")), "precious");
+    EXPECT_EQ(leftovers(), std::vector<std::string>{"zav_rq_pkg_uname.txt"});
+}
+
+TEST_F(SysIdentTest, ExportsSixVariablesIdentifyingOnce) {
+    fakeUname("2.6.9-42.ELsmp", "i386");
+    s_szRedhatReleaseFile = "/nonexistent/redhat-release";
+    s_szSuseReleaseFile = "/nonexistent/SuSE-release";
+    g_OpModeDEBUG = 1;
+    std::string out = stdoutOf([] {
+        setOsInfoEnvVars("/first");
+        setOsInfoEnvVars("/home/admin dir");
+    });
+    EXPECT_EQ(out, "++ uname -r --> '2.6.9-42.ELsmp'\n++ uname -i --> 'i386'\n");
+    EXPECT_EQ(readFile(tmp.file("uname.log")), "-r\n-i\n");
+    const struct { const char* name; const char* value; } vars[] = {
+        {"ZAV_RQ_PKG_ORIG_CURR_DIR", "/home/admin dir"}, {"ZAV_RQ_PKG_LINUX_DISTRO_NAME", "Unknown"},
+        {"ZAV_RQ_PKG_LINUX_DISTRO_LEVEL", "0"},          {"ZAV_RQ_PKG_LINUX_UPDATE_LEVEL", "0"},
+        {"ZAV_RQ_PKG_LINUX_KERNEL_LEVEL", "2.6.9-42.ELsmp"}, {"ZAV_RQ_PKG_LINUX_PROCESSOR", "i386"}};
+    for (const auto& v : vars) EXPECT_STREQ(getenv(v.name), v.value) << v.name;
+}
+
+TEST_F(SysIdentTest, ReadsFilesWithStandardInputClosed) {
+    writeFile(tmp.file("release"), "release 4");
+    int saved = dup(0);
+    close(0);
+    char buf[16];
+    int n = readFileToBuf(tmp.file("release").c_str(), buf, sizeof(buf));  // opens as descriptor 0
+    dup2(saved, 0);
+    close(saved);
+    EXPECT_EQ(std::string(buf, n > 0 ? n : 0), "release 4");
+    EXPECT_EQ(readFileToBuf(tmp.file("release").c_str(), buf, 3), 3);
+    EXPECT_EQ(readFileToBuf(tmp.file("missing").c_str(), buf, 3), 0);
+}
+
+}  // namespace

@@ -1,0 +1,215 @@
+// The command line and whole runs of each mode, for both builds.
+#include <sys/stat.h>
+
+#include "nictest.h"
+#include "nicupdate/driver.h"
+#include "nicupdate/fwlog.h"
+
+namespace {
+
+std::vector<char*> argvOf(std::vector<std::string>& args) {
+    args.insert(args.begin(), "./nicburn");
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    return argv;
+}
+
+TEST(ProcessCmdLine, Modes) {
+    struct {
+        std::vector<std::string> args;
+        int mode;
+    } cases[] = {
+        {{}, MODE_UPDATE},           {{"-s"}, MODE_SILENT},         {{"-S"}, MODE_SILENT},
+        {{"-v"}, MODE_VERSIONS},     {{"-?"}, MODE_USAGE},          {{"-NoMfW"}, MODE_NOMFW},
+        {{"-CRC"}, MODE_CRC},        {{"--v"}, MODE_BAD_USAGE},     {{"v"}, MODE_BAD_USAGE},
+        {{"-"}, MODE_BAD_USAGE},     {{""}, MODE_BAD_USAGE},        {{"-nomf"}, MODE_BAD_USAGE},
+        {{"-crcc"}, MODE_BAD_USAGE}, {{"-s", "-v"}, MODE_BAD_USAGE}, {{"-v", "-v", "-v"}, MODE_BAD_USAGE},
+    };
+    for (auto& c : cases) {
+        std::string shown;
+        for (const auto& a : c.args) shown += "[" + a + "]";
+        std::vector<std::string> args = c.args;
+        std::vector<char*> argv = argvOf(args);
+        EXPECT_EQ(processCmdLine(static_cast<int>(args.size()), argv.data()), c.mode) << shown;
+    }
+}
+
+const std::string kBanner = "ZAV Ethernet Firmware Update Tool, Version 1.0.9\n\n";
+const std::string kTableHead =
+    "\n    ADAPTER MAC    \tBOOT\tIPMI\tASF\tPXE\tUMP\tNCSI\tiSCSI\n"
+    "-------------------\t----\t----\t---\t---\t---\t---\t---\n";
+const std::string kNoNx2 = "\nWarning. No Broadcom NetXtreme II adapters found.\n";
+
+class Driver : public NicTest {
+protected:
+    int run(std::vector<std::string> args, SecondFamilyDiscovery second = discoverNetXtremeII) {
+        std::vector<char*> argv = argvOf(args);
+        StdoutCapture capture;
+        int status = runNicburn(static_cast<int>(args.size()), argv.data(), second);
+        out = capture.stop();
+        return status;
+    }
+    std::string errorsClosing() const {
+        return "\n\nOne or more errors occurred during the firmware update process. See " + std::string(szFwuplog) +
+               " for more information.\n";
+    }
+    std::string out;
+};
+
+TEST_F(Driver, UsageShowsOnlyTheTextAndLeavesAHeaderOnlyLog) {
+    EXPECT_EQ(run({"-?"}), 0);
+    EXPECT_EQ(out,
+              "Usage:\n\n   ./nicburn [OPTION]\n\n\nThe options are:\n\n"
+              "   -v     (Display currently installed firmware versions.)\n"
+              "   -s     (Perform silent firmware update.)\n"
+              "   -nomfw (Disable Management Firmware.)\n"
+              "   -crc   (Perform CRC check.)\n"
+              "   -?     (Display this usage information.)\n");
+    EXPECT_EQ(std::string(szFwuplog), logDir() + "ethflash.log");
+    EXPECT_EQ(logBody(), "");
+    EXPECT_FALSE(exists("q"));
+}
+
+TEST_F(Driver, IncorrectUsageAndMissingQuitFileExit1) {
+    EXPECT_EQ(run({"-s", "-v"}), 1);
+    EXPECT_EQ(out, kBanner + "Error! Incorrect usage of command line parameters.\n");
+    EXPECT_EQ(logBody(), out);
+    EXPECT_FALSE(exists("q"));
+    mkdir(tmp.file("q").c_str(), 0755);
+    EXPECT_EQ(run({"-v"}), 1);
+    EXPECT_EQ(out, kBanner + "Error! Cannot create temporary file \"q\".\n");
+}
+
+TEST_F(Driver, NoAdapterListEndsWith171) {
+    EXPECT_EQ(run({"-v"}, skipNetXtremeII), EXIT_NO_ADAPTERS);
+    EXPECT_EQ(out, kBanner + "\nError! Unable to locate Broadcom NetXtreme tool (./lnxfwupg).\n" + kNoNx2 + errorsClosing());
+    writeScript("lnxfwupg", "echo no table\n");
+    writeScript("lnxfwnx2", "echo no table\n");
+    EXPECT_EQ(run({"-crc"}), EXIT_NO_ADAPTERS);
+    EXPECT_EQ(out, kBanner + "\nWarning. No Broadcom NetXtreme adapters found.\n" +
+                       "\nWarning. No Broadcom NetXtreme II adapters found.\n" + errorsClosing());
+    EXPECT_EQ(run({"-s"}), EXIT_NO_ADAPTERS);
+    EXPECT_EQ(out, "");
+    EXPECT_NE(logBody().find(errorsClosing()), std::string::npos);
+    EXPECT_EQ(testutil::listDir(tmp.path()), (std::vector<std::string>{"lnxfwnx2", "lnxfwupg", "log"}));
+}
+
+// One adapter per family. The fake utilities' "dir" prints dir.<mac>; "upgrade" records
+// itself, leaves nv.bak, fails when fail<option> exists and else installs new.<mac> as the next
+// listing; "cfg" and "crc" record themselves, "crc" fails when failcrc exists.
+class DriverWithAdapters : public Driver {
+protected:
+    void SetUp() override {
+        Driver::SetUp();
+        const char* body =
+            "tool=$(basename \"$0\")\n"
+            "case \"$2\" in\n"
+            "dir) cat \"dir.$1\"; exit 0;;\n"
+            "upgrade) echo \"$tool $*\" >>calls; echo \"upgrading $1 $5\"; echo bak >nv.bak\n"
+            "  [ -f \"fail$5\" ] && exit 1; cp \"new.$1\" \"dir.$1\"; exit 0;;\n"
+            "cfg) echo \"$tool $*\" >>calls; exit 0;;\n"
+            "crc) read a; echo \"$tool $* $a\" >>calls; [ ! -f failcrc ]; exit;;\n"
+            "esac\n"
+            "read a; cat \"table.$tool\"\n";
+        writeScript("lnxfwupg", body);
+        writeScript("lnxfwnx2", body);
+        write("table.lnxfwupg", " C Dev MAC Address\n--\n1 1648 00AA eth0\n0>\n");
+        write("table.lnxfwnx2", " C Dev MAC Address\n--\n1 163A 00BB eth1\nQuit\n");
+        write("dir.00AA", "1 BootCode BC 0 0 5704-v3.29\n2 ASFIPMI v6.2\n5 PXE MBA v8.3.11\n");
+        write("new.00AA", "1 BootCode BC 0 0 5704-v3.30\n2 ASFIPMI v6.2\n5 PXE MBA v8.4.0\n");
+        write("dir.00BB", "BC1 4.4.1\n ipmi 1.0\n");
+        write("new.00BB", "BC1 4.6.0\n ipmi 1.0\n");
+        for (const char* image : {"1648bc.bin", "1648ipmi.bin", "1648mba.bin", "163Abc.bin", "163Aipmi.bin"})
+            write(image, "image");
+    }
+    // Files the tool left behind: none of q, y, devices, nv.bak, listing files.
+    std::vector<std::string> leftovers() const {
+        std::vector<std::string> names;
+        for (const char* n : {"q", "y", "devices", "nv.bak", "00AA", "00BB"})
+            if (exists(n)) names.push_back(n);
+        return names;
+    }
+};
+
+const std::string kRowsBefore = "00AA (5704)\t3.29\t6.2\tNA\t8.3.11\tNA\tNA\tNA\n";
+const std::string kRowsBeforeNx2 = "00BB (5709s)\t4.4.1\t1.0\tNA\tNA\tNA\tNA\tNA\n";
+const std::string kRowsAfter = "00AA (5704)\t3.30\t6.2\tNA\t8.4.0\tNA\tNA\tNA\n";
+const std::string kRowsAfterNx2 = "00BB (5709s)\t4.6.0\t1.0\tNA\tNA\tNA\tNA\tNA\n";
+
+TEST_F(DriverWithAdapters, VersionsOfBothBuilds) {
+    EXPECT_EQ(run({"-v"}), 0);
+    EXPECT_EQ(out, kBanner + kTableHead + kRowsBefore + kRowsBeforeNx2);
+    EXPECT_EQ(leftovers(), std::vector<std::string>{});
+    EXPECT_EQ(run({"-V"}, skipNetXtremeII), 0);
+    EXPECT_EQ(out, kBanner + kNoNx2 + kTableHead + kRowsBefore);
+    EXPECT_EQ(leftovers(), std::vector<std::string>{});
+}
+
+TEST_F(DriverWithAdapters, UpdateRunOrder) {
+    EXPECT_EQ(run({}), 0);
+    EXPECT_EQ(out, kBanner + kTableHead + kRowsBefore + kRowsBeforeNx2 +
+                       "\nNow starting a CRC check for each Broadcom Ethernet adapter.\n"
+                       "Performing CRC check for device 00AA\t---> successful\n"
+                       "Performing CRC check for device 00BB\t---> successful\n"
+                       "\nCRC check complete.\n"
+                       "\nUpdating Broadcom NetXtreme adapters.\n"
+                       "Updating 00AA using file 1648bc.bin\t---> Update successful\n"
+                       "Updating 00AA using file 1648ipmi.bin\t---> Update successful\n"
+                       "Updating 00AA using file 1648mba.bin\t---> Update successful\n"
+                       "\nUpdating Broadcom NetXtreme II adapters.\n"
+                       "Updating 00BB using file 163Abc.bin\t---> Update successful\n"
+                       "Updating 00BB using file 163Aipmi.bin\t---> Update successful\n" +
+                       kTableHead + kRowsAfter + kRowsAfterNx2 +
+                       "\n\nUpdate complete. The firmware update log has been saved in " + szFwuplog + ".\n");
+    EXPECT_EQ(leftovers(), std::vector<std::string>{});
+    EXPECT_NE(logBody().find("upgrading 00AA -bc\n*** Update successful ***\n\n"), std::string::npos);
+}
+
+TEST_F(DriverWithAdapters, PowerPCUpdateRunWarnsTwiceAndNeverRunsTheSecondUtility) {
+    EXPECT_EQ(run({}, skipNetXtremeII), 0);
+    size_t first = out.find(kNoNx2);
+    EXPECT_NE(first, std::string::npos);
+    EXPECT_NE(out.find(kNoNx2, first + 1), std::string::npos);
+    EXPECT_EQ(read("calls").find("lnxfwnx2"), std::string::npos);
+}
+
+TEST_F(DriverWithAdapters, SilentRunShowsNothingAndLogsEverything) {
+    EXPECT_EQ(run({"-s"}), 0);
+    EXPECT_EQ(out, "");
+    std::string log = logBody();
+    size_t at = 0;
+    for (const std::string& piece :
+         {kBanner, kTableHead + kRowsBefore, std::string("\nCRC check complete.\n"),
+          std::string("Updating 00BB using file 163Abc.bin\n"), kRowsAfterNx2, std::string("\n\nUpdate complete.")}) {
+        at = log.find(piece, at);
+        ASSERT_NE(at, std::string::npos) << piece;
+    }
+    EXPECT_EQ(leftovers(), std::vector<std::string>{});
+}
+
+TEST_F(DriverWithAdapters, FailedUpdateExits1ButFailedCrcDoesNot) {
+    write("failcrc", "");
+    EXPECT_EQ(run({}), 0);
+    write("fail-mba", "");
+    EXPECT_EQ(run({}), 1);
+    EXPECT_NE(out.find("Updating 00AA using file 1648mba.bin\t---> Update failed\n"), std::string::npos);
+    EXPECT_EQ(out.substr(out.size() - errorsClosing().size()), errorsClosing());
+    EXPECT_EQ(leftovers(), std::vector<std::string>{});
+}
+
+TEST_F(DriverWithAdapters, FailuresInNoMfwAndCrcKeepStatusZero) {
+    write("failcrc", "");
+    EXPECT_EQ(run({"-crc"}), 0);
+    EXPECT_EQ(out, kBanner + "\nNow starting a CRC check for each Broadcom Ethernet adapter.\n"
+                             "Performing CRC check for device 00AA\t---> failed\n"
+                             "Performing CRC check for device 00BB\t---> failed\n"
+                             "\nCRC check complete.\n");
+    writeScript("lnxfwupg", "case \"$2\" in dir) cat dir.00AA;; cfg) exit 1;; esac\nread a; cat table.lnxfwupg\n");
+    EXPECT_EQ(run({"-NOMFW"}), 0);
+    EXPECT_EQ(out, kBanner + "Disabling management firmware (IPMI) for 00AA\t---> failed\n" +
+                       "Disabling management firmware (IPMI) for 00BB\t---> successful\n");
+    EXPECT_EQ(leftovers(), std::vector<std::string>{});
+}
+
+}  // namespace

@@ -1,0 +1,126 @@
+// The update log: naming, header, where it goes, the output routine, deleteFile.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "nictest.h"
+#include "nicupdate/fwlog.h"
+
+namespace {
+
+std::vector<std::string> upTo(int last) {
+    std::vector<std::string> names{"ethflash.log"};
+    char name[32];
+    for (int i = 1; i <= last; ++i) names.push_back((snprintf(name, sizeof(name), "ethflash%03d.log", i), name));
+    return names;
+}
+
+struct NamingCase {
+    const char* what;
+    std::vector<std::string> files, dirs;  // already in the log directory
+    const char* expected;
+};
+
+class LogNaming : public NicTest, public ::testing::WithParamInterface<NamingCase> {};
+
+TEST_P(LogNaming, TakesFirstFreeNameWithHeaderOnly) {
+    mkdir(logDir().c_str(), 0755);
+    for (const auto& name : GetParam().files) testutil::writeFile(logDir() + name, "old");
+    for (const auto& name : GetParam().dirs) mkdir((logDir() + name).c_str(), 0755);
+    freshLog();
+    EXPECT_EQ(std::string(szFwuplog), logDir() + GetParam().expected);
+    EXPECT_EQ(testutil::readFile(szFwuplog), kLogHeader);
+    EXPECT_EQ(kLogHeader.size(), 31u);
+    for (const auto& name : GetParam().files) EXPECT_EQ(testutil::readFile(logDir() + name), "old");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LogNaming,
+    ::testing::Values(NamingCase{"first run", {}, {}, "ethflash.log"},
+                      NamingCase{"second run", {"ethflash.log"}, {}, "ethflash001.log"},
+                      NamingCase{"gap filled", {"ethflash.log", "ethflash002.log"}, {}, "ethflash001.log"},
+                      NamingCase{"099 then 100", upTo(99), {}, "ethflash100.log"},
+                      NamingCase{"999 then 1000", upTo(999), {}, "ethflash1000.log"},
+                      NamingCase{"directory counts as taken", {}, {"ethflash.log"}, "ethflash001.log"}),
+    CaseName());
+
+// A name that appears between the check and the creation is skipped: a dangling link passes
+// the existence check but makes the exclusive creation fail.
+TEST_F(NicTest, LogIsCreatedExclusively) {
+    mkdir(logDir().c_str(), 0755);
+    ASSERT_EQ(symlink(tmp.file("elsewhere").c_str(), (logDir() + "ethflash.log").c_str()), 0);
+    freshLog();
+    EXPECT_EQ(std::string(szFwuplog), logDir() + "ethflash001.log");
+    EXPECT_FALSE(exists("elsewhere"));
+}
+
+struct FallbackCase {
+    const char* what;
+    const char* blocker;  // a regular file under tmp
+    const char* dir;      // the log directory, under tmp
+};
+
+class LogFallback : public NicTest, public ::testing::WithParamInterface<FallbackCase> {};
+
+TEST_P(LogFallback, KeepsLogInCurrentDirectory) {
+    write(GetParam().blocker, "not a directory");
+    write("ethflash.log", "older log");
+    ASSERT_EQ(setLogDirectory((tmp.path() + "/" + GetParam().dir).c_str()), 0);
+    freshLog();
+    EXPECT_EQ(std::string(szFwuplog), "ethflash001.log");
+    EXPECT_EQ(read("ethflash001.log"), kLogHeader);
+    EXPECT_EQ(read("ethflash.log"), "older log");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, LogFallback,
+                         ::testing::Values(FallbackCase{"directory is a file", "zav", "zav/"},
+                                           FallbackCase{"parent is a file", "var", "var/log/zav/"}),
+                         CaseName());
+
+TEST_F(NicTest, LogThatCannotBeCreatedIsReportedUnlessSilent) {
+    ASSERT_EQ(setLogDirectory("/proc/"), 0);  // nobody creates files there
+    StdoutCapture out;
+    initLogFile();
+    writetoLog("a\n", true);
+    bSilent = true;
+    writetoLog("b\n", true);
+    EXPECT_EQ(out.stop(), "Error! Unable to initialize log file.\na\nError! Unable to write to log file.\n");
+}
+
+TEST_F(NicTest, WriteToLogScreenRules) {
+    struct {
+        bool toScreen, silent;
+        const char* shown;
+    } cases[] = {{true, false, "text"}, {false, false, ""}, {true, true, ""}, {false, true, ""}};
+    for (const auto& c : cases) {
+        freshLog();
+        bSilent = c.silent;
+        StdoutCapture out;
+        writetoLog("text", c.toScreen);
+        EXPECT_EQ(out.stop(), c.shown);
+        EXPECT_EQ(logBody(), "text");
+    }
+}
+
+// A fake rm first in PATH records what deleteFile runs.
+TEST_F(NicTest, DeleteFileRunsRmOnlyForExistingPathsThatFit) {
+    freshLog();
+    mkdir(tmp.file("bin").c_str(), 0755);
+    testutil::writeFile(tmp.file("bin/rm"), "#!/bin/sh\necho \"rm $*\" >>rm.calls\n/bin/rm \"$@\"\n", 0755);
+    std::string oldPath = getenv("PATH");
+    setenv("PATH", (tmp.file("bin") + ":" + oldPath).c_str(), 1);
+    std::string longName(253, 'n');  // "rm " + 253 characters is one too many
+    write("nv.bak", "x");
+    write(longName, "x");
+    deleteFile("missing");
+    deleteFile("nv.bak");
+    deleteFile(longName.c_str());
+    setenv("PATH", oldPath.c_str(), 1);
+    EXPECT_EQ(read("rm.calls"), "rm nv.bak\n");
+    EXPECT_FALSE(exists("nv.bak"));
+    EXPECT_TRUE(exists(longName));
+    EXPECT_EQ(logBody(), "Error! Command line would exceed 255 characters; not run: rm " + std::string(57, 'n') + "...\n");
+}
+
+}  // namespace

@@ -1,0 +1,260 @@
+// `mkpkg build` through the real program: the package it writes, its defaults, what it refuses
+// (one line, exit 1, nothing left behind) and its usage errors.
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utime.h>
+
+#include <fstream>
+#include <functional>
+#include <regex>
+
+#include <gtest/gtest.h>
+
+#include "pkgfixture.h"
+#include "pkgreader.h"
+#include "testutil.h"
+#include "zipreader.h"
+
+using testutil::TempDir;
+
+namespace {
+
+const char* const kMiniunzip = "/usr/bin/miniunzip";
+
+// A content folder, boot configuration and output folder in one temporary directory.
+struct Sources {
+    TempDir dir;
+    std::string content = dir.file("content");
+    std::string bootcfg = dir.file("boot.cfg");
+    std::string out = dir.file("out");
+    std::string pkg = dir.file("out/pkg");
+    Sources() {
+        pkgfixture::writeContent(content, "#!/bin/sh\nexit 0\n", "cfg\n");
+        testutil::writeFile(bootcfg, pkgfixture::shippedBootCfg());
+        mkdir(out.c_str(), 0755);
+    }
+    std::vector<std::string> args() const {
+        return {"build", "-o", pkg, "--content", content, "--bootcfg", bootcfg, "--unzip", kMiniunzip};
+    }
+};
+
+std::string element(const std::string& pkg, int i) { return mkpkg::readElement(mkpkg::readLayout(pkg), i); }
+
+TEST(Build, PackageHoldsLauncherUnzipImageAndBootConfig) {
+    Sources s;
+    testutil::RunResult r = pkgfixture::mkpkg(s.args());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(std::regex_match(r.out, std::regex("mkpkg: zipping 3 files from " + s.content +
+                                                   "\nmkpkg: image has 4 entries \\([0-9]+ bytes\\)\n"
+                                                   "mkpkg: wrote " + s.pkg + " \\([0-9]+ bytes\\)\n")))
+        << r.out;
+
+    mkpkg::PackageLayout l = mkpkg::readLayout(s.pkg);
+    ASSERT_TRUE(l.consistent) << l.problem;
+    EXPECT_EQ(l.order, mkpkg::ByteOrder::Little);
+    EXPECT_TRUE(mkpkg::readElement(l, 0) == testutil::readFile(testutil::binPath("pkgstub")));
+    EXPECT_TRUE(mkpkg::readElement(l, 1) == testutil::readFile(kMiniunzip));
+    EXPECT_EQ(mkpkg::readElement(l, 3), pkgfixture::shippedBootCfg());
+    mkpkg::ZipListing image = mkpkg::listZip(s.pkg, l.offsets[2], l.sizes[2], true, "image");
+    std::vector<std::string> names;
+    for (const auto& e : image.entries) names.push_back(e.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"Linux_verAny_UP0_xAny.wrapcfg", "image/", "image/readme.txt", "kickoff"}));
+    struct stat st;
+    ASSERT_EQ(stat(s.pkg.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+    EXPECT_EQ(testutil::listDir(s.out), std::vector<std::string>{"pkg"});
+}
+
+TEST(Build, SameSourcesGiveTheSameBytes) {
+    Sources s;
+    ASSERT_EQ(pkgfixture::mkpkg(s.args()).status, 0);
+    std::string first = testutil::readFile(s.pkg);
+    struct utimbuf older = {1000000000, 1000000000};  // file times must not reach the archive
+    utime((s.content + "/kickoff").c_str(), &older);
+    ASSERT_EQ(pkgfixture::mkpkg(s.args()).status, 0);
+    EXPECT_TRUE(first == testutil::readFile(s.pkg));
+}
+
+TEST(Build, BigEndianDirectoryForPpc64) {
+    Sources s;
+    std::vector<std::string> args = s.args();
+    args.push_back("--big-endian");
+    ASSERT_EQ(pkgfixture::mkpkg(args).status, 0);
+    mkpkg::PackageLayout l = mkpkg::readLayout(s.pkg);
+    ASSERT_TRUE(l.consistent);
+    EXPECT_EQ(l.order, mkpkg::ByteOrder::Big);
+    uint32_t launcherSize = static_cast<uint32_t>(testutil::readFile(testutil::binPath("pkgstub")).size());
+    EXPECT_EQ(l.sizes[0], launcherSize);
+    EXPECT_EQ(l.raw[0], static_cast<uint8_t>(launcherSize >> 24));
+    EXPECT_EQ(l.raw[3], static_cast<uint8_t>(launcherSize));
+}
+
+TEST(Build, ReadyImageIsStoredAsGiven) {
+    Sources s;
+    std::string zip = s.dir.file("ready.zip");
+    testutil::RunOptions o;
+    o.cwd = s.content;
+    ASSERT_EQ(testutil::run({"/usr/bin/zip", "-qr", zip, "."}, o).status, 0);
+    ASSERT_EQ(pkgfixture::mkpkg({"build", "-o", s.pkg, "--image", zip, "--bootcfg", s.bootcfg, "--unzip", kMiniunzip})
+                  .status,
+              0);
+    EXPECT_TRUE(element(s.pkg, 2) == testutil::readFile(zip));
+}
+
+// Without --launcher and --unzip: the pkgstub beside mkpkg, and miniunzip, else miniunz, from PATH.
+TEST(Build, DefaultsAreThePkgstubBesideMkpkgAndTheUnzipOnPath) {
+    Sources s;
+    std::string bin = s.dir.file("bin");
+    mkdir(bin.c_str(), 0755);
+    testutil::writeFile(bin + "/miniunz", "#!/bin/sh\n# stand-in\n", 0755);
+    testutil::RunOptions o;
+    o.env = {{"PATH", bin + ":/usr/bin:/bin"}};
+    testutil::RunResult r = pkgfixture::mkpkg({"build", "-o", s.pkg, "--content", s.content, "--bootcfg", s.bootcfg}, o);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(element(s.pkg, 0) == testutil::readFile(testutil::binPath("pkgstub")));
+    EXPECT_TRUE(element(s.pkg, 1) == testutil::readFile(kMiniunzip));  // miniunzip comes first
+
+    o.env = {{"PATH", bin}};
+    r = pkgfixture::mkpkg({"build", "-o", s.pkg, "--content", s.content, "--bootcfg", s.bootcfg}, o);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(element(s.pkg, 1), "#!/bin/sh\n# stand-in\n");
+
+    o.env = {{"PATH", s.dir.file("empty")}};
+    r = pkgfixture::mkpkg({"build", "-o", s.dir.file("none"), "--content", s.content, "--bootcfg", s.bootcfg}, o);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "mkpkg: no unzip utility: neither miniunzip nor miniunz is on PATH; install the Debian package "
+                     "minizip or pass --unzip PATH\n");
+}
+
+struct Refusal {
+    const char* name;
+    std::function<void(Sources&, std::vector<std::string>&)> setup;
+    std::function<std::string(const Sources&)> message;
+};
+
+TEST(Build, RefusesWhatWouldMakeABrokenPackage) {
+    const std::string tail = "./image/kickoff.cfg\n./image\n\n./kickoff\n\noverride\n";
+    const Refusal cases[] = {
+        {"boot configuration missing",
+         [](Sources& s, std::vector<std::string>&) { unlink(s.bootcfg.c_str()); },
+         [](const Sources& s) { return "cannot open boot configuration '" + s.bootcfg + "': No such file or directory"; }},
+        {"no line feed at the end",
+         [&](Sources& s, std::vector<std::string>&) {
+             testutil::writeFile(s.bootcfg, "1\n*\t0\t*\tLinux_verAny_UP0_xAny.wrapcfg\n" + tail.substr(0, tail.size() - 1));
+         },
+         [](const Sources& s) {
+             return "boot configuration '" + s.bootcfg + "' does not end with a line feed; end its last line with a newline";
+         }},
+        {"value lines missing",
+         [](Sources& s, std::vector<std::string>&) { testutil::writeFile(s.bootcfg, "; count\n1\n*\t0\t*\tx\n./f\n"); },
+         [](const Sources& s) {
+             return "boot configuration '" + s.bootcfg +
+                    "' ends before its startupDir line (5 lines missing); after the count 1 it needs that many clause "
+                    "lines and six value lines";
+         }},
+        {"clause file not in the image",
+         [&](Sources& s, std::vector<std::string>&) {
+             testutil::writeFile(s.bootcfg, "2\n*\t0\t*\tLinux_verAny_UP0_xAny.wrapcfg\nSLES10\t0\tx64\tsles10.cfg\n" + tail);
+         },
+         [](const Sources& s) {
+             return "boot configuration '" + s.bootcfg +
+                    "': clause 1 (line 3) names 'sles10.cfg', which is not in the image; add the file to the content or "
+                    "fix the clause";
+         }},
+        {"startup command too long",
+         [&](Sources& s, std::vector<std::string>&) {
+             testutil::writeFile(s.bootcfg, "1\n*\t0\t*\tLinux_verAny_UP0_xAny.wrapcfg\n\n\n\n./kickoff " +
+                                                std::string(2040, 'a') + "\n\nappend\n");
+         },
+         [](const Sources& s) {
+             return "boot configuration '" + s.bootcfg +
+                    "': the startup command is 2050 characters (with its default arguments); the launcher accepts at "
+                    "most 2047, shorten it";
+         }},
+        {"element of 2 GiB",
+         [](Sources& s, std::vector<std::string>& args) {
+             std::string big = s.dir.file("big-launcher");
+             { std::ofstream f(big); }
+             if (truncate(big.c_str(), 0x80000000LL) != 0) ADD_FAILURE() << "truncate";
+             args.push_back("--launcher");
+             args.push_back(big);
+         },
+         [](const Sources& s) {
+             return "launcher '" + s.dir.file("big-launcher") +
+                    "' has 2147483648 bytes, 2 GiB or more; the launcher reads only elements below 2 GiB, make it smaller";
+         }},
+        {"corrupt image",
+         [](Sources& s, std::vector<std::string>& args) {
+             testutil::writeFile(s.dir.file("bad.zip"), "PK\x03\x04 this is no archive");
+             args = {"build", "-o", s.pkg, "--image", s.dir.file("bad.zip"), "--bootcfg", s.bootcfg, "--unzip", kMiniunzip};
+         },
+         [](const Sources& s) {
+             return "image '" + s.dir.file("bad.zip") +
+                    "' is not a readable zip archive; rebuild it (e.g. with mkpkg build --content DIR)";
+         }},
+        {"launcher missing",
+         [](Sources& s, std::vector<std::string>& args) {
+             args.push_back("--launcher");
+             args.push_back(s.dir.file("nope"));
+         },
+         [](const Sources& s) { return "cannot open launcher '" + s.dir.file("nope") + "': No such file or directory"; }},
+        {"output inside the content",
+         [](Sources& s, std::vector<std::string>& args) { args[2] = s.content + "/image/pkg"; },
+         [](const Sources& s) {
+             return "output '" + s.content + "/image/pkg' is inside the content folder '" + s.content +
+                    "'; write the package somewhere else";
+         }},
+        {"content is a file",
+         [](Sources& s, std::vector<std::string>& args) { args[4] = s.bootcfg; },
+         [](const Sources& s) { return "content '" + s.bootcfg + "' is not a folder; pass a folder to --content"; }},
+    };
+    for (const Refusal& c : cases) {
+        Sources s;
+        std::vector<std::string> args = s.args();
+        c.setup(s, args);
+        testutil::RunResult r = pkgfixture::mkpkg(args);
+        EXPECT_EQ(r.status, 1) << c.name;
+        EXPECT_EQ(r.err, "mkpkg: " + c.message(s) + "\n") << c.name;
+        EXPECT_EQ(testutil::listDir(s.out), std::vector<std::string>{}) << c.name << ": something left behind";
+    }
+}
+
+// A write that fails half way (file size limit) leaves neither a package nor a temporary file,
+// and an older package at the output path keeps its bytes.
+TEST(Build, FailedWriteLeavesNoHalfPackage) {
+    Sources s;
+    testutil::writeFile(s.pkg, "older package", 0755);
+    std::string cmd = "ulimit -f 64; exec " + testutil::shellQuote(testutil::binPath("mkpkg"));
+    for (const std::string& a : s.args()) cmd += " " + testutil::shellQuote(a);
+    testutil::RunResult r = testutil::runShell(cmd);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("File too large"), std::string::npos) << r.err;
+    EXPECT_EQ(testutil::listDir(s.out), std::vector<std::string>{"pkg"});
+    EXPECT_EQ(testutil::readFile(s.pkg), "older package");
+}
+
+TEST(Build, UsageErrorsExitWith2) {
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        const char* firstLine;  // of stderr, or of stdout for help
+    };
+    const Case cases[] = {
+        {{}, 2, "usage: mkpkg COMMAND ..."},
+        {{"frob"}, 2, "mkpkg: unknown command 'frob'; see 'mkpkg --help'"},
+        {{"build", "-o", "p"}, 2, "mkpkg build: missing --content DIR or --image ZIP"},
+        {{"info"}, 2, "mkpkg info: missing PKG: name the package file to show"},
+        {{"extract", "p"}, 2, "mkpkg extract: needs PKG and DIR"},
+        {{"--help"}, 0, "usage: mkpkg COMMAND ..."},
+        {{"build", "--help"}, 0, "usage: mkpkg build -o PKG (--content DIR | --image ZIP) --bootcfg FILE"},
+    };
+    for (const Case& c : cases) {
+        testutil::RunResult r = pkgfixture::mkpkg(c.args);
+        EXPECT_EQ(r.status, c.status) << c.firstLine;
+        const std::string& text = c.status == 0 ? r.out : r.err;
+        EXPECT_EQ(text.substr(0, text.find('\n')), c.firstLine);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,48 @@
+// Package sources for tests that build packages with the real mkpkg: the shipped boot
+// configuration, a content folder with a kickoff stand-in, and running mkpkg.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "testutil.h"
+
+namespace pkgfixture {
+
+// The boot configuration the product ships: 12 lines, one clause that fits every system.
+inline const char* shippedBootCfg() {
+    return "; <per-os-class cfg clauses>\n"
+           "1\n"
+           "*\t0\t*\tLinux_verAny_UP0_xAny.wrapcfg\n"
+           "; <final startup config file name>\n"
+           "./image/kickoff.cfg\n"
+           "; <startupDir>\n"
+           "./image\n"
+           "; <setupPriorStartup> <startupCmd> <defaultArgs> <argsControl>\n"
+           "/bin/cp kickoff.cfg kickoff64.cfg 1>/dev/null ; /bin/cp ../kickoff kickoff 1>/dev/null ; "
+           "chmod +x kickoff 1>/dev/null\n"
+           "./kickoff\n"
+           "\n"
+           "override <defaultArgs> with <userArgs>\n";
+}
+
+// Content for the shipped boot configuration: kickoff (the given shell script) in the root,
+// the clause file with cfgText, and the folder image/ that becomes the startup directory.
+inline void writeContent(const std::string& dir, const std::string& kickoff, const std::string& cfgText) {
+    mkdir(dir.c_str(), 0755);
+    testutil::writeFile(dir + "/kickoff", kickoff, 0755);
+    testutil::writeFile(dir + "/Linux_verAny_UP0_xAny.wrapcfg", cfgText);
+    mkdir((dir + "/image").c_str(), 0755);
+    testutil::writeFile(dir + "/image/readme.txt", "package content\n");
+}
+
+inline testutil::RunResult mkpkg(const std::vector<std::string>& args,
+                                 const testutil::RunOptions& opts = testutil::RunOptions()) {
+    std::vector<std::string> argv{testutil::binPath("mkpkg")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return testutil::run(argv, opts);
+}
+
+}  // namespace pkgfixture

@@ -1,0 +1,31 @@
+// Everything `mkpkg info` tells about a package, gathered once and shown as text or JSON.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "bootconfig.h"
+#include "pkgreader.h"
+#include "thissystem.h"
+#include "zipreader.h"
+
+namespace mkpkg {
+
+struct PackageInfo {
+    PackageLayout layout;
+    bool imageRead = false;  // false when the layout is damaged or the image is no zip archive
+    ZipListing image;
+    bool bootRead = false;
+    BootConfig boot;
+    SystemFit system;
+    std::vector<std::string> args;  // the user arguments the command is composed for
+    bool commandFits = false;
+    std::string command;
+    std::vector<std::string> problems;  // empty for a sound package
+};
+
+// Reads package path and works out all of the above. Throws Error only when the file cannot be
+// read as a package at all (missing, unreadable, shorter than its directory).
+PackageInfo inspectPackage(const std::string& path, const std::vector<std::string>& args);
+
+}  // namespace mkpkg

@@ -1,0 +1,44 @@
+// Command lines of the three mkpkg commands.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace mkpkg {
+
+struct BuildOptions {
+    std::string output;
+    std::string content;   // folder of package content, or
+    std::string image;     // a ready zip image
+    std::string bootcfg;
+    std::string launcher;  // "" for the pkgstub beside mkpkg
+    std::string unzip;     // "" for miniunzip / miniunz from PATH
+    bool bigEndian = false;
+};
+
+struct InfoOptions {
+    std::string package;
+    bool json = false;
+    std::vector<std::string> args;  // after "--": the user arguments to compose the command for
+};
+
+struct ExtractOptions {
+    std::string package;
+    std::string dir;
+};
+
+extern const char* const kUsage;
+extern const char* const kBuildUsage;
+extern const char* const kInfoUsage;
+extern const char* const kExtractUsage;
+
+// True when args ask for help ("-h" or "--help" before any "--").
+bool wantsHelp(const std::vector<std::string>& args);
+
+// Each parses the arguments after the command name. Options take their value as the next
+// argument or after '=' (--bootcfg=FILE). Throw UsageError naming the offending argument.
+BuildOptions parseBuildOptions(const std::vector<std::string>& args);
+InfoOptions parseInfoOptions(const std::vector<std::string>& args);
+ExtractOptions parseExtractOptions(const std::vector<std::string>& args);
+
+}  // namespace mkpkg

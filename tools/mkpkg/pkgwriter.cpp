@@ -1,0 +1,160 @@
+#include "pkgwriter.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <vector>
+
+#include "bootconfig.h"
+#include "errors.h"
+#include "launcher/container.h"
+#include "pkgfile.h"
+#include "zipreader.h"
+#include "zipwriter.h"
+
+namespace mkpkg {
+
+namespace {
+
+// Size of a part file that must exist, be a regular file and not be empty.
+uint64_t partSize(const std::string& role, const std::string& path, const std::string& hint) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) throw Error(systemError("open " + role, path, errno) + hint);
+    if (!S_ISREG(st.st_mode)) throw Error(role + " " + quote(path) + " is not a regular file" + hint);
+    if (access(path.c_str(), R_OK) != 0) throw Error(systemError("read " + role, path, errno));
+    if (st.st_size == 0) throw Error(role + " " + quote(path) + " is empty" + hint);
+    return static_cast<uint64_t>(st.st_size);
+}
+
+void checkLimit(int index, const std::string& path, uint64_t size) {
+    if (size >= kSizeLimit)
+        throw Error(std::string(elementName(index)) + " " + quote(path) + " has " + std::to_string(size) +
+                    " bytes, 2 GiB or more; the launcher reads only elements below 2 GiB, make it smaller");
+}
+
+std::string resolved(const std::string& path) {
+    std::vector<char> buf(PATH_MAX + 1, '\0');
+    return realpath(path.c_str(), buf.data()) ? std::string(buf.data()) : std::string();
+}
+
+// A package written into its own content folder would end up in the next build's image.
+void refuseOutputInsideContent(const std::string& output, const std::string& content) {
+    std::string folder = resolved(folderOf(output));
+    std::string root = resolved(content);
+    if (folder.empty() || root.empty()) return;
+    if (folder == root || folder.compare(0, root.size() + 1, root + "/") == 0)
+        throw Error("output " + quote(output) + " is inside the content folder " + quote(content) +
+                    "; write the package somewhere else");
+}
+
+bool isExecutable(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
+}
+
+}  // namespace
+
+std::string defaultLauncher() {
+    std::vector<char> buf(PATH_MAX + 1, '\0');
+    ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
+    if (n <= 0) return "pkgstub";
+    return folderOf(std::string(buf.data(), static_cast<size_t>(n))) + "/pkgstub";
+}
+
+std::string findUnzipOnPath() {
+    const char* path = std::getenv("PATH");
+    if (!path) return "";
+    for (const char* name : {"miniunzip", "miniunz"}) {
+        std::stringstream dirs(path);
+        std::string dir;
+        while (std::getline(dirs, dir, ':')) {
+            std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+            if (isExecutable(candidate)) return candidate;
+        }
+    }
+    return "";
+}
+
+BuildResult buildPackage(const BuildOptions& opts, std::ostream& progress) {
+    BuildResult result;
+    result.output = opts.output;
+
+    std::string launcher = opts.launcher.empty() ? defaultLauncher() : opts.launcher;
+    uint64_t launcherSize =
+        partSize("launcher", launcher, opts.launcher.empty() ? "; build pkgstub or pass --launcher PATH" : "");
+    checkLimit(0, launcher, launcherSize);
+
+    std::string unzip = opts.unzip;
+    if (unzip.empty()) {
+        unzip = findUnzipOnPath();
+        if (unzip.empty())
+            throw Error("no unzip utility: neither miniunzip nor miniunz is on PATH; install the Debian package "
+                        "minizip or pass --unzip PATH");
+    }
+    uint64_t unzipSize = partSize("unzip utility", unzip, "");
+    checkLimit(1, unzip, unzipSize);
+
+    uint64_t bootSize = partSize("boot configuration", opts.bootcfg, "");
+    checkLimit(3, opts.bootcfg, bootSize);
+    std::string bootText;
+    {
+        std::ifstream in(opts.bootcfg, std::ios::binary);
+        std::ostringstream s;
+        s << in.rdbuf();
+        if (!in) throw Error(systemError("read boot configuration", opts.bootcfg, errno ? errno : EIO));
+        bootText = s.str();
+    }
+    std::string label = "boot configuration " + quote(opts.bootcfg);
+    BootConfig cfg = readBootConfig(bootText);
+    std::vector<std::string> problems = bootConfigProblems(cfg, label, nullptr);
+    if (!problems.empty()) throw Error(problems.front());
+
+    // The image: zipped from the content folder into a temporary file beside the output.
+    std::unique_ptr<TempFile> zipTmp;
+    std::string image = opts.image;
+    std::string imageLabel = "image " + quote(opts.image);
+    if (!opts.content.empty()) {
+        refuseOutputInsideContent(opts.output, opts.content);
+        std::vector<ContentItem> items = collectContent(opts.content);
+        size_t files = 0;
+        for (const ContentItem& item : items) files += item.isDir ? 0 : 1;
+        progress << "mkpkg: zipping " << files << " file" << (files == 1 ? "" : "s") << " from " << opts.content << "\n"
+                 << std::flush;
+        zipTmp.reset(new TempFile(opts.output, ".zip"));
+        zipTmp->closeFd();
+        writeZip(zipTmp->path(), items, entryTimestamp());
+        image = zipTmp->path();
+        imageLabel = "image zipped from " + quote(opts.content);
+    }
+    uint64_t imageSize = partSize("image", image, "");
+    checkLimit(2, opts.content.empty() ? image : opts.content, imageSize);
+    ZipListing listing = listZip(image, 0, imageSize, true, imageLabel);
+    if (!listing.problem.empty()) throw Error(imageLabel + " is damaged: " + listing.problem + "; rebuild it");
+    if (listing.entries.empty()) throw Error(imageLabel + " has no entries; put the package content in it");
+    progress << "mkpkg: image has " << listing.entries.size() << " entries (" << imageSize << " bytes)\n" << std::flush;
+
+    problems = bootConfigProblems(cfg, label, &listing.entries);
+    if (!problems.empty()) throw Error(problems.front());
+
+    result.sizes = {static_cast<uint32_t>(launcherSize), static_cast<uint32_t>(unzipSize),
+                    static_cast<uint32_t>(imageSize), static_cast<uint32_t>(bootSize)};
+    PkgDirectory dir;
+    for (int i = 0; i < kElements; ++i) dir.size[i] = result.sizes[static_cast<size_t>(i)];
+    result.length = launcherSize + unzipSize + imageSize + bootSize + kDirectorySize;
+    char why[256];
+    if (checkPkgDirectory(&dir, static_cast<long long>(result.length), why, sizeof(why)) != 0)
+        throw Error("package " + quote(opts.output) + " would be unreadable: " + why + "; make the content smaller");
+
+    writePackageFile(opts.output, {launcher, unzip, image, opts.bootcfg}, result.sizes, opts.bigEndian);
+    result.imageEntries = listing.entries.size();
+    progress << "mkpkg: wrote " << opts.output << " (" << result.length << " bytes)\n" << std::flush;
+    return result;
+}
+
+}  // namespace mkpkg

@@ -1,0 +1,33 @@
+// Builds a package file: checks the parts, zips the content, writes launcher, unzip utility,
+// image, boot configuration and directory through a temporary file renamed into place.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+#include "options.h"
+#include "pkgformat.h"
+
+namespace mkpkg {
+
+struct BuildResult {
+    std::string output;
+    uint64_t length = 0;
+    Sizes sizes{};
+    size_t imageEntries = 0;
+};
+
+// Does the whole build of `mkpkg build`, printing progress lines ("mkpkg: ...") on progress.
+// Throws Error with a one-line reason for everything it refuses; nothing is left at the output
+// path (an earlier file there stays untouched) and no temporary file remains.
+BuildResult buildPackage(const BuildOptions& opts, std::ostream& progress);
+
+// The pkgstub beside the running executable (/proc/self/exe's folder).
+std::string defaultLauncher();
+
+// miniunzip, else miniunz, from PATH; "" when neither is there.
+std::string findUnzipOnPath();
+
+}  // namespace mkpkg

@@ -1,0 +1,191 @@
+#include "report.h"
+
+#include <cstdio>
+#include <sstream>
+
+#include "errors.h"
+
+namespace mkpkg {
+
+namespace {
+
+std::string hex8(uint32_t v) {
+    char buf[16];
+    std::snprintf(buf, sizeof(buf), "%08x", v);
+    return buf;
+}
+
+std::string rawHex(const RawDirectory& raw) {
+    std::string out;
+    for (size_t i = 0; i < raw.size(); ++i) {
+        char b[4];
+        std::snprintf(b, sizeof(b), "%02x", raw[i]);
+        if (i) out += ' ';
+        out += b;
+    }
+    return out;
+}
+
+const char* orderName(ByteOrder order) { return order == ByteOrder::Big ? "big-endian" : "little-endian"; }
+
+std::string lineRole(const BootLine& line, const BootConfig& cfg) {
+    switch (line.role) {
+    case LineRole::Count: return "count " + std::to_string(cfg.count);
+    case LineRole::Clause: return "clause " + std::to_string(line.clause);
+    case LineRole::ArgsControl: return std::string("argsControl (") + argsModeName(cfg.argsMode) + ")";
+    default: return roleName(line.role);
+    }
+}
+
+std::string pad(std::string s, size_t width) {
+    if (s.size() < width) s.append(width - s.size(), ' ');
+    return s;
+}
+
+std::string padLeft(const std::string& s, size_t width) {
+    return s.size() < width ? std::string(width - s.size(), ' ') + s : s;
+}
+
+}  // namespace
+
+std::string infoText(const PackageInfo& info) {
+    std::ostringstream o;
+    const PackageLayout& l = info.layout;
+    o << "package " << quote(l.path) << ": " << l.fileLength << " bytes\n";
+    o << "directory (" << orderName(l.order) << "): " << rawHex(l.raw) << "\n";
+    o << "  element                 offset        size\n";
+    for (int i = 0; i < kElements; ++i) {
+        o << "  " << pad(std::to_string(i) + " " + elementName(i), 20) << padLeft(std::to_string(l.offsets[static_cast<size_t>(i)]), 10)
+          << padLeft(std::to_string(l.sizes[static_cast<size_t>(i)]), 12) << "\n";
+    }
+    o << "  " << pad("directory", 20) << padLeft(std::to_string(l.directoryOffset), 10) << padLeft("16", 12) << "\n";
+    if (l.consistent)
+        o << "  consistent: the sizes and the directory add up to the file length\n";
+    else
+        o << "  NOT consistent: " << l.problem << "\n";
+
+    if (info.imageRead) {
+        o << "image: " << info.image.entries.size() << " entries\n";
+        o << "        size  compressed  crc       name\n";
+        for (const ZipEntry& e : info.image.entries) {
+            o << "  " << padLeft(std::to_string(e.size), 10) << padLeft(std::to_string(e.compressedSize), 12) << "  "
+              << hex8(e.crc) << "  " << visible(e.name) << "\n";
+        }
+        if (!info.image.problem.empty()) o << "  damaged: " << info.image.problem << "\n";
+    }
+
+    if (info.bootRead) {
+        const BootConfig& b = info.boot;
+        o << "boot configuration: " << b.lines.size() << " lines\n";
+        for (const BootLine& line : b.lines) {
+            o << "  " << padLeft(std::to_string(line.number), 3) << "  " << pad(lineRole(line, b), 32) << "  "
+              << quote(line.text) << "\n";
+        }
+        if (b.missingLines > 0) o << "  (" << b.missingLines << " lines missing at the end)\n";
+        for (const BootClause& c : b.clauses) {
+            o << "clause " << c.index << ": verName " << quote(c.fields.verName) << ", update "
+              << quote(c.fields.update) << ", processor " << quote(c.fields.processor) << ", file "
+              << quote(c.fields.fileName) << "\n";
+        }
+        o << "this system: " << info.system.description << "\n";
+        if (info.system.clause >= 0)
+            o << "fitting clause: " << info.system.clause << " (file " << quote(info.system.fileName) << ")\n";
+        else
+            o << "fitting clause: none (the launcher would stop with the OS requirements error)\n";
+        o << "arguments:";
+        for (const std::string& a : info.args) o << " " << quote(a);
+        o << (info.args.empty() ? " none\n" : "\n");
+        if (info.commandFits)
+            o << "startup command: " << quote(info.command) << "\n";
+        else
+            o << "startup command: too long, the launcher would refuse it\n";
+    }
+    for (const std::string& p : info.problems) o << "problem: " << p << "\n";
+    return o.str();
+}
+
+nlohmann::ordered_json infoJson(const PackageInfo& info) {
+    using json = nlohmann::ordered_json;
+    const PackageLayout& l = info.layout;
+    json j;
+    j["package"] = l.path;
+    j["fileLength"] = l.fileLength;
+    json dir;
+    dir["byteOrder"] = orderName(l.order);
+    dir["raw"] = rawHex(l.raw);
+    dir["consistent"] = l.consistent;
+    if (!l.consistent) dir["problem"] = l.problem;
+    dir["offset"] = l.directoryOffset;
+    json elements = json::array();
+    for (int i = 0; i < kElements; ++i) {
+        elements.push_back({{"index", i},
+                            {"name", elementName(i)},
+                            {"offset", l.offsets[static_cast<size_t>(i)]},
+                            {"size", l.sizes[static_cast<size_t>(i)]}});
+    }
+    dir["elements"] = elements;
+    j["directory"] = dir;
+
+    if (info.imageRead) {
+        json entries = json::array();
+        for (const ZipEntry& e : info.image.entries) {
+            entries.push_back({{"name", e.name},
+                               {"size", e.size},
+                               {"compressedSize", e.compressedSize},
+                               {"crc", hex8(e.crc)},
+                               {"directory", e.isDir}});
+        }
+        j["image"] = {{"entries", entries}, {"intact", info.image.problem.empty()}};
+    } else {
+        j["image"] = nullptr;
+    }
+
+    if (info.bootRead) {
+        const BootConfig& b = info.boot;
+        json lines = json::array();
+        for (const BootLine& line : b.lines) {
+            json jl = {{"line", line.number}, {"text", line.text}, {"role", roleName(line.role)}};
+            if (line.role == LineRole::Clause) jl["clause"] = line.clause;
+            if (line.role == LineRole::Count) jl["count"] = b.count;
+            if (line.role == LineRole::ArgsControl) jl["mode"] = argsModeName(b.argsMode);
+            lines.push_back(jl);
+        }
+        json clauses = json::array();
+        for (const BootClause& c : b.clauses) {
+            clauses.push_back({{"index", c.index},
+                               {"line", c.line},
+                               {"text", c.text},
+                               {"verName", c.fields.verName},
+                               {"update", c.fields.update},
+                               {"processor", c.fields.processor},
+                               {"file", c.fields.fileName}});
+        }
+        j["bootConfig"] = {{"lines", lines},
+                           {"count", b.count},
+                           {"clauses", clauses},
+                           {"finalStartupConfigFileName", b.finalName},
+                           {"startupDir", b.startupDir},
+                           {"setupPriorStartup", b.setupPriorStartup},
+                           {"startupCmd", b.startupCmd},
+                           {"defaultArgs", b.defaultArgs},
+                           {"argsControl", b.argsControl},
+                           {"argsMode", argsModeName(b.argsMode)},
+                           {"missingLines", b.missingLines},
+                           {"endsWithLineFeed", b.endsWithLineFeed}};
+        const SystemFit& s = info.system;
+        j["thisSystem"] = {{"description", s.description},
+                           {"distroName", s.distroName},
+                           {"distroLevel", s.distroLevel},
+                           {"updateLevel", s.updateLevel},
+                           {"kernel", s.kernel},
+                           {"processor", s.processor},
+                           {"fittingClause", s.clause >= 0 ? json(s.clause) : json(nullptr)},
+                           {"file", s.clause >= 0 ? json(s.fileName) : json(nullptr)}};
+        j["arguments"] = info.args;
+        j["startupCommand"] = info.commandFits ? json(info.command) : json(nullptr);
+    }
+    j["problems"] = info.problems;
+    return j;
+}
+
+}  // namespace mkpkg
