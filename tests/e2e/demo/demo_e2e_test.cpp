@@ -1,0 +1,190 @@
+// The demo firmware packages end to end: pkgstub unpacks, kickoff and install.sh start nicburn,
+// nicburn drives fwsim. Each session runs in a private mount namespace whose /tmp and /var/log
+// are fresh tmpfs mounts, so the real log directory and /tmp are never touched.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "testutil.h"
+
+namespace {
+
+using testutil::readFile;
+using testutil::shellQuote;
+
+struct PackageRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+struct Session {
+    std::vector<PackageRun> runs;
+    std::vector<std::string> logs;  // log files in /var/log/ZAV_Support after the last run
+    std::string logText(size_t i) const { return i < logs.size() ? logs[i] : std::string(); }
+    std::string tmpAfter;           // what /tmp held after the runs
+};
+
+// Runs the package once per argument list in one namespace, in the package's own folder.
+Session runPackage(const std::string& package, const std::vector<std::string>& argLists) {
+    testutil::TempDir res;
+    std::string script = "set -u; mount -t tmpfs none /var/log && mount -t tmpfs none /tmp || exit 99; cd " +
+                         shellQuote(DEMO_DIR) + " || exit 98; R=" + shellQuote(res.path()) + "; ";
+    for (size_t i = 0; i < argLists.size(); ++i) {
+        std::string n = std::to_string(i);
+        script += "./" + package + " " + argLists[i] + " >\"$R/out." + n + "\" 2>\"$R/err." + n +
+                  "\" </dev/null; echo $? >\"$R/status." + n + "\"; ";
+    }
+    script +=
+        "for f in ethflash.log ethflash001.log ethflash002.log; do "
+        "[ -f /var/log/ZAV_Support/$f ] && cp /var/log/ZAV_Support/$f \"$R/$f\"; done; "
+        "ls -A /tmp >\"$R/tmp.after\"; exit 0";
+    testutil::RunOptions opts;
+    opts.timeoutSeconds = 120;
+    testutil::RunResult r = testutil::run({"unshare", "-m", "sh", "-c", script}, opts);
+    EXPECT_EQ(r.status, 0) << "namespace script failed: " << r.err;
+
+    Session s;
+    for (size_t i = 0; i < argLists.size(); ++i) {
+        std::string n = std::to_string(i);
+        PackageRun pr;
+        pr.status = std::stoi("0" + readFile(res.file("status." + n)));
+        pr.out = readFile(res.file("out." + n));
+        pr.err = readFile(res.file("err." + n));
+        s.runs.push_back(pr);
+    }
+    for (const char* f : {"ethflash.log", "ethflash001.log", "ethflash002.log"})
+        if (testutil::pathExists(res.file(f))) s.logs.push_back(readFile(res.file(f)));
+    s.tmpAfter = readFile(res.file("tmp.after"));
+    return s;
+}
+
+size_t count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
+    return n;
+}
+
+const char kHeading[] =
+    "\n    ADAPTER MAC    \tBOOT\tIPMI\tASF\tPXE\tUMP\tNCSI\tiSCSI\n"
+    "-------------------\t----\t----\t---\t---\t---\t---\t---\n";
+
+const char kTableBefore[] =
+    "0010180A0101 (5704)\t3.29\t1.2.3\tNA\t8.3.11\tNA\tNA\tNA\n"
+    "0010180A0102 (5721)\t3.61\t1.2.3\t6.03\t8.3.11\tNA\tNA\tNA\n"
+    "0010180A0103 (unknown)\t2.80\tNA\tNA\t7.0.1\tNA\tNA\tNA\n"
+    "0010180B0201 (5709)\t4.6.4\t1.2.0\tNA\t4.4.1\tNA\tNA\tNA\n"
+    "0010180B0202 (5709s)\t4.6.4\t1.2.0\tNA\t4.4.1\tNA\t2.0.3\t2.7.1\n"
+    "0010180B0203 (5708)\t4.4.1\t1.0.2\tNA\t4.2.0\t1.4.0\tNA\tNA\n";
+
+const char kTableAfter[] =
+    "0010180A0101 (5704)\t3.38\t1.3.4\tNA\t8.3.15\tNA\tNA\tNA\n"
+    "0010180A0102 (5721)\t3.66\t1.3.4\t6.08\t8.3.15\tNA\tNA\tNA\n"
+    "0010180A0103 (unknown)\t2.95\tNA\tNA\t7.2.4\tNA\tNA\tNA\n"
+    "0010180B0201 (5709)\t5.2.3\t1.3.4\tNA\t4.6.4\tNA\tNA\tNA\n"
+    "0010180B0202 (5709s)\t5.2.3\t1.3.4\tNA\t4.6.4\tNA\t2.1.7\t2.9.3\n"
+    "0010180B0203 (5708)\t5.2.3\t1.3.4\tNA\t4.6.4\t1.5.6\tNA\tNA\n";
+
+class DemoPackage : public ::testing::Test {
+protected:
+    void SetUp() override { SKIP_UNLESS_MOUNT_NAMESPACE(); }
+};
+
+TEST_F(DemoPackage, UpdatesEveryComponentThenShowsTheVersionsOnlyAndLogsEachRun) {
+    Session s = runPackage("nicfw_demo.bin", {"", "-v"});
+    ASSERT_EQ(s.runs.size(), 2u);
+
+    const PackageRun& update = s.runs[0];
+    EXPECT_EQ(update.status, 0) << update.err;
+    EXPECT_EQ(update.err, "");
+    EXPECT_EQ(update.out.rfind("ZAV Ethernet Firmware Update Tool, Version 1.0.9\n\n", 0), 0u) << update.out;
+    std::string before = std::string(kHeading) + kTableBefore;
+    std::string after = std::string(kHeading) + kTableAfter;
+    size_t beforeAt = update.out.find(before);
+    size_t crcAt = update.out.find("\nNow starting a CRC check for each Broadcom Ethernet adapter.\n");
+    size_t updateAt = update.out.find("\nUpdating Broadcom NetXtreme adapters.\n");
+    size_t afterAt = update.out.find(after);
+    ASSERT_NE(beforeAt, std::string::npos) << update.out;
+    ASSERT_NE(afterAt, std::string::npos) << update.out;
+    EXPECT_LT(beforeAt, crcAt);
+    EXPECT_LT(crcAt, updateAt);
+    EXPECT_LT(updateAt, afterAt);
+    // Every component the adapters report is rewritten: 9 NetXtreme, 12 NetXtreme II.
+    EXPECT_EQ(count(update.out, "\t---> Update successful\n"), 21u);
+    EXPECT_EQ(count(update.out, "Performing CRC check for device "), 6u);
+    EXPECT_NE(update.out.find("Updating 0010180A0103 using file 03Cbc.bin\t---> Update successful\n"), std::string::npos);
+    EXPECT_NE(update.out.find("Updating 0010180B0202 using file 163Aib.bin\t---> Update successful\n"), std::string::npos);
+    EXPECT_TRUE(update.out.size() >= 96 &&
+                update.out.compare(update.out.size() - 96, 96,
+                                   "\n\nUpdate complete. The firmware update log has been saved in "
+                                   "/var/log/ZAV_Support/ethflash.log.\n") == 0)
+        << update.out;
+
+    const PackageRun& versions = s.runs[1];
+    EXPECT_EQ(versions.status, 0) << versions.err;
+    EXPECT_EQ(versions.out, "ZAV Ethernet Firmware Update Tool, Version 1.0.9\n\n" + std::string(kHeading) +
+                                kTableBefore);
+
+    // One new log per run, the first under the plain name; each holds what its run showed.
+    ASSERT_EQ(s.logs.size(), 2u);
+    EXPECT_EQ(s.logs[0].rfind("Broadcom Firmware Update Log.\n\n", 0), 0u);
+    EXPECT_EQ(count(s.logs[0], "*** Update successful ***\n\n"), 21u);
+    EXPECT_NE(s.logs[0].find(after), std::string::npos);
+    EXPECT_NE(s.logs[1].find(before), std::string::npos);
+    EXPECT_EQ(s.tmpAfter, "") << "left behind in /tmp";
+}
+
+TEST_F(DemoPackage, FaultsScenarioShowsTheErrorPathAndExitsOne) {
+    Session s = runPackage("nicfw_demo_faults.bin", {""});
+    ASSERT_EQ(s.runs.size(), 1u);
+    const PackageRun& run = s.runs[0];
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("Updating 0010180A0101 using file 1648asf.bin\t---> Update failed\n"), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("Updating 0010180A0102 using file 1659mba.bin\t---> Update failed\n"), std::string::npos);
+    EXPECT_NE(run.out.find("Error! Firmware not detected on device 0010180B0201.\n"), std::string::npos);
+    EXPECT_NE(run.out.find("\n\nOne or more errors occurred during the firmware update process. See "
+                           "/var/log/ZAV_Support/ethflash.log for more information.\n"),
+              std::string::npos);
+
+    ASSERT_EQ(s.logs.size(), 1u);
+    const std::string& log = s.logs[0];
+    EXPECT_NE(log.find(" !!! Error updating asf firmware on device 0010180A0101 using file 1648asf.bin. "
+                       "File not found !!!\n\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find(" !!! Error updating mba firmware on device 0010180A0102 using file 1659mba.bin !!!\n\n"),
+              std::string::npos);
+    EXPECT_NE(log.find("Error! Firmware not detected on device 0010180B0201.\n"), std::string::npos);
+    // The components that did succeed are still updated.
+    EXPECT_EQ(count(log, "*** Update successful ***\n\n"), 5u);
+    EXPECT_EQ(s.tmpAfter, "") << "left behind in /tmp";
+}
+
+TEST_F(DemoPackage, ArgumentsReachTheUpdateToolAndItsStatusComesBack) {
+    Session s = runPackage("nicfw_demo.bin", {"-?", "-x", "-v -s"});
+    ASSERT_EQ(s.runs.size(), 3u);
+    EXPECT_EQ(s.runs[0].status, 0);
+    EXPECT_EQ(s.runs[0].out.rfind("Usage:\n\n   ./nicburn [OPTION]\n\n\n", 0), 0u) << s.runs[0].out;
+    for (size_t i : {1u, 2u}) {
+        EXPECT_EQ(s.runs[i].status, 1);
+        EXPECT_EQ(s.runs[i].out,
+                  "ZAV Ethernet Firmware Update Tool, Version 1.0.9\n\n"
+                  "Error! Incorrect usage of command line parameters.\n");
+    }
+    EXPECT_EQ(s.tmpAfter, "") << "left behind in /tmp";
+}
+
+TEST(DemoPackageInfo, DescribesTheShippedLayout) {
+    testutil::RunResult r =
+        testutil::run({testutil::binPath("mkpkg"), "info", std::string(DEMO_DIR) + "/nicfw_demo.bin", "--", "-v"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const char* expected :
+         {"consistent: the sizes and the directory add up to the file length", "boot configuration: 12 lines",
+          "fitting clause: 0 (file 'Linux_verAny_UP0_xAny.wrapcfg')", "startup command: './kickoff -v'",
+          "image/x86_64/nicburn", "image/x86/1648bc.bin", "image/install.sh"})
+        EXPECT_NE(r.out.find(expected), std::string::npos) << expected << "\n" << r.out;
+}
+
+}  // namespace
