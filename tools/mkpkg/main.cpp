@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "errors.h"
-#include "inspect.h"
+#include "pkginfo.h"
 #include "options.h"
 #include "pkgreader.h"
 #include "pkgwriter.h"

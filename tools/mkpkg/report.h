@@ -5,7 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "inspect.h"
+#include "pkginfo.h"
 
 namespace mkpkg {
 

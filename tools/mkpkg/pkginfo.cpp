@@ -1,4 +1,4 @@
-#include "inspect.h"
+#include "pkginfo.h"
 
 #include "errors.h"
 
