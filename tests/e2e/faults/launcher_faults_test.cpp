@@ -558,7 +558,9 @@ TEST_F(LauncherFaults, StartingAndEnding) {
 TEST_F(LauncherFaults, SigtermLeavesTheWorkingDirectory) {
     std::string why;
     if (!e2e::canUnsharePid(&why)) GTEST_SKIP() << "needs a private process namespace (unshare --pid): " << why;
-    const std::string waiting = ": >\"$FAULT_READY\"\nexec sleep 30\n";
+    // Says it is ready only once its sleep has started, so the processes left are known.
+    const std::string waiting =
+        "sleep 30 &\np=$!\nc=\nwhile [ \"$c\" != sleep ]; do read c <\"/proc/$p/comm\"; done\n: >\"$FAULT_READY\"\nwait\n";
     Start how;
     how.termWhenReady = true;
 
@@ -566,7 +568,7 @@ TEST_F(LauncherFaults, SigtermLeavesTheWorkingDirectory) {
     build(kCfg, {"--unzip", src("slow-unzip")});
     Outcome o = start(how);
     check(o, {143, "", "", "WRK\nWRK/image.zip\nWRK/miniunz\n"}, "during unzip");
-    EXPECT_EQ(o.procs, "sh\nsleep\n") << "during unzip";
+    EXPECT_EQ(o.procs, "miniunz\nsh\nsleep\n") << "during unzip";
 
     build(waiting);
     o = start(how);
@@ -574,7 +576,7 @@ TEST_F(LauncherFaults, SigtermLeavesTheWorkingDirectory) {
               "WRK\nWRK/Linux_verAny_UP0_xAny.wrapcfg\nWRK/image\nWRK/image.zip\nWRK/image/kickoff\n"
               "WRK/image/kickoff.cfg\nWRK/image/kickoff64.cfg\nWRK/image/readme.txt\nWRK/kickoff\nWRK/miniunz\n"},
           "during the startup command");
-    EXPECT_EQ(o.procs, "sh\nsleep\n") << "during the startup command";
+    EXPECT_EQ(o.procs, "kickoff\nsh\nsleep\n") << "during the startup command";
 }
 
 }  // namespace
