@@ -202,7 +202,7 @@ TEST_F(NicburnFaults, UtilityFailsInEachCommand) {
     const std::string notFound = "sh: 1: ./lnxfwupg: not found\n";
     const std::string segv = "Segmentation fault\n";
     const std::string noList = c_banner + noAdapters("NetXtreme") + nx2 + errorsOccurred();
-    const std::string crcDisable = "Disabling management firmware (ASF) for device 001018AABB01";
+    const std::string disabling = "Disabling management firmware (ASF) for device 001018AABB01";
     auto times = [](const std::string& s, int n) {
         std::string r;
         for (int i = 0; i < n; ++i) r += s;
@@ -251,11 +251,11 @@ TEST_F(NicburnFaults, UtilityFailsInEachCommand) {
          errorsOccurred(),
          times(segv, 3), " !!! Error updating mba firmware on device 001018AABB01 using file 1648mba.bin !!!\n"},
         // -nomfw and -crc report failures in the log and on screen, never in the status.
-        {"cfg", "missing", "-nomfw", "dir", "", 0, c_banner + nx2 + crcDisable + "\t---> failed\n", notFound,
+        {"cfg", "missing", "-nomfw", "dir", "", 0, c_banner + nx2 + disabling + "\t---> failed\n", notFound,
          " !!! Error disabling management firmware (ASF) on device 001018AABB01 !!!\n"},
-        {"cfg", "noexec", "-nomfw", "dir", "", 0, c_banner + nx2 + crcDisable + "\t---> failed\n", denied,
+        {"cfg", "noexec", "-nomfw", "dir", "", 0, c_banner + nx2 + disabling + "\t---> failed\n", denied,
          " !!! Error disabling management firmware (ASF) on device 001018AABB01 !!!\n"},
-        {"cfg", "signal", "-nomfw", "", "fault.cfg = signal SEGV\n", 0, c_banner + nx2 + crcDisable + "\t---> failed\n",
+        {"cfg", "signal", "-nomfw", "", "fault.cfg = signal SEGV\n", 0, c_banner + nx2 + disabling + "\t---> failed\n",
          segv, " !!! Error disabling management firmware (ASF) on device 001018AABB01 !!!\n"},
         {"crc", "missing", "-crc", "dir", "", 0, c_banner + nx2 + crcOf(false), notFound,
          " !!! Error performing CRC check on device 001018AABB01 !!!\n"},
