@@ -7,7 +7,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include "e2esupport.h"
 #include "pkgfixture.h"
 #include "testutil.h"
 
@@ -139,23 +139,6 @@ testutil::RunResult runDialogue(const std::vector<std::string>& argv,
     return result;
 }
 
-// Whether an overlay can be mounted on /etc inside `unshare -m`; probed once.
-bool canOverlayEtc(std::string* why) {
-    static int known = -1;
-    static std::string reason;
-    if (known < 0) {
-        TempDir dir;
-        testutil::writeFile(dir.file("zav-e2e-probe"), "x");
-        testutil::RunResult r = testutil::runShell("unshare -m sh -c " +
-                                                   shellQuote("mount -t overlay zav_e2e_probe -o lowerdir=" + dir.path() +
-                                                              ":/etc /etc && test -f /etc/zav-e2e-probe"));
-        known = r.status == 0 ? 1 : 0;
-        reason = r.err.empty() ? "mount -t overlay failed" : r.err;
-    }
-    *why = reason;
-    return known == 1;
-}
-
 std::string realPath(const std::string& path) {
     char buf[PATH_MAX];
     return realpath(path.c_str(), buf) ? std::string(buf) : path;
@@ -199,36 +182,16 @@ protected:
     void SetUp() override {
         SKIP_UNLESS_MOUNT_NAMESPACE();
         std::string why;
-        if (!canOverlayEtc(&why)) GTEST_SKIP() << "needs an overlay mount on /etc inside unshare -m: " << why;
-        for (const std::string& d : {bin(), etc(), runDir()}) mkdir(d.c_str(), 0755);
-        setUname("x86_64");
-        setRelease("redhat-release", nullptr);
-        setRelease("SuSE-release", nullptr);
+        if (!e2e::canOverlayEtc(&why)) GTEST_SKIP() << "needs an overlay mount on /etc inside unshare -m: " << why;
+        mkdir(runDir().c_str(), 0755);
     }
 
-    std::string bin() const { return dir_.file("bin"); }
-    std::string etc() const { return dir_.file("etc"); }
+    std::string bin() const { return host_.bin(); }
     std::string runDir() const { return dir_.file("run"); }
     std::string pkg() const { return runDir() + "/" + kPackageName; }
 
-    void setUname(const std::string& machine) {
-        testutil::writeFile(bin() + "/uname",
-                            "#!/bin/sh\ncase \"$1\" in\n  -r) echo '" + std::string(kKernel) + "' ;;\n  -i) echo '" +
-                                machine + "' ;;\n  *) exec /bin/uname \"$@\" ;;\nesac\n",
-                            0755);
-    }
-
-    // The release file /etc/<name> as the launcher sees it: text, or absent when text is null
-    // (an overlay whiteout hides a real one).
-    void setRelease(const std::string& name, const char* text) {
-        std::string path = etc() + "/" + name;
-        unlink(path.c_str());
-        if (text) {
-            testutil::writeFile(path, text);
-        } else if (mknod(path.c_str(), S_IFCHR | 0600, makedev(0, 0)) != 0) {
-            ADD_FAILURE() << "mknod " << path << ": " << strerror(errno);
-        }
-    }
+    void setUname(const std::string& machine) { host_.setUname(kKernel, machine); }
+    void setRelease(const std::string& name, const char* text) { host_.setRelease(name, text); }
 
     // Builds the package from a fresh content folder: kickoff, the clause file (kickoff.cfg to
     // be) with cfg, image/, and extra files; the boot configuration; more mkpkg options.
@@ -251,15 +214,12 @@ protected:
     // Runs runLine in the package folder inside the namespace, then epilogue, then lists /tmp.
     PkgRun runScript(const std::string& runLine, const std::string& input = "", const std::vector<Step>& steps = {},
                      const std::string& epilogue = "") {
-        std::string script = "cd " + shellQuote(runDir()) + " || exit 125\n" +
-                             "mount -t overlay zav_e2e_etc -o lowerdir=" + shellQuote(etc() + ":/etc") +
-                             " /etc || exit 125\n"
+        std::string script = "cd " + shellQuote(runDir()) + " || exit 125\n" + host_.mountEtcLine() +
                              "mount -t tmpfs zav_e2e_tmp /tmp || exit 125\n" +
                              runLine + "\nrc=$?\n" + epilogue +
                              "\nprintf '@@e2e-tmp:%s\\n' \"$(ls -A /tmp | tr '\\n' ' ')\" >&2\nexit $rc\n";
         std::vector<std::string> argv{"unshare", "-m", "/bin/sh", "-c", script};
-        std::vector<std::pair<std::string, std::string>> env{
-            {"PATH", bin() + ":/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin"}, {"LC_ALL", "C"}};
+        std::vector<std::pair<std::string, std::string>> env = host_.env();
         testutil::RunResult r;
         if (steps.empty()) {
             testutil::RunOptions opts;
@@ -293,6 +253,7 @@ protected:
     }
 
     TempDir dir_;
+    e2e::HostView host_{dir_.path()};
     int builds_ = 0;
 };
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <map>
 
+#include "nictexts.h"
 #include "testutil.h"
 
 using testutil::binPath;
@@ -16,44 +17,9 @@ using testutil::pathExists;
 using testutil::readFile;
 using testutil::shellQuote;
 using testutil::writeFile;
+using namespace nictexts;
 
 namespace {
-
-const char c_banner[] = "ZAV Ethernet Firmware Update Tool, Version 1.0.9\n\n";
-const char c_header[] = "Broadcom Firmware Update Log.\n\n";
-const char c_tableHead[] =
-    "\n    ADAPTER MAC    \tBOOT\tIPMI\tASF\tPXE\tUMP\tNCSI\tiSCSI\n"
-    "-------------------\t----\t----\t---\t---\t---\t---\t---\n";
-const char c_logPath[] = "/var/log/ZAV_Support/ethflash.log";
-
-std::string errorsOccurred(const std::string& log = c_logPath) {
-    return "\n\nOne or more errors occurred during the firmware update process. See " + log +
-           " for more information.\n";
-}
-
-std::string updateComplete(const std::string& log = c_logPath) {
-    return "\n\nUpdate complete. The firmware update log has been saved in " + log + ".\n";
-}
-
-// One row of the version table.
-std::string row(const std::string& mac, const std::string& chip, const std::vector<std::string>& versions) {
-    std::string r = mac + " (" + chip + ")";
-    for (const auto& v : versions) r += "\t" + v;
-    return r + "\n";
-}
-
-// Screen text of a CRC check: each adapter's MAC with "successful" or "failed".
-std::string crcScreen(const std::vector<std::pair<std::string, bool>>& results) {
-    std::string t = "\nNow starting a CRC check for each Broadcom Ethernet adapter.\n";
-    for (const auto& r : results)
-        t += "Performing CRC check for device " + r.first + (r.second ? "\t---> successful\n" : "\t---> failed\n");
-    return t + "\nCRC check complete.\n";
-}
-
-// Screen line of one component update.
-std::string updateLine(const std::string& mac, const std::string& file, bool ok) {
-    return "Updating " + mac + " using file " + file + (ok ? "\t---> Update successful\n" : "\t---> Update failed\n");
-}
 
 // What fwsim appends to the log for an upgrade, up to the NVRAM write.
 std::string fwsimUpgrade(const std::string& family, const std::string& who, const std::string& region,
@@ -163,20 +129,6 @@ protected:
         return s.runs.empty() ? NicRun() : s.runs[0];
     }
 };
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-// True when `parts` stand in `text` in this order.
-::testing::AssertionResult inOrder(const std::string& text, const std::vector<std::string>& parts) {
-    size_t at = 0;
-    for (const auto& p : parts) {
-        size_t found = text.find(p, at);
-        if (found == std::string::npos)
-            return ::testing::AssertionFailure() << "missing (in order): \"" << p << "\"\nin:\n" << text;
-        at = found + p.size();
-    }
-    return ::testing::AssertionSuccess();
-}
 
 const char c_twoFamilies[] =
     "[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 00:10:18:aa:bb:01\nbc = 3.29\nmba = 8.3.11\n"
