@@ -122,7 +122,14 @@ void readAdapterTable(FILE* listing, const char* endMarker, DeviceHeadTail* list
     bool header = false;
     while (!header && readPiece(listing, piece)) header = strstr(piece, " MAC ") != nullptr;
     if (!header || !readPiece(listing, piece)) return;  // the line under the header is skipped
-    while (readPiece(listing, piece) && !strstr(piece, endMarker)) readAdapterRow(piece, list);
+    // A row longer than one piece is judged by its first piece: the pieces after it are the rest
+    // of that row, not rows of their own. They still end the table when they hold the marker.
+    bool lineStart = true;
+    while (readPiece(listing, piece) && !strstr(piece, endMarker)) {
+        if (lineStart) readAdapterRow(piece, list);
+        size_t len = strlen(piece);
+        lineStart = len > 0 && piece[len - 1] == '\n';
+    }
 }
 
 // The whole listing goes to the log (never the screen), framed by two newlines.

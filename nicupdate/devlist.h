@@ -57,7 +57,9 @@ DeviceHeadTail* getDevices(const char* familyName, char* toolPath);
 // Reads the first adapter table of listing into list: the lines after the first one holding
 // " MAC " and the one under it, up to the end of the file or the first line holding
 // endMarker. Rows with three or more words give an adapter (second word the device id, third
-// the MAC address); shorter rows are skipped. Rows refused by adapterRowProblem, or with any
+// the MAC address); shorter rows are skipped. A row longer than one piece is read from its first
+// piece only; its further pieces never count as rows (they do end the table if they hold the
+// marker). Rows refused by adapterRowProblem, or with any
 // of their first three words longer than 15 characters, are left out with a log message.
 void readAdapterTable(FILE* listing, const char* endMarker, DeviceHeadTail* list);
 
