@@ -84,14 +84,25 @@ RunResult run(const std::vector<std::string>& argv, const RunOptions& opts) {
     close(in[0]);
     close(out[1]);
     close(err[1]);
-    // Feed the input without blocking on a child that does not read it.
+    // Feed the input without blocking on a child that does not read it; replies join it as the
+    // output they wait for appears.
     signal(SIGPIPE, SIG_IGN);
-    size_t written = 0;
+    std::string pending = opts.input;
+    size_t written = 0, reply = 0, searchFrom = 0;
     int inFd = in[1];
-    if (opts.input.empty()) {
-        close(inFd);
-        inFd = -1;
-    }
+    auto queueReplies = [&]() {
+        while (reply < opts.replies.size()) {
+            size_t at = result.out.find(opts.replies[reply].waitFor, searchFrom);
+            if (at == std::string::npos) break;
+            searchFrom = at + opts.replies[reply].waitFor.size();
+            pending += opts.replies[reply++].send;
+        }
+        if (inFd >= 0 && written == pending.size() && reply == opts.replies.size()) {
+            close(inFd);
+            inFd = -1;
+        }
+    };
+    queueReplies();
     time_t deadline = time(nullptr) + opts.timeoutSeconds;
     bool outOpen = true, errOpen = true;
     char buf[65536];
@@ -100,21 +111,23 @@ RunResult run(const std::vector<std::string>& argv, const RunOptions& opts) {
         int n = 0;
         if (outOpen) fds[n++] = {out[0], POLLIN, 0};
         if (errOpen) fds[n++] = {err[0], POLLIN, 0};
-        if (inFd >= 0) fds[n++] = {inFd, POLLOUT, 0};
-        int r = poll(fds, n, 1000);
+        if (inFd >= 0 && written < pending.size()) fds[n++] = {inFd, POLLOUT, 0};
+        int r = poll(fds, n, 500);
         if (time(nullptr) > deadline) {
             kill(pid, SIGKILL);
-            ADD_FAILURE() << "timed out after " << opts.timeoutSeconds << "s: " << argv[0];
+            ADD_FAILURE() << "timed out after " << opts.timeoutSeconds << "s: " << argv[0]
+                          << (reply < opts.replies.size() ? " (waiting for a reply's prompt)" : "");
             break;
         }
         if (r <= 0) continue;
         for (int i = 0; i < n; ++i) {
             if (!fds[i].revents) continue;
             if (fds[i].fd == inFd) {
-                ssize_t w = write(inFd, opts.input.data() + written, opts.input.size() - written);
-                if (w > 0) written += static_cast<size_t>(w);
-                if (w <= 0 || written == opts.input.size()) {
-                    close(inFd);
+                ssize_t w = write(inFd, pending.data() + written, pending.size() - written);
+                if (w > 0) {
+                    written += static_cast<size_t>(w);
+                } else {
+                    close(inFd);  // the child closed its end: nothing more can be fed
                     inFd = -1;
                 }
                 continue;
@@ -127,6 +140,7 @@ RunResult run(const std::vector<std::string>& argv, const RunOptions& opts) {
                 if (fds[i].fd == out[0]) outOpen = false; else errOpen = false;
             }
         }
+        queueReplies();
     }
     if (inFd >= 0) close(inFd);
     close(out[0]);

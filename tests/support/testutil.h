@@ -27,8 +27,16 @@ struct RunResult {
     std::string err;   // everything written to standard error
 };
 
+// Text written to standard input once standard output has shown waitFor (searched after the
+// place where the previous reply's waitFor was found).
+struct Reply {
+    std::string waitFor;
+    std::string send;
+};
+
 struct RunOptions {
-    std::string input;                                     // fed to standard input, then closed
+    std::string input;                                     // fed to standard input first
+    std::vector<Reply> replies;                            // then these, in order; then it is closed
     std::string cwd;                                       // empty: the test's own directory
     std::vector<std::pair<std::string, std::string>> env;  // set (or, with an empty value, kept empty)
     std::vector<std::string> unsetEnv;

@@ -47,97 +47,7 @@ struct PkgRun {
     std::string tmpAfter;  // what the private /tmp holds after the run, names blank-separated
 };
 
-// Text fed to standard input once standard output has shown waitFor (after the previous step's).
-struct Step {
-    std::string waitFor;
-    std::string send;
-};
-
-// Like testutil::run, with standard input given in steps; closed after the last one.
-testutil::RunResult runDialogue(const std::vector<std::string>& argv,
-                                const std::vector<std::pair<std::string, std::string>>& env,
-                                const std::vector<Step>& steps, int timeoutSeconds) {
-    testutil::RunResult result;
-    int in[2], out[2], err[2];
-    if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) {
-        ADD_FAILURE() << "pipe: " << strerror(errno);
-        return result;
-    }
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(in[0], 0);
-        dup2(out[1], 1);
-        dup2(err[1], 2);
-        for (const auto& kv : env) setenv(kv.first.c_str(), kv.second.c_str(), 1);
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        signal(SIGPIPE, SIG_DFL);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    close(err[1]);
-    signal(SIGPIPE, SIG_IGN);
-    int inFd = in[1];
-    size_t step = 0, searchFrom = 0;
-    auto feed = [&]() {
-        while (inFd >= 0 && step < steps.size()) {
-            size_t at = result.out.find(steps[step].waitFor, searchFrom);
-            if (at == std::string::npos) return;
-            searchFrom = at + steps[step].waitFor.size();
-            if (write(inFd, steps[step].send.data(), steps[step].send.size()) < 0) {
-                close(inFd);
-                inFd = -1;
-            }
-            ++step;
-        }
-        if (inFd >= 0 && step == steps.size()) {
-            close(inFd);
-            inFd = -1;
-        }
-    };
-    feed();
-    time_t deadline = time(nullptr) + timeoutSeconds;
-    bool outOpen = true, errOpen = true;
-    char buf[65536];
-    while (outOpen || errOpen) {
-        struct pollfd fds[2];
-        int n = 0;
-        if (outOpen) fds[n++] = {out[0], POLLIN, 0};
-        if (errOpen) fds[n++] = {err[0], POLLIN, 0};
-        int r = poll(fds, n, 500);
-        if (time(nullptr) > deadline) {
-            kill(pid, SIGKILL);
-            ADD_FAILURE() << "timed out after " << timeoutSeconds << "s waiting for step " << step;
-            break;
-        }
-        if (r <= 0) continue;
-        for (int i = 0; i < n; ++i) {
-            if (!fds[i].revents) continue;
-            ssize_t got = read(fds[i].fd, buf, sizeof(buf));
-            bool isOut = fds[i].fd == out[0];
-            if (got > 0) {
-                (isOut ? result.out : result.err).append(buf, static_cast<size_t>(got));
-            } else if (isOut) {
-                outOpen = false;
-            } else {
-                errOpen = false;
-            }
-        }
-        feed();
-    }
-    if (inFd >= 0) close(inFd);
-    close(out[0]);
-    close(err[0]);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
-    else if (WIFSIGNALED(status)) result.status = 128 + WTERMSIG(status);
-    return result;
-}
+using Step = testutil::Reply;
 
 std::string realPath(const std::string& path) {
     char buf[PATH_MAX];
@@ -220,16 +130,12 @@ protected:
                              "\nprintf '@@e2e-tmp:%s\\n' \"$(ls -A /tmp | tr '\\n' ' ')\" >&2\nexit $rc\n";
         std::vector<std::string> argv{"unshare", "-m", "/bin/sh", "-c", script};
         std::vector<std::pair<std::string, std::string>> env = host_.env();
-        testutil::RunResult r;
-        if (steps.empty()) {
-            testutil::RunOptions opts;
-            opts.env = env;
-            opts.input = input;
-            opts.timeoutSeconds = 60;
-            r = testutil::run(argv, opts);
-        } else {
-            r = runDialogue(argv, env, steps, 60);
-        }
+        testutil::RunOptions opts;
+        opts.env = env;
+        opts.input = input;
+        opts.replies = steps;
+        opts.timeoutSeconds = 60;
+        testutil::RunResult r = testutil::run(argv, opts);
         PkgRun run;
         run.status = r.status;
         run.out = r.out;

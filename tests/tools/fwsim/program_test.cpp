@@ -56,8 +56,11 @@ TEST_F(Program, ServesEachFamilyUnderItsNameThroughTheShell) {
 
 TEST_F(Program, SignalFaultEndsTheProcessWithoutACoreFile) {
     writeFile(dir.file("y"), "y\n");
-    testutil::RunResult r = testutil::run({dir.file("lnxfwupg"), "001018AABB01", "crc"},
-                                          {"y\n", dir.path(), {}, {"FWSIM_CONF", "FWSIM_TRACE"}});
+    testutil::RunOptions opts;
+    opts.input = "y\n";
+    opts.cwd = dir.path();
+    opts.unsetEnv = {"FWSIM_CONF", "FWSIM_TRACE"};
+    testutil::RunResult r = testutil::run({dir.file("lnxfwupg"), "001018AABB01", "crc"}, opts);
     EXPECT_EQ(r.status, 128 + 9);
     // The shell the update tool uses reports it as 137 too.
     EXPECT_EQ(shell("./lnxfwupg 001018AABB01 crc <y >>log").status, 137);
