@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""Writes the fuzz targets' seed corpora into corpus/<target>/ next to this script.
+"""Writes the fuzz targets' seed corpora into corpus/<target>/ next to this script, and the
+inputs of faults found by fuzzing into regressions/<target>/.
 
 Run it again after changing a seed below; the files it writes are committed."""
 import io
@@ -50,8 +51,8 @@ UN = bytes([4, 0, 0, 4])
 DEBUG = 0x80
 
 
-def write(target, name, data):
-    folder = os.path.join(HERE, "corpus", target)
+def write(target, name, data, kind="corpus"):
+    folder = os.path.join(HERE, kind, target)
     os.makedirs(folder, exist_ok=True)
     with open(os.path.join(folder, name), "wb") as f:
         f.write(data)
@@ -182,6 +183,16 @@ def devid_seeds():
         write("fuzz_devid", text.decode(), text)
 
 
+def regressions():
+    # A zero-size element placed past the end of the file reads as empty: the target demanded
+    # that every element lie inside the file.
+    write("fuzz_package", "empty-element-past-end", struct.pack("<4I", 0x0A000000, 0, 0, 0), "regressions")
+    # The debug option taken out of the arguments: the target moved the arguments that argv
+    # still pointed into and compared the command with the wrong ones.
+    write("fuzz_bootcfg", "debug-option-then-arguments",
+          RH4 + SHIPPED_BOOTCFG + args(b"++debug=2", b"A", b"B C"), "regressions")
+
+
 if __name__ == "__main__":
     package_seeds()
     bootcfg_seeds()
@@ -190,3 +201,4 @@ if __name__ == "__main__":
     adapter_seeds()
     listing_seeds()
     devid_seeds()
+    regressions()
