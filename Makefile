@@ -1,12 +1,25 @@
 # Two entry points that do all set-up on a fresh Debian 12 machine:
 #   make demo    install what is missing, build, build the demo firmware package and run it
-#   make check   install what is missing, build, run every test
+#   make check   install what is missing, then check-unit, check-asan and fuzz (below)
+# The parts of make check, each usable alone:
+#   make check-unit   normal build ($(BUILD)) and every test
+#   make check-asan   the same tests built with AddressSanitizer and UndefinedBehaviorSanitizer
+#                     ($(ASAN_BUILD)); any sanitizer report fails it
+#   make fuzz         clang build of the fuzz targets ($(FUZZ_BUILD)), replay of their seeds and
+#                     kept crash inputs, then each target for FUZZ_SECONDS (60; 20 in make check)
 BUILD ?= build
+ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+CHECK_FUZZ_SECONDS ?= 20
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 ARGS ?=
 SCENARIO ?=
 
-.PHONY: all deps configure build check demo clean
+# Where the sanitized programs write their reports (one file per process that had one).
+SANITIZER_REPORTS = $(abspath $(ASAN_BUILD))/sanitizer-reports
+
+.PHONY: all deps configure build check check-unit check-asan fuzz demo clean
 
 all: build
 
@@ -20,11 +33,37 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-check: build
+check: FUZZ_SECONDS = $(CHECK_FUZZ_SECONDS)
+check: check-unit check-asan fuzz
+
+check-unit: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+check-asan: deps
+	@if [ -f $(ASAN_BUILD)/CMakeCache.txt ]; then cmake -S . -B $(ASAN_BUILD); \
+	 else cmake -S . -B $(ASAN_BUILD) -G Ninja -DZAV_SANITIZE=ON; fi
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	rm -rf $(SANITIZER_REPORTS) && mkdir -p $(SANITIZER_REPORTS)
+	@cd $(ASAN_BUILD) && \
+	  ASAN_OPTIONS=log_path=$(SANITIZER_REPORTS)/asan \
+	  UBSAN_OPTIONS=print_stacktrace=1:log_path=$(SANITIZER_REPORTS)/ubsan \
+	  ctest --output-on-failure -j $(JOBS); status=$$?; \
+	 if [ -n "$$(ls -A $(SANITIZER_REPORTS))" ]; then \
+	   cat $(SANITIZER_REPORTS)/*; \
+	   echo "check-asan: sanitizer reports above (files in $(SANITIZER_REPORTS))" >&2; exit 1; \
+	 fi; \
+	 if [ $$status -ne 0 ]; then echo "check-asan: tests failed" >&2; exit $$status; fi; \
+	 echo "check-asan: all tests passed, no sanitizer reports"
+
+fuzz: deps
+	@if [ -f $(FUZZ_BUILD)/CMakeCache.txt ]; then cmake -S . -B $(FUZZ_BUILD); \
+	 else CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DZAV_FUZZ=ON; fi
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	cd $(FUZZ_BUILD) && ctest --output-on-failure -j $(JOBS)
+	FUZZ_JOBS=$(JOBS) bash tests/fuzz/run-fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 demo: build
 	@bash demo/run-demo.sh $(BUILD) "$(SCENARIO)" $(ARGS)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -1,0 +1,143 @@
+// Fuzz target: a boot configuration and the user's arguments, read as the launcher reads them
+// once the package is unpacked: lines and comments, the clause count, each clause against the
+// identified system until one fits, the mismatch description, the three command lines, the
+// argument mode, the launcher's debug option and the composed startup command. Built from the pure functions that
+// processBootCfg uses; its actions (chmod, copy, change of directory, the setup command) are
+// left out, so nothing of the input ever reaches a shell.
+//
+// Input: a facts header (sysfacts.h), the boot configuration text, then optionally the bytes
+// 0x00 0xFF followed by the user's arguments, each ended by 0x00 (the last one by the input's end).
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fuzzutil.h"
+#include "launcher/bootcfg.h"
+#include "launcher/console.h"
+#include "launcher/driver.h"
+#include "launcher/osclass.h"
+#include "launcher/sysident.h"
+#include "sysfacts.h"
+
+namespace {
+
+const char c_argsSeparator[] = {'\0', '\xFF'};
+const size_t c_maxArgs = 256;
+
+std::vector<std::string> splitArguments(const uint8_t* data, size_t size) {
+    std::vector<std::string> args;
+    const char* p = reinterpret_cast<const char*>(data);
+    const char* end = p + size;
+    while (p < end && args.size() < c_maxArgs) {
+        const char* stop = static_cast<const char*>(memchr(p, '\0', static_cast<size_t>(end - p)));
+        if (!stop) stop = end;
+        args.emplace_back(p, stop);
+        p = stop + 1;
+    }
+    return args;
+}
+
+// The command as composeStartupCmd must build it, from its description of the modes.
+std::string expectedCommand(const char* startupCmd, const char* defaultArgs, int mode,
+                            const std::vector<std::string>& userArgs) {
+    std::string cmd = startupCmd;
+    if ((mode == ARGS_APPEND || mode == ARGS_DISCARD) && defaultArgs[0] != '\0') cmd += std::string(" ") + defaultArgs;
+    if (mode != ARGS_DISCARD)
+        for (const std::string& arg : userArgs) cmd += " " + arg;
+    return cmd;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    size_t used = takeSystemFacts(data, size);
+    data += used;
+    size -= used;
+
+    size_t textLen = size;
+    std::vector<std::string> userArgs;
+    const void* sep = memmem(data, size, c_argsSeparator, sizeof(c_argsSeparator));
+    if (sep) {
+        textLen = static_cast<size_t>(static_cast<const uint8_t*>(sep) - data);
+        userArgs = splitArguments(data + textLen + 2, size - textLen - 2);
+    }
+
+    // Exactly the text and the spare byte the launcher provides: reading past it is caught.
+    std::unique_ptr<char[]> text(new char[textLen + 1]);
+    memcpy(text.get(), data, textLen);
+    convertBootCfg(text.get(), static_cast<unsigned>(textLen));
+    char* const begin = text.get();
+    char* const end = begin + textLen;
+    BootCfgCursor cursor = {begin, end, 0};
+
+    auto within = [&](const char* line) { return line >= begin && line <= end && strlen(line) <= textLen; };
+
+    const char* countLine = readBootCfgLine(&cursor);
+    FUZZ_CHECK(within(countLine));
+    int count = parseClauseCount(countLine);
+
+    const char* cfgFile = nullptr;
+    for (int i = 0; i < count; ++i) {
+        int missingBefore = cursor.missing;
+        const char* clause = readBootCfgLine(&cursor);
+        FUZZ_CHECK(within(clause) && clause[0] != ';');
+        if (cfgFile == nullptr) {
+            cfgFile = matchOsClass(clause);
+            if (cfgFile) FUZZ_CHECK(cfgFile >= clause && cfgFile <= clause + strlen(clause));
+        }
+        if (cursor.missing > missingBefore) break;
+    }
+    FUZZ_CHECK(cursor.pos >= begin && cursor.pos <= end);
+
+    if (cfgFile == nullptr) {
+        char desc[512];
+        getOsInfoDesc(desc, sizeof(desc));
+        int n = snprintf(stdErrMsg, sizeof(stdErrMsg),
+                         "ERROR!! The system does not meet the OS requirements of the package.\n\n"
+                         "        The current system is identified as follows:\n\n        %s\n",
+                         desc);
+        FUZZ_CHECK(n > 0 && static_cast<size_t>(n) < sizeof(stdErrMsg));
+        return 0;
+    }
+
+    const char* lines[6];  // final name, startupDir, setup, startupCmd, defaultArgs, argsControl
+    for (const char*& line : lines) {
+        line = readBootCfgLine(&cursor);
+        FUZZ_CHECK(within(line) && line[0] != ';');
+    }
+    const char* startupCmd = lines[3];
+    const char* defaultArgs = lines[4];
+    int mode = decideArgsMode(lines[5]);
+    FUZZ_CHECK(mode >= ARGS_APPEND && mode <= ARGS_DISCARD);
+
+    // The launcher's command line: its own debug option is taken out first.
+    std::vector<char*> argvStore;
+    static char programName[] = "pkgstub";
+    argvStore.push_back(programName);
+    for (std::string& arg : userArgs) argvStore.push_back(&arg[0]);
+    argvStore.push_back(nullptr);
+    int argc = static_cast<int>(argvStore.size() - 1);
+    char** argv = argvStore.data();
+    int level = takeDebugOption(&argc, &argv);
+    FUZZ_CHECK(level >= 0);
+    if (level != 0) {
+        FUZZ_CHECK(argc == static_cast<int>(userArgs.size()) && argv[0] == programName);
+    }
+    // The arguments that reach the startup command (argv points into userArgs: leave it be).
+    std::vector<std::string> passedArgs(userArgs.begin() + (level != 0 ? 1 : 0), userArgs.end());
+
+    std::unique_ptr<char[]> cmd(new char[STARTUP_CMD_SIZE]);
+    int rc = composeStartupCmd(cmd.get(), STARTUP_CMD_SIZE, startupCmd, defaultArgs, mode, argc, argv);
+    std::string expected = expectedCommand(startupCmd, defaultArgs, mode, passedArgs);
+    if (expected.size() < STARTUP_CMD_SIZE) {
+        FUZZ_CHECK(rc == 0);
+        FUZZ_CHECK(expected == cmd.get());
+    } else {
+        // Too long for the buffer: refused whole, never cut.
+        FUZZ_CHECK(rc == -1);
+        FUZZ_CHECK(cmd[0] == '\0');
+    }
+    return 0;
+}
