@@ -4,25 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include "pkgfixture.h"
 #include "zipreader.h"
 
 using mkpkg::LineRole;
 
 namespace {
 
-const char* const kShipped =
-    "; <per-os-class cfg clauses>\n"
-    "1\n"
-    "*\t0\t*\tLinux_verAny_UP0_xAny.wrapcfg\n"
-    "; <final startup config file name>\n"
-    "./image/kickoff.cfg\n"
-    "; <startupDir>\n"
-    "./image\n"
-    "; <setupPriorStartup> <startupCmd> <defaultArgs> <argsControl>\n"
-    "/bin/cp kickoff.cfg kickoff64.cfg 1>/dev/null ; /bin/cp ../kickoff kickoff 1>/dev/null ; chmod +x kickoff 1>/dev/null\n"
-    "./kickoff\n"
-    "\n"
-    "override <defaultArgs> with <userArgs>\n";
+const char* const kShipped = pkgfixture::shippedBootCfg();
 
 std::vector<LineRole> roles(const mkpkg::BootConfig& cfg) {
     std::vector<LineRole> out;
