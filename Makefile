@@ -4,7 +4,9 @@
 # The parts of make check, each usable alone:
 #   make check-unit   normal build ($(BUILD)) and every test
 #   make check-asan   the same tests built with AddressSanitizer and UndefinedBehaviorSanitizer
-#                     ($(ASAN_BUILD)); any sanitizer report fails it
+#                     ($(ASAN_BUILD)); any sanitizer report fails it. Tests labelled noasan (those
+#                     that drive outside programs for minutes: fleet roll-out, browser) run only in
+#                     check-unit
 #   make fuzz         clang build of the fuzz targets ($(FUZZ_BUILD)), replay of their seeds and
 #                     kept crash inputs, then each target for FUZZ_SECONDS (60; 20 in make check)
 BUILD ?= build
@@ -47,7 +49,7 @@ check-asan: deps
 	@cd $(ASAN_BUILD) && \
 	  ASAN_OPTIONS=log_path=$(SANITIZER_REPORTS)/asan \
 	  UBSAN_OPTIONS=print_stacktrace=1:log_path=$(SANITIZER_REPORTS)/ubsan \
-	  ctest --output-on-failure -j $(JOBS); status=$$?; \
+	  ctest --output-on-failure -j $(JOBS) -LE noasan; status=$$?; \
 	 if [ -n "$$(ls -A $(SANITIZER_REPORTS))" ]; then \
 	   cat $(SANITIZER_REPORTS)/*; \
 	   echo "check-asan: sanitizer reports above (files in $(SANITIZER_REPORTS))" >&2; exit 1; \
