@@ -141,6 +141,11 @@ void lintClause(const BootClause& clause, const std::string& label, std::vector<
         out->push_back(error(where + " processor " + quote(f.processor) +
                              " is not one the launcher matches; write x86 (i386 and x86_64 systems), x64 (x86_64 "
                              "and ppc64), ppc64 or *"));
+    else if (f.processor.find("ppc64") != std::string::npos && f.processor.find("x86") == std::string::npos &&
+             f.processor.find("x64") == std::string::npos)
+        out->push_back(warning(where + " processor " + quote(f.processor) +
+                               " sets no requirement: the launcher tests only x86 and x64, so this clause fits every "
+                               "processor; write x64 to leave out 32-bit systems"));
 }
 
 }  // namespace

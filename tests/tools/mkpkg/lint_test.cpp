@@ -124,6 +124,9 @@ TEST(Lint, BuildRefusesEachMistakeWithItsLineAndForceBuildsAnyway) {
           "RedHat, SuSE or NLD systems and fits every other one (field 1 is not examined there); the launcher "
           "reports RedHat, SuSE, NLD, Unknown, or the ID of /etc/os-release with a capital first letter (Ubuntu, "
           "Debian...); write RHEL, RHEL3-5, SLES, SLES9, SLES10 or *"}},
+        {"ppc64 alone", "1\n*\t0\tppc64\tLinux_verAny_UP0_xAny.wrapcfg\n" + kTail, nullptr,
+         {"warning: B: clause 0 (line 2) processor 'ppc64' sets no requirement: the launcher tests only x86 and x64, "
+          "so this clause fits every processor; write x64 to leave out 32-bit systems"}},
         {"release the matcher does not check", "1\nRHEL7\t0\t*\tLinux_verAny_UP0_xAny.wrapcfg\n" + kTail, nullptr,
          {"warning: B: clause 0 (line 2) 'RHEL7' checks no release: the launcher tells apart only RHEL3, RHEL4 and "
           "RHEL5, so this clause fits every Red Hat release; write RHEL to say so"}},
