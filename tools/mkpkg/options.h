@@ -14,11 +14,14 @@ struct BuildOptions {
     std::string launcher;  // "" for the pkgstub beside mkpkg
     std::string unzip;     // "" for miniunzip / miniunz from PATH
     bool bigEndian = false;
+    bool force = false;    // write the package despite errors found in it
 };
 
 struct InfoOptions {
     std::string package;
     bool json = false;
+    std::string system;      // --system 'NAME LEVEL UPDATE KERNEL PROCESSOR'
+    std::string systemFrom;  // --system-from DIR
     std::vector<std::string> args;  // after "--": the user arguments to compose the command for
 };
 

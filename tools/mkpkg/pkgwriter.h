@@ -19,10 +19,12 @@ struct BuildResult {
     size_t imageEntries = 0;
 };
 
-// Does the whole build of `mkpkg build`, printing progress lines ("mkpkg: ...") on progress.
-// Throws Error with a one-line reason for everything it refuses; nothing is left at the output
-// path (an earlier file there stays untouched) and no temporary file remains.
-BuildResult buildPackage(const BuildOptions& opts, std::ostream& progress);
+// Does the whole build of `mkpkg build`, printing progress lines ("mkpkg: ...") on progress and
+// the author's mistakes (lint.h; "mkpkg: error: ..." / "mkpkg: warning: ...") on diag. Throws
+// Error with a one-line reason for everything it refuses, errors among those mistakes included
+// unless opts.force; nothing is left at the output path (an earlier file there stays untouched)
+// and no temporary file remains.
+BuildResult buildPackage(const BuildOptions& opts, std::ostream& progress, std::ostream& diag);
 
 // The pkgstub beside the running executable (/proc/self/exe's folder).
 std::string defaultLauncher();

@@ -104,11 +104,12 @@ HostView::HostView(const std::string& root) : bin_(root + "/bin"), etc_(root + "
     setUname("6.1.0-e2e", "x86_64");
     setRelease("redhat-release", nullptr);
     setRelease("SuSE-release", nullptr);
+    setRelease("os-release", nullptr);  // read when the two above are missing
 }
 
 void HostView::setUname(const std::string& kernel, const std::string& machine) {
     testutil::writeFile(bin_ + "/uname",
-                        "#!/bin/sh\ncase \"$1\" in\n  -r) echo '" + kernel + "' ;;\n  -i) echo '" + machine +
+                        "#!/bin/sh\ncase \"$1\" in\n  -r) echo '" + kernel + "' ;;\n  -i|-m) echo '" + machine +
                             "' ;;\n  *) exec /bin/uname \"$@\" ;;\nesac\n",
                         0755);
 }

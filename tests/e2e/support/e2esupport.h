@@ -19,8 +19,8 @@ bool canUnsharePid(std::string* why);
 // nothing depends on the machine the test runs on.
 class HostView {
 public:
-    // Makes root/bin and root/etc; uname says "6.1.0-e2e" and "x86_64", and neither
-    // /etc/redhat-release nor /etc/SuSE-release exists.
+    // Makes root/bin and root/etc; uname says "6.1.0-e2e" and "x86_64", and none of
+    // /etc/redhat-release, /etc/SuSE-release and /etc/os-release exists.
     explicit HostView(const std::string& root);
 
     std::string bin() const { return bin_; }
