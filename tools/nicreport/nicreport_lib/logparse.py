@@ -40,7 +40,7 @@ class NotALog(ValueError):
 
 @dataclass
 class Component:
-    result: str            # "updated", "failed", "not present", "not attempted"
+    result: str            # "updated", "failed", "not present", "not attempted", "not detected"
     reason: str = ""
     file: str = ""
 
@@ -167,7 +167,9 @@ def parse_log(text: str) -> Run:
             for col in COLUMNS:
                 if col in a.components:
                     continue
-                if a.before.get(col, "NA") == "NA":
+                if not a.detected:
+                    a.components[col] = Component("not detected")
+                elif a.before.get(col, "NA") == "NA":
                     a.components[col] = Component("not present")
                 else:
                     a.components[col] = Component("not attempted")

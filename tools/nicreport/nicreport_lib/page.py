@@ -18,17 +18,17 @@ h1{font-size:1.4em;margin:0 0 .3em}
 .s-ok{background:#d8f3dc}.s-failed{background:#f8d7da}.s-na{background:#e9ecef}.s-unreadable{background:#ffe5b4}
 input#filter{padding:.35em .5em;width:22em;margin-bottom:.8em}
 table.fleet{border-collapse:collapse;width:100%}
-table.fleet th{background:#343a40;color:#fff;text-align:left;padding:.4em .6em;cursor:pointer;user-select:none}
-table.fleet th[aria-sort=ascending]::after{content:" \\25B2"}
-table.fleet th[aria-sort=descending]::after{content:" \\25BC"}
-table.fleet td{padding:.35em .6em;border-bottom:1px solid #ddd;vertical-align:top}
+table.fleet>thead th{background:#343a40;color:#fff;text-align:left;padding:.4em .6em;cursor:pointer;user-select:none}
+table.fleet>thead th[aria-sort=ascending]::after{content:" \\25B2"}
+table.fleet>thead th[aria-sort=descending]::after{content:" \\25BC"}
+table.fleet>tbody>tr>td{padding:.35em .6em;border-bottom:1px solid #ddd;vertical-align:top}
 tbody.r-failed tr.host{background:#f8d7da}tbody.r-failed td.result{color:#842029;font-weight:bold}
 tbody.r-unreadable tr.host{background:#ffe5b4}
 tbody.r-ok td.result{color:#0f5132}tbody.r-not-applicable td.result{color:#555}
 tr.detail td{background:#fafafa;padding:.2em .6em .8em 2em}
 table.versions{border-collapse:collapse;font-size:.92em;margin-top:.3em}
 table.versions th,table.versions td{border:1px solid #ccc;padding:.15em .45em;text-align:left}
-table.versions th{background:#eee}
+table.versions th{background:#e9ecef;color:#222}
 td.changed{background:#d8f3dc}td.c-failed{background:#f8d7da}
 .reason{color:#842029}
 """
