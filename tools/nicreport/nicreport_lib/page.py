@@ -2,7 +2,8 @@
 
 The page reads its state from the address's fragment, so a link (or a test) can open it sorted
 and filtered: #sort=COLUMN&dir=asc|desc&filter=TEXT. COLUMN is a data-key of the table head.
-Without a sort the hosts stand as written: trouble first (failed, unreadable), then the rest.
+Without a sort the hosts stand as written: trouble first (failed, unreadable), then the rest;
+equal values of a sorted column keep that order.
 """
 import html
 from typing import List
@@ -52,7 +53,8 @@ SCRIPT = """
     var bodies=Array.prototype.slice.call(table.tBodies);
     if(state.sort){
       bodies.sort(function(a,b){var x=key(a,state.sort),y=key(b,state.sort);
-        var c=(x<y?-1:x>y?1:0)||(+a.getAttribute('data-order'))-(+b.getAttribute('data-order'));return state.dir=='desc'?-c:c;});
+        var c=(x<y?-1:x>y?1:0);if(state.dir=='desc')c=-c;
+        return c||(+a.getAttribute('data-order'))-(+b.getAttribute('data-order'));});
     }else{bodies.sort(function(a,b){return a.getAttribute('data-order')-b.getAttribute('data-order');});}
     bodies.forEach(function(b){table.appendChild(b);});
     var f=state.filter.toLowerCase(), shown=0;
