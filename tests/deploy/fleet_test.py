@@ -9,10 +9,12 @@ the roll-out there, a limit of 50 % lets it finish.
 usage: fleet_test.py PACKAGE NICREPORT ANSIBLE_DIR SCENARIO_DIR OUTPUT_DIR
 Exit 77 (skipped) without root or private mount namespaces.
 """
+import atexit
 import json
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -63,6 +65,8 @@ class FleetRollout(unittest.TestCase):
                 "[ssh_connection]", "pipelining = True", "control_path_dir = %s" % cp,
                 "ssh_args = -o ControlMaster=auto -o ControlPersist=30s -o UserKnownHostsFile=/dev/null "
                 "-o StrictHostKeyChecking=no -o IdentitiesOnly=yes", ""]))
+        atexit.register(cls.fleet.stop)      # also when ctest's timeout ends this test
+        signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
         cls.fleet.start()
 
     @classmethod
