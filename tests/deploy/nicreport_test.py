@@ -123,15 +123,18 @@ class Fleet(unittest.TestCase):
         self.host("f-missing", None, None, 0)
         self.host("g-empty")
         self.host("h-timeout", "ethflash.log", data("update-ok.log"), 124)
+        self.host("i-timeout-nolog", None, None, 124)
         hosts = fleet.collect([self.dir])
         got = [(h.host, h.result) for h in hosts]
         self.assertEqual(got, [("c-bad", "failed"), ("d-nostatus", "failed"), ("h-timeout", "failed"),
+                               ("i-timeout-nolog", "failed"),
                                ("e-garbage", "unreadable"), ("f-missing", "unreadable"), ("g-empty", "unreadable"),
                                ("b-none", "not applicable"), ("a-ok", "ok")])
         problems = {h.host: h.problem for h in hosts if h.problem}
         self.assertIn("not a firmware update log", problems["e-garbage"])
         self.assertIn("No such file", problems["f-missing"])
         self.assertIn("was not fetched", problems["g-empty"])
+        self.assertIn("exit status 124 (timed out)", problems["i-timeout-nolog"])
 
     def test_exports_keep_every_host(self):
         self.host("a", "ethflash.log", data("update-faults.log"), 1)

@@ -4,7 +4,8 @@ Layout read (what the nic_firmware role writes): DIR/<host>/status.json (optiona
 status and the name of the run's log) and DIR/<host>/<log>. Without status.json the newest
 *.log of the folder is the host's run and its result is judged from the log alone. A log given
 directly as a file is a host of its own, named after the file. A host whose log cannot be read
-stays in the fleet with result "unreadable" and the reason.
+stays in the fleet with result "unreadable" and the reason ("failed" when its exit status
+says so).
 """
 import json
 import os
@@ -36,6 +37,16 @@ def result_of(status: Optional[int], run: logparse.Run) -> str:
     return "failed" if logparse.run_failed(run) else "ok"
 
 
+def _without_log(h: HostRun, problem: str) -> HostRun:
+    """A host whose log cannot be read: a known failed status stays a failure, else "unreadable"."""
+    failed = h.status is not None and h.status not in (0, 171)
+    h.result = "failed" if failed else "unreadable"
+    h.problem = problem
+    if failed:
+        h.problem += "; exit status %d%s" % (h.status, " (timed out)" if h.status == 124 else "")
+    return h
+
+
 def read_host(host: str, log_path: str, status: Optional[int] = None, mode: str = "") -> HostRun:
     h = HostRun(host=host, log=log_path, status=status, mode=mode)
     try:
@@ -43,11 +54,9 @@ def read_host(host: str, log_path: str, status: Optional[int] = None, mode: str 
             text = f.read().decode("utf-8", errors="replace")
         h.run = logparse.parse_log(text)
     except OSError as e:
-        h.result, h.problem = "unreadable", "cannot read '%s': %s" % (log_path, e.strerror or e)
-        return h
+        return _without_log(h, "cannot read '%s': %s" % (log_path, e.strerror or e))
     except logparse.NotALog as e:
-        h.result, h.problem = "unreadable", "'%s' %s" % (log_path, e)
-        return h
+        return _without_log(h, "'%s' %s" % (log_path, e))
     h.adapters = h.run.adapters
     h.mode = mode or h.run.mode
     h.result = result_of(status, h.run)
@@ -79,9 +88,8 @@ def read_host_dir(folder: str) -> HostRun:
     if log is None:
         log = _newest_log(folder)
     if log is None:
-        h = HostRun(host=host, log=folder, status=status, mode=mode, result="unreadable",
-                    problem="no log in '%s' (the run's log was not fetched)" % folder)
-        return h
+        return _without_log(HostRun(host=host, log=folder, status=status, mode=mode),
+                            "no log in '%s' (the run's log was not fetched)" % folder)
     return read_host(host, log, status, mode)
 
 
