@@ -120,9 +120,12 @@ class FleetRollout(unittest.TestCase):
 
     def test_1_check_mode_takes_only_the_inventory(self):
         reports = os.path.join(self.work, "reports-check")
-        rc, out = self.playbook(reports, "--check")
+        # One batch of an ok host, the one without adapter and the faulty one keeps this run short.
+        some = ["web1", "web2", "web4"]
+        rc, out = self.playbook(reports, "--check", "--limit", ",".join(some), "-e", "nic_firmware_serial=3")
         self.assertEqual(rc, 0)
-        for name in HOSTS:
+        self.assertEqual(sorted(os.listdir(reports)), some)
+        for name in some:
             with open(os.path.join(reports, name, "status.json")) as f:
                 status = json.load(f)
             self.assertEqual(status["mode"], "inventory")
