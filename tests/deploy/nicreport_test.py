@@ -124,10 +124,13 @@ class Fleet(unittest.TestCase):
         self.host("g-empty")
         self.host("h-timeout", "ethflash.log", data("update-ok.log"), 124)
         self.host("i-timeout-nolog", None, None, 124)
+        self.host("j-crc-status0", "ethflash.log", data("crc.log").replace(
+            "*** Successfully completed CRC check on device 0010180A0102 ***",
+            " !!! Error performing CRC check on device 0010180A0102 !!!"), 0)
         hosts = fleet.collect([self.dir])
         got = [(h.host, h.result) for h in hosts]
         self.assertEqual(got, [("c-bad", "failed"), ("d-nostatus", "failed"), ("h-timeout", "failed"),
-                               ("i-timeout-nolog", "failed"),
+                               ("i-timeout-nolog", "failed"), ("j-crc-status0", "failed"),
                                ("e-garbage", "unreadable"), ("f-missing", "unreadable"), ("g-empty", "unreadable"),
                                ("b-none", "not applicable"), ("a-ok", "ok")])
         problems = {h.host: h.problem for h in hosts if h.problem}
@@ -135,6 +138,7 @@ class Fleet(unittest.TestCase):
         self.assertIn("No such file", problems["f-missing"])
         self.assertIn("was not fetched", problems["g-empty"])
         self.assertIn("exit status 124 (timed out)", problems["i-timeout-nolog"])
+        self.assertEqual(problems["j-crc-status0"], "exit status 0, but the log shows a failure")
 
     def test_exports_keep_every_host(self):
         self.host("a", "ethflash.log", data("update-faults.log"), 1)

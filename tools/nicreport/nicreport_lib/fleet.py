@@ -30,6 +30,10 @@ class HostRun:
 
 
 def result_of(status: Optional[int], run: logparse.Run) -> str:
+    # A CRC check or a management change that failed leaves the exit status at 0 in older
+    # packages; the log is believed over that status.
+    if status == 0 and logparse.run_failed(run):
+        return "failed"
     if status is not None:
         return {0: "ok", 171: "not applicable"}.get(status, "failed")
     if logparse.run_found_no_adapter(run):
@@ -60,6 +64,8 @@ def read_host(host: str, log_path: str, status: Optional[int] = None, mode: str 
     h.adapters = h.run.adapters
     h.mode = mode or h.run.mode
     h.result = result_of(status, h.run)
+    if h.result == "failed" and status == 0:
+        h.problem = "exit status 0, but the log shows a failure"
     return h
 
 
