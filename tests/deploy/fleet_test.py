@@ -59,7 +59,9 @@ class FleetRollout(unittest.TestCase):
         with open(os.path.join(cls.work, "ansible.cfg"), "w") as f:
             f.write("\n".join([
                 "[defaults]", "host_key_checking = False", "retry_files_enabled = False",
-                "local_tmp = %s/ansible-local" % cls.work, "remote_tmp = /tmp/.ansible-remote",
+                "local_tmp = %s/ansible-local" % cls.work,
+                # the hosts see the test's folder too; so does the controller's delegated task
+                "remote_tmp = %s/ansible-remote" % cls.work,
                 "roles_path = %s/roles" % os.path.abspath(ANSIBLE_DIR),
                 "interpreter_python = /usr/bin/python3", "forks = 6", "stdout_callback = json",
                 "[ssh_connection]", "pipelining = True", "control_path_dir = %s" % cp,
