@@ -45,8 +45,10 @@ class Driver : public NicTest {
 protected:
     int run(std::vector<std::string> args, SecondFamilyDiscovery second = discoverNetXtremeII) {
         std::vector<char*> argv = argvOf(args);
+        std::string lockPath = lockDir.file("nicburn.lock");
+        const char* lockPaths[] = {lockPath.c_str(), nullptr};
         StdoutCapture capture;
-        int status = runNicburn(static_cast<int>(args.size()), argv.data(), second);
+        int status = runNicburn(static_cast<int>(args.size()), argv.data(), second, lockPaths);
         out = capture.stop();
         return status;
     }
@@ -55,6 +57,7 @@ protected:
                " for more information.\n";
     }
     std::string out;
+    testutil::TempDir lockDir;  // beside the run's folder, whose content the tests compare
 };
 
 TEST_F(Driver, UsageShowsOnlyTheTextAndLeavesAHeaderOnlyLog) {
