@@ -58,14 +58,14 @@ protected:
         testutil::RunResult r = testutil::run({BIN_DIR "/mkpkg", "extract", DEMO_DIR "/nicfw_demo.bin", parts});
         ASSERT_EQ(r.status, 0) << r.err;
         testutil::writeFile(dir_.file("slow-unzip"),
-                            "#!/bin/sh\necho unzip >>\"$FWSIM_TRACE\"\nsleep 1\nexec " +
+                            "#!/bin/sh\necho unzip >>\"$FWSIM_TRACE\"\nsleep 0.6\nexec " +
                                 shellQuote(parts + "/1-unzip") + " \"$@\"\n",
                             0755);
         std::string bootCfg = readFile(parts + "/3-bootcfg.txt");
         const std::string setup = "chmod +x kickoff 1>/dev/null";
         size_t at = bootCfg.find(setup);
         ASSERT_NE(at, std::string::npos) << bootCfg;
-        bootCfg.insert(at + setup.size(), " ; echo setup >>\"$FWSIM_TRACE\" ; sleep 1");
+        bootCfg.insert(at + setup.size(), " ; echo setup >>\"$FWSIM_TRACE\" ; sleep 0.6");
         testutil::writeFile(dir_.file("bootcfg.txt"), bootCfg);
         r = testutil::run({BIN_DIR "/mkpkg", "build", "-o", dir_.file("slow.bin"), "--image", parts + "/2-image.zip",
                            "--bootcfg", dir_.file("bootcfg.txt"), "--unzip", dir_.file("slow-unzip"), "--launcher",
