@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <map>
 
+#include "e2esupport.h"
 #include "nictexts.h"
 #include "testutil.h"
 
