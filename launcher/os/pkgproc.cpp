@@ -20,9 +20,10 @@ volatile sig_atomic_t s_firstSignal = 0;
 volatile sig_atomic_t s_noted[4] = {0, 0, 0, 0};
 bool s_passedOn[4] = {false, false, false, false};
 
-// Process groups of the commands run so far; a package runs a handful of commands.
-pid_t s_groups[16];
-int s_groupCount = 0;
+// Process group of the latest command. Its number stays ours while a member is alive or not yet
+// reaped (every member is a descendant, and the launcher is their subreaper); once none is left
+// it is forgotten, so a signal never goes to a group whose number was given out again.
+pid_t s_group = 0;
 
 void noteSignal(int sig) {
     if (s_firstSignal == 0) s_firstSignal = sig;
@@ -36,7 +37,7 @@ void passOn() {
     for (int i = 0; i < 4; ++i) {
         if (!s_noted[i] || s_passedOn[i]) continue;
         s_passedOn[i] = true;
-        for (int g = 0; g < s_groupCount; ++g) kill(-s_groups[g], c_signals[i]);
+        if (s_group > 0) kill(-s_group, c_signals[i]);
     }
 }
 
@@ -62,7 +63,10 @@ void reap(pid_t pid, int* status) {
             continue;
         }
         if (r < 0 && errno == EINTR) continue;
-        if (r < 0) return;  // no child left
+        if (r < 0) {
+            s_group = 0;  // no child left
+            return;
+        }
         if (ended && s_firstSignal == 0) return;
         nap();
     }
@@ -108,7 +112,7 @@ int runPackageCommand(const char* cmd) {
         _exit(127);
     }
     setpgid(pid, pid);
-    if (s_groupCount < static_cast<int>(sizeof(s_groups) / sizeof(s_groups[0]))) s_groups[s_groupCount++] = pid;
+    s_group = pid;
     int status = -1;
     reap(pid, &status);
     return decodeWaitStatus(status);

@@ -1,7 +1,7 @@
 // The processes of a package, and the signals that end a package run.
 //
 // After guardPackage, SIGINT, SIGQUIT, SIGTERM and SIGHUP are only noted by the launcher and
-// passed on to the process groups of the package's commands; the launcher is their child
+// passed on to the process group of the package's latest command; the launcher is their child
 // subreaper, so processes that lose their parent stay its children and it can wait until the
 // last of them has ended before it removes the working directory. A signal ignored when the
 // launcher started stays ignored.
@@ -16,7 +16,7 @@ int packageSignal();
 const char* packageSignalName(int sig);
 
 // Runs cmd with /bin/sh -c in a process group of its own (after flushing stdout and stderr)
-// and waits for it, passing every noted signal on to the package's process groups. Once a
+// and waits for it, passing every noted signal on to that group. Once a
 // signal is noted it waits on until no child of the launcher is left. Returns the result as
 // decodeWaitStatus gives it; 128 + the signal, without starting anything, when a signal was
 // noted before.
