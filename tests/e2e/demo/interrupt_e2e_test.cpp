@@ -4,6 +4,7 @@
 // unzip utility and a slow setup command, and fwsim takes a moment per adapter command. Each run
 // is inside private mount and process namespaces: tmpfs on /tmp, /var/log and /run/lock.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -195,6 +196,52 @@ TEST_F(Interrupt, SecondRunAtTheSameTimeIsRefused) {
     for (size_t at = trace.find(" upgrade "); at != std::string::npos; at = trace.find(" upgrade ", at + 1)) ++upgrades;
     EXPECT_EQ(upgrades, 2u) << trace;
     EXPECT_EQ(res("tmp"), "");
+}
+
+// nicburn on its own, Ctrl-C in each of its other modes: the line names what the mode changes,
+// the command in flight finished, and no temporary file is left in the tool folder.
+TEST_F(Interrupt, EachModeSaysWhatWasLeftUnchanged) {
+    const std::string tools = dir_.file("tools");
+    ASSERT_EQ(mkdir(tools.c_str(), 0755), 0);
+    for (const char* name : {"nicburn", "fwsim"})
+        ASSERT_EQ(symlink((std::string(BIN_DIR "/") + name).c_str(), (tools + "/" + name).c_str()), 0);
+    for (const char* name : {"lnxfwupg", "lnxfwnx2"}) ASSERT_EQ(symlink("fwsim", (tools + "/" + name).c_str()), 0);
+    testutil::RunResult r = testutil::run({BIN_DIR "/fwsim", "mkimage", "--component", "bc", "--version", "3.38",
+                                           "--devid", "1648", "-o", tools + "/1648bc.bin"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    testutil::writeFile(dir_.file("sim/fwsim.conf"),
+                        "[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 00:10:18:aa:bb:01\nbc = 3.29\nipmi = 1.2.3\n"
+                        "fault.dir = delay 0.4\nfault.upgrade = delay 0.4\nfault.cfg = delay 0.4\nfault.crc = delay 0.4\n");
+    struct {
+        const char* option;
+        const char* traced;
+        const char* line;
+        const char* state;  // fwsim's state afterwards, comments left out
+    } cases[] = {
+        {"-v", " dir$", "Interrupted by signal 2 (SIGINT): no firmware was changed.", ""},
+        {"-crc", " crc$", "Interrupted by signal 2 (SIGINT): no firmware was changed.", ""},
+        {"-nomfw", " cfg ",
+         "Management firmware disabling interrupted by signal 2 (SIGINT): the components not yet disabled were left "
+         "unchanged.",
+         "disabled 001018AABB01 ipmi\n"},
+        {"-s", " upgrade ", "Update interrupted by signal 2 (SIGINT): the components not yet updated were left unchanged.",
+         "version 001018AABB01 bc 3.38\n"},
+    };
+    for (const auto& c : cases) {
+        inNamespace(std::string("cd tools && setsid env --default-signal=INT ./nicburn ") + c.option +
+                    " >\"$R/out\" 2>\"$R/err\" </dev/null &\npid=$!\nuntil_traced '" + c.traced +
+                    "'\nkill -INT -$pid\nwait $pid\necho $? >\"$R/status\"\n");
+        EXPECT_EQ(res("status"), "130\n") << c.option;
+        EXPECT_EQ(lastLine(res("log")), c.line) << c.option;
+        EXPECT_EQ(lastLine(res("out")), c.option == std::string("-s") ? "" : c.line) << c.option;
+        std::string state;
+        for (const std::string& l : lines(res("state")))
+            if (!l.empty() && l[0] != '#') state += l + "\n";
+        EXPECT_EQ(state, c.state) << c.option;
+        EXPECT_EQ(testutil::listDir(tools),
+                  (std::vector<std::string>{"1648bc.bin", "fwsim", "lnxfwnx2", "lnxfwupg", "nicburn"}))
+            << c.option;
+    }
 }
 
 }  // namespace
