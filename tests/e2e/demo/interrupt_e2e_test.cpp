@@ -6,6 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
+#include <cstdlib>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -53,6 +56,11 @@ protected:
     void SetUp() override {
         std::string why;
         if (!e2e::canUnsharePid(&why)) GTEST_SKIP() << "needs private mount and process namespaces: " << why;
+        for (const std::string& path : {dir_.path(), std::string(BIN_DIR)}) {
+            char real[PATH_MAX];
+            if (realpath(path.c_str(), real) && std::string(real).compare(0, 5, "/tmp/") == 0)
+                GTEST_SKIP() << real << " is under /tmp, which the runs mount over; build outside /tmp or set TMPDIR";
+        }
         // The demo package, rebuilt with a unzip utility and a setup command that say when they
         // run (in fwsim's trace) and then take a second.
         const std::string parts = dir_.file("parts");
