@@ -124,6 +124,10 @@ void HostView::setRelease(const std::string& name, const char* text) {
     }
 }
 
+std::string privateLockLine() {
+    return "if [ -d /run/lock ]; then mount -t tmpfs zav_e2e_lock /run/lock || exit 125; fi\n";
+}
+
 std::string HostView::mountEtcLine() const {
     return "mount -t overlay zav_e2e_etc -o lowerdir=" + testutil::shellQuote(etc_ + ":/etc") + " /etc || exit 125\n";
 }

@@ -41,6 +41,11 @@ private:
     std::string etc_;
 };
 
+// Shell line, for inside `unshare -m`, that puts a fresh tmpfs on /run/lock (where nicburn takes
+// its one-update-per-host lock), so runs of parallel tests do not see each other; exits 125 on
+// failure.
+std::string privateLockLine();
+
 // Everything below dir, one line per entry, sorted by path: "path type mode size content",
 // where content is an FNV-1a hash of a file's bytes or a symbolic link's target. Top-level
 // entries named in skip are left out with all they hold. Two equal snapshots mean nothing
