@@ -42,6 +42,7 @@ Session runPackage(const std::string& package, const std::vector<std::string>& a
         "ls -A /tmp >\"$R/tmp.after\"; exit 0";
     testutil::RunOptions opts;
     opts.timeoutSeconds = 120;
+    opts.unsetEnv = {"TMPDIR"};  // the launcher works in /tmp unless a case sets TMPDIR
     testutil::RunResult r = testutil::run({"unshare", "-m", "sh", "-c", script}, opts);
     EXPECT_EQ(r.status, 0) << "namespace script failed: " << r.err;
 

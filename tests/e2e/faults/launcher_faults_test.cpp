@@ -229,6 +229,7 @@ protected:
         testutil::RunOptions opts;
         opts.env = host_.env();
         opts.timeoutSeconds = 60;
+        opts.unsetEnv = {"TMPDIR"};  // the launcher works in /tmp unless a case sets TMPDIR
         testutil::RunResult r = testutil::run(argv, opts);
         EXPECT_EQ(r.status, 0) << "the namespace script did not run through: " << r.err;
 

@@ -133,6 +133,7 @@ protected:
         testutil::RunOptions opts;
         opts.env = env;
         opts.input = input;
+        opts.unsetEnv = {"TMPDIR"};  // the launcher works in /tmp unless a case sets TMPDIR
         opts.replies = steps;
         opts.timeoutSeconds = 60;
         testutil::RunResult r = testutil::run(argv, opts);
