@@ -493,7 +493,11 @@ TEST_F(LauncherFaults, HostileTmp) {
         {"full: the image does not expand, Info-ZIP unzip", {{"zzfill.bin", std::string(400000, '\0')}}, "size=256k",
          {1, "", "\nzzfill.bin:  write error (disk full?).  Continue? (y/n/^C) \nwarning:  zzfill.bin is probably truncated\n", ""},
          "/usr/bin/unzip"},
-        {"noexec", {}, "noexec", {1, "", "sh: 1: ./miniunz: Permission denied\n", ""}},
+        {"noexec", {}, "noexec",
+         {1, "",
+          "Failed creating installation directory: /tmp is on a file system mounted noexec, where the package "
+          "cannot run its programs; set TMPDIR to a directory that allows them.\n",
+          ""}},
         {"read-only", {}, "ro", {1, "", "WRK", ""}},
     };
     for (const Case& c : cases) {

@@ -368,6 +368,59 @@ TEST_F(LauncherE2E, ExistingObjectAtTheFirstCandidateIsLeftAlone) {
     }
 }
 
+// TMPDIR, when it names an existing directory by an absolute path, holds the working directory
+// and the uname capture files; a noexec file system there stops the run before unpacking.
+TEST_F(LauncherE2E, WorkingDirectoryFollowsTmpdirAndRefusesNoexec) {
+    ASSERT_NO_FATAL_FAILURE(build("echo \"running in $PWD\"\n"));
+    const std::string alt = "mkdir /tmp/alt && mount -t tmpfs zav_e2e_alt /tmp/alt || exit 125\n";
+    const std::string noexec = "mount -o remount,noexec /tmp || exit 125\n";
+    const std::string refused = "Failed creating installation directory: /tmp is on a file system mounted noexec, "
+                                "where the package cannot run its programs; set TMPDIR to a directory that allows "
+                                "them.\n";
+    struct Case {
+        const char* name;
+        std::string runLine;
+        int status;
+        const char* ranIn;  // the working directory's parent, "" when nothing ran
+        std::string err;
+        const char* tmpAfter;
+    };
+    const Case cases[] = {
+        {"TMPDIR unset", "./pkgname", 0, "/tmp", "", ""},
+        {"TMPDIR elsewhere", alt + "TMPDIR=/tmp/alt ./pkgname", 0, "/tmp/alt", "", "alt"},
+        {"TMPDIR relative", alt + "TMPDIR=alt ./pkgname", 0, "/tmp", "", "alt"},
+        {"TMPDIR missing", "TMPDIR=/nonexistent ./pkgname", 0, "/tmp", "", ""},
+        {"/tmp noexec", noexec + "./pkgname", 1, "", refused, ""},
+        {"/tmp noexec, TMPDIR elsewhere", noexec + alt + "TMPDIR=/tmp/alt ./pkgname", 0, "/tmp/alt", "", "alt"},
+    };
+    for (const Case& c : cases) {
+        PkgRun r = runScript(c.runLine, "", {}, "ls -A /tmp/alt 2>/dev/null");
+        EXPECT_EQ(r.status, c.status) << c.name;
+        EXPECT_EQ(r.err, c.err) << c.name;
+        EXPECT_EQ(r.tmpAfter, c.tmpAfter) << c.name;
+        if (*c.ranIn) {
+            EXPECT_TRUE(std::regex_match(r.out, std::regex(std::string("running in ") + c.ranIn +
+                                                           "/zav_rq_pkg_[0-9a-f]{8}/image\n")))
+                << c.name << ": " << r.out;
+        } else {
+            EXPECT_EQ(r.out, "") << c.name;
+        }
+    }
+}
+
+// A debug run with both streams captured together keeps the order in which things happened.
+TEST_F(LauncherE2E, CapturedDebugRunKeepsTheOrderOfBothStreams) {
+    ASSERT_NO_FATAL_FAILURE(build("echo ran\n"));
+    PkgRun r = runScript("mount -o remount,noexec /tmp || exit 125\n./pkgname ++debug 2>&1");
+    EXPECT_EQ(r.status, 1);
+    const std::string refused = "Failed creating installation directory: /tmp is on a file system mounted noexec";
+    const size_t at = r.out.find(refused);
+    ASSERT_NE(at, std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("++ Running in debug mode (level=1).\n"), 0u) << r.out;
+    EXPECT_NE(r.out.rfind("++ Extracting 'package boot config'...\n", at), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.substr(r.out.size() - 41), "++ Package completed with exit code '1'.\n") << r.out;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Damaged packages
 
