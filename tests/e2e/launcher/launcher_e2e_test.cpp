@@ -124,10 +124,14 @@ protected:
     // Runs runLine in the package folder inside the namespace, then epilogue, then lists /tmp.
     PkgRun runScript(const std::string& runLine, const std::string& input = "", const std::vector<Step>& steps = {},
                      const std::string& epilogue = "") {
-        std::string script = "cd " + shellQuote(runDir()) + " || exit 125\n" + host_.mountEtcLine() +
-                             "mount -t tmpfs zav_e2e_tmp /tmp || exit 125\n" +
+        std::vector<std::string> kept;
+        std::string tmpLines =
+            testutil::freshTmpLines("zav_e2e_tmp", "mode=1777", {dir_.path(), testutil::binPath("pkgstub")}, &kept);
+        std::string listTmp = "ls -A /tmp";
+        for (const std::string& k : kept) listTmp += " | grep -v -x -F -e " + shellQuote(k);
+        std::string script = "cd " + shellQuote(runDir()) + " || exit 125\n" + host_.mountEtcLine() + tmpLines +
                              runLine + "\nrc=$?\n" + epilogue +
-                             "\nprintf '@@e2e-tmp:%s\\n' \"$(ls -A /tmp | tr '\\n' ' ')\" >&2\nexit $rc\n";
+                             "\nprintf '@@e2e-tmp:%s\\n' \"$(" + listTmp + " | tr '\\n' ' ')\" >&2\nexit $rc\n";
         std::vector<std::string> argv{"unshare", "-m", "/bin/sh", "-c", script};
         std::vector<std::pair<std::string, std::string>> env = host_.env();
         testutil::RunOptions opts;
