@@ -116,12 +116,13 @@ int processBootCfg(char* data, unsigned len, int argc, char** argv, char* cmdOut
     const char* finalName = readBootCfgLine(&cursor);
     if (cfgFile[0] != '\0' && finalName[0] != '\0') {
         if (g_OpModeDEBUG) printf("++ Copying '%s' to '%s'...\n", cfgFile, finalName);
-        if (copyFile(cfgFile, finalName) == CMD_TOO_LONG) {
+        if (!copyFileFits(cfgFile, finalName)) {
             showError("Failed copying the startup config file: the command line would be longer than %d "
                       "characters\n",
                       CMD_COMPOSE_SIZE - 1);
             return -1;
         }
+        copyFile(cfgFile, finalName);
     }
 
     const char* startupDir = readBootCfgLine(&cursor);

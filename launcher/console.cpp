@@ -9,6 +9,8 @@ int g_OpModeDEBUG = 0;
 char stdErrMsg[STDERR_MSG_SIZE];
 
 void displayMessages(const char* message, const char* /*title*/, int /*flag*/) {
+    // Whatever went to standard output before comes first, also when both are captured.
+    fflush(stdout);
     fputs(message, stderr);
     // A short pause so that the message is seen before whatever comes next.
     for (volatile int i = 0; i <= 5000; i = i + 1) {

@@ -11,7 +11,8 @@ extern int g_OpModeDEBUG;
 #define STDERR_MSG_SIZE 2048
 extern char stdErrMsg[STDERR_MSG_SIZE];
 
-// Writes message to standard error verbatim (never as a format), then pauses briefly.
+// Flushes standard output, so that the order of both streams is kept when they are captured
+// together, then writes message to standard error verbatim (never as a format) and pauses briefly.
 // title and flag are accepted for the callers that pass them; a console launcher shows neither.
 void displayMessages(const char* message, const char* title = nullptr, int flag = 0);
 

@@ -91,6 +91,15 @@ int checkPkgDirectory(const PkgDirectory* pkgDir, long long fileLength, char* wh
         snprintf(why, whySize, "the package file is %lld bytes, 2 GiB or more", fileLength);
         return -1;
     }
+    // A download cut short (or grown) no longer ends in its own directory: say so before any
+    // element is read from the wrong place.
+    if (static_cast<long long>(total) != fileLength) {
+        snprintf(why, whySize,
+                 "the elements and the directory add up to %llu bytes, but the package file is %lld bytes; the "
+                 "package file is damaged or incomplete",
+                 total, fileLength);
+        return -1;
+    }
     if (whySize > 0) why[0] = '\0';
     return 0;
 }

@@ -129,6 +129,14 @@ int unpackPackage(int fd, char* cmd, char** bootCfg, unsigned* bootCfgLen) {
         return 1;
     }
 
+    // Programs of the package run from the working directory: a noexec mount would only show
+    // as "Permission denied" from the shell later on.
+    if (isNoExecFileSystem(s_szTempDir)) {
+        showError("Failed creating installation directory: %s is on a file system mounted noexec, where the "
+                  "package cannot run its programs; set TMPDIR to a directory that allows them.\n",
+                  s_szTempDir);
+        return 1;
+    }
     if (g_OpModeDEBUG) printf("Extracting 'package image'...\n");
     if (createInstallDir() != 0) {
         showError("Failed creating installation directory.\n");

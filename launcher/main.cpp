@@ -1,4 +1,11 @@
 // pkgstub: runs the package appended to its own executable file.
-#include "launcher/driver.h"
+#include <cstdlib>
 
-int main(int argc, char** argv) { return launcherMain(argc, argv); }
+#include "launcher/driver.h"
+#include "launcher/os/paths.h"
+
+int main(int argc, char** argv) {
+    // Before anything is written there: the uname capture files go there too.
+    s_szTempDir = chooseTempDir(getenv("TMPDIR"));
+    return launcherMain(argc, argv);
+}

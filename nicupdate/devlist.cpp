@@ -90,47 +90,57 @@ int getDeviceCount(const DeviceHeadTail* list) {
 
 static bool readPiece(FILE* listing, char* piece) { return fgets(piece, LINE_PIECE + 1, listing) != nullptr; }
 
+// A refused row is an adapter left alone: the screen shows it too, so it is never silent.
 static void refuseRow(const char* row, const char* why) {
     int len = static_cast<int>(strlen(row));
     while (len > 0 && (row[len - 1] == '\n' || row[len - 1] == '\r')) --len;
-    writetoLogf(false, "\nWarning. Adapter table row refused (%s): %.*s\n", why, len, row);
+    writetoLogf(true, "\nWarning. Adapter table row refused (%s): %.*s\n", why, len, row);
 }
 
-// One row: the device id and MAC address are its second and third words.
-static void readAdapterRow(const char* row, DeviceHeadTail* list) {
+// One row: the device id and MAC address are its second and third words; the first is unused
+// and may be of any length. Returns false when the row was refused.
+static bool readAdapterRow(const char* row, DeviceHeadTail* list) {
     const char* start[3];
     size_t len[3];
     for (int i = 0; i < 3; ++i)
-        if (!findWord(row, i, &start[i], &len[i])) return;  // fewer than three words: not a row
-    char word[3][ROW_WORD_SIZE];
-    for (int i = 0; i < 3; ++i) {
-        if (len[i] >= ROW_WORD_SIZE) {
-            refuseRow(row, "a word is longer than 15 characters");
-            return;
-        }
-        memcpy(word[i], start[i], len[i]);
-        word[i][len[i]] = '\0';
+        if (!findWord(row, i, &start[i], &len[i])) return true;  // fewer than three words: not a row
+    if (len[1] >= DEVID_SIZE) {
+        refuseRow(row, "device id longer than 9 characters");
+        return false;
     }
-    if (const char* why = adapterRowProblem(word[1], word[2])) {
+    if (len[2] >= MACADDR_SIZE) {
+        refuseRow(row, "MAC address longer than 19 characters");
+        return false;
+    }
+    char devId[DEVID_SIZE];
+    char macAddr[MACADDR_SIZE];
+    memcpy(devId, start[1], len[1]);
+    devId[len[1]] = '\0';
+    memcpy(macAddr, start[2], len[2]);
+    macAddr[len[2]] = '\0';
+    if (const char* why = adapterRowProblem(devId, macAddr)) {
         refuseRow(row, why);
-        return;
+        return false;
     }
-    addDevicetoList(list, word[1], word[2]);
+    addDevicetoList(list, devId, macAddr);
+    return true;
 }
 
-void readAdapterTable(FILE* listing, const char* endMarker, DeviceHeadTail* list) {
+int readAdapterTable(FILE* listing, const char* endMarker, DeviceHeadTail* list) {
+    int refused = 0;
     char piece[LINE_SIZE];
     bool header = false;
     while (!header && readPiece(listing, piece)) header = strstr(piece, " MAC ") != nullptr;
-    if (!header || !readPiece(listing, piece)) return;  // the line under the header is skipped
+    if (!header || !readPiece(listing, piece)) return 0;  // the line under the header is skipped
     // A row longer than one piece is judged by its first piece: the pieces after it are the rest
     // of that row, not rows of their own. They still end the table when they hold the marker.
     bool lineStart = true;
     while (readPiece(listing, piece) && !strstr(piece, endMarker)) {
-        if (lineStart) readAdapterRow(piece, list);
+        if (lineStart && !readAdapterRow(piece, list)) ++refused;
         size_t len = strlen(piece);
         lineStart = len > 0 && piece[len - 1] == '\n';
     }
+    return refused;
 }
 
 // The whole listing goes to the log (never the screen), framed by two newlines.
@@ -141,7 +151,7 @@ static void copyListingToLog(FILE* listing) {
     writetoLog("\n", false);
 }
 
-DeviceHeadTail* getDevices(const char* familyName, char* toolPath) {
+DeviceHeadTail* getDevices(const char* familyName, char* toolPath, int* refusedRows) {
     if (!setBCOMtool(familyName, toolPath)) return nullptr;
     const char* endMarker = strcmp(familyName, c_szNetXtreme) == 0 ? "0>" : "Quit";
 
@@ -169,7 +179,7 @@ DeviceHeadTail* getDevices(const char* familyName, char* toolPath) {
     }
     copyListingToLog(listing);
     rewind(listing);
-    readAdapterTable(listing, endMarker, list);
+    *refusedRows += readAdapterTable(listing, endMarker, list);
     fclose(listing);
     deleteFile(c_szListing);
 

@@ -10,7 +10,6 @@
 #define VERSION_SIZE 20    // version text, at most 19 characters
 #define CHIPNAME_SIZE 256
 #define TOOL_PATH_SIZE 32  // "./lnxfwupg" or "./lnxfwnx2"
-#define ROW_WORD_SIZE 16   // a table row word, at most 15 characters
 
 // Listing lines are read in pieces of at most LINE_PIECE characters into LINE_SIZE buffers; a
 // longer line arrives as several pieces, each handled as a line of its own.
@@ -51,17 +50,18 @@ bool setBCOMtool(const char* familyName, char* toolPath);
 // reads the adapter table and takes each adapter's firmware inventory. Returns a new list with
 // at least one adapter, which the caller releases with releaseList; or null after a message.
 // toolPath (TOOL_PATH_SIZE bytes) receives the utility's path. The file "devices" is gone when
-// it returns.
-DeviceHeadTail* getDevices(const char* familyName, char* toolPath);
+// it returns. Adds the number of refused table rows to *refusedRows.
+DeviceHeadTail* getDevices(const char* familyName, char* toolPath, int* refusedRows);
 
 // Reads the first adapter table of listing into list: the lines after the first one holding
 // " MAC " and the one under it, up to the end of the file or the first line holding
 // endMarker. Rows with three or more words give an adapter (second word the device id, third
 // the MAC address); shorter rows are skipped. A row longer than one piece is read from its first
 // piece only; its further pieces never count as rows (they do end the table if they hold the
-// marker). Rows refused by adapterRowProblem, or with any
-// of their first three words longer than 15 characters, are left out with a log message.
-void readAdapterTable(FILE* listing, const char* endMarker, DeviceHeadTail* list);
+// marker). The first word is unused and may be of any length. Rows refused by
+// adapterRowProblem (a device id or MAC address too long for its field among them) are left
+// out with a message on screen and in the log; returns how many were refused.
+int readAdapterTable(FILE* listing, const char* endMarker, DeviceHeadTail* list);
 
 // Null when devId and macAddr may become an adapter, else why not (a short phrase). Both must
 // fit their fields and not start with '-'; the device id holds only letters, digits, ':', '-',

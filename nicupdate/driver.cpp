@@ -62,19 +62,23 @@ bool createQuitFile() { return createAnswerFile("q"); }
 
 bool create_yes_response_file() { return createAnswerFile("y"); }
 
-DeviceHeadTail* discoverNetXtremeII(char* toolPath) { return getDevices("NetXtreme II", toolPath); }
+DeviceHeadTail* discoverNetXtremeII(char* toolPath, int* refusedRows) {
+    return getDevices("NetXtreme II", toolPath, refusedRows);
+}
 
-DeviceHeadTail* skipNetXtremeII(char* toolPath) {
+DeviceHeadTail* skipNetXtremeII(char* toolPath, int* refusedRows) {
     (void)toolPath;
+    (void)refusedRows;
     writetoLog("\nWarning. No Broadcom NetXtreme II adapters found.\n", true);
     return nullptr;
 }
 
 // The update run: table, updates of each family, rediscovery, table, closing message.
-// Returns 1 when an update failed, else 0; the lists hold the rediscovered adapters after it.
+// Returns 1 when an update failed or a table row was refused, else 0; the lists hold the
+// rediscovered adapters after it.
 static int updateRun(DeviceHeadTail** first, DeviceHeadTail** second, char* firstTool, char* secondTool,
-                     SecondFamilyDiscovery discoverSecond) {
-    int result = 0;
+                     SecondFamilyDiscovery discoverSecond, int refusedRows) {
+    int result = refusedRows > 0 ? 1 : 0;
     displayFwVersions(*first, *second);
     perform_crc_check(*first, *second, firstTool, secondTool);
     if (pendingSignal()) return result;
@@ -87,8 +91,8 @@ static int updateRun(DeviceHeadTail** first, DeviceHeadTail** second, char* firs
         releaseList(second);
     }
     if (pendingSignal()) return result;
-    *first = getDevices("NetXtreme", firstTool);
-    *second = pendingSignal() ? nullptr : discoverSecond(secondTool);
+    *first = getDevices("NetXtreme", firstTool, &refusedRows);
+    *second = pendingSignal() ? nullptr : discoverSecond(secondTool, &refusedRows);
     if (pendingSignal()) return result;
     displayFwVersions(*first, *second);
     if (result == 0)
@@ -154,22 +158,24 @@ int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond, cons
         return 1;
     }
 
-    // Failures inside -v, -nomfw and -crc show in the log only, never in the status.
-    DeviceHeadTail* first = getDevices("NetXtreme", szFirstTool);
-    DeviceHeadTail* second = pendingSignal() ? nullptr : discoverSecond(szSecondTool);
+    // A refused table row is an adapter left alone: the run fails, whatever the mode.
+    int refusedRows = 0;
+    DeviceHeadTail* first = getDevices("NetXtreme", szFirstTool, &refusedRows);
+    DeviceHeadTail* second = pendingSignal() ? nullptr : discoverSecond(szSecondTool, &refusedRows);
     if (pendingSignal()) {
         // reported below
     } else if (!first && !second) {
         writetoLogf(true, c_szErrorsOccurred, szFwuplog);
-        result = EXIT_NO_ADAPTERS;
+        result = refusedRows > 0 ? 1 : EXIT_NO_ADAPTERS;
     } else if (mode == MODE_VERSIONS) {
         displayFwVersions(first, second);
+        if (refusedRows > 0) result = 1;
     } else if (mode == MODE_NOMFW) {
-        disableManagementFirmware(first, second, szFirstTool, szSecondTool);
+        if (!disableManagementFirmware(first, second, szFirstTool, szSecondTool) || refusedRows > 0) result = 1;
     } else if (mode == MODE_CRC) {
-        perform_crc_check(first, second, szFirstTool, szSecondTool);
+        if (!perform_crc_check(first, second, szFirstTool, szSecondTool) || refusedRows > 0) result = 1;
     } else {
-        result = updateRun(&first, &second, szFirstTool, szSecondTool, discoverSecond);
+        result = updateRun(&first, &second, szFirstTool, szSecondTool, discoverSecond, refusedRows);
     }
     int sig = pendingSignal();
     if (sig) {

@@ -38,19 +38,22 @@ bool createQuitFile();
 bool create_yes_response_file();
 
 // How a build discovers the NetXtreme II family: returns the list (or null) and fills toolPath
-// (TOOL_PATH_SIZE bytes) where the family's utility is run.
-typedef DeviceHeadTail* (*SecondFamilyDiscovery)(char* toolPath);
+// (TOOL_PATH_SIZE bytes) where the family's utility is run, adding refused table rows to
+// *refusedRows.
+typedef DeviceHeadTail* (*SecondFamilyDiscovery)(char* toolPath, int* refusedRows);
 
-// x86 build: getDevices("NetXtreme II", toolPath).
-DeviceHeadTail* discoverNetXtremeII(char* toolPath);
+// x86 build: getDevices("NetXtreme II", toolPath, refusedRows).
+DeviceHeadTail* discoverNetXtremeII(char* toolPath, int* refusedRows);
 
 // PowerPC build: the NetXtreme II utility is never run; logs and shows
 // "\nWarning. No Broadcom NetXtreme II adapters found.\n" and returns null.
-DeviceHeadTail* skipNetXtremeII(char* toolPath);
+DeviceHeadTail* skipNetXtremeII(char* toolPath, int* refusedRows);
 
 // One run of the tool: opens the log, reads the mode and performs it. Returns the exit
-// status: 0; 1 for incorrect usage, no quit file, a failed update, or another run holding the
-// lock; EXIT_NO_ADAPTERS when neither family yielded an adapter list; 128 + N after signal N.
+// status: 0; 1 for incorrect usage, no quit file, a failed update, a failed CRC check or
+// disable command (-crc, -nomfw), a refused adapter table row (in every mode), or another run
+// holding the lock; EXIT_NO_ADAPTERS when neither family yielded an adapter list and no row was
+// refused; 128 + N after signal N.
 //
 // Before the first vendor utility it takes the update lock on the first of lockPaths (a
 // null-terminated list, c_lockPaths in the programs) that opens, held until it returns; usage

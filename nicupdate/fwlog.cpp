@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "nicupdate/commands.h"
@@ -88,23 +89,55 @@ static bool writeAll(int fd, const char* text, size_t len) {
     return true;
 }
 
-void initLogFile() {
-    makeDirChain(s_szLogDir);
-    const char* dir = isDirectory(s_szLogDir) ? s_szLogDir : "";
-
+// Creates the first free log name in dir ("" is the current directory) with its header. A
+// file whose header cannot be written (a full disk) is removed again, so the next place is tried.
+static bool createLogIn(const char* dir) {
     int fd = -1;
     for (unsigned long n = 0;; ++n) {
         if (!composeLogName(szFwuplog, sizeof(szFwuplog), dir, n)) {  // cannot happen: see LOG_DIR_SIZE
             szFwuplog[0] = '\0';
-            break;
+            return false;
         }
         if (fileExist(szFwuplog)) continue;
         fd = open(szFwuplog, O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST) break;
         // Someone took the name after we looked (or it is a dangling link): next number.
     }
-    bool ok = fd >= 0 && writeAll(fd, c_szLogHeader, sizeof(c_szLogHeader) - 1);
-    if (fd >= 0 && close(fd) != 0) ok = false;
+    if (fd < 0) return false;
+    bool ok = writeAll(fd, c_szLogHeader, sizeof(c_szLogHeader) - 1);
+    if (close(fd) != 0) ok = false;
+    if (!ok) unlink(szFwuplog);
+    return ok;
+}
+
+// The launcher's working directory is removed when the package ends: a log there is lost.
+static bool insideLauncherWorkDir(const char* path) {
+    for (const char* p = path; (p = strstr(p, "zav_rq_pkg_")) != nullptr; ++p)
+        if (p == path || p[-1] == '/') return true;
+    return false;
+}
+
+// Writes path with a trailing '/' into dir (LOG_DIR_SIZE bytes); false when it does not fit.
+static bool asLogDir(const char* path, char* dir) {
+    size_t len = strlen(path);
+    bool slash = len > 0 && path[len - 1] == '/';
+    int n = snprintf(dir, LOG_DIR_SIZE, "%s%s", path, slash ? "" : "/");
+    return n > 0 && n < LOG_DIR_SIZE;
+}
+
+void initLogFile() {
+    makeDirChain(s_szLogDir);
+    bool ok = isDirectory(s_szLogDir) && createLogIn(s_szLogDir);
+
+    char dir[LOG_DIR_SIZE];
+    const char* origDir = getenv("ZAV_RQ_PKG_ORIG_CURR_DIR");
+    if (!ok && origDir && origDir[0] == '/' && !insideLauncherWorkDir(origDir) && isDirectory(origDir) &&
+        access(origDir, W_OK) == 0 && asLogDir(origDir, dir))
+        ok = createLogIn(dir);
+
+    char cwd[LOG_DIR_SIZE];
+    if (!ok) ok = createLogIn(getcwd(cwd, sizeof(cwd)) && asLogDir(cwd, dir) ? dir : "");
+
     if (!ok && !bSilent) {
         fputs("Error! Unable to initialize log file.\n", stdout);
         fflush(stdout);

@@ -20,15 +20,22 @@ extern bool bSilent;
 int setLogDirectory(const char* dir);
 const char* getLogDirectory();
 
-// Chooses this run's log and creates it with its 31-byte header:
-// - makes the log directory and its missing parents (mode 0755); failures are not reported;
-// - uses that directory when it now is a directory, else the current directory;
-// - takes "ethflash.log", else the first free of ethflash001.log, ethflash002.log, ...
-//   (gaps are filled; any directory entry, a directory too, counts as taken);
-// - creates the file exclusively: a name that appears between the check and the creation is
-//   skipped for the next number, so an existing file is never appended to.
-// When the file cannot be created, "Error! Unable to initialize log file.\n" is printed unless
-// silent; szFwuplog then names the path that was tried.
+// Chooses this run's log and creates it with its 31-byte header. The first place that can hold
+// it wins, so that a log is never lost:
+// - the log directory, after making it and its missing parents (mode 0755; failures are not
+//   reported);
+// - else the folder the package was started from (ZAV_RQ_PKG_ORIG_CURR_DIR), when it is set to
+//   an absolute path of a writable directory that is not inside the launcher's working
+//   directory (a zav_rq_pkg_* folder, removed when the package ends);
+// - else the current directory, named by its absolute path (relative only when that path does
+//   not fit 200 characters).
+// In each it takes "ethflash.log", else the first free of ethflash001.log, ethflash002.log, ...
+// (gaps are filled; any directory entry, a directory too, counts as taken), created exclusively:
+// a name that appears between the check and the creation is skipped for the next number, so an
+// existing file is never appended to. A file whose header cannot be written (a full disk) is
+// removed and the next place is tried.
+// When no place holds it, "Error! Unable to initialize log file.\n" is printed unless silent;
+// szFwuplog then names the last path that was tried.
 void initLogFile();
 
 // Writes text to standard output when toScreen is true and the run is not silent, then appends

@@ -42,10 +42,11 @@ static const MgmtComponent c_mgmtComponents[] = {
      "*** Successfully disabled management firmware (NCSI) on device %s ***\n\n"},
 };
 
-static void disableList(const DeviceHeadTail* list, const char* toolPath, bool secondList) {
+static bool disableList(const DeviceHeadTail* list, const char* toolPath, bool secondList) {
+    bool allDone = true;
     for (const Device* d = list ? list->head : nullptr; d; d = d->next) {
         for (const MgmtComponent& c : c_mgmtComponents) {
-            if (pendingSignal()) return;
+            if (pendingSignal()) return allDone;
             if (c.netXtremeOnly && secondList) continue;
             if (strcmp(d->*c.field, c_szNotPresent) == 0) continue;
             writetoLogf(true, c.start, d->macAddr);
@@ -56,21 +57,25 @@ static void disableList(const DeviceHeadTail* list, const char* toolPath, bool s
             if (runCommand(cmd) != 0) {
                 fputs("\t---> failed\n", stdout);
                 writetoLogf(false, secondList ? c.errorSecondList : c.error, d->macAddr);
+                allDone = false;
             } else {
                 writetoLogf(false, c.success, d->macAddr);
                 fputs("\t---> successful\n", stdout);
             }
         }
     }
+    return allDone;
 }
 
-void disableManagementFirmware(const DeviceHeadTail* first, const DeviceHeadTail* second, const char* firstToolPath,
+bool disableManagementFirmware(const DeviceHeadTail* first, const DeviceHeadTail* second, const char* firstToolPath,
                                const char* secondToolPath) {
-    disableList(first, firstToolPath, false);
-    disableList(second, secondToolPath, true);
+    bool firstDone = disableList(first, firstToolPath, false);
+    bool secondDone = disableList(second, secondToolPath, true);
+    return firstDone && secondDone;
 }
 
-static void crcList(const DeviceHeadTail* list, const char* toolPath) {
+static bool crcList(const DeviceHeadTail* list, const char* toolPath) {
+    bool allPassed = true;
     for (const Device* d = list ? list->head : nullptr; d && !pendingSignal(); d = d->next) {
         writetoLogf(true, "Performing CRC check for device %s", d->macAddr);
         writetoLog("\n", false);
@@ -80,19 +85,22 @@ static void crcList(const DeviceHeadTail* list, const char* toolPath) {
         if (runCommand(cmd) != 0) {
             if (!bSilent) fputs("\t---> failed\n", stdout);
             writetoLogf(false, " !!! Error performing CRC check on device %s !!!\n\n", d->macAddr);
+            allPassed = false;
         } else {
             writetoLogf(false, "*** Successfully completed CRC check on device %s ***\n\n", d->macAddr);
             if (!bSilent) fputs("\t---> successful\n", stdout);
         }
     }
+    return allPassed;
 }
 
-void perform_crc_check(const DeviceHeadTail* first, const DeviceHeadTail* second, const char* firstToolPath,
+bool perform_crc_check(const DeviceHeadTail* first, const DeviceHeadTail* second, const char* firstToolPath,
                        const char* secondToolPath) {
-    if (!create_yes_response_file()) return;
+    if (!create_yes_response_file()) return false;
     writetoLog("\nNow starting a CRC check for each Broadcom Ethernet adapter.\n", true);
-    crcList(first, firstToolPath);
-    if (!pendingSignal()) crcList(second, secondToolPath);
+    bool firstPassed = crcList(first, firstToolPath);
+    bool secondPassed = pendingSignal() || crcList(second, secondToolPath);
     if (!pendingSignal()) writetoLog("\nCRC check complete.\n", true);
     deleteFile("y");
+    return firstPassed && secondPassed;
 }

@@ -1,5 +1,5 @@
 // Management firmware disable (-nomfw) and the vendor CRC check (-crc, and before every update
-// run). Neither reports a result: outcomes show on screen and in the log only.
+// run). Each shows its outcomes on screen and in the log, and returns whether all succeeded.
 #pragma once
 
 #include "nicupdate/devlist.h"
@@ -9,12 +9,13 @@
 // field is not exactly "NA" (case matters here, unlike the update) is switched off with the
 // utility's "cfg -<component> 0" command. Every component and adapter is attempted. The marks
 // "\t---> failed\n" / "\t---> successful\n" are printed whether or not the run is silent.
-// Null or empty lists are skipped.
-void disableManagementFirmware(const DeviceHeadTail* first, const DeviceHeadTail* second, const char* firstToolPath,
+// Null or empty lists are skipped. Returns false when any command failed.
+bool disableManagementFirmware(const DeviceHeadTail* first, const DeviceHeadTail* second, const char* firstToolPath,
                                const char* secondToolPath);
 
 // Writes the answer file "y" (when that fails the check is skipped without another word), then
 // runs "<tool> <mac> crc <y" for each adapter of first and of second, and removes "y". Marks
-// are printed unless silent. Null or empty lists are skipped.
-void perform_crc_check(const DeviceHeadTail* first, const DeviceHeadTail* second, const char* firstToolPath,
+// are printed unless silent. Null or empty lists are skipped. Returns false when any adapter's
+// check failed or "y" could not be written.
+bool perform_crc_check(const DeviceHeadTail* first, const DeviceHeadTail* second, const char* firstToolPath,
                        const char* secondToolPath);

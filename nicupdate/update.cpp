@@ -33,9 +33,21 @@ void setProcessorClock(ProcessorClock clockFn) { s_processorClock = clockFn ? cl
 
 static bool is5703Id(const char* devId) { return strcasecmp(devId, "16A7") == 0 || strcasecmp(devId, "16C7") == 0; }
 
+// The 5703 ids' image depends on their listing; without it any choice would be a guess.
+static bool listingReadable(const Device* device) {
+    FILE* listing = fopen(device->macAddr, "r");
+    if (!listing) return false;
+    fclose(listing);
+    return true;
+}
+
 bool buildImageName(const Device* device, const char* typeSuffix, char* out) {
     const char* prefix = device->devId;
     if (is5703Id(device->devId)) {
+        if (!listingReadable(device)) {
+            out[0] = '\0';
+            return false;
+        }
         char line[LINE_SIZE];
         prefix = IsFwTypePresent(device, "5703s", line) ? "03S" : "03C";
     }
@@ -89,6 +101,14 @@ bool updateDevices(DeviceHeadTail* list, const char* toolPath, const char* famil
     for (Device* device = list->head; device && !pendingSignal(); device = device->next) {
         if (strcasecmp(device->bootVer, c_szNotPresent) == 0) {
             writetoLogf(true, "Error! Firmware not detected on device %s.\n", device->macAddr);
+            result = false;
+            continue;
+        }
+        if (is5703Id(device->devId) && !listingReadable(device)) {
+            writetoLogf(true,
+                        "Error! Cannot read the firmware listing of device %s; its image type (03S or 03C) is "
+                        "unknown, so no component was updated.\n",
+                        device->macAddr);
             result = false;
             continue;
         }

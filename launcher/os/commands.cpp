@@ -36,19 +36,25 @@ int runComposed(const char* format, ...) {
     return os_system_linux(cmd);
 }
 
-int asSuccess(int result) {
-    if (result == CMD_TOO_LONG) return CMD_TOO_LONG;
-    return result == 0 ? 1 : 0;
-}
+// Callers test these with '!': a command refused for its length is a failure like any other.
+int asSuccess(int result) { return result == 0 ? 1 : 0; }
+
+const char c_copyFileFormat[] = "/bin/cp \"%s\" \"%s\"";
 
 }  // namespace
+
+bool copyFileFits(const char* src, const char* dst) {
+    char cmd[CMD_COMPOSE_SIZE];
+    int n = snprintf(cmd, sizeof(cmd), c_copyFileFormat, src, dst);
+    return n >= 0 && static_cast<size_t>(n) < sizeof(cmd);
+}
 
 int makeDir(const char* path) { return asSuccess(runComposed("mkdir -p \"%s\"", path)); }
 
 int deleteTree(const char* path) { return asSuccess(runComposed("rm -rf \"%s\"", path)); }
 
 int copyFile(const char* src, const char* dst) {
-    return asSuccess(runComposed("/bin/cp \"%s\" \"%s\"", src, dst));
+    return asSuccess(runComposed(c_copyFileFormat, src, dst));
 }
 
 int copyTree(const char* src, const char* dst) {

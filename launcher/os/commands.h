@@ -17,12 +17,15 @@ int os_system_linux(const char* cmd);
 // number when the child was killed, 255 when no shell could be started (status -1).
 int decodeWaitStatus(int status);
 
-// The following return 1 when the command's result is 0, 0 when it ran and failed, and
-// CMD_TOO_LONG when the command line would not fit. Paths are put in double quotes as given.
+// The following return 1 when the command's result is 0, and 0 when it ran and failed or when
+// the command line would not fit (it is then not run). Paths are put in double quotes as given.
 int makeDir(const char* path);                   // mkdir -p "path"
 int deleteTree(const char* path);                // rm -rf "path"
 int copyFile(const char* src, const char* dst);  // /bin/cp "src" "dst"
 int copyTree(const char* src, const char* dst);  // /bin/cp -r "src" "dst"
+
+// True when copyFile's command line for src and dst fits, so that a caller can say why.
+bool copyFileFits(const char* src, const char* dst);
 
 // vi "path": the editor's result, or CMD_TOO_LONG.
 int launchTextEditor(const char* path);

@@ -62,6 +62,7 @@ void* loadCurlLibrary(char* err, size_t errSize) {
 int ftpFile(const char* path) { return ftpFileTo(path, PKGSTUB_FTP_HOST, 0); }
 
 int ftpFileTo(const char* path, const char* host, int port) {
+    fflush(stdout);  // its messages go to standard error, after what was printed before
     const char* name = strrchr(path, FILE_SEPARATOR);
     name = name ? name + 1 : path;
 

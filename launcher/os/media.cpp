@@ -29,6 +29,7 @@ int readDevice(char* buf, const char* path) {
 }
 
 int mountRemovableMedia(char* devOut, char* mountOut) {
+    fflush(stdout);  // its messages go to standard error, after what was printed before
     devOut[0] = '\0';
     // The listing is written by root: never through a name someone else could have prepared.
     char listPath[1024];

@@ -1,6 +1,7 @@
 #include "launcher/os/paths.h"
 
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,6 +20,17 @@ int fileExists(const char* path) {
 }
 
 int isAbsolutePath(const char* path) { return path[0] == '/' ? 1 : 0; }
+
+const char* chooseTempDir(const char* tmpdir) {
+    if (tmpdir && isAbsolutePath(tmpdir) && dirExists(tmpdir)) return tmpdir;
+    return "/tmp";
+}
+
+int isNoExecFileSystem(const char* path) {
+    struct statvfs vfs;
+    if (statvfs(path, &vfs) != 0) return 0;
+    return (vfs.f_flag & ST_NOEXEC) != 0 ? 1 : 0;
+}
 
 int getTempDir(char* dst, size_t size) {
     int n = snprintf(dst, size, "%s", s_szTempDir);

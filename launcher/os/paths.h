@@ -4,8 +4,16 @@
 #include <cstddef>
 
 // The directory under which the launcher makes its working directory and temporary files:
-// "/tmp". Tests point it at their own temporary directory.
+// "/tmp", or what chooseTempDir chose at start. Tests point it at their own temporary directory.
 extern const char* s_szTempDir;
+
+// tmpdir (the value of TMPDIR, may be null) when it is an absolute path of an existing
+// directory, else "/tmp". The result points into tmpdir or a constant.
+const char* chooseTempDir(const char* tmpdir);
+
+// 1 when the file system holding path is mounted noexec (statvfs ST_NOEXEC), else 0 (also when
+// that cannot be found out).
+int isNoExecFileSystem(const char* path);
 
 // 1 when stat (following symbolic links) succeeds and the object is a directory, else 0.
 int dirExists(const char* path);

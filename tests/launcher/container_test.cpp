@@ -127,7 +127,7 @@ TEST_F(ContainerTest, ReportsShortReadsAndFailedSeeks) {
     close(p[1]);
 }
 
-TEST(CheckPkgDirectory, KeepsElementsAndFileBelowTwoGiB) {
+TEST(CheckPkgDirectory, KeepsElementsAndFileBelowTwoGiBAndMatchesTheFile) {
     const uint32_t top = 0x80000000u;
     const struct {
         PkgDirectory dir;
@@ -141,6 +141,13 @@ TEST(CheckPkgDirectory, KeepsElementsAndFileBelowTwoGiB) {
         {{{0, 0, 0, 0xFFFFFFFFu}}, 100, "element 3 'package boot config' is 4294967295 bytes, 2 GiB or more"},
         {{{top / 2, top / 2, 0, 0}}, 100, "the elements and the directory add up to 2147483664 bytes, 2 GiB or more"},
         {{{0, 0, 0, 0}}, top, "the package file is 2147483648 bytes, 2 GiB or more"},
+        {{{1, 2, 3, 4}}, 26, nullptr},
+        {{{1, 2, 3, 4}}, 25,
+         "the elements and the directory add up to 26 bytes, but the package file is 25 bytes; the package file "
+         "is damaged or incomplete"},
+        {{{1, 2, 3, 4}}, 27,
+         "the elements and the directory add up to 26 bytes, but the package file is 27 bytes; the package file "
+         "is damaged or incomplete"},
     };
     for (const auto& c : cases) {
         char why[256] = "unset";

@@ -115,7 +115,8 @@ TEST_F(Driver, NoAdapterListEndsWith171) {
 
 // One adapter per family. The fake utilities' "dir" prints dir.<mac>; "upgrade" records
 // itself, leaves nv.bak, fails when fail<option> exists and else installs new.<mac> as the next
-// listing; "cfg" and "crc" record themselves, "crc" fails when failcrc exists.
+// listing; "cfg" and "crc" record themselves, "cfg" fails when failcfg.<mac> exists, "crc" when
+// failcrc or failcrc.<mac> does.
 class DriverWithAdapters : public Driver {
 protected:
     void SetUp() override {
@@ -126,8 +127,8 @@ protected:
             "dir) cat \"dir.$1\"; exit 0;;\n"
             "upgrade) echo \"$tool $*\" >>calls; echo \"upgrading $1 $5\"; echo bak >nv.bak\n"
             "  [ -f \"fail$5\" ] && exit 1; cp \"new.$1\" \"dir.$1\"; exit 0;;\n"
-            "cfg) echo \"$tool $*\" >>calls; exit 0;;\n"
-            "crc) read a; echo \"$tool $* $a\" >>calls; [ ! -f failcrc ]; exit;;\n"
+            "cfg) echo \"$tool $*\" >>calls; [ ! -f \"failcfg.$1\" ]; exit;;\n"
+            "crc) read a; echo \"$tool $* $a\" >>calls; [ ! -f failcrc ] && [ ! -f \"failcrc.$1\" ]; exit;;\n"
             "esac\n"
             "read a; cat \"table.$tool\"\n";
         writeScript("lnxfwupg", body);
@@ -216,18 +217,64 @@ TEST_F(DriverWithAdapters, FailedUpdateExits1ButFailedCrcDoesNot) {
     EXPECT_EQ(leftovers(), std::vector<std::string>{});
 }
 
-TEST_F(DriverWithAdapters, FailuresInNoMfwAndCrcKeepStatusZero) {
-    write("failcrc", "");
-    EXPECT_EQ(run({"-crc"}), 0);
-    EXPECT_EQ(out, kBanner + "\nNow starting a CRC check for each Broadcom Ethernet adapter.\n"
-                             "Performing CRC check for device 00AA\t---> failed\n"
-                             "Performing CRC check for device 00BB\t---> failed\n"
-                             "\nCRC check complete.\n");
-    writeScript("lnxfwupg", "case \"$2\" in dir) cat dir.00AA;; cfg) exit 1;; esac\nread a; cat table.lnxfwupg\n");
-    EXPECT_EQ(run({"-NOMFW"}), 0);
-    EXPECT_EQ(out, kBanner + "Disabling management firmware (IPMI) for 00AA\t---> failed\n" +
-                       "Disabling management firmware (IPMI) for 00BB\t---> successful\n");
-    EXPECT_EQ(leftovers(), std::vector<std::string>{});
+TEST_F(DriverWithAdapters, NoMfwAndCrcExit1WhenAnyAdapterFailed) {
+    const std::string crcStart = kBanner + "\nNow starting a CRC check for each Broadcom Ethernet adapter.\n";
+    const std::string crcEnd = "\nCRC check complete.\n";
+    struct {
+        const char* option;
+        const char* failFile;
+        int status;
+        std::string out;
+    } cases[] = {
+        {"-crc", nullptr, 0,
+         crcStart + "Performing CRC check for device 00AA\t---> successful\n"
+                    "Performing CRC check for device 00BB\t---> successful\n" + crcEnd},
+        {"-crc", "failcrc.00BB", 1,
+         crcStart + "Performing CRC check for device 00AA\t---> successful\n"
+                    "Performing CRC check for device 00BB\t---> failed\n" + crcEnd},
+        {"-CRC", "failcrc", 1,
+         crcStart + "Performing CRC check for device 00AA\t---> failed\n"
+                    "Performing CRC check for device 00BB\t---> failed\n" + crcEnd},
+        {"-nomfw", nullptr, 0,
+         kBanner + "Disabling management firmware (IPMI) for 00AA\t---> successful\n" +
+             "Disabling management firmware (IPMI) for 00BB\t---> successful\n"},
+        {"-NOMFW", "failcfg.00AA", 1,
+         kBanner + "Disabling management firmware (IPMI) for 00AA\t---> failed\n" +
+             "Disabling management firmware (IPMI) for 00BB\t---> successful\n"},
+    };
+    for (const auto& c : cases) {
+        std::string shown = std::string(c.option) + " " + (c.failFile ? c.failFile : "all succeed");
+        if (c.failFile) write(c.failFile, "");
+        EXPECT_EQ(run({c.option}), c.status) << shown;
+        EXPECT_EQ(out, c.out) << shown;
+        EXPECT_EQ(leftovers(), std::vector<std::string>{}) << shown;
+        if (c.failFile) remove(tmp.file(c.failFile).c_str());
+    }
+}
+
+// A row the tool refuses is an adapter left alone: shown, and the run fails in every mode.
+TEST_F(DriverWithAdapters, RefusedTableRowIsShownAndFailsTheRun) {
+    const std::string warning = "\nWarning. Adapter table row refused (MAC address holds a character other than "
+                                "hexadecimal digits, ':-.'): 2 1648 00:10:18:AA:BB:0G eth1\n";
+    struct {
+        const char* what;
+        std::vector<std::string> args;
+        std::string table;
+        int status;
+    } cases[] = {
+        {"only adapter refused", {"-v"}, " C Dev MAC Address\n--\n2 1648 00:10:18:AA:BB:0G eth1\n0>\n", 1},
+        {"mixed table, versions", {"-v"}, " C Dev MAC Address\n--\n1 1648 00AA\n2 1648 00:10:18:AA:BB:0G eth1\n0>\n", 1},
+        {"mixed table, update", {}, " C Dev MAC Address\n--\n1 1648 00AA\n2 1648 00:10:18:AA:BB:0G eth1\n0>\n", 1},
+        {"mixed table, crc", {"-crc"}, " C Dev MAC Address\n--\n1 1648 00AA\n2 1648 00:10:18:AA:BB:0G eth1\n0>\n", 1},
+    };
+    for (const auto& c : cases) {
+        write("table.lnxfwupg", c.table);
+        EXPECT_EQ(run(c.args, skipNetXtremeII), c.status) << c.what;
+        EXPECT_NE(out.find(warning), std::string::npos) << c.what;
+        if (c.args.empty()) {
+            EXPECT_EQ(out.substr(out.size() - errorsClosing().size()), errorsClosing()) << c.what;
+        }
+    }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdlib>
 
 #include "nictest.h"
@@ -59,27 +60,46 @@ struct FallbackCase {
     const char* what;
     const char* blocker;  // a regular file under tmp
     const char* dir;      // the log directory, under tmp
+    const char* origin;   // ZAV_RQ_PKG_ORIG_CURR_DIR under tmp, "" for unset
+    const char* logIn;    // the folder under tmp that must get the log, "" for tmp itself
 };
 
-class LogFallback : public NicTest, public ::testing::WithParamInterface<FallbackCase> {};
+class LogFallback : public NicTest, public ::testing::WithParamInterface<FallbackCase> {
+protected:
+    void TearDown() override {
+        unsetenv("ZAV_RQ_PKG_ORIG_CURR_DIR");
+        NicTest::TearDown();
+    }
+};
 
-TEST_P(LogFallback, KeepsLogInCurrentDirectory) {
-    write(GetParam().blocker, "not a directory");
-    write("ethflash.log", "older log");
-    ASSERT_EQ(setLogDirectory((tmp.path() + "/" + GetParam().dir).c_str()), 0);
+TEST_P(LogFallback, NeverLosesTheLog) {
+    const FallbackCase& c = GetParam();
+    write(c.blocker, "not a directory");
+    for (const char* d : {"from", "zav_rq_pkg_00c0ffee"}) mkdir(tmp.file(d).c_str(), 0755);
+    write(std::string(c.logIn) + (*c.logIn ? "/" : "") + "ethflash.log", "older log");
+    if (*c.origin) setenv("ZAV_RQ_PKG_ORIG_CURR_DIR", tmp.file(c.origin).c_str(), 1);
+    ASSERT_EQ(setLogDirectory((tmp.path() + "/" + c.dir).c_str()), 0);
     freshLog();
-    EXPECT_EQ(std::string(szFwuplog), "ethflash001.log");
-    EXPECT_EQ(read("ethflash001.log"), kLogHeader);
-    EXPECT_EQ(read("ethflash.log"), "older log");
+    char real[PATH_MAX];
+    ASSERT_NE(realpath(tmp.file(c.logIn).c_str(), real), nullptr);
+    EXPECT_EQ(std::string(szFwuplog), std::string(real) + "/ethflash001.log");
+    EXPECT_EQ(testutil::readFile(szFwuplog), kLogHeader);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, LogFallback,
-                         ::testing::Values(FallbackCase{"directory is a file", "zav", "zav/"},
-                                           FallbackCase{"parent is a file", "var", "var/log/zav/"}),
-                         CaseName());
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LogFallback,
+    ::testing::Values(FallbackCase{"directory is a file", "zav", "zav/", "", ""},
+                      FallbackCase{"parent is a file", "var", "var/log/zav/", "", ""},
+                      FallbackCase{"starting folder first", "zav", "zav/", "from", "from"},
+                      FallbackCase{"starting folder with slash", "zav", "zav/", "from/", "from"},
+                      FallbackCase{"launcher working folder skipped", "zav", "zav/", "zav_rq_pkg_00c0ffee", ""},
+                      FallbackCase{"missing starting folder skipped", "zav", "zav/", "gone", ""},
+                      FallbackCase{"starting folder that is a file skipped", "zav", "zav/", "zav", ""}),
+    CaseName());
 
 TEST_F(NicTest, LogThatCannotBeCreatedIsReportedUnlessSilent) {
     ASSERT_EQ(setLogDirectory("/proc/"), 0);  // nobody creates files there
+    ASSERT_EQ(chdir("/proc"), 0);             // nor here
     StdoutCapture out;
     initLogFile();
     writetoLog("a\n", true);

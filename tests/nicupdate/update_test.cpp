@@ -103,20 +103,37 @@ TEST_F(Update, The5703IdsTakeNoAsfAndChooseTheirPrefix) {
 TEST_F(NicTest, ImageNames) {
     freshLog();
     write("00AA", "x\nBootCode 5703s-v3\n");
+    write("00BB", "x\nBootCode 5704-v3\n");
     const char* cases[][4] = {
         {"1639", "00AA", "ipmi", "1639ipmi.bin"}, {"163a", "00AA", "bc", "163abc.bin"},
-        {"16a7", "00AA", "mba", "03Smba.bin"},    {"16C7", "00CC", "bc", "03Cbc.bin"},
+        {"16a7", "00AA", "mba", "03Smba.bin"},    {"16C7", "00BB", "bc", "03Cbc.bin"},
+        {"16C7", "00CC", "bc", ""},  // no listing: no image is guessed
+        {"1648", "00CC", "bc", "1648bc.bin"},  // other ids never need the listing
         {"123456789", "00AA", "ipmi", "123456789ipmi.bin"},
     };
     for (const auto& c : cases) {
         Device d{};
         snprintf(d.devId, sizeof(d.devId), "%s", c[0]);
         snprintf(d.macAddr, sizeof(d.macAddr), "%s", c[1]);
-        char image[IMAGE_NAME_SIZE] = "";
-        EXPECT_TRUE(buildImageName(&d, c[2], image));
+        char image[IMAGE_NAME_SIZE] = "x";
+        EXPECT_EQ(buildImageName(&d, c[2], image), *c[3] != '\0') << c[0] << " " << c[1];
         EXPECT_STREQ(image, c[3]);
     }
-    EXPECT_EQ(logBody(), "Error 9: Cannot access 00CC information file.\n");  // no listing: "03C"
+    EXPECT_EQ(logBody(), "");
+}
+
+// A 5703 adapter whose listing is gone at update time is failed whole, never written with a
+// guessed image; the adapters around it are updated.
+TEST_F(Update, UnreadableListingOfA5703FailsItsComponents) {
+    adapter(&list, "16A7", "00AA", {"3.29", "NA", "2.1", "8.3"});
+    adapter(&list, "1648", "00BB", {"3.29"});
+    images({"03Sbc.bin", "03Cbc.bin", "03Cmba.bin", "1648bc.bin"});
+    EXPECT_FALSE(update());
+    EXPECT_EQ(read("calls"), upgrade("00BB", "-bc", "1648bc.bin"));
+    const std::string line = "Error! Cannot read the firmware listing of device 00AA; its image type (03S or 03C) is "
+                             "unknown, so no component was updated.\n";
+    EXPECT_NE(out.find(line), std::string::npos) << out;
+    EXPECT_NE(logBody().find(line), std::string::npos);
 }
 
 double secondsOf(void (*wait)()) {

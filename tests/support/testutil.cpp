@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -198,6 +199,33 @@ std::vector<std::string> listDir(const std::string& path) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::string freshTmpLines(const std::string& source, const std::string& options, const std::vector<std::string>& keep,
+                          std::vector<std::string>* kept) {
+    std::vector<std::string> tops;
+    for (const std::string& p : keep) {
+        char real[PATH_MAX];
+        std::string path = realpath(p.c_str(), real) ? real : p;
+        if (path.compare(0, 5, "/tmp/") != 0) continue;
+        std::string top = path.substr(5, path.find('/', 5) == std::string::npos ? std::string::npos : path.find('/', 5) - 5);
+        if (!top.empty() && std::find(tops.begin(), tops.end(), top) == tops.end()) tops.push_back(top);
+    }
+    if (kept) *kept = tops;
+    std::string lines;
+    if (!tops.empty()) lines += "mount -t tmpfs zav_keep /mnt || exit 125\n";
+    for (size_t i = 0; i < tops.size(); ++i)
+        lines += "mkdir /mnt/" + std::to_string(i) + " && mount --bind " + shellQuote("/tmp/" + tops[i]) + " /mnt/" +
+                 std::to_string(i) + " || exit 125\n";
+    lines += "mount -t tmpfs -o " + options + " " + source + " /tmp || exit 125\n";
+    if (tops.empty()) return lines;
+    // The options (ro, size=, noexec) hold for /tmp itself again once the folders are back.
+    lines += "mount -o remount,rw /tmp || exit 125\n";
+    for (size_t i = 0; i < tops.size(); ++i)
+        lines += "mkdir " + shellQuote("/tmp/" + tops[i]) + " && mount --bind /mnt/" + std::to_string(i) + " " +
+                 shellQuote("/tmp/" + tops[i]) + " || exit 125\n";
+    lines += "mount -o remount," + options + " /tmp || exit 125\n";
+    return lines;
 }
 
 std::string binPath(const std::string& program) { return std::string(TEST_BIN_DIR) + "/" + program; }

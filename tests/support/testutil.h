@@ -64,6 +64,14 @@ std::string binPath(const std::string& program);
 // Path below the source tree.
 std::string sourcePath(const std::string& relative);
 
+// Shell lines, for a script inside `unshare -m`, that mount a fresh tmpfs (`source`, mount
+// options `options`) on /tmp while the top-level folders of /tmp holding any of `keep` stay
+// visible at their place: a checkout under /tmp keeps its build tree and test folders. They are
+// bind-mounted back through a holder tmpfs on /mnt, private to the namespace. The kept names go
+// to *kept, for listings of /tmp to leave out. Each line exits 125 on failure.
+std::string freshTmpLines(const std::string& source, const std::string& options, const std::vector<std::string>& keep,
+                          std::vector<std::string>* kept);
+
 // True when `unshare -m` works here (root with the capability to mount); otherwise *why says why.
 bool canUnshareMount(std::string* why);
 

@@ -30,8 +30,12 @@ struct Session {
 // Runs the package once per argument list in one namespace, in the package's own folder.
 Session runPackage(const std::string& package, const std::vector<std::string>& argLists) {
     testutil::TempDir res;
-    std::string script = "set -u; mount -t tmpfs none /var/log && mount -t tmpfs none /tmp || exit 99; " + e2e::privateLockLine() + "cd " +
-                         shellQuote(DEMO_DIR) + " || exit 98; R=" + shellQuote(res.path()) + "; ";
+    std::vector<std::string> kept;
+    std::string listTmp = "ls -A /tmp";
+    std::string tmpLines = testutil::freshTmpLines("none", "mode=1777", {DEMO_DIR, res.path()}, &kept);
+    for (const std::string& k : kept) listTmp += " | grep -v -x -F -e " + shellQuote(k);
+    std::string script = "set -u\nmount -t tmpfs none /var/log || exit 99\n" + tmpLines + e2e::privateLockLine() +
+                         "cd " + shellQuote(DEMO_DIR) + " || exit 98; R=" + shellQuote(res.path()) + "; ";
     for (size_t i = 0; i < argLists.size(); ++i) {
         std::string n = std::to_string(i);
         script += "./" + package + " " + argLists[i] + " >\"$R/out." + n + "\" 2>\"$R/err." + n +
@@ -39,10 +43,11 @@ Session runPackage(const std::string& package, const std::vector<std::string>& a
     }
     script +=
         "for f in ethflash.log ethflash001.log ethflash002.log; do "
-        "[ -f /var/log/ZAV_Support/$f ] && cp /var/log/ZAV_Support/$f \"$R/$f\"; done; "
-        "ls -A /tmp >\"$R/tmp.after\"; exit 0";
+        "[ -f /var/log/ZAV_Support/$f ] && cp /var/log/ZAV_Support/$f \"$R/$f\"; done; " +
+        listTmp + " >\"$R/tmp.after\"; exit 0";
     testutil::RunOptions opts;
     opts.timeoutSeconds = 120;
+    opts.unsetEnv = {"TMPDIR"};  // the launcher works in /tmp unless a case sets TMPDIR
     testutil::RunResult r = testutil::run({"unshare", "-m", "sh", "-c", script}, opts);
     EXPECT_EQ(r.status, 0) << "namespace script failed: " << r.err;
 

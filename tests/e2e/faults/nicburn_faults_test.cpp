@@ -250,18 +250,18 @@ TEST_F(NicburnFaults, UtilityFailsInEachCommand) {
          c_banner + nx2 + table({rowOf(c_before)}) + crcOf(true) + updatesOf(false) + nx2 + table({rowOf(c_before)}) +
          errorsOccurred(),
          times(segv, 3), " !!! Error updating mba firmware on device 001018AABB01 using file 1648mba.bin !!!\n"},
-        // -nomfw and -crc report failures in the log and on screen, never in the status.
-        {"cfg", "missing", "-nomfw", "dir", "", 0, c_banner + nx2 + disabling + "\t---> failed\n", notFound,
+        // -nomfw and -crc report failures in the log, on screen and in the status.
+        {"cfg", "missing", "-nomfw", "dir", "", 1, c_banner + nx2 + disabling + "\t---> failed\n", notFound,
          " !!! Error disabling management firmware (ASF) on device 001018AABB01 !!!\n"},
-        {"cfg", "noexec", "-nomfw", "dir", "", 0, c_banner + nx2 + disabling + "\t---> failed\n", denied,
+        {"cfg", "noexec", "-nomfw", "dir", "", 1, c_banner + nx2 + disabling + "\t---> failed\n", denied,
          " !!! Error disabling management firmware (ASF) on device 001018AABB01 !!!\n"},
-        {"cfg", "signal", "-nomfw", "", "fault.cfg = signal SEGV\n", 0, c_banner + nx2 + disabling + "\t---> failed\n",
+        {"cfg", "signal", "-nomfw", "", "fault.cfg = signal SEGV\n", 1, c_banner + nx2 + disabling + "\t---> failed\n",
          segv, " !!! Error disabling management firmware (ASF) on device 001018AABB01 !!!\n"},
-        {"crc", "missing", "-crc", "dir", "", 0, c_banner + nx2 + crcOf(false), notFound,
+        {"crc", "missing", "-crc", "dir", "", 1, c_banner + nx2 + crcOf(false), notFound,
          " !!! Error performing CRC check on device 001018AABB01 !!!\n"},
-        {"crc", "noexec", "-crc", "dir", "", 0, c_banner + nx2 + crcOf(false), denied,
+        {"crc", "noexec", "-crc", "dir", "", 1, c_banner + nx2 + crcOf(false), denied,
          " !!! Error performing CRC check on device 001018AABB01 !!!\n"},
-        {"crc", "signal", "-crc", "", "fault.crc = signal SEGV\n", 0, c_banner + nx2 + crcOf(false), segv,
+        {"crc", "signal", "-crc", "", "fault.crc = signal SEGV\n", 1, c_banner + nx2 + crcOf(false), segv,
          " !!! Error performing CRC check on device 001018AABB01 !!!\n"},
     };
     for (const Case& c : cases) {
@@ -313,14 +313,17 @@ TEST_F(NicburnFaults, GarbageFromTheUtility) {
         // "hidden" and the line end after it are lost.
         {"NUL byte", std::string("junk\0hidden\n", 12) + c_tableTop + c_tableRow + c_tableEnd, c_bootLine, 0,
          c_banner + nx2 + one, {"\njunkBroadcom NetXtreme Firmware Upgrade Utility"}, {"hidden"}},
-        // Terminal controls and bytes above 127 in a row's MAC address: refused, and logged.
+        // Terminal controls and bytes above 127 in a row's MAC address: refused, shown and
+        // logged, and the run fails.
         {"control bytes in a row", std::string(c_tableTop) + c_tableRow + " 2  1648  \x1b[2J\xff\x01  03:00.0  x\n" + c_tableEnd,
-         c_bootLine, 0, c_banner + nx2 + one, {refusedRow + " 2  1648  \x1b[2J\xff\x01  03:00.0  x\n"}, {}},
+         c_bootLine, 1, c_banner + refusedRow + " 2  1648  \x1b[2J\xff\x01  03:00.0  x\n" + nx2 + one,
+         {refusedRow + " 2  1648  \x1b[2J\xff\x01  03:00.0  x\n"}, {}},
         // Shell words in a row: refused before they reach a command line (the snapshot shows no
         // file "pwned" was made).
         {"shell words in a row",
          std::string(c_tableTop) + c_tableRow + " 2  1648  $(>pwned)  03:00.0  x\n 3  1648  `>pwned`  x\n" + c_tableEnd,
-         c_bootLine, 0, c_banner + nx2 + one,
+         c_bootLine, 1,
+         c_banner + refusedRow + " 2  1648  $(>pwned)  03:00.0  x\n" + refusedRow + " 3  1648  `>pwned`  x\n" + nx2 + one,
          {refusedRow + " 2  1648  $(>pwned)  03:00.0  x\n", refusedRow + " 3  1648  `>pwned`  x\n"}, {}},
         // Terminal controls inside a version word reach the screen as they are: the utility is
         // trusted to print text.
@@ -414,60 +417,64 @@ TEST_F(NicburnFaults, LogDirectoryFaults) {
     const std::string nx2 = noAdapters("NetXtreme II");
     const std::string normal = c_banner + nx2 + table({rowOf(c_before)}) + crcOf(true) + updatesOf(true) + nx2 +
                                table({rowOf(c_after)});
-    const std::string cannotCreate = "sh: 1: cannot create /var/log/ZAV_Support/ethflash.log: Read-only file system\n";
 
-    // Read-only log folder: no log at all. The utilities' ">>log" redirections fail too, so the
-    // CRC check and every update fail and the run ends with 1, naming a log that does not exist.
+    // Wherever the log folder cannot hold the log, the log goes to the folder the package was
+    // started from, else the current directory; the closing message names it by its full path.
+    char real[PATH_MAX];
+    ASSERT_NE(realpath(tool().c_str(), real), nullptr);
+    const std::string here = std::string(real) + "/ethflash.log";
+    const std::string origin = root_.file("origin");
+    const std::string workDir = root_.file("zav_rq_pkg_0000abcd");
+    for (const std::string& d : {origin, workDir}) mkdir(d.c_str(), 0755);
+    const std::string roFolder = "mkdir /var/log/ZAV_Support && mount -t tmpfs -o ro zav_faults_ro /var/log/ZAV_Support";
+    struct Case {
+        const char* what;
+        std::string logMount;
+        std::string prepare;
+        std::string log;  // where the log must be
+        std::string logTree;
+    };
+    const Case cases[] = {
+        {"log folder read-only", "mode=0755", roFolder, here, "ZAV_Support drwxrwxrwt 40\n"},
+        {"/var/log read-only", "ro", "", here, ""},
+        {"log folder is a file", "mode=0755", "echo not a folder >/var/log/ZAV_Support", here, "ZAV_Support -rw-r--r-- 13\n"},
+        {"log folder full", "size=4k", "mkdir /var/log/ZAV_Support && head -c 4096 /dev/zero >/var/log/filler", here,
+         "ZAV_Support drwxr-xr-x 40\nfiller -rw-r--r-- 4096\n"},
+        {"started from a folder", "mode=0755", roFolder + "\nexport ZAV_RQ_PKG_ORIG_CURR_DIR=" + shellQuote(origin),
+         origin + "/ethflash.log", "ZAV_Support drwxrwxrwt 40\n"},
+        {"started from the launcher's working folder", "mode=0755",
+         roFolder + "\nexport ZAV_RQ_PKG_ORIG_CURR_DIR=" + shellQuote(workDir), here, "ZAV_Support drwxrwxrwt 40\n"},
+        {"started from a relative folder", "mode=0755", roFolder + "\nexport ZAV_RQ_PKG_ORIG_CURR_DIR=origin", here,
+         "ZAV_Support drwxrwxrwt 40\n"},
+    };
+    for (const Case& c : cases) {
+        scenario(c_adapter);
+        Setting setting;
+        setting.logMount = c.logMount;
+        setting.prepare = c.prepare;
+        NicOutcome o = run({}, setting);
+        EXPECT_EQ(o.status, 0) << c.what;
+        EXPECT_EQ(o.out, normal + updateComplete(c.log)) << c.what;
+        EXPECT_EQ(o.err, "") << c.what;
+        EXPECT_EQ(o.logTree, c.logTree) << c.what;
+        const std::string log = testutil::readFile(c.log);
+        EXPECT_EQ(log.find(std::string(c_header) + c_banner), 0u) << c.what;
+        EXPECT_TRUE(contains(log, "*** Update successful ***\n")) << c.what;
+        unlink(c.log.c_str());
+    }
+
+    // Nowhere to write: the log folder, the starting folder and the current directory are all
+    // read-only. The utilities' ">>log" redirections fail too, so the CRC check and every
+    // update fail and the run ends with 1.
+    scenario(c_adapter);
     Setting ro;
-    ro.prepare = "mkdir /var/log/ZAV_Support && mount -t tmpfs -o ro zav_faults_ro /var/log/ZAV_Support";
-    NicOutcome o = run({}, ro);
+    ro.prepare = roFolder + "\nexport ZAV_RQ_PKG_ORIG_CURR_DIR=/proc\nmount --bind . . && mount -o remount,ro,bind . . && cd " +
+                 shellQuote(tool());
+    NicOutcome o = run({"-v"}, ro);
     EXPECT_EQ(o.status, 1);
-    EXPECT_EQ(o.out.find("Error! Unable to initialize log file.\n" + std::string(c_banner)), 0u) << o.out;
-    EXPECT_EQ(without(o.out, c_unableToWrite), "Error! Unable to initialize log file.\n" + std::string(c_banner) + nx2 +
-                                                   table({rowOf(c_before)}) + crcOf(false) + updatesOf(false) + nx2 +
-                                                   table({rowOf(c_before)}) + errorsOccurred());
-    EXPECT_GT(count(o.out, c_unableToWrite), 0u);
-    EXPECT_EQ(o.err, cannotCreate + cannotCreate + cannotCreate + cannotCreate);
+    EXPECT_EQ(without(o.out, c_unableToWrite), "Error! Unable to initialize log file.\n" + std::string(c_banner) +
+                                                   "Error! Cannot create temporary file \"q\".\n");
     EXPECT_EQ(o.logTree, "ZAV_Support drwxrwxrwt 40\n");
-    EXPECT_EQ(o.log, "");
-
-    // /var/log read-only, no log folder: the log goes to the current directory.
-    scenario(c_adapter);
-    Setting varRo;
-    varRo.logMount = "ro";
-    o = run({}, varRo);
-    EXPECT_EQ(o.status, 0);
-    EXPECT_EQ(o.out, normal + updateComplete("ethflash.log"));
-    EXPECT_EQ(o.err, "");
-    EXPECT_EQ(o.log.find(std::string(c_header) + c_banner), 0u);
-    EXPECT_TRUE(contains(o.log, "*** Update successful ***\n"));
-    EXPECT_EQ(o.logTree, "");
-    EXPECT_EQ(testutil::readFile(tool() + "/ethflash.log"), o.log);
-    unlink((tool() + "/ethflash.log").c_str());
-
-    // The log folder is a file: the same.
-    scenario(c_adapter);
-    Setting file;
-    file.prepare = "echo not a folder >/var/log/ZAV_Support";
-    o = run({}, file);
-    EXPECT_EQ(o.status, 0);
-    EXPECT_EQ(o.out, normal + updateComplete("ethflash.log"));
-    EXPECT_EQ(o.logTree, "ZAV_Support -rw-r--r-- 13\n");
-    EXPECT_EQ(o.log.find(std::string(c_header) + c_banner), 0u);
-    unlink((tool() + "/ethflash.log").c_str());
-
-    // Full before the run: the log is created but stays empty; every message says so, the
-    // utilities' output is lost, and the update itself succeeds.
-    scenario(c_adapter);
-    Setting full;
-    full.logMount = "size=4k";
-    full.prepare = "mkdir /var/log/ZAV_Support && head -c 4096 /dev/zero >/var/log/filler";
-    o = run({}, full);
-    EXPECT_EQ(o.status, 0);
-    EXPECT_EQ(without(o.out, c_unableToWrite), "Error! Unable to initialize log file.\n" + normal + updateComplete());
-    EXPECT_EQ(o.err, "");
-    EXPECT_EQ(o.logTree, "ZAV_Support drwxr-xr-x 60\nZAV_Support/ethflash.log -rw-r--r-- 0\nfiller -rw-r--r-- 4096\n");
-    EXPECT_EQ(o.log, "");
 
     // Full during the run: the log holds its first 4096 bytes, the screen says that the rest
     // was not written, and the closing message still says the log has been saved.

@@ -124,15 +124,20 @@ protected:
     // Runs runLine in the package folder inside the namespace, then epilogue, then lists /tmp.
     PkgRun runScript(const std::string& runLine, const std::string& input = "", const std::vector<Step>& steps = {},
                      const std::string& epilogue = "") {
-        std::string script = "cd " + shellQuote(runDir()) + " || exit 125\n" + host_.mountEtcLine() +
-                             "mount -t tmpfs zav_e2e_tmp /tmp || exit 125\n" +
+        std::vector<std::string> kept;
+        std::string tmpLines =
+            testutil::freshTmpLines("zav_e2e_tmp", "mode=1777", {dir_.path(), testutil::binPath("pkgstub")}, &kept);
+        std::string listTmp = "ls -A /tmp";
+        for (const std::string& k : kept) listTmp += " | grep -v -x -F -e " + shellQuote(k);
+        std::string script = "cd " + shellQuote(runDir()) + " || exit 125\n" + host_.mountEtcLine() + tmpLines +
                              runLine + "\nrc=$?\n" + epilogue +
-                             "\nprintf '@@e2e-tmp:%s\\n' \"$(ls -A /tmp | tr '\\n' ' ')\" >&2\nexit $rc\n";
+                             "\nprintf '@@e2e-tmp:%s\\n' \"$(" + listTmp + " | tr '\\n' ' ')\" >&2\nexit $rc\n";
         std::vector<std::string> argv{"unshare", "-m", "/bin/sh", "-c", script};
         std::vector<std::pair<std::string, std::string>> env = host_.env();
         testutil::RunOptions opts;
         opts.env = env;
         opts.input = input;
+        opts.unsetEnv = {"TMPDIR"};  // the launcher works in /tmp unless a case sets TMPDIR
         opts.replies = steps;
         opts.timeoutSeconds = 60;
         testutil::RunResult r = testutil::run(argv, opts);
@@ -367,6 +372,59 @@ TEST_F(LauncherE2E, ExistingObjectAtTheFirstCandidateIsLeftAlone) {
     }
 }
 
+// TMPDIR, when it names an existing directory by an absolute path, holds the working directory
+// and the uname capture files; a noexec file system there stops the run before unpacking.
+TEST_F(LauncherE2E, WorkingDirectoryFollowsTmpdirAndRefusesNoexec) {
+    ASSERT_NO_FATAL_FAILURE(build("echo \"running in $PWD\"\n"));
+    const std::string alt = "mkdir /tmp/alt && mount -t tmpfs zav_e2e_alt /tmp/alt || exit 125\n";
+    const std::string noexec = "mount -o remount,noexec /tmp || exit 125\n";
+    const std::string refused = "Failed creating installation directory: /tmp is on a file system mounted noexec, "
+                                "where the package cannot run its programs; set TMPDIR to a directory that allows "
+                                "them.\n";
+    struct Case {
+        const char* name;
+        std::string runLine;
+        int status;
+        const char* ranIn;  // the working directory's parent, "" when nothing ran
+        std::string err;
+        const char* tmpAfter;
+    };
+    const Case cases[] = {
+        {"TMPDIR unset", "./pkgname", 0, "/tmp", "", ""},
+        {"TMPDIR elsewhere", alt + "TMPDIR=/tmp/alt ./pkgname", 0, "/tmp/alt", "", "alt"},
+        {"TMPDIR relative", alt + "TMPDIR=alt ./pkgname", 0, "/tmp", "", "alt"},
+        {"TMPDIR missing", "TMPDIR=/nonexistent ./pkgname", 0, "/tmp", "", ""},
+        {"/tmp noexec", noexec + "./pkgname", 1, "", refused, ""},
+        {"/tmp noexec, TMPDIR elsewhere", noexec + alt + "TMPDIR=/tmp/alt ./pkgname", 0, "/tmp/alt", "", "alt"},
+    };
+    for (const Case& c : cases) {
+        PkgRun r = runScript(c.runLine, "", {}, "ls -A /tmp/alt 2>/dev/null");
+        EXPECT_EQ(r.status, c.status) << c.name;
+        EXPECT_EQ(r.err, c.err) << c.name;
+        EXPECT_EQ(r.tmpAfter, c.tmpAfter) << c.name;
+        if (*c.ranIn) {
+            EXPECT_TRUE(std::regex_match(r.out, std::regex(std::string("running in ") + c.ranIn +
+                                                           "/zav_rq_pkg_[0-9a-f]{8}/image\n")))
+                << c.name << ": " << r.out;
+        } else {
+            EXPECT_EQ(r.out, "") << c.name;
+        }
+    }
+}
+
+// A debug run with both streams captured together keeps the order in which things happened.
+TEST_F(LauncherE2E, CapturedDebugRunKeepsTheOrderOfBothStreams) {
+    ASSERT_NO_FATAL_FAILURE(build("echo ran\n"));
+    PkgRun r = runScript("mount -o remount,noexec /tmp || exit 125\n./pkgname ++debug 2>&1");
+    EXPECT_EQ(r.status, 1);
+    const std::string refused = "Failed creating installation directory: /tmp is on a file system mounted noexec";
+    const size_t at = r.out.find(refused);
+    ASSERT_NE(at, std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("++ Running in debug mode (level=1).\n"), 0u) << r.out;
+    EXPECT_NE(r.out.rfind("++ Extracting 'package boot config'...\n", at), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.substr(r.out.size() - 41), "++ Package completed with exit code '1'.\n") << r.out;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Damaged packages
 
@@ -382,10 +440,15 @@ TEST_F(LauncherE2E, DamagedPackagesFailWithTheirMessages) {
     ASSERT_NE(eocd, std::string::npos);
     corruptZip[eocd + 3] = 0x07;
 
+    auto incomplete = [](unsigned long long total, unsigned long long length) {
+        return "Failed checking package directory: the elements and the directory add up to " + std::to_string(total) +
+               " bytes, but the package file is " + std::to_string(length) +
+               " bytes; the package file is damaged or incomplete\n";
+    };
     struct Case {
         const char* name;
         std::string bytes;
-        const char* err;
+        std::string err;
     };
     const Case cases[] = {
         // Cut after the first 16 bytes of the boot configuration: those bytes, "; <per-os-class ",
@@ -394,10 +457,9 @@ TEST_F(LauncherE2E, DamagedPackagesFailWithTheirMessages) {
          "Failed checking package directory: the elements and the directory add up to 6111114116 bytes, 2 GiB or "
          "more\n"},
         {"sizes past the end of the file", body + directory(s0, s1, s2 + 1000, s3),
-         "extractPkgElement failed where pkgDir->size[pkgIndex 3] !=  (unsigned int) ...\n"
-         "Failed extracting 'package boot config'\n"},
+         incomplete(good.size() + 1000, good.size())},
         {"cut inside the image", good.substr(0, s0 + s1 + s2 / 2) + directory(s0, s1, s2, 0),
-         "Failed extracting 'package image'\n"},
+         incomplete(s0 + s1 + s2 + 16, s0 + s1 + s2 / 2 + 16)},
         {"element of 2 GiB", body + directory(s0, s1, 0x80000000u, s3),
          "Failed checking package directory: element 2 'package image' is 2147483648 bytes, 2 GiB or more\n"},
         {"corrupt zip", corruptZip, ""},

@@ -259,8 +259,8 @@ TEST_F(Nicburn, LogNumberingFillsGapsAndSkipsDirectories) {
     EXPECT_EQ(s.log("ethflash003.log"), c_header);
 }
 
-// Garbled adapter tables: rows that would become bad file names or shell words are refused and
-// logged, short rows are skipped, long rows are read in pieces, and the rows after them still count.
+// Garbled adapter tables: rows that would become bad file names or shell words are refused,
+// shown and logged, short rows are skipped, long rows are read in pieces, and the rows after them still count.
 TEST_F(Nicburn, GarbledTablesNeverReachTheShell) {
     scenario(
         "[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB01\nbc = 3.29\nfault.row = overlong\n"
@@ -272,8 +272,11 @@ TEST_F(Nicburn, GarbledTablesNeverReachTheShell) {
         "[lnxfwnx2]\nfault.table = notable\n");
     Session s;
     NicRun r = once("nicburn", {"-v"}, &s);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, std::string(c_banner) + "\nWarning. No Broadcom NetXtreme II adapters found.\n" + c_tableHead +
+    const std::string refused = "\nWarning. Adapter table row refused (MAC address holds a character other than "
+                                "hexadecimal digits, ':-.'): ";
+    EXPECT_EQ(r.status, 1);  // refused rows are adapters left alone
+    EXPECT_EQ(r.out, std::string(c_banner) + refused + "2  1648  a;touch>x\n" + refused + "4  1648  lnxfwupg\n" +
+                         "\nWarning. No Broadcom NetXtreme II adapters found.\n" + c_tableHead +
                          "001018AABB01 (5704)\t3.29\tNA\tNA\tNA\tNA\tNA\tNA\n"
                          "001018AABB05 (5721)\t3.61\tNA\tNA\tNA\tNA\tNA\tNA\n");
     EXPECT_TRUE(inOrder(s.log(), {"Adapter table row refused", "2  1648  a;touch>x\n", "Adapter table row refused",
@@ -464,7 +467,7 @@ TEST_F(Nicburn, DisableManagementFirmwareSendsEachPresentComponent) {
              "ipmi = 1.0.2\nump = 1.4.0\nncsi = 2.0.3\nfault.cfg.ncsi = exit 1\n");
     Session s;
     NicRun r = once("nicburn", {"-NoMfw"}, &s);
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);  // the NCSI command failed
     EXPECT_EQ(r.out, std::string(c_banner) +
                          "Disabling management firmware (ASF) for device 001018AABB05\t---> successful\n"
                          "Disabling management firmware (UMP) for 001018AABB05\t---> successful\n"
@@ -501,7 +504,7 @@ TEST_F(Nicburn, CrcCheckAnswersYesAndReportsEachAdapter) {
              "[adapter]\nfamily = NetXtreme II\ndevid = 164C\nmac = 001018AABB03\nbc = 4.4.1\nfault.crc = signal TERM\n");
     Session s;
     NicRun r = once("nicburn", {"-crc"}, &s);
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);  // two of the three checks failed
     EXPECT_EQ(r.out, c_banner + crcScreen({{"001018AABB01", true}, {"001018AABB05", false}, {"001018AABB03", false}}));
     EXPECT_EQ(s.trace,
               "lnxfwupg\nlnxfwupg 001018AABB01 dir\nlnxfwupg 001018AABB05 dir\nlnxfwnx2\nlnxfwnx2 001018AABB03 dir\n"
@@ -516,19 +519,23 @@ TEST_F(Nicburn, CrcCheckAnswersYesAndReportsEachAdapter) {
     EXPECT_FALSE(contains(s.log(), "not confirmed"));
 }
 
-// When /var/log/ZAV_Support is not a directory the log stays in the current directory.
+// When /var/log/ZAV_Support is not a directory the log stays in the current directory, named
+// by its full path.
 TEST_F(Nicburn, LogStaysInTheCurrentDirectoryWhenTheLogFolderIsAFile) {
     scenario("");
     Session s = session("nicburn", {{"-v"}}, "/var/log", "echo not a folder >/var/log/ZAV_Support", {"ethflash.log"});
     ASSERT_EQ(s.runs.size(), 1u);
+    char real[PATH_MAX];
+    ASSERT_NE(realpath(run.path().c_str(), real), nullptr);
+    const std::string path = std::string(real) + "/ethflash.log";
     const std::string out = std::string(c_banner) + "\nWarning. No Broadcom NetXtreme adapters found.\n" +
-                            "\nWarning. No Broadcom NetXtreme II adapters found.\n" + errorsOccurred("ethflash.log");
+                            "\nWarning. No Broadcom NetXtreme II adapters found.\n" + errorsOccurred(path);
     EXPECT_EQ(s.runs[0].status, 171);
     EXPECT_EQ(s.runs[0].out, out);
     EXPECT_EQ(s.tree, "/var/log drwxrwxrwt\n/var/log/ZAV_Support -rw-r--r--\n");
-    const std::string log = readFile(run.file("ethflash.log"));
+    const std::string log = readFile(path);
     EXPECT_EQ(log.find(std::string(c_header) + c_banner), 0u);
-    EXPECT_EQ(log.substr(log.size() - errorsOccurred("ethflash.log").size()), errorsOccurred("ethflash.log"));
+    EXPECT_EQ(log.substr(log.size() - errorsOccurred(path).size()), errorsOccurred(path));
 }
 
 // 16A7 and 16C7 adapters take the "03S" images when their listing has a "5703s" line, "03C"
