@@ -15,6 +15,8 @@ packages=(
   # tests: FTP server for the upload service, namespaces, fuzzing and sanitizers
   python3 python3-pyftpdlib util-linux procps
   clang libclang-rt-14-dev
+  # benchmarks (make bench; its smoke run is part of the tests)
+  hyperfine makeself gnuplot-nox time
 )
 
 missing=()
