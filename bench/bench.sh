@@ -141,6 +141,7 @@ time_size() {
         skip "Info-ZIP unzip: not installed (Debian package unzip)"
     fi
     cmds+=(-n tar-xzf "sh -c '$t && tar xzf $d/payload.tar.gz -C \$d && rm -rf \$d'")
+    echo "load_$mib=$(cut -d' ' -f1-3 /proc/loadavg)" >>"$work/machine.txt"
     say "timing $mib MiB: $(runs_for "$mib") runs of each method"
     (cd "$work" && hyperfine -N --style basic --warmup 1 --runs "$(runs_for "$mib")" --prepare sync \
         --export-json "$work/times-$mib.json" "${cmds[@]}" >"$work/hyperfine-$mib.txt")
@@ -210,12 +211,12 @@ nicburn_runs() {
 }
 
 rm -f "$work/memory.txt" "$work/nicburn.txt" "$work"/times-*.json
-for mib in $sizes; do
-    prepare_size "$mib"
-    time_size "$mib"
-    memory_size "$mib"
-done
+# Building comes first and the largest size is timed last, so that a run started as a busy
+# machine calms down times the biggest payloads at its quietest.
+for mib in $sizes; do prepare_size "$mib"; done
+for mib in $sizes; do memory_size "$mib"; done
 nicburn_runs
+for mib in $sizes; do time_size "$mib"; done
 echo "load_after=$(cut -d' ' -f1-3 /proc/loadavg)" >>"$work/machine.txt"
 printf '%s\n' "${skipped[@]}" >"$work/skipped.txt"
 

@@ -9,9 +9,9 @@ handed out one after the other, so /proc/sys/kernel/ns_last_pid before and after
 many processes (and threads) the run started, whatever started them. PREPARE is a shell command
 run before each run (not measured), e.g. to reset the simulator's state. Standard input of the
 command is /dev/null; its output is thrown away. Prints one JSON object per run:
-{"wall": s, "self_cpu": s, "children_cpu": s, "procs": n, "status": n, "trace": n}
-("trace": lines in $FWSIM_TRACE after the run, i.e. vendor utility runs; the file is emptied
-first). CPU times come from /proc/PID/stat, read while the finished command is still a zombie,
+{"wall": s, "self_cpu": s, "children_cpu": s, "procs": n, "status": n, "trace": n, "upgrades": n}
+("trace": lines in $FWSIM_TRACE after the run, i.e. vendor utility runs, "upgrades" those of them
+that were upgrade commands; the file is emptied first). CPU times come from /proc/PID/stat, read while the finished command is still a zombie,
 so they have the kernel's clock-tick resolution (usually 10 ms).
 """
 import json
@@ -53,12 +53,14 @@ def one_run(argv, prepare, trace):
     children_cpu = (int(fields[13]) + int(fields[14])) / TICK
     _, status = os.waitpid(pid, 0)
     procs = last_pid() - before - 1
-    traced = 0
+    traced = upgrades = 0
     if trace and os.path.exists(trace):
         with open(trace, "rb") as f:
-            traced = sum(1 for _ in f)
+            for line in f:
+                traced += 1
+                upgrades += b" upgrade " in line
     return {"wall": round(wall, 4), "self_cpu": self_cpu, "children_cpu": children_cpu, "procs": procs,
-            "status": os.waitstatus_to_exitcode(status), "trace": traced}
+            "status": os.waitstatus_to_exitcode(status), "trace": traced, "upgrades": upgrades}
 
 
 def main():

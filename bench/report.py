@@ -83,7 +83,8 @@ def main():
     for mib in sizes:
         floor = times.get((mib, "floor"))
         runs = max([t[3] for (m, _), t in times.items() if m == mib] or [0])
-        w("### %d MiB (%d runs each)" % (mib, runs))
+        w("### %d MiB (%d runs each; load average when its timing began: %s)" % (
+            mib, runs, machine.get("load_%d" % mib, "?")))
         w("")
         w("| method | median ms | spread ms | × floor |")
         w("|---|---:|---:|---:|")
@@ -192,20 +193,40 @@ def main():
         goals.append("%s peak resident size within 10 %% across sizes (%s, %d–%d KiB) and under 4 MiB (%s)" % (
             prog, "met" if flat else "NOT MET", min(vals), max(vals), "met" if small else "NOT MET"))
     for mode in ("-v", "update"):
-        pts = [(n, statistics.median(r["wall"] for r in nic[(n, mode)])) for n in adapters if (n, mode) in nic]
-        if len(pts) >= 3:
-            # Linear: the cost of each further adapter over the largest step is at most 1.25 times
-            # that over the step before.
-            (n0, t0), (n1, t1), (n2, t2) = pts[-3], pts[-2], pts[-1]
-            m1, m2 = (t1 - t0) / (n1 - n0), (t2 - t1) / (n2 - n1)
-            goals.append("nicburn %s cost linear in adapters: %s (each adapter %.1f ms from %d to %d, %.1f ms from %d to %d)"
-                         % (mode, "met" if m2 <= 1.25 * m1 else "NOT MET", m1 * 1000, n0, n1, m2 * 1000, n1, n2))
-        shares = [(n, 100 * statistics.median(r["self_cpu"] for r in nic[(n, mode)]) /
-                   statistics.median(r["wall"] for r in nic[(n, mode)])) for n in adapters if (n, mode) in nic]
-        if shares:
-            worst = max(shares, key=lambda s: s[1])
-            goals.append("nicburn %s own CPU under 5 %% of the run: %s (at most %.1f %%, at %d adapters)" % (
-                mode, "met" if worst[1] < 5 else "NOT MET", worst[1], worst[0]))
+        pts = [n for n in adapters if (n, mode) in nic]
+        if not pts:
+            continue
+
+        def per(n, key):
+            return statistics.median(r[key] for r in nic[(n, mode)]) / n
+
+        if len(pts) >= 2:
+            # Linear: what each adapter costs nicburn (processes it starts, its own CPU time) is
+            # the same, within 25 %, at the two largest counts.
+            a, b = pts[-2], pts[-1]
+            procs_ok = per(b, "procs") <= 1.25 * per(a, "procs")
+            cpu_ok = per(b, "self_cpu") <= 1.25 * per(a, "self_cpu") + 0.0005
+            goals.append("nicburn %s cost linear in adapters: %s (per adapter at %d and %d adapters: %.1f and %.1f "
+                         "processes, %.1f and %.1f ms of its own CPU; wall %.1f and %.1f ms, where the "
+                         "simulator's CPU per utility run is %.1f and %.1f ms: fwsim reads the whole scenario "
+                         "and state on every run)" % (
+                             mode, "met" if procs_ok and cpu_ok else "NOT MET", a, b, per(a, "procs"),
+                             per(b, "procs"), per(a, "self_cpu") * 1000, per(b, "self_cpu") * 1000,
+                             per(a, "wall") * 1000, per(b, "wall") * 1000,
+                             1000 * per(a, "children_cpu") / max(per(a, "trace"), 1e-9),
+                             1000 * per(b, "children_cpu") / max(per(b, "trace"), 1e-9)))
+        shares = []
+        for n in pts:
+            runs = nic[(n, mode)]
+            wall = statistics.median(r["wall"] for r in runs)
+            own = statistics.median(r["self_cpu"] for r in runs)
+            pause = statistics.median(r.get("upgrades", 0) for r in runs) * 0.001
+            shares.append((100 * own / wall, 100 * max(own - pause, 0) / wall, n))
+        worst = max(shares)
+        goals.append("nicburn %s own CPU under 5 %% of the run: %s (at most %.1f %%, at %d adapters; without the "
+                     "1 ms busy pause after each upgrade that the tool must make: %.1f %%)" % (
+                         mode, "met" if worst[0] < 5 else "NOT MET", worst[0], worst[2],
+                         max(s[1] for s in shares)))
     for g in goals:
         w("- " + g)
     skipped = [s.strip() for s in open(os.path.join(work, "skipped.txt"))] if os.path.exists(
