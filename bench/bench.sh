@@ -12,12 +12,13 @@
 #                   and the archives made from them by other tools are kept and reused
 #   --out FILE.md   the report (default: bench/results/<date>-<machine>.md); the plot is
 #                   written beside it as FILE.png
+#   --prepare-only  make the payloads, archives and packages, measure nothing
 #   --smoke         quick run for the test suite: 1 MiB, 1 and 8 adapters, few runs; methods
 #                   whose tools are missing are skipped with a message instead of failing
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-build=build sizes="1 64 512" adapters="1 8 64 256" work="" out="" smoke=0
+build=build sizes="1 64 512" adapters="1 8 64 256" work="" out="" smoke=0 prepare_only=0
 seed=14
 while [ $# -gt 0 ]; do
     case $1 in
@@ -26,6 +27,7 @@ while [ $# -gt 0 ]; do
         --adapters) adapters=$2; shift 2 ;;
         --work) work=$2; shift 2 ;;
         --out) out=$2; shift 2 ;;
+        --prepare-only) prepare_only=1; shift ;;
         --smoke) smoke=1; sizes=1; adapters="1 8"; shift ;;
         *) echo "bench: unknown argument '$1'; see the usage at the top of $0" >&2; exit 2 ;;
     esac
@@ -214,6 +216,7 @@ rm -f "$work/memory.txt" "$work/nicburn.txt" "$work"/times-*.json
 # Building comes first and the largest size is timed last, so that a run started as a busy
 # machine calms down times the biggest payloads at its quietest.
 for mib in $sizes; do prepare_size "$mib"; done
+[ $prepare_only = 1 ] && exit 0
 for mib in $sizes; do memory_size "$mib"; done
 nicburn_runs
 for mib in $sizes; do time_size "$mib"; done

@@ -208,7 +208,7 @@ def main():
             cpu_ok = per(b, "self_cpu") <= 1.25 * per(a, "self_cpu") + 0.0005
             goals.append("nicburn %s cost linear in adapters: %s (per adapter at %d and %d adapters: %.1f and %.1f "
                          "processes, %.1f and %.1f ms of its own CPU; wall %.1f and %.1f ms, where the "
-                         "simulator's CPU per utility run is %.1f and %.1f ms: fwsim reads the whole scenario "
+                         "children's CPU (shells, simulator) per utility run is %.1f and %.1f ms: fwsim reads the whole scenario "
                          "and state on every run)" % (
                              mode, "met" if procs_ok and cpu_ok else "NOT MET", a, b, per(a, "procs"),
                              per(b, "procs"), per(a, "self_cpu") * 1000, per(b, "self_cpu") * 1000,
