@@ -12,7 +12,7 @@
 
 #include <zlib.h>
 
-#include "mappedzip.h"
+#include "zipfile.h"
 
 namespace pkgunzip {
 
@@ -113,7 +113,7 @@ bool isSafeEntryName(const std::string& name) {
 
 bool extractAll(const char* archive, std::string* error) {
     std::string why;
-    std::unique_ptr<void, ZipCloser> zip(openMappedZip(archive, &why));
+    std::unique_ptr<void, ZipCloser> zip(openZipFile(archive, &why));
     if (!zip) {
         *error = "cannot open " + quoted(archive) + ": " + why;
         return false;

@@ -8,7 +8,7 @@ namespace pkgunzip {
 // Names longer than this (bytes) are refused rather than cut.
 const unsigned kMaxEntryName = 4096;
 // Size of the buffer each entry is inflated into and written from.
-const unsigned kWriteBuffer = 1u << 20;
+const unsigned kWriteBuffer = 256u << 10;
 
 // Extracts every entry of `archive` below the current directory with its stored path, creating
 // folders; files are written with mode 0666 less the umask. Stops at the first fault and returns
