@@ -56,12 +56,9 @@ if ! command -v hyperfine >/dev/null; then
     if [ $smoke = 1 ]; then say "hyperfine is missing (Debian package hyperfine): nothing to time, smoke run skipped"; exit 77; fi
     say "hyperfine is missing; install it (tools/install-deps.sh lists it)"; exit 1
 fi
-# The package's own unzip utility, where this build has one; the build of the default package
-# architecture first.
+# The package's own unzip utility as mkpkg packs it by default.
 pkgunzip=""
-for p in "$build/dist/i386/pkgunzip" "$build/dist/x86_64/pkgunzip" "$bin/pkgunzip"; do
-    if [ -x "$p" ]; then pkgunzip=$p; break; fi
-done
+[ -x "$build/dist/i386/pkgunzip" ] && pkgunzip=$build/dist/i386/pkgunzip
 runs_for() {  # hyperfine runs per payload size
     if [ $smoke = 1 ]; then echo 3; elif [ "$1" -le 8 ]; then echo 20; elif [ "$1" -le 128 ]; then echo 10; else echo 5; fi
 }
@@ -103,9 +100,8 @@ prepare_size() {
     # Our packages are rebuilt every time: mkpkg and the unzip utility change.
     say "payload of $mib MiB: packages"
     rm -f "$d/pkg-pkgunzip.bin" "$d/pkg-miniunzip.bin" "$d/image.zip"
-    local unz=()
-    [ -n "$pkgunzip" ] && unz=(--unzip "$pkgunzip")
-    "$bin/mkpkg" build -o "$d/pkg-pkgunzip.bin" --content "$d/payload" --bootcfg "$bootcfg" "${unz[@]}" >/dev/null
+    # mkpkg's defaults: the launcher and pkgunzip of build/dist/i386.
+    "$bin/mkpkg" build -o "$d/pkg-pkgunzip.bin" --content "$d/payload" --bootcfg "$bootcfg" >/dev/null
     rm -rf "$d/parts" && "$bin/mkpkg" extract "$d/pkg-pkgunzip.bin" "$d/parts" >/dev/null
     mv "$d/parts/2-image.zip" "$d/image.zip" && rm -rf "$d/parts"
     if [ -x /usr/bin/miniunzip ]; then
@@ -122,7 +118,7 @@ time_size() {
     if [ -n "$pkgunzip" ]; then
         cmds+=(-n pkg-pkgunzip "$d/pkg-pkgunzip.bin")
     else
-        skip "package with pkgunzip: no pkgunzip in this build (looked in $build/dist/*/ and $bin)"
+        skip "package with pkgunzip: this build has no $build/dist/i386/pkgunzip"
     fi
     if [ -x /usr/bin/miniunzip ]; then
         cmds+=(-n pkg-miniunzip "$d/pkg-miniunzip.bin")
