@@ -81,7 +81,8 @@ bootcfg=$work/bench-bootcfg.txt
 # Startup command: nothing, unless BENCH_HWM names a file for the launcher's peak memory (its
 # shell's parent is the launcher).
 printf '%s\n' '1' "*	0	*	bench.cfg" './bench.run.cfg' '.' '' \
-    'test -z "$BENCH_HWM" || grep VmHWM /proc/$PPID/status >"$BENCH_HWM"' '' 'override <defaultArgs> with <userArgs>' >"$bootcfg"
+    'test -z "$BENCH_HWM" || grep VmHWM /proc/$PPID/status >"$BENCH_HWM"' '' 'override <defaultArgs> with <userArgs>' >"$bootcfg.new"
+if cmp -s "$bootcfg.new" "$bootcfg"; then rm "$bootcfg.new"; else mv "$bootcfg.new" "$bootcfg"; fi
 
 prepare_size() {
     local mib=$1 d=$work/p$1
@@ -97,7 +98,13 @@ prepare_size() {
         fi
         echo "seed=$seed" >"$d/done"
     fi
-    # Our packages are rebuilt every time: mkpkg and the unzip utility change.
+    # Our packages are rebuilt whenever the programs that make them or go into them changed.
+    local p fresh=1
+    for p in "$bin/mkpkg" "$bin/pkgstub" "$build/dist/i386/pkgstub" "$build/dist/i386/pkgunzip" "$bootcfg"; do
+        if [ -e "$p" ] && [ "$p" -nt "$d/pkg-pkgunzip.bin" ]; then fresh=0; fi
+    done
+    [ -f "$d/pkg-pkgunzip.bin" ] && [ -f "$d/image.zip" ] || fresh=0
+    if [ $fresh = 1 ]; then say "payload of $mib MiB: packages up to date"; return; fi
     say "payload of $mib MiB: packages"
     rm -f "$d/pkg-pkgunzip.bin" "$d/pkg-miniunzip.bin" "$d/image.zip"
     # mkpkg's defaults: the launcher and pkgunzip of build/dist/i386.
