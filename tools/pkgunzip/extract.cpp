@@ -78,8 +78,12 @@ std::string extractEntry(unzFile zip, const unz_file_info64& info, const std::st
         int n = unzReadCurrentFile(zip, buf, kWriteBuffer);
         if (n == 0) break;
         if (n < 0) {
-            reason = n == UNZ_ERRNO ? "truncated archive (the data ends early)"
-                                    : std::string("inflate error (") + zError(n) + ")";
+            if (n == UNZ_ERRNO)
+                reason = "truncated archive (the data ends early)";
+            else if (n == Z_BUF_ERROR)  // the entry's compressed bytes ran out mid-stream
+                reason = "inflate error (the compressed data ends early)";
+            else
+                reason = std::string("inflate error (") + zError(n) + ")";
             break;
         }
         int err = 0;

@@ -17,8 +17,23 @@ struct Entry {
     std::string name;
     std::string data;
     int method = Z_DEFLATED;
-    long long statedSize = -1;  // >= 0: stored raw with this uncompressed size in the headers
+    long long statedSize = -1;  // >= 0: written raw (data already compressed) with this size stated
 };
+
+// Raw deflate data (as a zip entry holds it) of text.
+std::string deflated(const std::string& text) {
+    z_stream z{};
+    deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&z, static_cast<uLong>(text.size())), '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    z.avail_in = static_cast<uInt>(text.size());
+    z.next_out = reinterpret_cast<Bytef*>(&out[0]);
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
 
 void writeZip(const std::string& path, const std::vector<Entry>& entries) {
     zipFile zf = zipOpen64(path.c_str(), 0);
@@ -81,6 +96,10 @@ TEST(Pkgunzip, StopsWithOneLineNamingTheEntryAndTheReason) {
         {"bare ..", {{"..", "x"}}, "pkgunzip: '..': refused: absolute path or '..' component\n"},
         {"file where a folder goes", {{"x", "file"}, {"x/y", "z"}}, "pkgunzip: 'x/y': cannot write: Not a directory\n"},
         {"stream shorter than stated", {{"short", "abc", 0, 10}}, "pkgunzip: 'short': inflate error (3 of 10 bytes came out)\n"},
+        {"deflate stream cut short",
+         {{"cut", deflated(std::string(5000, 'a') + "0123456789abcdef" + std::string(5000, 'b')).substr(0, 12), Z_DEFLATED,
+           10016}},
+         "pkgunzip: 'cut': inflate error (the compressed data ends early)\n"},
     };
     for (const Case& c : cases) {
         Unzip u;
