@@ -12,14 +12,20 @@
 #                   and the archives made from them by other tools are kept and reused
 #   --out FILE.md   the report (default: bench/results/<date>-<machine>.md); the plot is
 #                   written beside it as FILE.png
+#   --tmp MODE      tmpfs (default): measure with a fresh tmpfs on /tmp in a private mount
+#                   namespace; disk: the machine's own /tmp. Every method extracts into /tmp
+#                   (the launcher always does); repeated runs on a disk /tmp make each file
+#                   creation pay for the files the runs before deleted (ext4 skips recently
+#                   deleted inodes), which no single run of a package sees
 #   --prepare-only  make the payloads, archives and packages, measure nothing
 #   --smoke         quick run for the test suite: 1 MiB, 1 and 8 adapters, few runs; methods
 #                   whose tools are missing are skipped with a message instead of failing
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-build=build sizes="1 64 512" adapters="1 8 64 256" work="" out="" smoke=0 prepare_only=0
+build=build sizes="1 64 512" adapters="1 8 64 256" work="" out="" smoke=0 prepare_only=0 tmp_mode=tmpfs
 seed=14
+orig_args=("$@")
 while [ $# -gt 0 ]; do
     case $1 in
         --build) build=$2; shift 2 ;;
@@ -28,6 +34,7 @@ while [ $# -gt 0 ]; do
         --work) work=$2; shift 2 ;;
         --out) out=$2; shift 2 ;;
         --prepare-only) prepare_only=1; shift ;;
+        --tmp) tmp_mode=$2; shift 2 ;;
         --smoke) smoke=1; sizes=1; adapters="1 8"; shift ;;
         *) echo "bench: unknown argument '$1'; see the usage at the top of $0" >&2; exit 2 ;;
     esac
@@ -41,11 +48,30 @@ if [ -z "$out" ]; then
     mkdir -p "$here/results"
     out=$here/results/$(date -u +%Y-%m-%d)-$(hostname -s).md
 fi
-export TMPDIR=/tmp LC_ALL=C
+export TMPDIR=/tmp LC_ALL=C BENCH_HERE=$here BENCH_BUILD=$build BENCH_WORK=$work BENCH_OUT=$out
 py=/usr/bin/python3
 [ -x $py ] || py=python3
 
 say() { echo "bench: $*" >&2; }
+
+# A fresh tmpfs on /tmp: the script runs again inside a private mount namespace. The real /tmp
+# stays reachable at /mnt there, so a checkout or build tree under /tmp is bound back.
+if [ "$tmp_mode" = tmpfs ] && [ $prepare_only = 0 ] && [ "$(stat -f -c %T /tmp)" != tmpfs ]; then
+    if [ -d /mnt ] && unshare -m /bin/true 2>/dev/null; then
+        exec unshare -m /bin/bash -c '
+            set -e
+            mount --bind /tmp /mnt
+            mount -t tmpfs -o size=75% bench_tmp /tmp
+            for p in "$BENCH_HERE" "$BENCH_BUILD" "$BENCH_WORK" "$(dirname "$BENCH_OUT")"; do
+                case $p in /tmp/*) top=${p#/tmp/}; top=${top%%/*}
+                    if [ ! -d "/tmp/$top" ]; then mkdir "/tmp/$top"; mount --bind "/mnt/$top" "/tmp/$top"; fi ;;
+                esac
+            done
+            exec bash "$@"' bench "$0" "${orig_args[@]}"
+    fi
+    say "no private mount namespace (unshare -m needs root): measuring on the machine's /tmp"
+    tmp_mode=disk
+fi
 skipped=()
 skip() { say "SKIPPED $*"; skipped+=("$*"); }
 

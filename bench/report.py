@@ -77,8 +77,9 @@ def main():
     w("## Extraction of the whole payload (warm cache)")
     w("")
     w("Payload: half random bytes (40 files), half text (260 files). Each method extracts everything")
-    w("into a new folder in /tmp and removes it again. Median of the runs, interquartile range in")
-    w("brackets; × floor is the ratio of medians (brackets: the quartiles over the floor's median).")
+    w("into a new folder in /tmp (%s) and removes it again. Median of the runs, interquartile range" %
+      ("a fresh tmpfs" if machine.get("tmp") == "tmpfs" else "file system " + machine.get("tmp", "?")))
+    w("as spread; × floor is the ratio of medians (brackets: the quartiles over the floor's median).")
     w("")
     for mib in sizes:
         floor = times.get((mib, "floor"))
