@@ -1,3 +1,4 @@
+#include "launcher/os/pkgproc.h"
 #include "launcher/bootcfg.h"
 
 #include <cstdio>
@@ -130,9 +131,10 @@ int processBootCfg(char* data, unsigned len, int argc, char** argv, char* cmdOut
     }
 
     const char* setupCmd = readBootCfgLine(&cursor);
+    if (packageSignal()) return BOOTCFG_INTERRUPTED;
     if (setupCmd[0] != '\0') {
         if (g_OpModeDEBUG) printf("++ Executing '%s' prior startup...\n", setupCmd);
-        os_system_linux(setupCmd);
+        runPackageCommand(setupCmd);
     }
 
     const char* startupCmd = readBootCfgLine(&cursor);

@@ -44,5 +44,7 @@ int composeStartupCmd(char* out, size_t outSize, const char* startupCmd, const c
 // changes into the startup directory, runs the setup command and composes the startup command
 // into cmdOut (STARTUP_CMD_SIZE bytes). data holds len bytes plus one spare byte and is changed
 // in place. Returns 0; -1 after showing a message when no clause fits, or when the copy command
-// (CMD_COMPOSE_SIZE) or the startup command would not fit: neither is then run.
+// (CMD_COMPOSE_SIZE) or the startup command would not fit: neither is then run;
+// BOOTCFG_INTERRUPTED, silently, when a signal was noted (packageSignal) before the setup command.
+#define BOOTCFG_INTERRUPTED (-2)
 int processBootCfg(char* data, unsigned len, int argc, char** argv, char* cmdOut);

@@ -12,11 +12,16 @@
 #include "launcher/os/fileio.h"
 #include "launcher/os/paths.h"
 #include "launcher/os/permissions.h"
+#include "launcher/os/pkgproc.h"
 #include "launcher/os/platform.h"
 #include "launcher/sysident.h"
 
 char wrkDir[WRK_DIR_SIZE];
 char osCfgVar[OS_CFG_VAR_SIZE];
+
+// Where a signal stopped the run; launcherMain reports it once the working directory is gone.
+enum InterruptPhase { PHASE_NONE, PHASE_UNPACKING, PHASE_SETUP, PHASE_STARTUP };
+static InterruptPhase s_interruptPhase = PHASE_NONE;
 
 int parseDebugLevel(const char* arg) {
     if (strcmp(arg, "++debug") == 0) return 1;
@@ -74,7 +79,7 @@ int createInstallDir() {
     return 0;
 }
 
-int executeApplication(const char* command) { return os_system_linux(command); }
+int executeApplication(const char* command) { return runPackageCommand(command); }
 
 void cleanup() {
     if (wrkDir[0] == '\0' || !dirExists(wrkDir)) return;
@@ -159,7 +164,7 @@ int unpackPackage(int fd, char* cmd, char** bootCfg, unsigned* bootCfgLen) {
         snprintf(cmd, STARTUP_CMD_SIZE, "/usr/bin/unzip image.zip > %s", DEV_NULL);
     else
         snprintf(cmd, STARTUP_CMD_SIZE, ".%cminiunz%s image.zip > %s", FILE_SEPARATOR, EXE_EXT, DEV_NULL);
-    if (os_system_linux(cmd) != 0) return 1;
+    if (runPackageCommand(cmd) != 0) return 1;
     return 0;
 }
 
@@ -191,10 +196,19 @@ int extractAndExecute(int argc, char** argv) {
     unsigned bootCfgLen = 0;
     int failed = unpackPackage(fd, cmd, &s_bootCfg, &bootCfgLen);
     fd_close(fd);
+    if (packageSignal()) {
+        s_interruptPhase = PHASE_UNPACKING;
+        return 128 + packageSignal();
+    }
     if (failed) return 1;
 
     if (g_OpModeDEBUG) printf("++ Processing 'package boot config'...\n");
-    if (processBootCfg(s_bootCfg, bootCfgLen, argc, argv, cmd) < 0) return 1;
+    int selected = processBootCfg(s_bootCfg, bootCfgLen, argc, argv, cmd);
+    if (packageSignal()) {
+        s_interruptPhase = selected == BOOTCFG_INTERRUPTED ? PHASE_UNPACKING : PHASE_SETUP;
+        return 128 + packageSignal();
+    }
+    if (selected < 0) return 1;
 
     if (g_OpModeDEBUG > 1) {
         char prompt[STARTUP_CMD_SIZE + 64];
@@ -206,17 +220,37 @@ int extractAndExecute(int argc, char** argv) {
         cmdShell(prompt);
     }
     if (g_OpModeDEBUG) printf("++ Executing package (command: '%s')...\n", cmd);
-    return executeApplication(cmd);
+    int code = executeApplication(cmd);
+    if (packageSignal()) {
+        s_interruptPhase = PHASE_STARTUP;
+        return 128 + packageSignal();
+    }
+    return code;
 }
 
 int launcherMain(int argc, char** argv) {
+    guardPackage();
+    s_interruptPhase = PHASE_NONE;
     g_OpModeDEBUG = takeDebugOption(&argc, &argv);
     if (g_OpModeDEBUG) printf("++ Running in debug mode (level=%d).\n", g_OpModeDEBUG);
     int code = extractAndExecute(argc, argv);
     if (g_OpModeDEBUG) {
         printf("++ Package completed with exit code '%d'.\n", code);
-        if (g_OpModeDEBUG > 1) cmdShell("++ Last chance to examine the package.");
+        if (g_OpModeDEBUG > 1 && !packageSignal()) cmdShell("++ Last chance to examine the package.");
+    }
+    int sig = packageSignal();
+    if (sig) {
+        // Never remove the working directory under a process of the package.
+        waitForPackage();
+        code = 128 + sig;
     }
     cleanup();
+    if (s_interruptPhase == PHASE_UNPACKING)
+        showError("\nPackage interrupted by signal %d (%s) while unpacking; its working directory was removed.\n", sig,
+                  packageSignalName(sig));
+    else if (s_interruptPhase == PHASE_SETUP)
+        showError("\nPackage interrupted by signal %d (%s) during its setup command; its startup command was not run "
+                  "and its working directory was removed.\n",
+                  sig, packageSignalName(sig));
     return code;
 }

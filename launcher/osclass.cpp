@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "launcher/console.h"
 #include "launcher/decimal.h"
@@ -20,57 +21,89 @@ bool takeField(const char** p, char* field) {
     return true;
 }
 
-bool fitsDistribution(const char* field) {
-    const char* name = s_distroName ? s_distroName : c_distroName_UNKNOWN;
-    if (strcmp(name, c_distroName_REDHAT) == 0) {
-        if (!strstr(field, "RHEL")) return false;
-        if (strstr(field, "RHEL3") && s_distroLevel != 3) return false;
-        if (strstr(field, "RHEL4") && s_distroLevel != 4) return false;
-        if (strstr(field, "RHEL5") && s_distroLevel != 5) return false;
-        return true;
-    }
-    if (strcmp(name, c_distroName_NLD) == 0 || strcmp(name, c_distroName_SUSE) == 0) {
-        if (!strstr(field, "SLES")) return false;
-        if (strstr(field, "SLES9") && s_distroLevel != 9) return false;
-        if (strstr(field, "SLES10") && s_distroLevel != 10) return false;
-        return true;
-    }
-    return true;  // an unidentified distribution meets every requirement
+void explain(ClauseVerdict* verdict, int field, const char* text, const char* why) {
+    if (!verdict) return;
+    verdict->field = field;
+    if (field == 0)
+        snprintf(verdict->reason, sizeof(verdict->reason), "%s", why);
+    else
+        snprintf(verdict->reason, sizeof(verdict->reason), "field %d '%.63s': %s", field, text, why);
 }
 
-bool fitsProcessor(const char* field) {
-    const char* cpu = s_szCPU ? s_szCPU : c_szCPU_UNKNOWN;
-    if (strstr(field, "x86") && !strstr(cpu, "86")) return false;
-    if (strstr(field, "x64") && !strstr(cpu, "64")) return false;
+// why gets the failed requirement; false when the field rules the system out.
+bool fitsDistribution(const SystemFacts* facts, const char* field, char* why, size_t size) {
+    const char* name = facts->name;
+    const struct { const char* form; int level; } redhat[] = {{"RHEL3", 3}, {"RHEL4", 4}, {"RHEL5", 5}},
+                                                   suse[] = {{"SLES9", 9}, {"SLES10", 10}};
+    bool isRedhat = strcmp(name, c_distroName_REDHAT) == 0;
+    bool isSuse = strcmp(name, c_distroName_NLD) == 0 || strcmp(name, c_distroName_SUSE) == 0;
+    if (!isRedhat && !isSuse) return true;  // an unidentified distribution meets every requirement
+    const char* family = isRedhat ? "RHEL" : "SLES";
+    if (!strstr(field, family)) {
+        snprintf(why, size, "%s %d needs %s", name, facts->level, family);
+        return false;
+    }
+    const auto* first = isRedhat ? std::begin(redhat) : std::begin(suse);
+    const auto* last = isRedhat ? std::end(redhat) : std::end(suse);
+    for (const auto* f = first; f != last; ++f) {
+        if (strstr(field, f->form) && facts->level != f->level) {
+            snprintf(why, size, "release %d, not %d", facts->level, f->level);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool fitsProcessor(const SystemFacts* facts, const char* field, char* why, size_t size) {
+    const char* cpu = facts->processor;
+    const char* needs[][2] = {{"x86", "86"}, {"x64", "64"}};
+    for (const auto& n : needs) {
+        if (strstr(field, n[0]) && !strstr(cpu, n[1])) {
+            snprintf(why, size, "class %s lacks %s", cpu, n[1]);
+            return false;
+        }
+    }
     return true;
 }
 
 }  // namespace
 
 const char* matchOsClass(const char* clause) {
+    SystemFacts facts;
+    currentSystemFacts(&facts);
+    return matchOsClassFor(&facts, clause, nullptr);
+}
+
+const char* matchOsClassFor(const SystemFacts* facts, const char* clause, ClauseVerdict* verdict) {
     char field[OSCLASS_FIELD_SIZE];
+    char why[96];
     const char* p = clause;
     if (g_OpModeDEBUG) printf("++     os-class cfg clause:'%s'\n", clause);
 
     if (*p == '*') {
         ++p;
     } else {
-        if (!takeField(&p, field)) return nullptr;
+        if (!takeField(&p, field)) return explain(verdict, 1, "...", "longer than 63 characters"), nullptr;
         if (g_OpModeDEBUG) printf("++     <verName><verRelease> = '%s'\n", field);
-        if (!fitsDistribution(field)) return nullptr;
+        if (!fitsDistribution(facts, field, why, sizeof(why))) return explain(verdict, 1, field, why), nullptr;
     }
     if (*p == '\t') ++p;
 
-    if (!takeField(&p, field)) return nullptr;
+    if (!takeField(&p, field)) return explain(verdict, 2, "...", "longer than 63 characters"), nullptr;
     if (g_OpModeDEBUG) printf("++     <UP #> = '%s'\n", field);
-    if (readDecimal(field) > s_updateLevel) return nullptr;
+    int wanted = readDecimal(field);
+    if (wanted > facts->update) {
+        snprintf(why, sizeof(why), "update %d is below %d", facts->update, wanted);
+        return explain(verdict, 2, field, why), nullptr;
+    }
     if (*p == '\t') ++p;
 
-    if (!takeField(&p, field)) return nullptr;
+    if (!takeField(&p, field)) return explain(verdict, 3, "...", "longer than 63 characters"), nullptr;
     if (g_OpModeDEBUG) printf("++     processor = '%s'\n", field);
-    if (!fitsProcessor(field)) return nullptr;
+    if (!fitsProcessor(facts, field, why, sizeof(why))) return explain(verdict, 3, field, why), nullptr;
 
     if (*p == '\t') ++p;
     if (*p == '\t') ++p;
+    explain(verdict, 0, "", "fits");
     return p;
 }

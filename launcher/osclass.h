@@ -1,10 +1,24 @@
 // Per-os-class clause matching: "<verName><verRelease>\t<UP #>\t<processor>\t<file name>".
 #pragma once
 
+#include "launcher/sysident.h"
+
 // Capacity of the working buffer for each of fields 1 to 3: a clause with a longer field
 // (more than 63 characters) does not fit.
 #define OSCLASS_FIELD_SIZE 64
 
+#define CLAUSE_REASON_SIZE 192
+
+// Why a clause did or did not fit: field is 0 for a fit, else the first field (1 to 3) whose
+// test failed; reason is one line such as "field 2 '5': update 4 is below 5" ("fits" for a fit).
+struct ClauseVerdict {
+    int field;
+    char reason[CLAUSE_REASON_SIZE];
+};
+
 // Decides whether clause fits the identified system (setOsInfoEnvVars must have run).
 // Returns a pointer into clause at the start of the file-name field (possibly ""), or null.
 const char* matchOsClass(const char* clause);
+
+// The same decision for the given facts; fills *verdict when it is not null.
+const char* matchOsClassFor(const SystemFacts* facts, const char* clause, ClauseVerdict* verdict);

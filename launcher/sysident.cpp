@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,12 +30,8 @@ int s_updateLevel = 0;
 char s_szKernelLevel[KERNEL_LEVEL_SIZE] = "Unknown";
 const char* s_szCPU = nullptr;
 
-const char* s_szRedhatReleaseFile = "/etc/redhat-release";
-const char* s_szSuseReleaseFile = "/etc/SuSE-release";
-
 namespace {
 
-const int c_releaseBufSize = 2048;
 const int c_unameBufSize = 2048;
 
 // End of a field that stops at the first stop character, or at the end of the text.
@@ -82,48 +79,176 @@ int unameExec(const char* option, char* buf, int size) {
     return count;
 }
 
-void getUpdateLevel(const char* text, const char* key) {
+namespace {
+
+int updateAfter(const char* text, const char* key) {
     const char* p = strstr(text, key);
-    if (p == nullptr) {
-        s_updateLevel = 0;
-        return;
-    }
+    if (p == nullptr) return 0;
     const char* field = p + strlen(key);
-    s_updateLevel = notNegative(readDecimal(field, fieldLength(field, ')')));
+    return notNegative(readDecimal(field, fieldLength(field, ')')));
 }
 
-void getDistroLevel(const char* text, const char* key) {
+}  // namespace
+
+void parseDistroLevel(const char* text, const char* key, int* level, int* update) {
     const char* p = strstr(text, key);
     if (p == nullptr) {
-        s_distroLevel = 0;
-        s_updateLevel = 0;
+        *level = 0;
+        *update = 0;
         return;
     }
     const char* field = p + strlen(key);
     const char* dot = strchr(field, '.');
     if (dot != nullptr) {
-        s_distroLevel = notNegative(readDecimal(field, static_cast<size_t>(dot - field)));
-        s_updateLevel = notNegative(readDecimal(dot + 1, fieldLength(dot + 1, ' ')));
+        *level = notNegative(readDecimal(field, static_cast<size_t>(dot - field)));
+        *update = notNegative(readDecimal(dot + 1, fieldLength(dot + 1, ' ')));
     } else {
-        s_distroLevel = notNegative(readDecimal(field, fieldLength(field, ' ')));
+        *level = notNegative(readDecimal(field, fieldLength(field, ' ')));
         // The whole text is searched, not just the part after the key.
-        getUpdateLevel(text, "Update ");
+        *update = updateAfter(text, "Update ");
     }
 }
 
+void getUpdateLevel(const char* text, const char* key) { s_updateLevel = updateAfter(text, key); }
+
+void getDistroLevel(const char* text, const char* key) { parseDistroLevel(text, key, &s_distroLevel, &s_updateLevel); }
+
 namespace {
 
-// Reads a release file into buf (terminated, trimmed) and shows it in debug mode.
-void readReleaseText(const char* path, char* buf) {
-    int n = readFileToBuf(path, buf, c_releaseBufSize - 1);
+// Storage for a name taken from os-release (the others are constants).
+char s_osReleaseName[DISTRO_NAME_SIZE];
+
+// Reads a release file into buf (RELEASE_TEXT_SIZE bytes; terminated, trimmed) and shows it in
+// debug mode. False when the file does not exist.
+bool readReleaseText(const char* path, char* buf) {
+    buf[0] = '\0';
+    if (!fileExists(path)) return false;
+    int n = readFileToBuf(path, buf, RELEASE_TEXT_SIZE - 1);
     buf[n] = '\0';
     trimTrailingSpaces(buf);
     if (g_OpModeDEBUG && n > 0) printf("++ %s --> '%s'\n", path, buf);
+    return true;
+}
+
+// Value of "KEY=value" at the start of a line of an os-release text, without one pair of
+// surrounding quotes, into out. False when the key is missing or the value does not fit.
+bool osReleaseValue(const char* text, const char* key, char* out, size_t size) {
+    size_t keyLen = strlen(key);
+    for (const char* line = text; *line; ) {
+        const char* end = strchr(line, '\n');
+        size_t len = end ? static_cast<size_t>(end - line) : strlen(line);
+        if (len > keyLen && strncmp(line, key, keyLen) == 0 && line[keyLen] == '=') {
+            const char* v = line + keyLen + 1;
+            size_t vlen = len - keyLen - 1;
+            if (vlen > 0 && v[vlen - 1] == '\r') --vlen;
+            if (vlen >= 2 && (v[0] == '"' || v[0] == '\'') && v[vlen - 1] == v[0]) {
+                ++v;
+                vlen -= 2;
+            }
+            if (vlen >= size) return false;
+            memcpy(out, v, vlen);
+            out[vlen] = '\0';
+            return true;
+        }
+        if (!end) break;
+        line = end + 1;
+    }
+    return false;
+}
+
+// Only the characters os-release allows in an ID: the name goes into the environment and on screen.
+bool isPlainId(const char* id) {
+    if (*id == '\0') return false;
+    for (const char* c = id; *c; ++c)
+        if (!(isalnum(static_cast<unsigned char>(*c)) || *c == '.' || *c == '_' || *c == '-')) return false;
+    return true;
+}
+
+void setName(SystemFacts* facts, const char* name) {
+    snprintf(facts->name, sizeof(facts->name), "%s", name);
+}
+
+void distroFromOsRelease(const char* text, SystemFacts* facts) {
+    char id[DISTRO_NAME_SIZE];
+    if (!osReleaseValue(text, "ID", id, sizeof(id)) || !isPlainId(id)) return;
+    if (strcmp(id, "sles") == 0 || strcmp(id, "opensuse-leap") == 0) {
+        setName(facts, c_distroName_SUSE);
+    } else {
+        id[0] = static_cast<char>(toupper(static_cast<unsigned char>(id[0])));
+        setName(facts, id);
+    }
+    char version[64];
+    if (!osReleaseValue(text, "VERSION_ID", version, sizeof(version))) return;
+    const char* dot = strchr(version, '.');
+    facts->level = notNegative(readDecimal(version, dot ? static_cast<size_t>(dot - version) : strlen(version)));
+    facts->update = dot ? notNegative(readDecimal(dot + 1)) : 0;
 }
 
 }  // namespace
 
-void collectOsLevelInfo() {
+int readReleaseTexts(const char* root, ReleaseTexts* texts) {
+    texts->hasRedhat = texts->hasSuse = texts->hasOsRelease = false;
+    texts->redhat[0] = texts->suse[0] = texts->osRelease[0] = '\0';
+    const char* sep = root[0] != '\0' && root[strlen(root) - 1] == '/' ? "" : "/";
+    char path[1024];
+    const struct { const char* name; bool* has; char* text; } files[] = {
+        {"etc/redhat-release", &texts->hasRedhat, texts->redhat},
+        {"etc/SuSE-release", &texts->hasSuse, texts->suse},
+        {"etc/os-release", &texts->hasOsRelease, texts->osRelease},
+    };
+    for (const auto& f : files) {
+        int n = snprintf(path, sizeof(path), "%s%s%s", root, sep, f.name);
+        if (n < 0 || static_cast<size_t>(n) >= sizeof(path)) return -1;
+    }
+    // Only up to the first file present: the later ones are never looked at.
+    for (const auto& f : files) {
+        snprintf(path, sizeof(path), "%s%s%s", root, sep, f.name);
+        *f.has = readReleaseText(path, f.text);
+        if (*f.has) break;
+    }
+    return 0;
+}
+
+void distroFromReleaseTexts(const ReleaseTexts* texts, SystemFacts* facts) {
+    setName(facts, c_distroName_UNKNOWN);
+    facts->level = 0;
+    facts->update = 0;
+    if (texts->hasRedhat) {
+        setName(facts, c_distroName_REDHAT);
+        parseDistroLevel(texts->redhat, "release ", &facts->level, &facts->update);
+    } else if (texts->hasSuse) {
+        setName(facts, strncmp(texts->suse, "Novell", 6) == 0 ? c_distroName_NLD : c_distroName_SUSE);
+        parseDistroLevel(texts->suse, "VERSION = ", &facts->level, &facts->update);
+    } else if (texts->hasOsRelease) {
+        distroFromOsRelease(texts->osRelease, facts);
+    }
+}
+
+const char* processorClass(const char* unameI, const char* unameM) {
+    const char* const known[] = {c_szCPU_I386, c_szCPU_X86_64, c_szCPU_ppc64};
+    if (unameI && unameI[0] != '\0' && strcasecmp(unameI, "unknown") != 0) {
+        for (const char* cpu : known)
+            if (strcasecmp(unameI, cpu) == 0) return cpu;
+        return c_szCPU_UNKNOWN;
+    }
+    if (!unameM) return c_szCPU_UNKNOWN;
+    if (strlen(unameM) == 4 && tolower(static_cast<unsigned char>(unameM[0])) == 'i' && unameM[1] >= '3' &&
+        unameM[1] <= '6' && strcmp(unameM + 2, "86") == 0)
+        return c_szCPU_I386;
+    for (const char* cpu : known)
+        if (strcasecmp(unameM, cpu) == 0) return cpu;
+    return c_szCPU_UNKNOWN;
+}
+
+void currentSystemFacts(SystemFacts* facts) {
+    setName(facts, s_distroName ? s_distroName : c_distroName_UNKNOWN);
+    facts->level = s_distroLevel;
+    facts->update = s_updateLevel;
+    snprintf(facts->kernel, sizeof(facts->kernel), "%s", s_szKernelLevel);
+    snprintf(facts->processor, sizeof(facts->processor), "%s", s_szCPU ? s_szCPU : c_szCPU_UNKNOWN);
+}
+
+void collectOsLevelInfoFrom(const char* root) {
     if (s_distroName != nullptr) return;
     s_distroName = c_distroName_UNKNOWN;
     s_distroLevel = 0;
@@ -134,33 +259,48 @@ void collectOsLevelInfo() {
     if (g_OpModeDEBUG && n > 0) printf("++ uname -r --> '%s'\n", s_szKernelLevel);
     if (s_szKernelLevel[0] == '\0') snprintf(s_szKernelLevel, sizeof(s_szKernelLevel), "%s", "Unknown");
 
-    char text[c_releaseBufSize];
-    if (fileExists(s_szRedhatReleaseFile)) {
-        s_distroName = c_distroName_REDHAT;
-        readReleaseText(s_szRedhatReleaseFile, text);
-        getDistroLevel(text, "release ");
-    } else if (fileExists(s_szSuseReleaseFile)) {
-        readReleaseText(s_szSuseReleaseFile, text);
-        s_distroName = strncmp(text, "Novell", 6) == 0 ? c_distroName_NLD : c_distroName_SUSE;
-        getDistroLevel(text, "VERSION = ");
+    static ReleaseTexts texts;  // three 2 KiB texts: kept off the stack
+    if (readReleaseTexts(root, &texts) != 0) return;
+    SystemFacts facts;
+    distroFromReleaseTexts(&texts, &facts);
+    const char* const constants[] = {c_distroName_REDHAT, c_distroName_SUSE, c_distroName_NLD, c_distroName_UNKNOWN};
+    s_distroName = nullptr;
+    for (const char* c : constants)
+        if (strcmp(facts.name, c) == 0) s_distroName = c;
+    if (s_distroName == nullptr) {
+        snprintf(s_osReleaseName, sizeof(s_osReleaseName), "%s", facts.name);
+        s_distroName = s_osReleaseName;
     }
+    s_distroLevel = facts.level;
+    s_updateLevel = facts.update;
 }
+
+void collectOsLevelInfo() { collectOsLevelInfoFrom("/"); }
+
+namespace {
+
+// Trimmed output of `uname option` into buf (c_unameBufSize bytes); null when it failed or
+// printed nothing.
+const char* unameText(const char* option, char* buf) {
+    int n = unameExec(option, buf, c_unameBufSize - 1);
+    if (n == 0) return nullptr;
+    buf[n] = '\0';
+    trimTrailingSpaces(buf);
+    if (g_OpModeDEBUG) printf("++ uname %s --> '%s'\n", option, buf);
+    return buf;
+}
+
+}  // namespace
 
 void collectProcessorInfo() {
     if (s_szCPU != nullptr) return;
-    s_szCPU = c_szCPU_UNKNOWN;
-    char text[c_unameBufSize];
-    int n = unameExec("-i", text, c_unameBufSize - 1);
-    if (n == 0) return;
-    text[n] = '\0';
-    trimTrailingSpaces(text);
-    if (g_OpModeDEBUG) printf("++ uname -i --> '%s'\n", text);
-    if (strcasecmp(text, c_szCPU_I386) == 0)
-        s_szCPU = c_szCPU_I386;
-    else if (strcasecmp(text, c_szCPU_X86_64) == 0)
-        s_szCPU = c_szCPU_X86_64;
-    else if (strcasecmp(text, c_szCPU_ppc64) == 0)
-        s_szCPU = c_szCPU_ppc64;
+    char textI[c_unameBufSize];
+    char textM[c_unameBufSize];
+    const char* unameI = unameText("-i", textI);
+    // `uname -m` only where `uname -i` gives no answer (Debian and Ubuntu print "unknown").
+    const char* unameM = nullptr;
+    if (!unameI || unameI[0] == '\0' || strcasecmp(unameI, "unknown") == 0) unameM = unameText("-m", textM);
+    s_szCPU = processorClass(unameI, unameM);
 }
 
 void setOsInfoEnvVars(const char* origDir) {
@@ -177,12 +317,17 @@ void setOsInfoEnvVars(const char* origDir) {
     setenv("ZAV_RQ_PKG_LINUX_PROCESSOR", s_szCPU, 1);
 }
 
-char* getOsInfoDesc(char* buf, int size) {
+char* describeSystem(const SystemFacts* facts, char* buf, int size) {
     if (size <= 0) return buf;
     // Cut to the buffer: this line is only shown, never run.
-    snprintf(buf, static_cast<size_t>(size), "Linux %s release %d update %d kernel %s (for %s)\n",
-             s_distroName ? s_distroName : c_distroName_UNKNOWN, s_distroLevel, s_updateLevel, s_szKernelLevel,
-             s_szCPU ? s_szCPU : c_szCPU_UNKNOWN);
+    snprintf(buf, static_cast<size_t>(size), "Linux %s release %d update %d kernel %s (for %s)\n", facts->name,
+             facts->level, facts->update, facts->kernel, facts->processor);
     buf[size - 1] = '\0';
     return buf;
+}
+
+char* getOsInfoDesc(char* buf, int size) {
+    SystemFacts facts;
+    currentSystemFacts(&facts);
+    return describeSystem(&facts, buf, size);
 }

@@ -1,6 +1,9 @@
 #include "nicupdate/commands.h"
 
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdarg>
 #include <cstdio>
@@ -58,8 +61,19 @@ bool composeRemoveCmd(char* out, size_t outSize, const char* path) {
 int runCommand(const char* cmd) {
     if (cmd[0] == '\0') return -1;
     fflush(stdout);
-    int status = system(cmd);
-    if (status == -1) return -1;
+    pid_t pid = fork();
+    if (pid < 0) return -1;
+    if (pid == 0) {
+        // Its own process group: the terminal's Ctrl-C and Ctrl-\ never cut a utility short.
+        setpgid(0, 0);
+        execl("/bin/sh", "sh", "-c", cmd, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    setpgid(pid, pid);
+    int status = 0;
+    // A noted signal interrupts the wait, never the command: wait on until it has ended.
+    while (waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR) return -1;
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
     return -1;

@@ -31,7 +31,9 @@ bool composeCrcCmd(char* out, size_t outSize, const char* toolPath, const char* 
 // "rm <path>".
 bool composeRemoveCmd(char* out, size_t outSize, const char* path);
 
-// Runs cmd through /bin/sh after flushing standard output. Returns the exit status: 0 for
-// success, the command's exit code, or 128 + the signal number when the shell died by a
-// signal; -1 when cmd is empty (nothing is run) or no shell could be started.
+// Runs cmd through /bin/sh -c after flushing standard output, in a process group of its own
+// (the terminal's interrupt keys do not reach it), and waits until it has ended, whatever
+// signals arrive meanwhile. Returns the exit status: 0 for success, the command's exit code,
+// or 128 + the signal number when the shell died by a signal; -1 when cmd is empty (nothing is
+// run) or no process could be started; 127 when /bin/sh cannot be run.
 int runCommand(const char* cmd);

@@ -5,6 +5,7 @@
 
 #include "nicupdate/commands.h"
 #include "nicupdate/fwlog.h"
+#include "nicupdate/interrupt.h"
 #include "nicupdate/inventory.h"
 #include "nicupdate/textword.h"
 
@@ -152,6 +153,11 @@ DeviceHeadTail* getDevices(const char* familyName, char* toolPath) {
     char cmd[CMD_SIZE];
     composeListCmd(cmd, sizeof(cmd), toolPath);
     runCommand(cmd);
+    if (pendingSignal()) {
+        deleteFile(c_szListing);
+        delete list;
+        return nullptr;
+    }
 
     FILE* listing = fopen(c_szListing, "r");
     if (!listing) {

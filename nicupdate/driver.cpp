@@ -1,13 +1,16 @@
 #include "nicupdate/driver.h"
 
 #include <strings.h>
+#include <unistd.h>
 
 #include <cstdio>
 
 #include "nicupdate/devlist.h"
 #include "nicupdate/fwlog.h"
+#include "nicupdate/interrupt.h"
 #include "nicupdate/inventory.h"
 #include "nicupdate/mgmt.h"
+#include "nicupdate/runlock.h"
 #include "nicupdate/update.h"
 
 const char* pVer = "1.0.9";
@@ -74,16 +77,19 @@ static int updateRun(DeviceHeadTail** first, DeviceHeadTail** second, char* firs
     int result = 0;
     displayFwVersions(*first, *second);
     perform_crc_check(*first, *second, firstTool, secondTool);
+    if (pendingSignal()) return result;
     if (*first) {
         if (!updateDevices(*first, firstTool, "NetXtreme")) result = 1;
         releaseList(first);
     }
-    if (*second) {
+    if (*second && !pendingSignal()) {
         if (!updateDevices(*second, secondTool, "NetXtreme II")) result = 1;
         releaseList(second);
     }
+    if (pendingSignal()) return result;
     *first = getDevices("NetXtreme", firstTool);
-    *second = discoverSecond(secondTool);
+    *second = pendingSignal() ? nullptr : discoverSecond(secondTool);
+    if (pendingSignal()) return result;
     displayFwVersions(*first, *second);
     if (result == 0)
         writetoLogf(true, "\n\nUpdate complete. The firmware update log has been saved in %s.\n", szFwuplog);
@@ -92,7 +98,36 @@ static int updateRun(DeviceHeadTail** first, DeviceHeadTail** second, char* firs
     return result;
 }
 
-int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond) {
+// The line that ends an interrupted run, by what the mode may have changed.
+static void reportInterrupt(int mode, int sig) {
+    const char* what = "\nInterrupted by signal %d (%s): no firmware was changed.\n";
+    if (mode == MODE_UPDATE || mode == MODE_SILENT)
+        what = "\nUpdate interrupted by signal %d (%s): the components not yet updated were left unchanged.\n";
+    else if (mode == MODE_NOMFW)
+        what = "\nManagement firmware disabling interrupted by signal %d (%s): the components not yet disabled "
+               "were left unchanged.\n";
+    writetoLogf(true, what, sig, signalName(sig));
+}
+
+// Takes the one-update-per-host lock. False (after saying so) when another run holds it; a lock
+// that cannot be had at all is warned about and the run goes on.
+static bool lockRun(const char* const* lockPaths, int* lockFd) {
+    int holder = 0;
+    char why[160];
+    int taken = takeRunLock(lockPaths, lockFd, &holder, why, sizeof(why));
+    if (taken == RUNLOCK_BUSY) {
+        writetoLogf(true, "Error! Another firmware update is running (process %d).\n", holder);
+        return false;
+    }
+    if (taken == RUNLOCK_NONE)
+        writetoLogf(true,
+                    "\nWarning. Cannot take the firmware update lock (%s); another update could run at the "
+                    "same time.\n",
+                    why);
+    return true;
+}
+
+int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond, const char* const* lockPaths) {
     int result = 0;
     char szFirstTool[TOOL_PATH_SIZE] = "";
     char szSecondTool[TOOL_PATH_SIZE] = "";
@@ -111,12 +146,20 @@ int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond) {
         writetoLog("Error! Incorrect usage of command line parameters.\n", true);
         return 1;
     }
-    if (!createQuitFile()) return 1;
+    installInterruptHandlers();
+    int lockFd = -1;
+    if (!lockRun(lockPaths, &lockFd)) return 1;
+    if (!createQuitFile()) {
+        if (lockFd >= 0) close(lockFd);
+        return 1;
+    }
 
     // Failures inside -v, -nomfw and -crc show in the log only, never in the status.
     DeviceHeadTail* first = getDevices("NetXtreme", szFirstTool);
-    DeviceHeadTail* second = discoverSecond(szSecondTool);
-    if (!first && !second) {
+    DeviceHeadTail* second = pendingSignal() ? nullptr : discoverSecond(szSecondTool);
+    if (pendingSignal()) {
+        // reported below
+    } else if (!first && !second) {
         writetoLogf(true, c_szErrorsOccurred, szFwuplog);
         result = EXIT_NO_ADAPTERS;
     } else if (mode == MODE_VERSIONS) {
@@ -128,8 +171,14 @@ int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond) {
     } else {
         result = updateRun(&first, &second, szFirstTool, szSecondTool, discoverSecond);
     }
+    int sig = pendingSignal();
+    if (sig) {
+        reportInterrupt(mode, sig);
+        result = 128 + sig;
+    }
     releaseList(&first);
     releaseList(&second);
     deleteFile("q");
+    if (lockFd >= 0) close(lockFd);
     return result;
 }

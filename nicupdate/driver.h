@@ -49,6 +49,11 @@ DeviceHeadTail* discoverNetXtremeII(char* toolPath);
 DeviceHeadTail* skipNetXtremeII(char* toolPath);
 
 // One run of the tool: opens the log, reads the mode and performs it. Returns the exit
-// status: 0; 1 for incorrect usage, no quit file, or a failed update; EXIT_NO_ADAPTERS when
-// neither family yielded an adapter list.
-int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond);
+// status: 0; 1 for incorrect usage, no quit file, a failed update, or another run holding the
+// lock; EXIT_NO_ADAPTERS when neither family yielded an adapter list; 128 + N after signal N.
+//
+// Before the first vendor utility it takes the update lock on the first of lockPaths (a
+// null-terminated list, c_lockPaths in the programs) that opens, held until it returns; usage
+// and incorrect usage take none. From then on SIGINT, SIGQUIT, SIGTERM and SIGHUP only stop
+// the run between two commands: the interruption is logged and shown, temporary files removed.
+int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond, const char* const* lockPaths);

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "nicupdate/commands.h"
+#include "nicupdate/interrupt.h"
 
 char szFwuplog[LOG_PATH_SIZE] = "ethflash.log";
 bool bSilent = false;
@@ -38,6 +39,11 @@ bool fileExist(const char* path) {
 
 void deleteFile(const char* path) {
     if (!fileExist(path)) return;
+    // Once a run is interrupted it starts no further process.
+    if (pendingSignal()) {
+        unlink(path);
+        return;
+    }
     char cmd[CMD_SIZE];
     if (!composeRemoveCmd(cmd, sizeof(cmd), path)) return;
     runCommand(cmd);

@@ -8,6 +8,7 @@
 
 #include "nicupdate/commands.h"
 #include "nicupdate/fwlog.h"
+#include "nicupdate/interrupt.h"
 #include "nicupdate/textword.h"
 
 const char c_szVersionUnknown[] = "unknown";
@@ -150,7 +151,7 @@ static void netXtremeIIInventory(Device* device) {
 
 void getFwVersions(DeviceHeadTail* list, const char* toolPath, const char* familyName) {
     bool netXtreme = strcasecmp(familyName, "NetXtreme") == 0;
-    for (Device* device = list->head; device; device = device->next) {
+    for (Device* device = list->head; device && !pendingSignal(); device = device->next) {
         char cmd[CMD_SIZE];
         composeDirCmd(cmd, sizeof(cmd), toolPath, device->macAddr);
         runCommand(cmd);

@@ -1,5 +1,6 @@
 // The PowerPC program: the package carries no NetXtreme II utility for this processor, so that
 // family is reported as absent instead of being discovered.
 #include "nicupdate/driver.h"
+#include "nicupdate/runlock.h"
 
-int main(int argc, char** argv) { return runNicburn(argc, argv, skipNetXtremeII); }
+int main(int argc, char** argv) { return runNicburn(argc, argv, skipNetXtremeII, c_lockPaths); }

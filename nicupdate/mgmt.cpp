@@ -6,6 +6,7 @@
 #include "nicupdate/commands.h"
 #include "nicupdate/driver.h"
 #include "nicupdate/fwlog.h"
+#include "nicupdate/interrupt.h"
 
 static const char c_szNotPresent[] = "NA";
 
@@ -44,6 +45,7 @@ static const MgmtComponent c_mgmtComponents[] = {
 static void disableList(const DeviceHeadTail* list, const char* toolPath, bool secondList) {
     for (const Device* d = list ? list->head : nullptr; d; d = d->next) {
         for (const MgmtComponent& c : c_mgmtComponents) {
+            if (pendingSignal()) return;
             if (c.netXtremeOnly && secondList) continue;
             if (strcmp(d->*c.field, c_szNotPresent) == 0) continue;
             writetoLogf(true, c.start, d->macAddr);
@@ -69,7 +71,7 @@ void disableManagementFirmware(const DeviceHeadTail* first, const DeviceHeadTail
 }
 
 static void crcList(const DeviceHeadTail* list, const char* toolPath) {
-    for (const Device* d = list ? list->head : nullptr; d; d = d->next) {
+    for (const Device* d = list ? list->head : nullptr; d && !pendingSignal(); d = d->next) {
         writetoLogf(true, "Performing CRC check for device %s", d->macAddr);
         writetoLog("\n", false);
         fflush(stdout);
@@ -90,7 +92,7 @@ void perform_crc_check(const DeviceHeadTail* first, const DeviceHeadTail* second
     if (!create_yes_response_file()) return;
     writetoLog("\nNow starting a CRC check for each Broadcom Ethernet adapter.\n", true);
     crcList(first, firstToolPath);
-    crcList(second, secondToolPath);
-    writetoLog("\nCRC check complete.\n", true);
+    if (!pendingSignal()) crcList(second, secondToolPath);
+    if (!pendingSignal()) writetoLog("\nCRC check complete.\n", true);
     deleteFile("y");
 }

@@ -7,6 +7,7 @@
 
 #include "nicupdate/commands.h"
 #include "nicupdate/fwlog.h"
+#include "nicupdate/interrupt.h"
 #include "nicupdate/inventory.h"
 
 static const char c_szNotPresent[] = "NA";
@@ -85,13 +86,14 @@ bool updateFirmware(Device* device, const char* typeSuffix, const char* toolPath
 bool updateDevices(DeviceHeadTail* list, const char* toolPath, const char* familyName) {
     bool result = true;
     writetoLogf(true, "\nUpdating Broadcom %s adapters.\n", familyName);
-    for (Device* device = list->head; device; device = device->next) {
+    for (Device* device = list->head; device && !pendingSignal(); device = device->next) {
         if (strcasecmp(device->bootVer, c_szNotPresent) == 0) {
             writetoLogf(true, "Error! Firmware not detected on device %s.\n", device->macAddr);
             result = false;
             continue;
         }
         for (const Component& component : c_components) {
+            if (pendingSignal()) return result;
             if (strcasecmp(device->*component.field, c_szNotPresent) == 0) continue;
             if (component.skipFor5703 && is5703Id(device->devId)) continue;
             if (!updateFirmware(device, component.suffix, toolPath)) result = false;

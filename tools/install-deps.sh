@@ -20,6 +20,9 @@ packages=(
   # tests: FTP server for the upload service, namespaces, fuzzing and sanitizers
   python3 python3-pyftpdlib util-linux procps busybox-static
   clang libclang-rt-14-dev
+  # roll-out across a fleet: Ansible, its linter, sshd hosts for the fleet test, headless
+  # browser for the report page's test
+  ansible-core ansible-lint openssh-server openssh-client chromium
   # benchmarks (make bench; its smoke run is part of the tests)
   hyperfine makeself gnuplot-nox time
 )

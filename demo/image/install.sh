@@ -19,5 +19,5 @@ chmod 0755 nicburn fwsim || exit 1
 ln -sf fwsim lnxfwupg || exit 1
 ln -sf fwsim lnxfwnx2 || exit 1
 
-./nicburn $1 $2
-exit $?
+# exec: nicburn takes the shell's place, so signals reach it and its status is the script's.
+exec ./nicburn $1 $2

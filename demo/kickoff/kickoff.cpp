@@ -4,8 +4,13 @@
 // kickoff.cfg: lines starting with '#' or ';' and empty lines are comments; the first other line is
 // the command, run by /bin/sh from kickoff's folder. The user's arguments follow it as separate,
 // unaltered words ("$@"), so the command sees exactly what kickoff was given.
+//
+// SIGINT, SIGQUIT, SIGTERM and SIGHUP that reach kickoff are passed on to the command's process
+// group and kickoff waits for the command's own status. The shell in between traps them, so it
+// is not ended before the command it waits for.
 #include <errno.h>
 #include <limits.h>
+#include <signal.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/wait.h>
@@ -17,6 +22,27 @@
 namespace {
 
 const char c_szCfgName[] = "kickoff.cfg";
+
+const int c_passedSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
+volatile sig_atomic_t s_child = 0;
+
+// The child shares kickoff's process group: a signal sent to the group reaches it already,
+// this is for a signal sent to kickoff alone.
+void passOn(int sig) {
+    if (s_child > 0) kill(s_child, sig);
+}
+
+void passSignalsOn() {
+    for (int sig : c_passedSignals) {
+        struct sigaction old;
+        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+        struct sigaction sa;
+        memset(&sa, 0, sizeof(sa));
+        sa.sa_handler = passOn;
+        sigemptyset(&sa.sa_mask);
+        sigaction(sig, &sa, nullptr);
+    }
+}
 
 // Folder of this program, from the kernel's record of the executable (argv[0] may be relative).
 std::string ownFolder(const char* argv0) {
@@ -63,7 +89,7 @@ int main(int argc, char** argv) {
     }
 
     // sh -c 'COMMAND "$@"' kickoff ARGS...: the arguments reach the command word for word.
-    std::string script = command + " \"$@\"";
+    std::string script = "trap : INT QUIT TERM HUP; " + command + " \"$@\"";
     std::vector<char*> args;
     args.push_back(const_cast<char*>("sh"));
     args.push_back(const_cast<char*>("-c"));
@@ -73,6 +99,7 @@ int main(int argc, char** argv) {
     args.push_back(nullptr);
 
     fflush(stdout);
+    passSignalsOn();
     pid_t pid = fork();
     if (pid < 0) {
         fprintf(stderr, "kickoff: cannot start '%s': %s\n", command.c_str(), strerror(errno));
@@ -83,6 +110,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "kickoff: cannot run /bin/sh: %s\n", strerror(errno));
         _exit(127);
     }
+    s_child = pid;
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR) {

@@ -153,8 +153,8 @@ protected:
     void SetUp() override {
         LauncherTest::SetUp();
         fakeProgram("uname", "case \"$1\" in -r) echo 5.10.0-test;; -i) echo \"${FAKE_ARCH:-x86_64}\";; *) exit 1;; esac");
-        s_szRedhatReleaseFile = "/nonexistent/redhat-release";
-        s_szSuseReleaseFile = "/nonexistent/SuSE-release";
+        // The distribution as on a machine without release files; the processor still comes from uname.
+        setSystem(c_distroName_UNKNOWN, 0, 0, nullptr, "5.10.0-test");
         mkdir(tmp.file("content").c_str(), 0755);
         writeFile(tmp.file("content/run.sh"), "echo \"args:$*\"; ls; exit 7\n", 0644);
         ASSERT_EQ(testutil::runShell("cd " + tmp.file("content") + " && zip -q ../image.zip run.sh").status, 0);
@@ -200,7 +200,6 @@ TEST_F(RunPackageTest, DebugRunPrintsEveryStepAndExitsWithTheStartupStatus) {
     EXPECT_EQ(code, 7);
     EXPECT_EQ(out,
               "++ Running in debug mode (level=1).\n"
-              "++ uname -r --> '5.10.0-test'\n"
               "++ uname -i --> 'x86_64'\n"
               "++ Extracting 'package boot config'...\n"
               "Extracting 'package image'...\n"

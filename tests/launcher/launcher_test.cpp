@@ -18,8 +18,6 @@ void LauncherTest::SetUp() {
     const char* path = getenv("PATH");
     savedPath_ = path ? path : "/usr/bin:/bin";
     savedTempDir_ = s_szTempDir;
-    savedRedhat_ = s_szRedhatReleaseFile;
-    savedSuse_ = s_szSuseReleaseFile;
     s_szTempDir = tmp.path().c_str();
     g_OpModeDEBUG = 0;
     wrkDir[0] = '\0';
@@ -30,8 +28,6 @@ void LauncherTest::TearDown() {
     if (chdir(savedCwd_.c_str()) != 0) ADD_FAILURE() << "cannot return to " << savedCwd_;
     setenv("PATH", savedPath_.c_str(), 1);
     s_szTempDir = savedTempDir_;
-    s_szRedhatReleaseFile = savedRedhat_;
-    s_szSuseReleaseFile = savedSuse_;
     g_OpModeDEBUG = 0;
     wrkDir[0] = '\0';
     setSystem(nullptr, 0, 0, nullptr);

@@ -36,7 +36,5 @@ protected:
 private:
     std::string savedCwd_, savedPath_;
     const char* savedTempDir_ = nullptr;
-    const char* savedRedhat_ = nullptr;
-    const char* savedSuse_ = nullptr;
     bool binOnPath_ = false;
 };

@@ -81,3 +81,30 @@ TEST_F(OsClassTest, DebugLinesShowEachFieldExamined) {
 }
 
 }  // namespace
+
+namespace {
+
+// The reason given for each clause of the worked table on the RH4 and UN systems.
+TEST(OsClassVerdict, NamesTheFieldThatRulesTheSystemOut) {
+    SystemFacts rh4{"RedHat", 4, 4, "2.6.9", "i386"}, un{"Unknown", 0, 0, "6.1", "Unknown"};
+    const std::string longField = std::string(64, 'A') + "\t0\t*\tf";
+    const struct { const SystemFacts* sys; const char* clause; int field; const char* reason; } cases[] = {
+        {&rh4, "RHEL4\t2\tx86\tr4", 0, "fits"},
+        {&rh4, "RHEL5\t0\t*\tr5", 1, "field 1 'RHEL5': release 4, not 5"},
+        {&rh4, "SLES10\t0\tx64\ts", 1, "field 1 'SLES10': RedHat 4 needs RHEL"},
+        {&rh4, "RHEL\t5\t*\trx", 2, "field 2 '5': update 4 is below 5"},
+        {&rh4, "*\t0\tx64\tany64", 3, "field 3 'x64': class i386 lacks 64"},
+        {&un, "RHEL5\t0\t*\tr5", 0, "fits"},
+        {&un, "*\t0\tx86\tany86", 3, "field 3 'x86': class Unknown lacks 86"},
+        {&un, longField.c_str(), 1, "field 1 '...': longer than 63 characters"},
+    };
+    for (const auto& c : cases) {
+        ClauseVerdict v{-1, ""};
+        const char* file = matchOsClassFor(c.sys, c.clause, &v);
+        EXPECT_EQ(file != nullptr, c.field == 0) << c.clause;
+        EXPECT_EQ(v.field, c.field) << c.clause;
+        EXPECT_STREQ(v.reason, c.reason) << c.clause;
+    }
+}
+
+}  // namespace

@@ -16,11 +16,8 @@ using testutil::writeFile;
 
 class SysIdentTest : public LauncherTest {
 protected:
-    void SetUp() override {
-        LauncherTest::SetUp();
-        s_szRedhatReleaseFile = redhat_.c_str();
-        s_szSuseReleaseFile = suse_.c_str();
-    }
+    // Identifies from the test's own etc/ folder.
+    void collectFromTmp() { collectOsLevelInfoFrom(tmp.path().c_str()); }
     // A fake uname that logs each call and prints the given texts.
     void fakeUname(const std::string& r, const std::string& i, int status = 0) {
         fakeProgram("uname", "echo \"$1\" >> " + tmp.file("uname.log") + "\ncase \"$1\" in -r) printf '%s' '" + r +
@@ -100,7 +97,7 @@ TEST_F(SysIdentTest, DistributionFromTheReleaseFiles) {
         if (c.redhat) writeFile(redhat_, c.redhat);
         if (c.suse) writeFile(suse_, c.suse);
         setSystem(nullptr, -1, 0, nullptr);
-        collectOsLevelInfo();
+        collectFromTmp();
         EXPECT_STREQ(s_distroName, c.name);
         EXPECT_EQ(s_distroLevel, c.level);
         EXPECT_EQ(s_updateLevel, c.update);
@@ -122,7 +119,7 @@ TEST_F(SysIdentTest, ProcessorClassAndKernelFromUname) {
     for (const auto& c : cases) {
         fakeUname(c.r, c.i, c.status);
         setSystem(nullptr, 0, 0, nullptr, "junk");
-        collectOsLevelInfo();
+        collectFromTmp();
         collectProcessorInfo();
         EXPECT_EQ(std::string(s_szKernelLevel), c.kernel ? c.kernel : longKernel.substr(0, 127));
         EXPECT_STREQ(s_szCPU, c.cpu);
@@ -144,10 +141,9 @@ TEST_F(SysIdentTest, UnameOutputNeverGoesThroughAFixedName) {
 
 TEST_F(SysIdentTest, ExportsSixVariablesIdentifyingOnce) {
     fakeUname("2.6.9-42.ELsmp", "i386");
-    s_szRedhatReleaseFile = "/nonexistent/redhat-release";
-    s_szSuseReleaseFile = "/nonexistent/SuSE-release";
     g_OpModeDEBUG = 1;
-    std::string out = stdoutOf([] {
+    std::string out = stdoutOf([this] {
+        collectFromTmp();  // no release files there
         setOsInfoEnvVars("/first");
         setOsInfoEnvVars("/home/admin dir");
     });
@@ -171,6 +167,94 @@ TEST_F(SysIdentTest, ReadsFilesWithStandardInputClosed) {
     EXPECT_EQ(std::string(buf, n > 0 ? n : 0), "release 4");
     EXPECT_EQ(readFileToBuf(tmp.file("release").c_str(), buf, 3), 3);
     EXPECT_EQ(readFileToBuf(tmp.file("missing").c_str(), buf, 3), 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ProcessorClass, UnameMachineStandsInWhereUnameHardwareDoesNotAnswer) {
+    const struct { const char* i; const char* m; const char* cpu; } cases[] = {
+        {"x86_64", "i686", "x86_64"},   // an answer of -i decides alone
+        {"i686", "i686", "Unknown"},    // as before: -i answered, with a word it does not know
+        {"X86_64", nullptr, "x86_64"},
+        {"unknown", "x86_64", "x86_64"},
+        {"Unknown", "i386", "i386"},
+        {nullptr, "i486", "i386"},
+        {"", "i586", "i386"},
+        {"unknown", "i686", "i386"},
+        {"unknown", "i786", "Unknown"},
+        {"unknown", "i86", "Unknown"},
+        {"unknown", "ppc64", "ppc64"},
+        {"unknown", "ppc64le", "Unknown"},
+        {"unknown", "aarch64", "Unknown"},
+        {"unknown", nullptr, "Unknown"},  // both failed
+        {nullptr, "", "Unknown"},
+    };
+    for (const auto& c : cases)
+        EXPECT_STREQ(processorClass(c.i, c.m), c.cpu) << (c.i ? c.i : "(failed)") << " / " << (c.m ? c.m : "(failed)");
+}
+
+TEST(OsRelease, NameLevelAndUpdateWhenNoOlderReleaseFileExists) {
+    const std::string longId(31, 'a'), tooLongId(32, 'a');
+    const struct { std::string text; const char* name; int level, update; } cases[] = {
+        {"NAME=\"SLES\"\nVERSION=\"15-SP5\"\nVERSION_ID=\"15.5\"\nID=\"sles\"\n", "SuSE", 15, 5},
+        {"ID=opensuse-leap\nVERSION_ID=\"15.4\"\n", "SuSE", 15, 4},
+        {"PRETTY_NAME=\"Ubuntu 22.04.3 LTS\"\nVERSION_ID=\"22.04\"\nID=ubuntu\nID_LIKE=debian\n", "Ubuntu", 22, 4},
+        {"PRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nVERSION_ID=\"12\"\nID=debian\n", "Debian", 12, 0},
+        {"ID='rocky'\r\nVERSION_ID='9.2'\r\n", "Rocky", 9, 2},
+        {"ID=debian\n", "Debian", 0, 0},               // testing and unstable have no VERSION_ID
+        {"VERSION_ID=12\n", "Unknown", 0, 0},           // no ID
+        {"ID=\n", "Unknown", 0, 0},
+        {"ID=\"two words\"\n", "Unknown", 0, 0},        // not an os-release ID
+        {"ID=" + longId + "\n", nullptr, 0, 0},
+        {"ID=" + tooLongId + "\n", "Unknown", 0, 0},     // never cut to a different name
+        {"XID=debian\n ID=ubuntu\n", "Unknown", 0, 0},   // keys only at the start of a line
+        {"ID=arch\nVERSION_ID=-3.x\n", "Arch", 0, 0},
+        {"", "Unknown", 0, 0},
+    };
+    for (const auto& c : cases) {
+        ReleaseTexts texts{};
+        texts.hasOsRelease = true;
+        snprintf(texts.osRelease, sizeof(texts.osRelease), "%s", c.text.c_str());
+        SystemFacts facts{};
+        distroFromReleaseTexts(&texts, &facts);
+        std::string want = c.name ? c.name : "A" + longId.substr(1);
+        EXPECT_EQ(std::string(facts.name), want) << c.text;
+        EXPECT_EQ(facts.level, c.level) << c.text;
+        EXPECT_EQ(facts.update, c.update) << c.text;
+    }
+}
+
+TEST_F(SysIdentTest, OsReleaseIsReadOnlyWithoutTheOlderFiles) {
+    fakeUname("5.14.21\n", "x86_64\n");
+    const struct { const char* suse; const char* name; int level, update; } cases[] = {
+        {"SUSE Linux Enterprise Server 11 (x86_64)\nVERSION = 11\n", "SuSE", 11, 0},
+        {nullptr, "Ubuntu", 22, 4},
+    };
+    for (const auto& c : cases) {
+        testutil::runShell("rm -rf " + tmp.file("etc") + " && mkdir " + tmp.file("etc"));
+        writeFile(tmp.file("etc/os-release"), "ID=ubuntu\nVERSION_ID=\"22.04\"\n");
+        if (c.suse) writeFile(suse_, c.suse);
+        setSystem(nullptr, 0, 0, nullptr);
+        collectFromTmp();
+        EXPECT_STREQ(s_distroName, c.name);
+        EXPECT_EQ(s_distroLevel, c.level);
+        EXPECT_EQ(s_updateLevel, c.update);
+    }
+    setOsInfoEnvVars("/");
+    EXPECT_STREQ(getenv("ZAV_RQ_PKG_LINUX_DISTRO_NAME"), "Ubuntu");
+}
+
+TEST_F(SysIdentTest, ProcessorClassFromUnameMachineWhereUnameHardwareSaysUnknown) {
+    fakeProgram("uname", "echo \"$1\" >> " + tmp.file("uname.log") +
+                             "\ncase \"$1\" in -i) echo unknown;; -m) echo x86_64;; *) exit 1;; esac");
+    setSystem(c_distroName_UNKNOWN, 0, 0, nullptr);
+    g_OpModeDEBUG = 1;
+    std::string out = stdoutOf([] { collectProcessorInfo(); });
+    EXPECT_STREQ(s_szCPU, "x86_64");
+    EXPECT_EQ(out, "++ uname -i --> 'unknown'\n++ uname -m --> 'x86_64'\n");
+    EXPECT_EQ(readFile(tmp.file("uname.log")), "-i\n-m\n");
 }
 
 }  // namespace

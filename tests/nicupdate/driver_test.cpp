@@ -45,8 +45,10 @@ class Driver : public NicTest {
 protected:
     int run(std::vector<std::string> args, SecondFamilyDiscovery second = discoverNetXtremeII) {
         std::vector<char*> argv = argvOf(args);
+        std::string lockPath = lockFile.empty() ? lockDir.file("nicburn.lock") : lockFile;
+        const char* lockPaths[] = {lockPath.c_str(), nullptr};
         StdoutCapture capture;
-        int status = runNicburn(static_cast<int>(args.size()), argv.data(), second);
+        int status = runNicburn(static_cast<int>(args.size()), argv.data(), second, lockPaths);
         out = capture.stop();
         return status;
     }
@@ -55,6 +57,8 @@ protected:
                " for more information.\n";
     }
     std::string out;
+    testutil::TempDir lockDir;  // beside the run's folder, whose content the tests compare
+    std::string lockFile;       // another lock path than lockDir's
 };
 
 TEST_F(Driver, UsageShowsOnlyTheTextAndLeavesAHeaderOnlyLog) {
@@ -79,6 +83,20 @@ TEST_F(Driver, IncorrectUsageAndMissingQuitFileExit1) {
     mkdir(tmp.file("q").c_str(), 0755);
     EXPECT_EQ(run({"-v"}), 1);
     EXPECT_EQ(out, kBanner + "Error! Cannot create temporary file \"q\".\n");
+}
+
+// Usage and incorrect usage take no lock; a lock file that cannot be opened is warned about and
+// the run goes on.
+TEST_F(Driver, LockIsTakenOnlyForARunAndItsLackIsWarnedAbout) {
+    EXPECT_EQ(run({"-?"}), 0);
+    EXPECT_EQ(run({"-x"}), 1);
+    EXPECT_EQ(out, kBanner + "Error! Incorrect usage of command line parameters.\n");
+    EXPECT_EQ(testutil::listDir(lockDir.path()), std::vector<std::string>{});
+    lockFile = lockDir.file("no-such-folder/nicburn.lock");
+    EXPECT_EQ(run({"-v"}, skipNetXtremeII), EXIT_NO_ADAPTERS);
+    EXPECT_EQ(out, kBanner + "\nWarning. Cannot take the firmware update lock (" + lockFile +
+                       ": No such file or directory); another update could run at the same time.\n" +
+                       "\nError! Unable to locate Broadcom NetXtreme tool (./lnxfwupg).\n" + kNoNx2 + errorsClosing());
 }
 
 TEST_F(Driver, NoAdapterListEndsWith171) {

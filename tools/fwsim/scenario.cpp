@@ -132,10 +132,10 @@ bool parseFault(const std::string& place, const std::string& text, Fault* out, s
 
     // Kinds each place accepts, as shown in messages.
     std::vector<std::string> allowed;
-    if (base == "table") allowed = {"exit N", "signal N", "empty", "notable", "noend"};
+    if (base == "table") allowed = {"exit N", "signal N", "empty", "notable", "noend", "delay S"};
     else if (base == "row") allowed = {"malformed", "overlong", "hidden", "text ROW"};
-    else if (base == "dir") allowed = {"exit N", "signal N", "empty", "overlong"};
-    else allowed = {"exit N", "signal N"};
+    else if (base == "dir") allowed = {"exit N", "signal N", "empty", "overlong", "delay S"};
+    else allowed = {"exit N", "signal N", "delay S"};
     std::string list;
     bool known = false;
     for (const auto& k : allowed) {
@@ -159,6 +159,14 @@ bool parseFault(const std::string& place, const std::string& text, Fault* out, s
         if (!parseSignal(arg, &f.number)) {
             *error = "fault '" + t + "': signal needs a signal that ends a process, by number or name "
                      "(HUP INT QUIT ILL TRAP ABRT BUS FPE KILL USR1 SEGV USR2 PIPE ALRM TERM)";
+            return false;
+        }
+    } else if (word == "delay") {
+        f.kind = Fault::Delay;
+        char* end = nullptr;
+        f.seconds = strtod(arg.c_str(), &end);
+        if (arg.empty() || *end != '\0' || !(f.seconds > 0) || f.seconds > 60) {
+            *error = "fault '" + t + "': delay needs seconds, more than 0 and at most 60 (fractions allowed)";
             return false;
         }
     } else if (word == "text") {

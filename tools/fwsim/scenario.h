@@ -49,9 +49,11 @@ struct Fault {
         Malformed,  // a table row with two words only (row)
         Hidden,     // the adapter's row is left out of the table (row)
         Text,       // the row is replaced by `text` verbatim (row)
+        Delay,      // the command takes `seconds` longer, otherwise as usual (table, dir, upgrade, cfg, crc)
     };
     Kind kind = None;
     int number = 0;
+    double seconds = 0;
     std::string text;
 };
 

@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <ctime>
+
 #include <strings.h>
 
 #include <cctype>
@@ -19,6 +22,16 @@
 namespace fwsim {
 
 namespace {
+
+// A delay fault's pause; a signal caught meanwhile does not shorten it.
+void delayFor(const Fault& f) {
+    if (f.kind != Fault::Delay) return;
+    struct timespec left;
+    left.tv_sec = static_cast<time_t>(f.seconds);
+    left.tv_nsec = static_cast<long>((f.seconds - static_cast<double>(left.tv_sec)) * 1e9);
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
 
 // Everything one run needs: the scenario as written, the state, and the two put together.
 struct Run {
@@ -117,6 +130,7 @@ UtilityResult interactive(Run& r) {
     const UtilitySettings& u = r.family == Family::NetXtreme ? r.now.nx : r.now.nx2;
     const Fault& f = u.tableFault;
     if (f.kind == Fault::Empty) return {0, 0};
+    delayFor(f);
     r.out() << banner(r.now, r.family);
     if (f.kind == Fault::Signal) return {0, f.number};
     if (f.kind == Fault::NoTable) {
@@ -147,6 +161,7 @@ UtilityResult interactive(Run& r) {
 
 UtilityResult dir(Run& r, const Adapter& a) {
     Fault f = r.faultFor(a, "dir");
+    delayFor(f);
     if (f.kind == Fault::Signal) return {0, f.number};
     if (f.kind == Fault::Empty) return {0, 0};
     r.out() << banner(r.now, r.family) << dirListing(a);
@@ -217,6 +232,12 @@ UtilityResult upgrade(Run& r, const Adapter& a, const std::vector<std::string>& 
                 << "Upgrade failed; " << r.who(a) << " keeps " << r.regionName(*comp) << " " << cur->second << ".\n";
         return {f.number, 0};
     }
+    if (f.kind == Fault::Delay) {
+        // The write takes a while: until it ends the component holds neither version.
+        r.state.versions[a.mac][comp->key] = "WRITING";
+        if (!r.save(&error)) return r.fail(1, error);
+        delayFor(f);
+    }
     r.state.versions[a.mac][comp->key] = img.version;
     if (!r.save(&error)) {
         r.out() << "failed\n";
@@ -243,6 +264,7 @@ UtilityResult cfg(Run& r, const Adapter& a, const std::vector<std::string>& args
     if (!base->versions.count(c->key)) return r.fail(1, r.who(a) + " has no " + label);
 
     Fault f = r.faultFor(a, "cfg", c->key);
+    delayFor(f);
     if (f.kind == Fault::Signal) return {0, f.number};
     r.out() << banner(r.now, r.family);
     if (f.kind == Fault::Exit) {
@@ -277,6 +299,7 @@ UtilityResult crc(Run& r, const Adapter& a, const std::vector<std::string>& args
         return {1, 0};
     }
     Fault f = r.faultFor(a, "crc");
+    delayFor(f);
     if (f.kind == Fault::Signal) return {0, f.number};
     bool first = true;
     for (const ComponentInfo& c : components()) {

@@ -15,20 +15,20 @@
 namespace {
 
 int runBuild(const std::vector<std::string>& args) {
-    mkpkg::buildPackage(mkpkg::parseBuildOptions(args), std::cout);
+    mkpkg::buildPackage(mkpkg::parseBuildOptions(args), std::cout, std::cerr);
     return 0;
 }
 
 int runInfo(const std::vector<std::string>& args) {
     mkpkg::InfoOptions opts = mkpkg::parseInfoOptions(args);
-    mkpkg::PackageInfo info = mkpkg::inspectPackage(opts.package, opts.args);
+    mkpkg::PackageInfo info = mkpkg::inspectPackage(opts.package, opts.args, {opts.system, opts.systemFrom});
     if (opts.json)
         std::cout << mkpkg::infoJson(info).dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
     else
         std::cout << mkpkg::infoText(info);
     std::cout.flush();
-    for (const std::string& p : info.problems) std::cerr << "mkpkg: " << p << "\n";
-    return info.problems.empty() ? 0 : 1;
+    for (const mkpkg::Problem& p : info.problems) std::cerr << "mkpkg: " << mkpkg::problemLine(p) << "\n";
+    return mkpkg::errorCount(info.problems) == 0 ? 0 : 1;
 }
 
 int runExtract(const std::vector<std::string>& args) {
@@ -64,6 +64,10 @@ int main(int argc, char** argv) {
     std::string name = argv[1];
     if (name == "-h" || name == "--help" || name == "help") {
         std::cout << mkpkg::kUsage;
+        return 0;
+    }
+    if (name == "--version") {
+        std::cout << "mkpkg " << MKPKG_VERSION << "\n";
         return 0;
     }
     for (const Command& cmd : kCommands) {

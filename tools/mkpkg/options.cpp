@@ -14,11 +14,11 @@ const char* const kUsage =
     "           fits this system and the startup command that arguments would give\n"
     "  extract  write a package's four elements as files\n"
     "\n"
-    "'mkpkg COMMAND --help' shows the options of a command.\n";
+    "'mkpkg COMMAND --help' shows the options of a command; 'mkpkg --version' the version.\n";
 
 const char* const kBuildUsage =
     "usage: mkpkg build -o PKG (--content DIR | --image ZIP) --bootcfg FILE\n"
-    "                   [--arch i386|x86_64] [--launcher PATH] [--unzip PATH] [--big-endian]\n"
+    "                   [--arch i386|x86_64] [--launcher PATH] [--unzip PATH] [--big-endian] [--force]\n"
     "  -o, --output PKG   package file to write (mode 0755; replaced only when complete)\n"
     "  --content DIR      zip this folder as the package image (sorted, reproducible)\n"
     "  --image ZIP        use this zip file as the package image\n"
@@ -28,11 +28,20 @@ const char* const kBuildUsage =
     "  --launcher PATH    launcher program (default: the static pkgstub built for ARCH)\n"
     "  --unzip PATH       unzip utility carried in the package (default: the static\n"
     "                     pkgunzip built for ARCH)\n"
-    "  --big-endian       store the directory big-endian, for ppc64 packages\n";
+    "  --big-endian       store the directory big-endian, for a big-endian launcher of a\n"
+    "                     processor other than ppc64 (ppc64 launchers swap: no option)\n"
+    "  --force            write the package even when problems are found in it\n";
 
 const char* const kInfoUsage =
-    "usage: mkpkg info PKG [--json] [-- ARGS...]\n"
+    "usage: mkpkg info PKG [--json] [--system 'NAME LEVEL UPDATE KERNEL PROCESSOR' | --system-from DIR]\n"
+    "                  [-- ARGS...]\n"
     "  --json             the same report as JSON\n"
+    "  --system 'NAME LEVEL UPDATE KERNEL PROCESSOR'\n"
+    "                     show the clause that fits this system instead of the one mkpkg runs on,\n"
+    "                     e.g. 'RedHat 5 4 2.6.18 x86_64' (PROCESSOR as uname -m prints it)\n"
+    "  --system-from DIR  the system whose release files are DIR/etc/redhat-release,\n"
+    "                     DIR/etc/SuSE-release or DIR/etc/os-release (kernel and processor:\n"
+    "                     this machine's)\n"
     "  -- ARGS...         show the startup command these user arguments would give\n";
 
 const char* const kExtractUsage =
@@ -86,6 +95,10 @@ BuildOptions parseBuildOptions(const std::vector<std::string>& args) {
             o.bigEndian = true;
             continue;
         }
+        if (args[i] == "--force") {
+            o.force = true;
+            continue;
+        }
         unexpected(args[i]);
     }
     if (o.output.empty()) throw UsageError("missing -o PKG: name the package file to write");
@@ -107,6 +120,8 @@ InfoOptions parseInfoOptions(const std::vector<std::string>& args) {
         }
         if (a == "--json") {
             o.json = true;
+        } else if (takeValue(args, i, "--system", &o.system) || takeValue(args, i, "--system-from", &o.systemFrom)) {
+            continue;
         } else if (o.package.empty() && !a.empty() && a[0] != '-') {
             o.package = a;
         } else if (!o.package.empty() && !a.empty() && a[0] != '-') {
@@ -116,6 +131,7 @@ InfoOptions parseInfoOptions(const std::vector<std::string>& args) {
         }
     }
     if (o.package.empty()) throw UsageError("missing PKG: name the package file to show");
+    if (!o.system.empty() && !o.systemFrom.empty()) throw UsageError("give either --system or --system-from, not both");
     return o;
 }
 

@@ -15,11 +15,14 @@ struct BuildOptions {
     std::string unzip;     // "" for the pkgunzip built for arch
     std::string arch;      // "i386" or "x86_64"; "" for i386
     bool bigEndian = false;
+    bool force = false;    // write the package despite errors found in it
 };
 
 struct InfoOptions {
     std::string package;
     bool json = false;
+    std::string system;      // --system 'NAME LEVEL UPDATE KERNEL PROCESSOR'
+    std::string systemFrom;  // --system-from DIR
     std::vector<std::string> args;  // after "--": the user arguments to compose the command for
 };
 

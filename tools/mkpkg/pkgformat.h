@@ -1,6 +1,6 @@
 // Package file layout: launcher, unzip utility, image, boot configuration, then a 16-byte
-// directory of the four sizes (uint32, little-endian; big-endian for ppc64 packages, whose
-// launcher swaps the words it reads).
+// directory of the four sizes (uint32, little-endian; big-endian only for a big-endian launcher of
+// a processor other than ppc64: a ppc64 launcher swaps the words it reads, see lint.h).
 #pragma once
 
 #include <array>

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "bootconfig.h"
+#include "lint.h"
 #include "pkgreader.h"
 #include "thissystem.h"
 #include "zipreader.h"
@@ -21,11 +22,18 @@ struct PackageInfo {
     std::vector<std::string> args;  // the user arguments the command is composed for
     bool commandFits = false;
     std::string command;
-    std::vector<std::string> problems;  // empty for a sound package
+    std::vector<Problem> problems;  // no errors for a sound package
+};
+
+// Which system the clause is chosen for: this one (both empty), --system TEXT or --system-from DIR.
+struct Target {
+    std::string system;
+    std::string systemFrom;
 };
 
 // Reads package path and works out all of the above. Throws Error only when the file cannot be
-// read as a package at all (missing, unreadable, shorter than its directory).
-PackageInfo inspectPackage(const std::string& path, const std::vector<std::string>& args);
+// read as a package at all (missing, unreadable, shorter than its directory), UsageError for a
+// target system text that cannot be used.
+PackageInfo inspectPackage(const std::string& path, const std::vector<std::string>& args, const Target& target = Target());
 
 }  // namespace mkpkg

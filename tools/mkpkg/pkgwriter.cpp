@@ -14,6 +14,7 @@
 #include "bootconfig.h"
 #include "errors.h"
 #include "launcher/container.h"
+#include "lint.h"
 #include "pkgfile.h"
 #include "zipreader.h"
 #include "zipwriter.h"
@@ -80,7 +81,7 @@ std::string packageProgram(const std::string& name, const std::string& arch, std
     return "";
 }
 
-BuildResult buildPackage(const BuildOptions& opts, std::ostream& progress) {
+BuildResult buildPackage(const BuildOptions& opts, std::ostream& progress, std::ostream& diag) {
     BuildResult result;
     result.output = opts.output;
 
@@ -107,8 +108,6 @@ BuildResult buildPackage(const BuildOptions& opts, std::ostream& progress) {
     }
     std::string label = "boot configuration " + quote(opts.bootcfg);
     BootConfig cfg = readBootConfig(bootText);
-    std::vector<std::string> problems = bootConfigProblems(cfg, label, nullptr);
-    if (!problems.empty()) throw Error(problems.front());
 
     // The image: zipped from the content folder into a temporary file beside the output.
     std::unique_ptr<TempFile> zipTmp;
@@ -134,8 +133,15 @@ BuildResult buildPackage(const BuildOptions& opts, std::ostream& progress) {
     if (listing.entries.empty()) throw Error(imageLabel + " has no entries; put the package content in it");
     progress << "mkpkg: image has " << listing.entries.size() << " entries (" << imageSize << " bytes)\n" << std::flush;
 
-    problems = bootConfigProblems(cfg, label, &listing.entries);
-    if (!problems.empty()) throw Error(problems.front());
+    std::vector<Problem> problems = lintLauncherByteOrder("launcher " + quote(launcher), fileHead(launcher), opts.bigEndian);
+    for (const std::vector<Problem>& more : {lintImage(listing.entries, imageLabel), lintBootConfig(cfg, label, &listing.entries)})
+        problems.insert(problems.end(), more.begin(), more.end());
+    for (const Problem& p : problems) diag << "mkpkg: " << problemLine(p) << "\n";
+    diag << std::flush;
+    int errors = errorCount(problems);
+    if (errors > 0 && !opts.force)
+        throw Error(std::to_string(errors) + " problem" + (errors == 1 ? "" : "s") +
+                    " found, nothing written; fix them, or pass --force to build anyway");
 
     result.sizes = {static_cast<uint32_t>(launcherSize), static_cast<uint32_t>(unzipSize),
                     static_cast<uint32_t>(imageSize), static_cast<uint32_t>(bootSize)};

@@ -19,10 +19,12 @@ struct BuildResult {
     size_t imageEntries = 0;
 };
 
-// Does the whole build of `mkpkg build`, printing progress lines ("mkpkg: ...") on progress.
-// Throws Error with a one-line reason for everything it refuses; nothing is left at the output
-// path (an earlier file there stays untouched) and no temporary file remains.
-BuildResult buildPackage(const BuildOptions& opts, std::ostream& progress);
+// Does the whole build of `mkpkg build`, printing progress lines ("mkpkg: ...") on progress and
+// the author's mistakes (lint.h; "mkpkg: error: ..." / "mkpkg: warning: ...") on diag. Throws
+// Error with a one-line reason for everything it refuses, errors among those mistakes included
+// unless opts.force; nothing is left at the output path (an earlier file there stays untouched)
+// and no temporary file remains.
+BuildResult buildPackage(const BuildOptions& opts, std::ostream& progress, std::ostream& diag);
 
 // Path of the static program `name` (pkgstub or pkgunzip) built for arch ("" means i386): in
 // build/dist/ARCH beside mkpkg's build/bin, or libexec/zav_fwpkg/ARCH of an installation. With

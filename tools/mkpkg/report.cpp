@@ -87,7 +87,11 @@ std::string infoText(const PackageInfo& info) {
               << quote(c.fields.update) << ", processor " << quote(c.fields.processor) << ", file "
               << quote(c.fields.fileName) << "\n";
         }
-        o << "this system: " << info.system.description << "\n";
+        const SystemFit& sys = info.system;
+        o << (sys.source == "this system" ? "this system" : "target system (" + sys.source + ")") << ": "
+          << sys.description << "\n";
+        for (const ClauseFit& c : sys.clauses)
+            if (c.examined && !c.fits) o << "  clause " << c.index << " does not fit: " << c.reason << "\n";
         if (info.system.clause >= 0)
             o << "fitting clause: " << info.system.clause << " (file " << quote(info.system.fileName) << ")\n";
         else
@@ -100,7 +104,7 @@ std::string infoText(const PackageInfo& info) {
         else
             o << "startup command: too long, the launcher would refuse it\n";
     }
-    for (const std::string& p : info.problems) o << "problem: " << p << "\n";
+    for (const Problem& p : info.problems) o << problemLine(p) << "\n";
     return o.str();
 }
 
@@ -108,6 +112,8 @@ nlohmann::ordered_json infoJson(const PackageInfo& info) {
     using json = nlohmann::ordered_json;
     const PackageLayout& l = info.layout;
     json j;
+    // 2: problems with their severity, clauses with the reason they fit or not, the system's source.
+    j["schemaVersion"] = kInfoJsonSchema;
     j["package"] = l.path;
     j["fileLength"] = l.fileLength;
     json dir;
@@ -152,13 +158,21 @@ nlohmann::ordered_json infoJson(const PackageInfo& info) {
         }
         json clauses = json::array();
         for (const BootClause& c : b.clauses) {
-            clauses.push_back({{"index", c.index},
-                               {"line", c.line},
-                               {"text", c.text},
-                               {"verName", c.fields.verName},
-                               {"update", c.fields.update},
-                               {"processor", c.fields.processor},
-                               {"file", c.fields.fileName}});
+            json jc = {{"index", c.index},
+                       {"line", c.line},
+                       {"text", c.text},
+                       {"verName", c.fields.verName},
+                       {"update", c.fields.update},
+                       {"processor", c.fields.processor},
+                       {"file", c.fields.fileName}};
+            for (const ClauseFit& f : info.system.clauses) {
+                if (f.index != c.index) continue;
+                jc["fits"] = f.fits;
+                jc["examined"] = f.examined;
+                jc["failedField"] = f.field > 0 ? json(f.field) : json(nullptr);
+                jc["reason"] = f.reason;
+            }
+            clauses.push_back(jc);
         }
         j["bootConfig"] = {{"lines", lines},
                            {"count", b.count},
@@ -173,7 +187,8 @@ nlohmann::ordered_json infoJson(const PackageInfo& info) {
                            {"missingLines", b.missingLines},
                            {"endsWithLineFeed", b.endsWithLineFeed}};
         const SystemFit& s = info.system;
-        j["thisSystem"] = {{"description", s.description},
+        j["thisSystem"] = {{"source", s.source},
+                           {"description", s.description},
                            {"distroName", s.distroName},
                            {"distroLevel", s.distroLevel},
                            {"updateLevel", s.updateLevel},
@@ -184,7 +199,10 @@ nlohmann::ordered_json infoJson(const PackageInfo& info) {
         j["arguments"] = info.args;
         j["startupCommand"] = info.commandFits ? json(info.command) : json(nullptr);
     }
-    j["problems"] = info.problems;
+    json problems = json::array();
+    for (const Problem& p : info.problems)
+        problems.push_back({{"severity", p.severity == Severity::Error ? "error" : "warning"}, {"text", p.text}});
+    j["problems"] = problems;
     return j;
 }
 

@@ -12,7 +12,9 @@ namespace mkpkg {
 // Text lines; values are quoted with control characters and non-ASCII bytes as escapes.
 std::string infoText(const PackageInfo& info);
 
-// Keys in the order of the package (ordered_json). Strings as read; bytes that are not UTF-8
+constexpr int kInfoJsonSchema = 2;
+
+// "schemaVersion" first, then keys in the order of the package (ordered_json). Strings as read; bytes that are not UTF-8
 // are replaced when the caller dumps with error_handler_t::replace.
 nlohmann::ordered_json infoJson(const PackageInfo& info);
 

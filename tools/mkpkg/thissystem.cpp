@@ -1,15 +1,19 @@
 #include "thissystem.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <vector>
 
+#include "errors.h"
 #include "launcher/console.h"
 #include "launcher/os/paths.h"
 #include "launcher/osclass.h"
-#include "launcher/sysident.h"
 
 namespace mkpkg {
 
@@ -28,27 +32,90 @@ void identifyOnce() {
     setOsInfoEnvVars(cwd.data());
 }
 
+bool wholeNumber(const std::string& s, int* out) {
+    if (s.empty() || s.size() > 9) return false;
+    for (char c : s)
+        if (c < '0' || c > '9') return false;
+    *out = std::atoi(s.c_str());
+    return true;
+}
+
 }  // namespace
 
-SystemFit fitThisSystem(const BootConfig& cfg) {
+SystemFacts thisSystemFacts() {
     identifyOnce();
+    SystemFacts facts;
+    currentSystemFacts(&facts);
+    return facts;
+}
+
+SystemFacts parseSystemText(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::string> w;
+    for (std::string word; in >> word;) w.push_back(word);
+    const char* form = "; write --system 'NAME LEVEL UPDATE KERNEL PROCESSOR', e.g. 'RedHat 5 4 2.6.18 x86_64'";
+    if (w.size() != 5)
+        throw UsageError("--system " + quote(text) + " has " + std::to_string(w.size()) + " words, not 5" + form);
+    SystemFacts facts{};
+    if (w[0].size() >= sizeof(facts.name))
+        throw UsageError("--system name " + quote(w[0]) + " is longer than " + std::to_string(sizeof(facts.name) - 1) +
+                         " characters" + form);
+    if (!wholeNumber(w[1], &facts.level))
+        throw UsageError("--system level " + quote(w[1]) + " is not a number" + form);
+    if (!wholeNumber(w[2], &facts.update))
+        throw UsageError("--system update " + quote(w[2]) + " is not a number" + form);
+    if (w[3].size() >= sizeof(facts.kernel))
+        throw UsageError("--system kernel " + quote(w[3]) + " is longer than " +
+                         std::to_string(sizeof(facts.kernel) - 1) + " characters" + form);
+    std::snprintf(facts.name, sizeof(facts.name), "%s", w[0].c_str());
+    std::snprintf(facts.kernel, sizeof(facts.kernel), "%s", w[3].c_str());
+    std::snprintf(facts.processor, sizeof(facts.processor), "%s", processorClass(nullptr, w[4].c_str()));
+    return facts;
+}
+
+SystemFacts systemFromRoot(const std::string& dir) {
+    struct stat st;
+    if (stat(dir.c_str(), &st) != 0) throw Error(systemError("read system folder", dir, errno));
+    if (!S_ISDIR(st.st_mode)) throw Error("system folder " + quote(dir) + " is not a folder; pass the folder that holds etc/");
+    SystemFacts facts = thisSystemFacts();
+    static ReleaseTexts texts;  // three 2 KiB texts
+    if (readReleaseTexts(dir.c_str(), &texts) != 0)
+        throw Error("system folder " + quote(dir) + " is too long a path; use a shorter one");
+    distroFromReleaseTexts(&texts, &facts);
+    return facts;
+}
+
+SystemFit fitSystem(const SystemFacts& facts, const BootConfig& cfg, const std::string& source) {
     SystemFit fit;
+    fit.source = source;
     char desc[512];
-    getOsInfoDesc(desc, sizeof(desc));
+    describeSystem(&facts, desc, sizeof(desc));
     fit.description = desc;
     while (!fit.description.empty() && fit.description.back() == '\n') fit.description.pop_back();
-    fit.distroName = s_distroName ? s_distroName : "";
-    fit.distroLevel = s_distroLevel;
-    fit.updateLevel = s_updateLevel;
-    fit.kernel = s_szKernelLevel;
-    fit.processor = s_szCPU ? s_szCPU : "";
+    fit.distroName = facts.name;
+    fit.distroLevel = facts.level;
+    fit.updateLevel = facts.update;
+    fit.kernel = facts.kernel;
+    fit.processor = facts.processor;
     for (const BootClause& clause : cfg.clauses) {
-        const char* file = matchOsClass(clause.text.c_str());
+        ClauseFit c;
+        c.index = clause.index;
+        if (fit.clause >= 0) {
+            c.reason = "not examined: clause " + std::to_string(fit.clause) + " fits";
+            fit.clauses.push_back(c);
+            continue;
+        }
+        ClauseVerdict verdict{0, ""};
+        const char* file = matchOsClassFor(&facts, clause.text.c_str(), &verdict);
+        c.examined = true;
+        c.fits = file != nullptr;
+        c.field = verdict.field;
+        c.reason = verdict.reason;
         if (file) {
             fit.clause = clause.index;
             fit.fileName = file;
-            break;
         }
+        fit.clauses.push_back(c);
     }
     return fit;
 }

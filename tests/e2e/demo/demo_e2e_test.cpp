@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "e2esupport.h"
 #include "testutil.h"
 
 namespace {
@@ -29,7 +30,7 @@ struct Session {
 // Runs the package once per argument list in one namespace, in the package's own folder.
 Session runPackage(const std::string& package, const std::vector<std::string>& argLists) {
     testutil::TempDir res;
-    std::string script = "set -u; mount -t tmpfs none /var/log && mount -t tmpfs none /tmp || exit 99; cd " +
+    std::string script = "set -u; mount -t tmpfs none /var/log && mount -t tmpfs none /tmp || exit 99; " + e2e::privateLockLine() + "cd " +
                          shellQuote(DEMO_DIR) + " || exit 98; R=" + shellQuote(res.path()) + "; ";
     for (size_t i = 0; i < argLists.size(); ++i) {
         std::string n = std::to_string(i);

@@ -153,7 +153,7 @@ protected:
     NicOutcome run(const std::vector<std::string>& args, const Setting& setting = Setting()) {
         const std::string before = e2e::snapshotTree(tool());
         for (const char* f : {"out", "err", "status", "logtree", "log", "trace"}) unlink(res(f).c_str());
-        std::string script = "umask 022\nmount -t tmpfs -o " + setting.logMount + " zav_faults_log /var/log || exit 125\n" +
+        std::string script = "umask 022\nmount -t tmpfs -o " + setting.logMount + " zav_faults_log /var/log || exit 125\n" + e2e::privateLockLine() +
                              "cd " + shellQuote(tool()) + " || exit 125\n" + setting.prepare + "\n" +
                              shellQuote(testutil::binPath("nicburn"));
         for (const std::string& a : args) script += " " + shellQuote(a);

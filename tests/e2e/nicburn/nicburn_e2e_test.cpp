@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <map>
 
+#include "e2esupport.h"
 #include "nictexts.h"
 #include "testutil.h"
 
@@ -84,7 +85,7 @@ protected:
         std::vector<std::string> before = testutil::listDir(run.path());
         before.insert(before.end(), alsoLeft.begin(), alsoLeft.end());
         std::sort(before.begin(), before.end());
-        std::string script = "umask 022\nmount -t tmpfs none " + mountPoint + " || exit 99\n" + prepare + "\ncd " +
+        std::string script = "umask 022\nmount -t tmpfs none " + mountPoint + " || exit 99\n" + e2e::privateLockLine() + prepare + "\ncd " +
                              shellQuote(run.path()) + " || exit 98\n";
         for (size_t i = 0; i < argLists.size(); ++i) {
             std::string n = std::to_string(i);

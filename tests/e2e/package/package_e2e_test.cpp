@@ -1,9 +1,10 @@
 // The demo packages where nothing of the build machine exists: a root folder with a static
-// busybox as /bin/sh and the few commands the launcher and the package run, an empty /tmp and
-// /var/log, and the package. Each run enters it with chroot inside `unshare -m`, where /tmp,
-// /var/log and /dev are fresh mounts; the i386 package runs with a 32-bit processor name
-// (setarch i686), so its x86 folder is the one used. Damaged packages run there too: each
-// must stop with the unzip utility's one-line reason before the package's own commands start.
+// busybox as /bin/sh and the few commands the launcher and the package run, an empty /tmp,
+// /var/log and /run/lock, and the package. Each run enters it with chroot inside `unshare -m`,
+// where /tmp, /var/log, /run and /dev are fresh mounts; the i386 package runs with a 32-bit
+// processor name (setarch i686), so its x86 folder is the one used. Damaged packages run there
+// too: each must stop with the unzip utility's one-line reason before the package's own commands
+// start.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -47,7 +48,7 @@ protected:
         if (!testutil::pathExists(kBusybox))
             GTEST_SKIP() << "needs " << kBusybox << " (Debian package busybox-static; tools/install-deps.sh)";
         ASSERT_EQ(mkdir(root().c_str(), 0755), 0);
-        for (const char* d : {"bin", "tmp", "var", "var/log", "dev", "proc", "pkg"})
+        for (const char* d : {"bin", "tmp", "var", "var/log", "run", "dev", "proc", "pkg"})
             ASSERT_EQ(mkdir(root(d).c_str(), 0755), 0) << d;
         ASSERT_EQ(testutil::run({"cp", kBusybox, root("bin/busybox")}).status, 0);
         for (const char* c : kCommands) ASSERT_EQ(symlink("busybox", root(std::string("bin/") + c).c_str()), 0) << c;
@@ -67,6 +68,7 @@ protected:
         std::string script = "set -u; R=" + rt + "; O=" + r + "; mount -t tmpfs " +
                              (tmpOptions.empty() ? "" : "-o " + shellQuote(tmpOptions) + " ") +
                              "none \"$R/tmp\" && mount -t tmpfs none \"$R/var/log\" && mount -t tmpfs none \"$R/dev\" && "
+                             "mount -t tmpfs none \"$R/run\" && mkdir \"$R/run/lock\" && "
                              "mknod -m 666 \"$R/dev/null\" c 1 3 && mount -t proc proc \"$R/proc\" || exit 99; ";
         const std::string enter = std::string(i686 ? "setarch i686 " : "") + "chroot \"$R\" /bin/busybox env -i PATH=/bin /bin/sh -c ";
         for (size_t i = 0; i < argLists.size(); ++i) {

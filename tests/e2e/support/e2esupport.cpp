@@ -104,11 +104,12 @@ HostView::HostView(const std::string& root) : bin_(root + "/bin"), etc_(root + "
     setUname("6.1.0-e2e", "x86_64");
     setRelease("redhat-release", nullptr);
     setRelease("SuSE-release", nullptr);
+    setRelease("os-release", nullptr);  // read when the two above are missing
 }
 
 void HostView::setUname(const std::string& kernel, const std::string& machine) {
     testutil::writeFile(bin_ + "/uname",
-                        "#!/bin/sh\ncase \"$1\" in\n  -r) echo '" + kernel + "' ;;\n  -i) echo '" + machine +
+                        "#!/bin/sh\ncase \"$1\" in\n  -r) echo '" + kernel + "' ;;\n  -i|-m) echo '" + machine +
                             "' ;;\n  *) exec /bin/uname \"$@\" ;;\nesac\n",
                         0755);
 }
@@ -121,6 +122,10 @@ void HostView::setRelease(const std::string& name, const char* text) {
     } else if (mknod(path.c_str(), S_IFCHR | 0600, makedev(0, 0)) != 0) {
         ADD_FAILURE() << "mknod " << path << ": " << strerror(errno);
     }
+}
+
+std::string privateLockLine() {
+    return "if [ -d /run/lock ]; then mount -t tmpfs zav_e2e_lock /run/lock || exit 125; fi\n";
 }
 
 std::string HostView::mountEtcLine() const {

@@ -19,8 +19,8 @@ bool canUnsharePid(std::string* why);
 // nothing depends on the machine the test runs on.
 class HostView {
 public:
-    // Makes root/bin and root/etc; uname says "6.1.0-e2e" and "x86_64", and neither
-    // /etc/redhat-release nor /etc/SuSE-release exists.
+    // Makes root/bin and root/etc; uname says "6.1.0-e2e" and "x86_64", and none of
+    // /etc/redhat-release, /etc/SuSE-release and /etc/os-release exists.
     explicit HostView(const std::string& root);
 
     std::string bin() const { return bin_; }
@@ -40,6 +40,11 @@ private:
     std::string bin_;
     std::string etc_;
 };
+
+// Shell line, for inside `unshare -m`, that puts a fresh tmpfs on /run/lock (where nicburn takes
+// its one-update-per-host lock), so runs of parallel tests do not see each other; exits 125 on
+// failure.
+std::string privateLockLine();
 
 // Everything below dir, one line per entry, sorted by path: "path type mode size content",
 // where content is an FNV-1a hash of a file's bytes or a symbolic link's target. Top-level

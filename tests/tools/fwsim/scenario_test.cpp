@@ -57,6 +57,7 @@ TEST(Scenario, ReadsEveryAdapterKey) {
         "iscsi = 2.1.1\n"
         "ncsi = 2.0.3\n"
         "fault.dir = signal 9\n"
+        "fault.upgrade = delay 0.25\n"
         "[lnxfwnx2]\n"
         "version = 9.9\n"
         "fault.table = noend\n");
@@ -83,6 +84,8 @@ TEST(Scenario, ReadsEveryAdapterKey) {
     EXPECT_EQ(b.family, Family::NetXtremeII);
     EXPECT_EQ(b.versions, (std::map<std::string, std::string>{{"ib", "2.1.1"}, {"ncsi", "2.0.3"}}));
     EXPECT_EQ(b.faults.at("dir").kind, Fault::Signal);
+    EXPECT_EQ(b.faults.at("upgrade").kind, Fault::Delay);
+    EXPECT_DOUBLE_EQ(b.faults.at("upgrade").seconds, 0.25);
     EXPECT_EQ(sc.nx2.version, "9.9");
     EXPECT_EQ(sc.nx2.tableFault.kind, Fault::NoEnd);
     EXPECT_EQ(sc.nx.tableFault.kind, Fault::None);
@@ -115,7 +118,10 @@ TEST(Scenario, RejectsBadLinesWithFileLineAndReason) {
         {"[adapter]\nmac = 00:10:18-aa:bb:01\n", "t.conf:2: mac"},
         {a + "chip = 5704-v3\n", "t.conf:5: chip '5704-v3' must be one word without '-'"},
         {a + "5703s = maybe\n", "t.conf:5: 5703s must be yes or no"},
-        {a + "fault.dir = explode\n", "t.conf:5: unknown fault 'explode' for fault.dir (expected one of: exit N, signal N, empty, overlong)"},
+        {a + "fault.dir = explode\n", "t.conf:5: unknown fault 'explode' for fault.dir (expected one of: exit N, signal N, empty, overlong, delay S)"},
+        {a + "fault.crc = delay 0\n", "t.conf:5: fault 'delay 0': delay needs seconds, more than 0 and at most 60"},
+        {a + "fault.cfg = delay 1s\n", "delay needs seconds"},
+        {a + "fault.row = delay 1\n", "unknown fault 'delay 1' for fault.row"},
         {a + "fault.dir = exit\n", "t.conf:5: fault 'exit': exit needs a status from 1 to 255"},
         {a + "fault.dir = exit 0\n", "exit needs a status from 1 to 255"},
         {a + "fault.dir = signal CHLD\n", "t.conf:5: fault 'signal CHLD': signal needs a signal that ends a process"},

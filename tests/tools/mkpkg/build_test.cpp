@@ -76,15 +76,20 @@ TEST(Build, SameSourcesGiveTheSameBytes) {
     EXPECT_TRUE(first == testutil::readFile(s.pkg));
 }
 
-TEST(Build, BigEndianDirectoryForPpc64) {
+// A big-endian launcher of a processor other than ppc64 (here s390) reads the directory as stored.
+TEST(Build, BigEndianDirectoryForABigEndianLauncher) {
     Sources s;
+    std::string launcher = s.dir.file("launcher-s390");
+    testutil::writeFile(launcher, std::string("\x7f" "ELF\x01\x02\x01\0\0\0\0\0\0\0\0\0\0\x02\0\x16", 20) + "code", 0755);
     std::vector<std::string> args = s.args();
-    args.push_back("--big-endian");
-    ASSERT_EQ(pkgfixture::mkpkg(args).status, 0);
+    args.insert(args.end(), {"--big-endian", "--launcher", launcher});
+    testutil::RunResult r = pkgfixture::mkpkg(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
     mkpkg::PackageLayout l = mkpkg::readLayout(s.pkg);
     ASSERT_TRUE(l.consistent);
     EXPECT_EQ(l.order, mkpkg::ByteOrder::Big);
-    uint32_t launcherSize = static_cast<uint32_t>(testutil::readFile(pkgfixture::packedProgram("pkgstub")).size());
+    uint32_t launcherSize = 24;
     EXPECT_EQ(l.sizes[0], launcherSize);
     EXPECT_EQ(l.raw[0], static_cast<uint8_t>(launcherSize >> 24));
     EXPECT_EQ(l.raw[3], static_cast<uint8_t>(launcherSize));
@@ -132,44 +137,10 @@ struct Refusal {
 };
 
 TEST(Build, RefusesWhatWouldMakeABrokenPackage) {
-    const std::string tail = "./image/kickoff.cfg\n./image\n\n./kickoff\n\noverride\n";
     const Refusal cases[] = {
         {"boot configuration missing",
          [](Sources& s, std::vector<std::string>&) { unlink(s.bootcfg.c_str()); },
          [](const Sources& s) { return "cannot open boot configuration '" + s.bootcfg + "': No such file or directory"; }},
-        {"no line feed at the end",
-         [&](Sources& s, std::vector<std::string>&) {
-             testutil::writeFile(s.bootcfg, "1\n*\t0\t*\tLinux_verAny_UP0_xAny.wrapcfg\n" + tail.substr(0, tail.size() - 1));
-         },
-         [](const Sources& s) {
-             return "boot configuration '" + s.bootcfg + "' does not end with a line feed; end its last line with a newline";
-         }},
-        {"value lines missing",
-         [](Sources& s, std::vector<std::string>&) { testutil::writeFile(s.bootcfg, "; count\n1\n*\t0\t*\tx\n./f\n"); },
-         [](const Sources& s) {
-             return "boot configuration '" + s.bootcfg +
-                    "' ends before its startupDir line (5 lines missing); after the count 1 it needs that many clause "
-                    "lines and six value lines";
-         }},
-        {"clause file not in the image",
-         [&](Sources& s, std::vector<std::string>&) {
-             testutil::writeFile(s.bootcfg, "2\n*\t0\t*\tLinux_verAny_UP0_xAny.wrapcfg\nSLES10\t0\tx64\tsles10.cfg\n" + tail);
-         },
-         [](const Sources& s) {
-             return "boot configuration '" + s.bootcfg +
-                    "': clause 1 (line 3) names 'sles10.cfg', which is not in the image; add the file to the content or "
-                    "fix the clause";
-         }},
-        {"startup command too long",
-         [&](Sources& s, std::vector<std::string>&) {
-             testutil::writeFile(s.bootcfg, "1\n*\t0\t*\tLinux_verAny_UP0_xAny.wrapcfg\n\n\n\n./kickoff " +
-                                                std::string(2040, 'a') + "\n\nappend\n");
-         },
-         [](const Sources& s) {
-             return "boot configuration '" + s.bootcfg +
-                    "': the startup command is 2050 characters (with its default arguments); the launcher accepts at "
-                    "most 2047, shorten it";
-         }},
         {"element of 2 GiB",
          [](Sources& s, std::vector<std::string>& args) {
              std::string big = s.dir.file("big-launcher");

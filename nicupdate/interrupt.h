@@ -1,0 +1,15 @@
+// Signals that end a run only between two commands.
+//
+// After installInterruptHandlers, SIGINT, SIGQUIT, SIGTERM and SIGHUP are only noted: a vendor
+// command that is running finishes, and the callers ask pendingSignal() after each command and
+// start no further one. A signal that was ignored when the program started stays ignored (a run
+// under nohup keeps running when the session ends).
+#pragma once
+
+void installInterruptHandlers();
+
+// The first signal noted since installInterruptHandlers, or 0.
+int pendingSignal();
+
+// "SIGINT", "SIGQUIT", "SIGTERM", "SIGHUP", else "signal".
+const char* signalName(int sig);

@@ -1,0 +1,175 @@
+#!/usr/bin/python3
+"""nicreport against captured logs of real runs (tests/deploy/data) and damaged variants.
+
+usage: nicreport_test.py NICREPORT_DIR   (the folder holding nicreport and nicreport_lib)
+"""
+import csv
+import io
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+TOOL_DIR = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else ""
+sys.path.insert(0, TOOL_DIR)
+from nicreport_lib import export, fleet, logparse  # noqa: E402
+
+DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data")
+
+
+def data(name):
+    with open(os.path.join(DATA, name), encoding="utf-8") as f:
+        return f.read()
+
+
+class ParseLog(unittest.TestCase):
+    def test_runs_of_every_mode(self):
+        # log, mode, outcome, adapters, failed?, no adapter?
+        cases = [
+            ("update-ok.log", "update", "complete", 6, False, False),
+            ("update-faults.log", "update", "errors", 3, True, False),
+            ("no-adapter.log", "inventory", "errors", 0, True, True),
+            ("inventory.log", "inventory", "", 6, False, False),
+            ("crc.log", "crc", "", 6, False, False),
+            ("nomfw.log", "nomfw", "", 5, False, False),
+        ]
+        for name, mode, outcome, adapters, failed, none in cases:
+            with self.subTest(name):
+                run = logparse.parse_log(data(name))
+                self.assertEqual((run.mode, run.outcome, len(run.adapters)), (mode, outcome, adapters))
+                self.assertEqual(logparse.run_failed(run), failed)
+                self.assertEqual(logparse.run_found_no_adapter(run), none)
+
+    def test_versions_before_and_after(self):
+        run = logparse.parse_log(data("update-ok.log"))
+        a = run.adapter("0010180B0202")
+        self.assertEqual(a.chip, "5709s")
+        self.assertEqual((a.before["NCSI"], a.after["NCSI"]), ("2.0.3", "2.1.7"))
+        self.assertEqual(a.components["NCSI"].result, "updated")
+        self.assertEqual(a.components["ASF"].result, "not present")
+        inv = logparse.parse_log(data("inventory.log"))
+        self.assertEqual(inv.adapters[0].after, {}, "one table: versions before only")
+
+    def test_component_failures_and_reasons(self):
+        run = logparse.parse_log(data("update-faults.log"))
+        cases = [
+            ("0010180A0101", "ASF", "failed", "image file not found in the package"),
+            ("0010180A0102", "PXE", "failed", "Upgrade failed; adapter 2 (00:10:18:0A:01:02) keeps PXE 8.3.11."),
+            ("0010180A0102", "BOOT", "updated", ""),
+            ("0010180B0201", "BOOT", "not detected", ""),
+        ]
+        for mac, comp, result, reason in cases:
+            with self.subTest(mac + " " + comp):
+                c = run.adapter(mac).components[comp]
+                self.assertEqual((c.result, c.reason), (result, reason))
+        self.assertFalse(run.adapter("0010180B0201").detected)
+
+    def test_damaged_and_foreign_text(self):
+        good = data("update-ok.log")
+        cases = [
+            ("crlf line ends", good.replace("\n", "\r\n"), 6, "complete"),
+            ("cut in the second table", good[:good.rindex("0010180B0202 (5709s)") + 10], 6, ""),
+            ("junk lines between", good.replace("\n\n", "\n\x00\xff junk\t\t\n"), 6, "complete"),
+            ("header only", logparse.HEADER + "\n\n", 0, ""),
+        ]
+        for label, text, adapters, outcome in cases:
+            with self.subTest(label):
+                run = logparse.parse_log(text)
+                self.assertEqual((len(run.adapters), run.outcome), (adapters, outcome))
+        for label, text in [("empty", ""), ("other text", "hello\n"), ("header later", "x\n" + good)]:
+            with self.subTest(label), self.assertRaises(logparse.NotALog):
+                logparse.parse_log(text)
+
+    def test_crc_and_management_failures(self):
+        crc = data("crc.log").replace("*** Successfully completed CRC check on device 0010180A0102 ***",
+                                      " !!! Error performing CRC check on device 0010180A0102 !!!")
+        nomfw = data("nomfw.log").replace(
+            "*** Successfully disabled management firmware (NCSI) on device 0010180B0202 ***",
+            " !!! Error disabling management firmware (NSCI) on device 0010180B0202 !!!")
+        run = logparse.parse_log(crc)
+        self.assertEqual((run.adapter("0010180A0102").crc, run.adapter("0010180A0101").crc), ("failed", "ok"))
+        self.assertTrue(logparse.run_failed(run))
+        run = logparse.parse_log(nomfw)
+        self.assertEqual(run.adapter("0010180B0202").mgmt, {"IPMI": "disabled", "NCSI": "failed"})
+        self.assertTrue(logparse.run_failed(run))
+
+
+class Fleet(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.dir = self.tmp.name
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def host(self, name, log=None, text=None, status=None):
+        d = os.path.join(self.dir, name)
+        os.makedirs(d)
+        if log:
+            with open(os.path.join(d, log), "w") as f:
+                f.write(text)
+        if status is not None:
+            with open(os.path.join(d, "status.json"), "w") as f:
+                json.dump({"host": name, "status": status, "mode": "update", "log": log or "ethflash.log"}, f)
+
+    def test_results_and_order(self):
+        self.host("a-ok", "ethflash.log", data("update-ok.log"), 0)
+        self.host("b-none", "ethflash.log", data("no-adapter.log"), 171)
+        self.host("c-bad", "ethflash001.log", data("update-faults.log"), 1)
+        self.host("d-nostatus", "ethflash.log", data("update-faults.log"))
+        self.host("e-garbage", "ethflash.log", "\x7fELF binary", 0)
+        self.host("f-missing", None, None, 0)
+        self.host("g-empty")
+        self.host("h-timeout", "ethflash.log", data("update-ok.log"), 124)
+        self.host("i-timeout-nolog", None, None, 124)
+        self.host("j-crc-status0", "ethflash.log", data("crc.log").replace(
+            "*** Successfully completed CRC check on device 0010180A0102 ***",
+            " !!! Error performing CRC check on device 0010180A0102 !!!"), 0)
+        hosts = fleet.collect([self.dir])
+        got = [(h.host, h.result) for h in hosts]
+        self.assertEqual(got, [("c-bad", "failed"), ("d-nostatus", "failed"), ("h-timeout", "failed"),
+                               ("i-timeout-nolog", "failed"), ("j-crc-status0", "failed"),
+                               ("e-garbage", "unreadable"), ("f-missing", "unreadable"), ("g-empty", "unreadable"),
+                               ("b-none", "not applicable"), ("a-ok", "ok")])
+        problems = {h.host: h.problem for h in hosts if h.problem}
+        self.assertIn("not a firmware update log", problems["e-garbage"])
+        self.assertIn("No such file", problems["f-missing"])
+        self.assertIn("was not fetched", problems["g-empty"])
+        self.assertIn("exit status 124 (timed out)", problems["i-timeout-nolog"])
+        self.assertEqual(problems["j-crc-status0"], "exit status 0, but the log shows a failure")
+
+    def test_exports_keep_every_host(self):
+        self.host("a", "ethflash.log", data("update-faults.log"), 1)
+        self.host("b", "ethflash.log", "not a log", 0)
+        hosts = fleet.collect([self.dir])
+        doc = json.loads(export.to_json(hosts))
+        self.assertEqual(doc["schemaVersion"], export.SCHEMA_VERSION)
+        self.assertEqual(doc["summary"], {"hosts": 2, "failed": 1, "unreadable": 1, "not applicable": 0, "ok": 0})
+        rows = list(csv.DictReader(io.StringIO(export.to_csv(hosts))))
+        self.assertEqual([(r["host"], r["adapter"]) for r in rows],
+                         [("a", "0010180A0101"), ("a", "0010180A0102"), ("a", "0010180B0201"), ("b", "")])
+        self.assertEqual(rows[1]["PXE result"], "failed: Upgrade failed; adapter 2 (00:10:18:0A:01:02) keeps PXE 8.3.11.")
+        self.assertEqual(rows[3]["result"], "unreadable")
+
+    def test_command_line(self):
+        self.host("a", "ethflash.log", data("update-ok.log"), 0)
+        tool = os.path.join(TOOL_DIR, "nicreport")
+        out = os.path.join(self.dir, "out.html")
+        cases = [
+            (["--html", out, self.dir], 0, "1 hosts: 1 ok"),
+            ([self.dir, os.path.join(self.dir, "nothere")], 1, "1 unreadable"),
+            (["--json", os.path.join(self.dir, "no", "dir", "r.json"), self.dir], 2, "cannot write"),
+        ]
+        for args, rc, text in cases:
+            with self.subTest(args):
+                r = subprocess.run([tool] + args, capture_output=True, text=True)
+                self.assertEqual(r.returncode, rc, r.stdout + r.stderr)
+                self.assertIn(text, r.stdout + r.stderr)
+        with open(out) as f:
+            self.assertIn("<script>", f.read())
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0], "-v"])

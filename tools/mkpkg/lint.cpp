@@ -1,0 +1,240 @@
+#include "lint.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+#include "errors.h"
+
+namespace mkpkg {
+
+const char* const kDistributionNames =
+    "RedHat, SuSE, NLD, Unknown, or the ID of /etc/os-release with a capital first letter (Ubuntu, Debian...)";
+
+namespace {
+
+bool allDigits(const std::string& s) {
+    if (s.empty()) return false;
+    for (char c : s)
+        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+    return true;
+}
+
+Problem error(const std::string& text) { return {Severity::Error, text}; }
+Problem warning(const std::string& text) { return {Severity::Warning, text}; }
+
+std::string crHint(const std::string& value) {
+    return !value.empty() && value.back() == '\r' ? "; the boot configuration has CR LF line ends, save it with LF only"
+                                                  : "";
+}
+
+int lineOf(const BootConfig& cfg, LineRole role) {
+    for (const BootLine& line : cfg.lines)
+        if (line.role == role) return line.number;
+    return 0;
+}
+
+// The pieces a path is made of, "." and empty ones left out.
+std::vector<std::string> components(const std::string& path) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t slash = path.find('/', start);
+        std::string part = path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        if (!part.empty() && part != ".") parts.push_back(part);
+        if (slash == std::string::npos) break;
+        start = slash + 1;
+    }
+    return parts;
+}
+
+bool hasDotDot(const std::string& path) {
+    for (const std::string& part : components(path))
+        if (part == "..") return true;
+    return false;
+}
+
+bool imageHasFolder(const std::vector<ZipEntry>& image, const std::string& dir) {
+    std::string want;
+    for (const std::string& part : components(dir)) want += part + "/";
+    if (want.empty()) return true;
+    for (const ZipEntry& e : image) {
+        std::string name;
+        for (const std::string& part : components(e.name)) name += part + "/";
+        if (name.compare(0, want.size(), want) == 0) return true;
+    }
+    return false;
+}
+
+// Field 1: "*", RHEL or SLES with an optional release the matcher checks.
+void lintDistribution(const std::string& where, const std::string& field, std::vector<Problem>* out) {
+    if (field == "*") return;
+    struct Family { const char* prefix; const char* system; std::vector<std::string> releases; const char* forms, *orForms; };
+    const Family families[] = {{"RHEL", "Red Hat", {"3", "4", "5"}, "RHEL3, RHEL4 and RHEL5", "RHEL3, RHEL4 or RHEL5"},
+                               {"SLES", "SuSE", {"9", "10"}, "SLES9 and SLES10", "SLES9 or SLES10"}};
+    for (const Family& f : families) {
+        if (field.compare(0, 4, f.prefix) != 0) continue;
+        std::string release = field.substr(4);
+        if (release.empty()) return;
+        if (!allDigits(release)) {
+            out->push_back(error(where + " release " + quote(release) + " in " + quote(field) +
+                                 " is not a number; write " + f.orForms + ", or " + f.prefix + " alone for any release"));
+            return;
+        }
+        for (const std::string& r : f.releases)
+            if (r == release) return;
+        out->push_back(warning(where + " " + quote(field) + " checks no release: the launcher tells apart only " +
+                               f.forms + ", so this clause fits every " + f.system + " release; write " + f.prefix +
+                               " to say so"));
+        return;
+    }
+    out->push_back(warning(where + " distribution " + quote(field) +
+                           " is none the launcher tells apart: it never fits RedHat, SuSE or NLD systems and fits "
+                           "every other one (field 1 is not examined there); the launcher reports " +
+                           kDistributionNames + "; write RHEL, RHEL3-5, SLES, SLES9, SLES10 or *"));
+}
+
+bool knownProcessor(const std::string& field) {
+    size_t start = 0;
+    bool any = false;
+    while (start <= field.size()) {
+        size_t end = field.find_first_of(",/+ ", start);
+        std::string word = field.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (word != "*" && word != "x86" && word != "x64" && word != "ppc64") return false;
+        any = true;
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return any;
+}
+
+void lintClause(const BootClause& clause, const std::string& label, std::vector<Problem>* out) {
+    const std::string& t = clause.text;
+    std::string where = label + ": clause " + std::to_string(clause.index) + " (line " + std::to_string(clause.line) + ")";
+    size_t t1 = t.find('\t');
+    size_t t2 = t1 == std::string::npos ? t1 : t.find('\t', t1 + 1);
+    size_t t3 = t2 == std::string::npos ? t2 : t.find('\t', t2 + 1);
+    if (t3 == std::string::npos || t1 == 0 || t2 == t1 + 1 || t3 == t2 + 1) {
+        size_t tabs = 0;
+        for (char c : t) tabs += c == '\t';
+        out->push_back(error(where + " " + quote(t) + " is not four TAB-separated fields (distribution, update level, "
+                             "processor, file name): it has " + std::to_string(tabs) + " TAB" + (tabs == 1 ? "" : "s") +
+                             (t.find(' ') != std::string::npos ? " (blanks do not separate fields)" : "") +
+                             "; separate the fields with one TAB each"));
+        return;
+    }
+    if (t[0] == '*' && t1 != 1) {
+        out->push_back(error(where + " field 1 " + quote(t.substr(0, t1)) +
+                             " begins with '*': the launcher takes the '*' alone as field 1 and reads the rest as "
+                             "the next field; write '*' alone or a distribution"));
+        return;
+    }
+    const ClauseFields& f = clause.fields;
+    lintDistribution(where, f.verName, out);
+    if (f.update != "*" && !allDigits(f.update))
+        out->push_back(error(where + " update level " + quote(f.update) +
+                             " is not a number (the launcher reads it as " +
+                             std::to_string(std::atoi(f.update.c_str())) +
+                             "); write the lowest update level in digits, or * for any"));
+    if (!knownProcessor(f.processor))
+        out->push_back(error(where + " processor " + quote(f.processor) +
+                             " is not one the launcher matches; write x86 (i386 and x86_64 systems), x64 (x86_64 "
+                             "and ppc64), ppc64 or *"));
+    else if (f.processor.find("ppc64") != std::string::npos && f.processor.find("x86") == std::string::npos &&
+             f.processor.find("x64") == std::string::npos)
+        out->push_back(warning(where + " processor " + quote(f.processor) +
+                               " sets no requirement: the launcher tests only x86 and x64, so this clause fits every "
+                               "processor; write x64 to leave out 32-bit systems"));
+}
+
+}  // namespace
+
+std::vector<Problem> lintBootConfig(const BootConfig& cfg, const std::string& label, const std::vector<ZipEntry>* image) {
+    std::vector<Problem> problems;
+    for (const std::string& p : bootConfigProblems(cfg, label, image)) problems.push_back(error(p));
+    // The remaining checks need the lines in their places.
+    if (cfg.lines.empty() || cfg.count <= 0 || cfg.missingLines > 0) return problems;
+
+    for (const BootClause& clause : cfg.clauses) lintClause(clause, label, &problems);
+
+    const std::string& ac = cfg.argsControl;
+    bool knownWord = false;
+    for (const char* word : {"append", "prepend", "override", "discard"})
+        knownWord = knownWord || ac.compare(0, std::strlen(word), word) == 0;
+    if (!ac.empty() && !knownWord)
+        problems.push_back(error(label + ": argsControl (line " + std::to_string(lineOf(cfg, LineRole::ArgsControl)) +
+                                 ") " + quote(ac) +
+                                 " begins with no known word, so the launcher appends the user's arguments; begin "
+                                 "the line with append, prepend, override or discard"));
+
+    const std::string& dir = cfg.startupDir;
+    std::string dirWhere = label + ": startupDir (line " + std::to_string(lineOf(cfg, LineRole::StartupDir)) + ") " + quote(dir);
+    if (!dir.empty() && (dir[0] == '/' || hasDotDot(dir))) {
+        problems.push_back(error(dirWhere + " leads out of the unpacked image, so the startup command runs on "
+                                 "whatever the server has there; name a folder inside the image"));
+    } else if (!dir.empty() && image && !imageHasFolder(*image, dir)) {
+        std::string hint = crHint(dir);
+        problems.push_back(error(dirWhere + " is not a folder in the image, so the launcher's cd fails and the "
+                                 "startup command runs in the working directory" +
+                                 (hint.empty() ? "; add the folder to the content or fix the line" : hint)));
+    }
+    return problems;
+}
+
+std::vector<Problem> lintImage(const std::vector<ZipEntry>& entries, const std::string& label) {
+    std::vector<Problem> problems;
+    for (const ZipEntry& e : entries) {
+        if (!e.name.empty() && (e.name[0] == '/' || e.name[0] == '\\'))
+            problems.push_back(error(label + ": entry " + quote(e.name) +
+                                     " has an absolute path, so unzipping writes outside the working directory; "
+                                     "rebuild the zip with paths relative to the content folder"));
+        else if (hasDotDot(e.name))
+            problems.push_back(error(label + ": entry " + quote(e.name) +
+                                     " has a '..' component, so unzipping writes outside the working directory; "
+                                     "rebuild the zip with paths inside the content folder"));
+    }
+    return problems;
+}
+
+std::string fileHead(const std::string& path) {
+    char h[kElfHeadSize] = {};
+    std::ifstream in(path, std::ios::binary);
+    in.read(h, sizeof(h));
+    return std::string(h, static_cast<size_t>(in.gcount()));
+}
+
+std::vector<Problem> lintLauncherByteOrder(const std::string& label, const std::string& head, bool bigEndian) {
+    std::vector<Problem> problems;
+    const unsigned char* h = reinterpret_cast<const unsigned char*>(head.data());
+    bool elf = head.size() >= kElfHeadSize && head.compare(0, 4, "\x7f" "ELF") == 0 && (h[5] == 1 || h[5] == 2);
+    if (!elf) {
+        problems.push_back(warning(label +
+                                   " is not an ELF program, so the byte order of its directory cannot be checked"));
+        return problems;
+    }
+    bool launcherBig = h[5] == 2;
+    unsigned machine = launcherBig ? (h[18] << 8 | h[19]) : (h[19] << 8 | h[18]);
+    const unsigned kPpc64 = 21;
+    bool wantBig = launcherBig && machine != kPpc64;
+    if (bigEndian == wantBig) return problems;
+    std::string what = !launcherBig ? "is a little-endian program, which reads the directory little-endian"
+                       : wantBig    ? "is a big-endian program for a processor whose class is not ppc64, which reads "
+                                      "the directory as stored"
+                                    : "is a ppc64 program, which swaps the directory words it reads, so the directory "
+                                      "must be little-endian";
+    problems.push_back(error(label + " " + what + "; build " + (bigEndian ? "without" : "with") + " --big-endian"));
+    return problems;
+}
+
+int errorCount(const std::vector<Problem>& problems) {
+    int n = 0;
+    for (const Problem& p : problems) n += p.severity == Severity::Error;
+    return n;
+}
+
+std::string problemLine(const Problem& problem) {
+    return (problem.severity == Severity::Error ? "error: " : "warning: ") + problem.text;
+}
+
+}  // namespace mkpkg

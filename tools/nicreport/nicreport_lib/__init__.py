@@ -1,0 +1,1 @@
+"""Fleet report from collected firmware update logs (reads logs only, never changes them)."""

@@ -1,0 +1,60 @@
+"""JSON and CSV forms of the fleet. SCHEMA_VERSION changes whenever a field changes meaning or goes away."""
+import csv
+import io
+import json
+from typing import List
+
+from .fleet import HostRun, summary
+from .logparse import COLUMNS
+
+SCHEMA_VERSION = 1
+
+
+def host_dict(h: HostRun) -> dict:
+    d = {"host": h.host, "result": h.result, "status": h.status, "mode": h.mode, "log": h.log}
+    if h.problem:
+        d["problem"] = h.problem
+    if h.run is not None:
+        d["outcome"] = h.run.outcome
+        d["noAdapterFamilies"] = h.run.no_adapters
+        d["missingTools"] = h.run.missing_tools
+    d["adapters"] = [{
+        "mac": a.mac, "chip": a.chip, "detected": a.detected,
+        "before": a.before, "after": a.after,
+        "components": {k: {"result": c.result, "reason": c.reason, "file": c.file}
+                       for k, c in a.components.items()},
+        "crc": a.crc, "management": a.mgmt,
+    } for a in h.adapters]
+    return d
+
+
+def to_json(hosts: List[HostRun]) -> str:
+    doc = {"schemaVersion": SCHEMA_VERSION, "summary": summary(hosts), "hosts": [host_dict(h) for h in hosts]}
+    return json.dumps(doc, indent=2) + "\n"
+
+
+def to_csv(hosts: List[HostRun]) -> str:
+    """One row per host and adapter; a host without adapters (or unreadable) has one row."""
+    out = io.StringIO()
+    w = csv.writer(out, lineterminator="\n")
+    head = ["host", "result", "status", "mode", "outcome", "problem", "adapter", "chip", "crc", "management"]
+    for c in COLUMNS:
+        head += [c + " before", c + " after", c + " result"]
+    w.writerow(head)
+    for h in hosts:
+        base = [h.host, h.result, "" if h.status is None else h.status, h.mode,
+                h.run.outcome if h.run else "", h.problem]
+        if not h.adapters:
+            w.writerow(base + [""] * (len(head) - len(base)))
+            continue
+        for a in h.adapters:
+            mgmt = " ".join("%s:%s" % kv for kv in sorted(a.mgmt.items()))
+            row = base + [a.mac, a.chip, a.crc, mgmt]
+            for c in COLUMNS:
+                comp = a.components.get(c)
+                res = "" if comp is None else comp.result + (": " + comp.reason if comp.reason else "")
+                if not a.detected and not res:
+                    res = "firmware not detected"
+                row += [a.before.get(c, ""), a.after.get(c, ""), res]
+            w.writerow(row)
+    return out.getvalue()
