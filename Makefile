@@ -9,6 +9,11 @@
 #                     check-unit
 #   make fuzz         clang build of the fuzz targets ($(FUZZ_BUILD)), replay of their seeds and
 #                     kept crash inputs, then each target for FUZZ_SECONDS (60; 20 in make check)
+# Benchmarks (not part of make check, which runs only their smoke test):
+#   make bench        bench/bench.sh: payloads of 1, 64 and 512 MiB, the package against makeself,
+#                     unzip and tar, memory, nicburn with 1 to 256 adapters; writes
+#                     bench/results/<date>-<machine>.md and .png (docs/PERFORMANCE.md).
+#                     BENCH_ARGS passes options, e.g. BENCH_ARGS='--sizes "1 64"'
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
@@ -16,12 +21,13 @@ FUZZ_SECONDS ?= 60
 CHECK_FUZZ_SECONDS ?= 20
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 ARGS ?=
+BENCH_ARGS ?=
 SCENARIO ?=
 
 # Where the sanitized programs write their reports (one file per process that had one).
 SANITIZER_REPORTS = $(abspath $(ASAN_BUILD))/sanitizer-reports
 
-.PHONY: all deps configure build check check-unit check-asan fuzz demo clean
+.PHONY: all deps configure build check check-unit check-asan fuzz demo bench clean
 
 all: build
 
@@ -66,6 +72,9 @@ fuzz: deps
 
 demo: build
 	@bash demo/run-demo.sh $(BUILD) "$(SCENARIO)" $(ARGS)
+
+bench: build
+	bash bench/bench.sh --build $(BUILD) $(BENCH_ARGS)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -23,6 +23,8 @@ packages=(
   # roll-out across a fleet: Ansible, its linter, sshd hosts for the fleet test, headless
   # browser for the report page's test
   ansible-core ansible-lint openssh-server openssh-client chromium
+  # benchmarks (make bench; its smoke run is part of the tests)
+  hyperfine makeself gnuplot-nox time
 )
 
 missing=()

@@ -29,8 +29,10 @@ std::vector<ContentItem> collectContent(const std::string& dir);
 // 1980-01-01 00:00:00, the earliest a zip entry holds. A fixed time keeps builds reproducible.
 std::time_t entryTimestamp();
 
-// Writes items into a new archive zipPath (deflated, unix modes in the external attributes, each
-// entry stamped with stamp in UTC). Throws Error naming the file that failed.
+// Writes items into a new archive zipPath: each file deflated, or stored when deflate does not make
+// it smaller; unix modes in the external attributes; each entry stamped with stamp in UTC. A
+// scratch file beside zipPath holds one entry's deflated bytes meanwhile (removed at once, so
+// nothing is left behind). Throws Error naming the file that failed.
 void writeZip(const std::string& zipPath, const std::vector<ContentItem>& items, std::time_t stamp);
 
 }  // namespace mkpkg

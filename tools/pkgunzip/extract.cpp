@@ -7,12 +7,16 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <set>
+#include <thread>
+#include <vector>
 
 #include <zlib.h>
 
-#include "mappedzip.h"
+#include "zipfile.h"
 
 namespace pkgunzip {
 
@@ -115,56 +119,130 @@ bool isSafeEntryName(const std::string& name) {
     return true;
 }
 
-bool extractAll(const char* archive, std::string* error) {
-    std::string why;
-    std::unique_ptr<void, ZipCloser> zip(openMappedZip(archive, &why));
-    if (!zip) {
-        *error = "cannot open " + quoted(archive) + ": " + why;
-        return false;
-    }
-    std::unique_ptr<char[]> buf(new char[kWriteBuffer]);
-    std::set<std::string> made;
+namespace {
+
+// Checks the current entry (index counts from 0) and extracts it. Returns "" or the message.
+std::string extractCurrent(unzFile zip, const char* archive, uint64_t index, std::set<std::string>* made,
+                           char* buf) {
     char name[kMaxEntryName + 1];
-    int at = unzGoToFirstFile(zip.get());
-    for (uint64_t index = 0; at == UNZ_OK; ++index, at = unzGoToNextFile(zip.get())) {
+    unz_file_info64 info;
+    if (unzGetCurrentFileInfo64(zip, &info, name, sizeof(name), nullptr, 0, nullptr, 0) != UNZ_OK)
+        return quoted(archive) + ": entry " + std::to_string(index + 1) + ": damaged central directory";
+    if (info.size_filename > kMaxEntryName)
+        return quoted(archive) + ": entry " + std::to_string(index + 1) + ": name of " +
+               std::to_string(info.size_filename) + " bytes, more than " + std::to_string(kMaxEntryName);
+    std::string entry(name, info.size_filename);
+    std::string prefix = quoted(entry) + ": ";
+    if (entry.find('\0') != std::string::npos || !isSafeEntryName(entry))
+        return prefix + "refused: absolute path or '..' component";
+    if (info.flag & 1u) return prefix + "encrypted entries are not supported";
+    if (info.compression_method != 0 && info.compression_method != Z_DEFLATED)
+        return prefix + "unsupported compression method " + std::to_string(info.compression_method);
+    int err = 0;
+    if (!makeParents(entry, made, &err)) return prefix + writeReason(err);
+    if (entry.back() == '/') return "";  // a folder, made above
+    std::string reason = extractEntry(zip, info, entry, buf);
+    return reason.empty() ? "" : prefix + reason;
+}
+
+// Whether the order of the entries matters: a name given twice, or a file whose name is also a
+// folder on the way to another entry. Such archives are extracted by one worker, in order. A
+// central directory that cannot be walked counts as ordered too (the one worker reports it).
+bool orderMatters(unzFile zip) {
+    std::set<std::string> files, folders;
+    char name[kMaxEntryName + 1];
+    for (int at = unzGoToFirstFile(zip); at != UNZ_END_OF_LIST_OF_FILE; at = unzGoToNextFile(zip)) {
         unz_file_info64 info;
-        if (unzGetCurrentFileInfo64(zip.get(), &info, name, sizeof(name), nullptr, 0, nullptr, 0) != UNZ_OK) {
-            *error = quoted(archive) + ": entry " + std::to_string(index + 1) + ": damaged central directory";
-            return false;
-        }
-        if (info.size_filename > kMaxEntryName) {
-            *error = quoted(archive) + ": entry " + std::to_string(index + 1) + ": name of " +
-                     std::to_string(info.size_filename) + " bytes, more than " + std::to_string(kMaxEntryName);
-            return false;
-        }
+        if (at != UNZ_OK || unzGetCurrentFileInfo64(zip, &info, name, sizeof(name), nullptr, 0, nullptr, 0) != UNZ_OK ||
+            info.size_filename > kMaxEntryName)
+            return true;
         std::string entry(name, info.size_filename);
-        std::string prefix = quoted(entry) + ": ";
-        if (entry.find('\0') != std::string::npos || !isSafeEntryName(entry)) {
-            *error = prefix + "refused: absolute path or '..' component";
-            return false;
+        for (size_t slash = entry.find('/'); slash != std::string::npos; slash = entry.find('/', slash + 1))
+            if (slash > 0) folders.insert(entry.substr(0, slash));
+        if (!entry.empty() && entry.back() == '/') continue;
+        if (!files.insert(entry).second) return true;
+    }
+    for (const std::string& f : files)
+        if (folders.count(f)) return true;
+    return false;
+}
+
+// What the workers share: the next entry to take, and the earliest fault.
+struct Work {
+    const char* archive = nullptr;
+    uint64_t entries = 0;
+    std::atomic<uint64_t> next{0};
+    std::atomic<uint64_t> faultAt{UINT64_MAX};  // index of the earliest entry that failed
+    std::mutex lock;
+    std::string fault;
+};
+
+void failAt(Work* work, uint64_t index, const std::string& message) {
+    std::lock_guard<std::mutex> guard(work->lock);
+    if (index < work->faultAt) {
+        work->faultAt = index;
+        work->fault = message;
+    }
+}
+
+// Takes the next entry until none is left. After a fault, only entries before it are still
+// taken, so the fault reported is the first in the archive's order, as with one worker. Each
+// worker has its own handle on the archive, buffer and record of folders made.
+void worker(Work* work) {
+    std::string why;
+    std::unique_ptr<void, ZipCloser> zip(openZipFile(work->archive, &why));
+    if (!zip) {
+        failAt(work, 0, "cannot open " + quoted(work->archive) + ": " + why);
+        return;
+    }
+    std::vector<char> buf(kWriteBuffer);
+    std::set<std::string> made;
+    uint64_t at = 0;
+    int moved = unzGoToFirstFile(zip.get());
+    for (;;) {
+        uint64_t mine = work->next.fetch_add(1);
+        if (mine >= work->entries || mine > work->faultAt) return;
+        for (; moved == UNZ_OK && at < mine; ++at) moved = unzGoToNextFile(zip.get());
+        if (moved != UNZ_OK) {
+            failAt(work, mine, quoted(work->archive) + ": damaged central directory (cut short or overwritten)");
+            return;
         }
-        if (info.flag & 1u) {
-            *error = prefix + "encrypted entries are not supported";
-            return false;
-        }
-        if (info.compression_method != 0 && info.compression_method != Z_DEFLATED) {
-            *error = prefix + "unsupported compression method " + std::to_string(info.compression_method);
-            return false;
-        }
-        int err = 0;
-        if (!makeParents(entry, &made, &err)) {
-            *error = prefix + writeReason(err);
-            return false;
-        }
-        if (entry.back() == '/') continue;  // a folder, made above
-        std::string reason = extractEntry(zip.get(), info, entry, buf.get());
-        if (!reason.empty()) {
-            *error = prefix + reason;
-            return false;
+        std::string message = extractCurrent(zip.get(), work->archive, mine, &made, buf.data());
+        if (!message.empty()) {
+            failAt(work, mine, message);
+            return;
         }
     }
-    if (at != UNZ_END_OF_LIST_OF_FILE) {
-        *error = quoted(archive) + ": damaged central directory (cut short or overwritten)";
+}
+
+}  // namespace
+
+bool extractAll(const char* archive, std::string* error) {
+    Work work;
+    work.archive = archive;
+    bool ordered = true;
+    {
+        std::string why;
+        std::unique_ptr<void, ZipCloser> zip(openZipFile(archive, &why));
+        if (!zip) {
+            *error = "cannot open " + quoted(archive) + ": " + why;
+            return false;
+        }
+        unz_global_info64 global;
+        if (unzGetGlobalInfo64(zip.get(), &global) != UNZ_OK) {
+            *error = quoted(archive) + ": damaged central directory (cut short or overwritten)";
+            return false;
+        }
+        work.entries = global.number_entry;
+        ordered = work.entries < 2 || orderMatters(zip.get());
+    }
+    // Inflating and writing keep a processor busy: a second worker takes the second core.
+    std::thread helper;
+    if (!ordered) helper = std::thread(worker, &work);
+    worker(&work);
+    if (helper.joinable()) helper.join();
+    if (work.faultAt != UINT64_MAX) {
+        *error = work.fault;
         return false;
     }
     return true;

@@ -422,13 +422,17 @@ TEST_F(LauncherFaults, CorruptImage) {
         check(start(Start()), c.expect, c.name);
     }
 
-    // The deflated image mkpkg writes: a byte flipped inside the last entry's compressed data
-    // (kickoff), or the end-of-central-directory signature damaged.
+    // The image mkpkg writes: a byte flipped inside the compressed data of its last deflated
+    // entry (the clause file; mkpkg stores kickoff, which deflate does not make smaller), or the
+    // end-of-central-directory signature damaged.
     const std::string good = build(kCfg);
     const Sizes sz = sizesOf(good);
     const size_t imageAt = sz.s[0] + sz.s[1];
     const std::string image = good.substr(imageAt, sz.s[2]);
-    size_t kick = image.rfind(std::string("PK\x03\x04", 4));
+    size_t kick = std::string::npos;
+    for (size_t at = image.find(std::string("PK\x03\x04", 4)); at != std::string::npos;
+         at = image.find(std::string("PK\x03\x04", 4), at + 4))
+        if (readLe16(image, at + 8) == 8) kick = at;  // compression method: deflate
     ASSERT_NE(kick, std::string::npos);
     const size_t dataAt = kick + 30 + readLe16(image, kick + 26) + readLe16(image, kick + 28);
     std::string deflated = good;
@@ -442,9 +446,16 @@ TEST_F(LauncherFaults, CorruptImage) {
         std::string bytes;
         Expect expect;
     } damaged[] = {
-        // kickoff comes out empty, and an empty kickoff runs as an empty script: success, and
-        // nothing of the package ran.
-        {"deflated data damaged", deflated, {0, "", "", ""}},
+        // miniunzip gives up at the damaged first entry and still exits 0: the launcher goes on
+        // without the rest of the content, and the setup and startup commands fail.
+        {"deflated data damaged", deflated,
+         {127, "",
+          "/bin/cp: cannot create regular file './image/kickoff.cfg': No such file or directory\n"
+          "/bin/cp: cannot stat 'kickoff.cfg': No such file or directory\n"
+          "/bin/cp: cannot stat '../kickoff': No such file or directory\n"
+          "chmod: cannot access 'kickoff': No such file or directory\n"
+          "sh: 1: ./kickoff: not found\n",
+          ""}},
         // Refused by miniunzip; its words go to /dev/null: a bare exit 1.
         {"end of central directory damaged", noEnd, {1, "", "", ""}},
     };

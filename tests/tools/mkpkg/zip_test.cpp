@@ -5,6 +5,9 @@
 #include <utime.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <random>
+
 #include <gtest/gtest.h>
 
 #include "errors.h"
@@ -113,6 +116,54 @@ TEST(ZipWriter, RealUnzipUtilitiesExtractTheContent) {
     struct stat st;
     ASSERT_EQ(stat(dir.file("out-unzip/run.sh").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0755u);
+}
+
+// Entries that deflate cannot shrink are stored, the rest deflated; both read back whole, with
+// the real unzip utility too, and the scratch file is gone.
+TEST(ZipWriter, StoresWhatDeflateCannotShrink) {
+    std::mt19937 gen(14);
+    std::string random(100000, '\0');
+    for (char& c : random) c = static_cast<char>(gen() & 0xff);
+    std::string text;
+    for (int i = 0; text.size() < 100000; ++i) text += "line " + std::to_string(i % 97) + " of the release notes\n";
+    struct Case {
+        const char* name;
+        std::string data;
+        bool stored;
+    };
+    const Case cases[] = {
+        {"random.bin", random, true},
+        {"notes.txt", text, false},
+        {"one", "x", true},  // deflate needs 3 bytes for it
+        {"zero", "", true},
+    };
+    TempDir dir;
+    std::string root = dir.file("c");
+    mkdir(root.c_str(), 0755);
+    for (const Case& c : cases) testutil::writeFile(root + "/" + c.name, c.data);
+    mkdir(dir.file("out").c_str(), 0755);
+    std::string zip = dir.file("out/img.zip");
+    mkpkg::writeZip(zip, mkpkg::collectContent(root), mkpkg::entryTimestamp());
+    EXPECT_EQ(testutil::run({"ls", "-A", dir.file("out")}).out, "img.zip\n") << "scratch file left behind";
+
+    mkpkg::ZipListing l = mkpkg::listZipFile(zip, true);
+    EXPECT_EQ(l.problem, "");
+    ASSERT_EQ(l.entries.size(), 4u);
+    testutil::RunOptions opts;
+    opts.cwd = dir.file("out");
+    testutil::RunResult r = testutil::run({"/usr/bin/miniunzip", "img.zip"}, opts);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    for (const Case& c : cases) {
+        auto e = std::find_if(l.entries.begin(), l.entries.end(), [&](const mkpkg::ZipEntry& x) { return x.name == c.name; });
+        ASSERT_NE(e, l.entries.end()) << c.name;
+        EXPECT_EQ(e->size, c.data.size()) << c.name;
+        EXPECT_EQ(e->crc, crcOf(c.data)) << c.name;
+        if (c.stored)
+            EXPECT_EQ(e->compressedSize, e->size) << c.name;
+        else
+            EXPECT_LT(e->compressedSize, e->size / 4) << c.name;
+        EXPECT_EQ(testutil::readFile(dir.file("out/") + c.name), c.data) << c.name;
+    }
 }
 
 TEST(ZipWriter, RefusesContentThatCannotGoIntoAnImage) {
