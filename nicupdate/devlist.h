@@ -1,5 +1,5 @@
-// Adapter discovery: locating a family's vendor utility, reading its adapter table into a
-// device list, and the list operations every other module uses.
+// The adapter list: its records, reading the vendor utility's adapter table into it, and the
+// list operations every other module uses.
 #pragma once
 
 #include <cstddef>
@@ -32,6 +32,9 @@ struct Device {
     Device* next;
 };
 
+// A version field's text for a component that is not present.
+inline constexpr char c_szNotPresent[] = "NA";
+
 // One of the seven version fields of Device.
 typedef char (Device::*VersionField)[VERSION_SIZE];
 
@@ -40,18 +43,6 @@ struct DeviceHeadTail {
     Device* head;
     Device* tail;
 };
-
-// Writes "./lnxfwupg" into toolPath (TOOL_PATH_SIZE bytes) for the family "NetXtreme", else
-// "./lnxfwnx2". Returns true when that entry exists; otherwise logs (and shows)
-// "\nError! Unable to locate Broadcom <family> tool (<path>).\n" and returns false.
-bool setBCOMtool(const char* familyName, char* toolPath);
-
-// Runs the family's utility with the quit file "q" as input, copies its listing into the log,
-// reads the adapter table and takes each adapter's firmware inventory. Returns a new list with
-// at least one adapter, which the caller releases with releaseList; or null after a message.
-// toolPath (TOOL_PATH_SIZE bytes) receives the utility's path. The file "devices" is gone when
-// it returns. Adds the number of refused table rows to *refusedRows.
-DeviceHeadTail* getDevices(const char* familyName, char* toolPath, int* refusedRows);
 
 // Reads the first adapter table of listing into list: the lines after the first one holding
 // " MAC " and the one under it, up to the end of the file or the first line holding

@@ -6,6 +6,8 @@
 #include <cstdio>
 
 #include "nicupdate/devlist.h"
+#include "nicupdate/discovery.h"
+#include "nicupdate/files.h"
 #include "nicupdate/fwlog.h"
 #include "nicupdate/interrupt.h"
 #include "nicupdate/inventory.h"
@@ -48,19 +50,6 @@ void displayUsage() {
     printf("   -crc   (Perform CRC check.)\n");
     printf("   -?     (Display this usage information.)\n");
 }
-
-// Writes a two-byte answer file ("<letter>\n"), replacing an existing one.
-static bool createAnswerFile(const char* name) {
-    FILE* f = fopen(name, "w");
-    bool ok = f && fprintf(f, "%s\n", name) == 2;
-    if (f && fclose(f) != 0) ok = false;
-    if (!ok) writetoLogf(true, "Error! Cannot create temporary file \"%s\".\n", name);
-    return ok;
-}
-
-bool createQuitFile() { return createAnswerFile("q"); }
-
-bool create_yes_response_file() { return createAnswerFile("y"); }
 
 DeviceHeadTail* discoverNetXtremeII(char* toolPath, int* refusedRows) {
     return getDevices("NetXtreme II", toolPath, refusedRows);

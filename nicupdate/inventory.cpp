@@ -13,7 +13,6 @@
 
 const char c_szVersionUnknown[] = "unknown";
 
-static const char c_szNotPresent[] = "NA";
 static const char c_szUnknownChip[] = "unknown";
 
 // Longest sixth word of a "BootCode" line that may give the chip name.

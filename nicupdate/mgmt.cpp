@@ -4,11 +4,9 @@
 #include <cstring>
 
 #include "nicupdate/commands.h"
-#include "nicupdate/driver.h"
+#include "nicupdate/files.h"
 #include "nicupdate/fwlog.h"
 #include "nicupdate/interrupt.h"
-
-static const char c_szNotPresent[] = "NA";
 
 // A management component: its "cfg" option, the field that says it is present, whether only
 // NetXtreme adapters have it, and its messages (each takes the MAC address). The NetXtreme II
