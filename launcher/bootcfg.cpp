@@ -11,6 +11,7 @@
 #include "launcher/os/permissions.h"
 #include "launcher/osclass.h"
 #include "launcher/sysident.h"
+#include "common/banned.h"
 
 void convertBootCfg(char* data, unsigned len) {
     for (unsigned i = 0; i < len; ++i)

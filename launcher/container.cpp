@@ -5,6 +5,7 @@
 
 #include "launcher/console.h"
 #include "launcher/os/fileio.h"
+#include "common/banned.h"
 
 namespace {
 

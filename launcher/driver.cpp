@@ -15,6 +15,7 @@
 #include "launcher/os/pkgproc.h"
 #include "launcher/os/platform.h"
 #include "launcher/sysident.h"
+#include "common/banned.h"
 
 char wrkDir[WRK_DIR_SIZE];
 char osCfgVar[OS_CFG_VAR_SIZE];

@@ -6,6 +6,7 @@
 #include "nicupdate/files.h"
 #include "nicupdate/fwlog.h"
 #include "nicupdate/textword.h"
+#include "common/banned.h"
 
 static bool isAdapterChar(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == ':' ||

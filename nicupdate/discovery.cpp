@@ -9,6 +9,7 @@
 #include "nicupdate/fwlog.h"
 #include "nicupdate/interrupt.h"
 #include "nicupdate/inventory.h"
+#include "common/banned.h"
 
 static const char c_szNetXtreme[] = "NetXtreme";
 static const char c_szListing[] = "devices";

@@ -14,6 +14,7 @@
 #include "nicupdate/mgmt.h"
 #include "nicupdate/runlock.h"
 #include "nicupdate/update.h"
+#include "common/banned.h"
 
 const char* pVer = "1.0.9";
 

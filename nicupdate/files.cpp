@@ -8,6 +8,7 @@
 #include "nicupdate/commands.h"
 #include "nicupdate/fwlog.h"
 #include "nicupdate/interrupt.h"
+#include "common/banned.h"
 
 bool fileExist(const char* path) {
     struct stat st;

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/banned.h"
+
 char szFwuplog[LOG_PATH_SIZE] = "ethflash.log";
 bool bSilent = false;
 

@@ -10,6 +10,7 @@
 #include "nicupdate/fwlog.h"
 #include "nicupdate/interrupt.h"
 #include "nicupdate/textword.h"
+#include "common/banned.h"
 
 const char c_szVersionUnknown[] = "unknown";
 

@@ -7,6 +7,7 @@
 #include "nicupdate/files.h"
 #include "nicupdate/fwlog.h"
 #include "nicupdate/interrupt.h"
+#include "common/banned.h"
 
 // A management component: its "cfg" option, the field that says it is present, whether only
 // NetXtreme adapters have it, and its messages (each takes the MAC address). The NetXtreme II

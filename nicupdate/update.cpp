@@ -10,6 +10,7 @@
 #include "nicupdate/fwlog.h"
 #include "nicupdate/interrupt.h"
 #include "nicupdate/inventory.h"
+#include "common/banned.h"
 
 static const char c_szBackup[] = "nv.bak";
 

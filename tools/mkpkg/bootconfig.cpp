@@ -7,6 +7,7 @@
 #include "errors.h"
 #include "launcher/bootcfg.h"
 #include "launcher/os/commands.h"
+#include "common/banned.h"
 
 namespace mkpkg {
 
