@@ -5,7 +5,7 @@
 #include <cstddef>
 
 // Capacity of the caller's command buffer: at most 2047 characters and a terminator.
-#define STARTUP_CMD_SIZE 2048
+constexpr int STARTUP_CMD_SIZE = 2048;
 
 enum ArgsMode { ARGS_APPEND = 0, ARGS_PREPEND, ARGS_OVERRIDE, ARGS_DISCARD };
 
@@ -46,5 +46,5 @@ int composeStartupCmd(char* out, size_t outSize, const char* startupCmd, const c
 // in place. Returns 0; -1 after showing a message when no clause fits, or when the copy command
 // (CMD_COMPOSE_SIZE) or the startup command would not fit: neither is then run;
 // BOOTCFG_INTERRUPTED, silently, when a signal was noted (packageSignal) before the setup command.
-#define BOOTCFG_INTERRUPTED (-2)
+constexpr int BOOTCFG_INTERRUPTED = -2;
 int processBootCfg(char* data, unsigned len, int argc, char** argv, char* cmdOut);

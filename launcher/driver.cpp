@@ -165,6 +165,7 @@ int unpackPackage(int fd, char* cmd, char** bootCfg, unsigned* bootCfgLen) {
     if (g_OpModeDEBUG > 1) {
         if (extractPkgElementFile(PKG_BOOTCFG, "imgboot.cfg", &pkgDir, fd) < 0)
             displayMessages("++ Warning, non fatal: failed in writing 'package boot config' (imgboot.cfg) to disk\n");
+        // "unzipp": kept as shipped (the debug prompt's text is fixed).
         cmdShell("++ About to unzipp 'package image'.");
     }
     if (g_OpModeDEBUG) printf("++ Unzipping 'package image'...\n");

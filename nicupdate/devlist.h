@@ -5,16 +5,16 @@
 #include <cstddef>
 #include <cstdio>
 
-#define DEVID_SIZE 10      // device id text, at most 9 characters
-#define MACADDR_SIZE 20    // MAC address text, at most 19 characters
-#define VERSION_SIZE 20    // version text, at most 19 characters
-#define CHIPNAME_SIZE 256
-#define TOOL_PATH_SIZE 32  // "./lnxfwupg" or "./lnxfwnx2"
+constexpr int DEVID_SIZE = 10;      // device id text, at most 9 characters
+constexpr int MACADDR_SIZE = 20;    // MAC address text, at most 19 characters
+constexpr int VERSION_SIZE = 20;    // version text, at most 19 characters
+constexpr int CHIPNAME_SIZE = 256;
+constexpr int TOOL_PATH_SIZE = 32;  // "./lnxfwupg" or "./lnxfwnx2"
 
 // Listing lines are read in pieces of at most LINE_PIECE characters into LINE_SIZE buffers; a
 // longer line arrives as several pieces, each handled as a line of its own.
-#define LINE_SIZE 256
-#define LINE_PIECE 254
+constexpr int LINE_SIZE = 256;
+constexpr int LINE_PIECE = 254;
 
 // One adapter. The version fields are in the column order of the version table and the order
 // in which components are updated; "NA" means the component is not present.

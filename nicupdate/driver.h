@@ -20,12 +20,12 @@ enum NicburnMode {
 };
 
 // Exit status when no family yielded an adapter list.
-#define EXIT_NO_ADAPTERS 171
+constexpr int EXIT_NO_ADAPTERS = 171;
 
 // The mode of the command line (argc counts the program name). One argument is compared
 // whole, ignoring ASCII case, with "-s", "-v", "-?", "-nomfw", "-crc"; no argument gives
 // MODE_UPDATE; any other word, or two or more arguments, MODE_BAD_USAGE.
-int processCmdLine(int argc, char** argv);
+NicburnMode processCmdLine(int argc, char** argv);
 
 // Writes the usage text to standard output (never to the log).
 void displayUsage();

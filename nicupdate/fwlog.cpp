@@ -20,7 +20,7 @@ static const char c_szLogBase[] = "ethflash";
 static const char c_szLogHeader[] = "Broadcom Firmware Update Log.\n\n";
 
 // At most 200 characters, so that every numbered name fits szFwuplog.
-#define LOG_DIR_SIZE 201
+constexpr int LOG_DIR_SIZE = 201;
 static char s_szLogDir[LOG_DIR_SIZE] = "/var/log/ZAV_Support/";
 
 int setLogDirectory(const char* dir) {

@@ -5,7 +5,7 @@
 #include <cstddef>
 
 // Capacity of szFwuplog: a log path of at most 254 characters.
-#define LOG_PATH_SIZE 255
+constexpr int LOG_PATH_SIZE = 255;
 
 // Path of this run's log; "ethflash.log" until initLogFile has chosen the final one.
 extern char szFwuplog[LOG_PATH_SIZE];

@@ -37,6 +37,7 @@ static const MgmtComponent c_mgmtComponents[] = {
      "*** Successfully disabled management firmware (UMP) on device %s ***\n\n"},
     {"ncsi", &Device::ncsiVer, false, "Disabling management firmware (NCSI) for %s",
      " !!! Error disabling management firmware (NCSI) on device %s !!!\n\n",
+     // "NSCI": kept as shipped (logs and the fleet report rely on the text).
      " !!! Error disabling management firmware (NSCI) on device %s !!!\n\n",
      "*** Successfully disabled management firmware (NCSI) on device %s ***\n\n"},
 };
