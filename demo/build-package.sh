@@ -1,19 +1,39 @@
 #!/usr/bin/env bash
 # Assembles the demo package's content from the built programs and builds the package with mkpkg.
-# usage: build-package.sh BIN_DIR DEMO_SOURCE_DIR SCENARIO_FILE OUTPUT_PACKAGE
+# usage: build-package.sh BIN_DIR DEMO_SOURCE_DIR SCENARIO_FILE OUTPUT_PACKAGE [ARCH]
+#
+# ARCH (i386, the default, or x86_64) picks the launcher, unzip utility and kickoff. The programs
+# come from the static builds in BIN_DIR/../dist/ARCH; a build without them (the sanitizer build)
+# packs its own programs from BIN_DIR into both folders.
 #
 # Content, as the boot configuration expects it:
 #   Linux_verAny_UP0_xAny.wrapcfg   kickoff's configuration (copied to image/kickoff.cfg)
 #   kickoff                         the package's wrapper program (copied into image/)
 #   image/install.sh                picks the processor folder and runs ./nicburn
-#   image/x86/, image/x86_64/       nicburn, fwsim (the vendor utilities), fwsim.conf, images
+#   image/x86/, image/x86_64/       nicburn, fwsim (the vendor utilities), fwsim.conf, images;
+#                                   x86 holds the i386 programs, x86_64 the x86-64 ones
 set -euo pipefail
 
-if [ $# -ne 4 ]; then
-    echo "usage: $0 BIN_DIR DEMO_SOURCE_DIR SCENARIO_FILE OUTPUT_PACKAGE" >&2
+if [ $# -ne 4 ] && [ $# -ne 5 ]; then
+    echo "usage: $0 BIN_DIR DEMO_SOURCE_DIR SCENARIO_FILE OUTPUT_PACKAGE [ARCH]" >&2
     exit 2
 fi
-bin=$1 src=$2 scenario=$3 out=$4
+bin=$1 src=$2 scenario=$3 out=$4 arch=${5:-i386}
+case "$arch" in i386|x86_64) ;; *) echo "build-package: unknown ARCH '$arch'; give i386 or x86_64" >&2; exit 2 ;; esac
+
+dist=$bin/../dist
+if [ -d "$dist/i386" ]; then
+    programs() { case "$1" in x86) echo "$dist/i386" ;; *) echo "$dist/$1" ;; esac; }
+    mkpkg_arch=(--arch "$arch")
+else
+    programs() { echo "$bin"; }
+    mkpkg_arch=()
+fi
+for folder in x86 x86_64; do
+    for f in nicburn fwsim kickoff; do
+        [ -x "$(programs $folder)/$f" ] || { echo "build-package: '$(programs $folder)/$f' is missing; build everything first (cmake --build build)" >&2; exit 1; }
+    done
+done
 
 for f in pkgstub mkpkg nicburn fwsim kickoff; do
     [ -x "$bin/$f" ] || { echo "build-package: '$bin/$f' is missing; build everything first (cmake --build build)" >&2; exit 1; }
@@ -24,15 +44,14 @@ stage=$(mktemp -d "$out.stage.XXXXXX")
 trap 'rm -rf "$stage"' EXIT
 
 cp "$src/boot/Linux_verAny_UP0_xAny.wrapcfg" "$stage/"
-cp "$bin/kickoff" "$stage/kickoff"
+case "$arch" in i386) cp "$(programs x86)/kickoff" "$stage/kickoff" ;; *) cp "$(programs x86_64)/kickoff" "$stage/kickoff" ;; esac
 mkdir "$stage/image"
 cp "$src/image/install.sh" "$stage/image/install.sh"
 
-# This build has one processor's programs; both folders carry them, as the package layout wants.
-for arch in x86 x86_64; do
-    dir=$stage/image/$arch
+for folder in x86 x86_64; do
+    dir=$stage/image/$folder
     mkdir "$dir"
-    cp "$bin/nicburn" "$bin/fwsim" "$dir/"
+    cp "$(programs $folder)/nicburn" "$(programs $folder)/fwsim" "$dir/"
     cp "$scenario" "$dir/fwsim.conf"
     while read -r prefix rest; do
         case "$prefix" in ''|'#'*) continue ;; esac
@@ -45,4 +64,4 @@ for arch in x86 x86_64; do
     done < "$src/images.txt"
 done
 
-"$bin/mkpkg" build -o "$out" --content "$stage" --bootcfg "$src/boot/bootcfg.txt" --launcher "$bin/pkgstub"
+"$bin/mkpkg" build -o "$out" --content "$stage" --bootcfg "$src/boot/bootcfg.txt" "${mkpkg_arch[@]}"

@@ -18,14 +18,16 @@ const char* const kUsage =
 
 const char* const kBuildUsage =
     "usage: mkpkg build -o PKG (--content DIR | --image ZIP) --bootcfg FILE\n"
-    "                   [--launcher PATH] [--unzip PATH] [--big-endian] [--force]\n"
+    "                   [--arch i386|x86_64] [--launcher PATH] [--unzip PATH] [--big-endian] [--force]\n"
     "  -o, --output PKG   package file to write (mode 0755; replaced only when complete)\n"
     "  --content DIR      zip this folder as the package image (sorted, reproducible)\n"
     "  --image ZIP        use this zip file as the package image\n"
     "  --bootcfg FILE     boot configuration text\n"
-    "  --launcher PATH    launcher program (default: pkgstub beside mkpkg)\n"
-    "  --unzip PATH       unzip utility carried in the package (default: miniunzip or\n"
-    "                     miniunz from PATH)\n"
+    "  --arch ARCH        processor of the default launcher and unzip utility: i386\n"
+    "                     (default; runs on 32-bit and 64-bit x86) or x86_64\n"
+    "  --launcher PATH    launcher program (default: the static pkgstub built for ARCH)\n"
+    "  --unzip PATH       unzip utility carried in the package (default: the static\n"
+    "                     pkgunzip built for ARCH)\n"
     "  --big-endian       store the directory big-endian, for a big-endian launcher of a\n"
     "                     processor other than ppc64 (ppc64 launchers swap: no option)\n"
     "  --force            write the package even when problems are found in it\n";
@@ -87,7 +89,7 @@ BuildOptions parseBuildOptions(const std::vector<std::string>& args) {
         if (takeValue(args, i, "-o", &o.output) || takeValue(args, i, "--output", &o.output) ||
             takeValue(args, i, "--content", &o.content) || takeValue(args, i, "--image", &o.image) ||
             takeValue(args, i, "--bootcfg", &o.bootcfg) || takeValue(args, i, "--launcher", &o.launcher) ||
-            takeValue(args, i, "--unzip", &o.unzip))
+            takeValue(args, i, "--unzip", &o.unzip) || takeValue(args, i, "--arch", &o.arch))
             continue;
         if (args[i] == "--big-endian") {
             o.bigEndian = true;
@@ -103,6 +105,8 @@ BuildOptions parseBuildOptions(const std::vector<std::string>& args) {
     if (o.content.empty() && o.image.empty()) throw UsageError("missing --content DIR or --image ZIP");
     if (!o.content.empty() && !o.image.empty()) throw UsageError("give either --content or --image, not both");
     if (o.bootcfg.empty()) throw UsageError("missing --bootcfg FILE");
+    if (!o.arch.empty() && o.arch != "i386" && o.arch != "x86_64")
+        throw UsageError("unknown --arch " + quote(o.arch) + "; give i386 or x86_64");
     return o;
 }
 

@@ -11,8 +11,9 @@ struct BuildOptions {
     std::string content;   // folder of package content, or
     std::string image;     // a ready zip image
     std::string bootcfg;
-    std::string launcher;  // "" for the pkgstub beside mkpkg
-    std::string unzip;     // "" for miniunzip / miniunz from PATH
+    std::string launcher;  // "" for the pkgstub built for arch
+    std::string unzip;     // "" for the pkgunzip built for arch
+    std::string arch;      // "i386" or "x86_64"; "" for i386
     bool bigEndian = false;
     bool force = false;    // write the package despite errors found in it
 };

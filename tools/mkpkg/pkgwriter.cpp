@@ -61,24 +61,23 @@ bool isExecutable(const std::string& path) {
 
 }  // namespace
 
-std::string defaultLauncher() {
+std::string packageProgram(const std::string& name, const std::string& arch, std::string* why) {
     std::vector<char> buf(PATH_MAX + 1, '\0');
     ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
-    if (n <= 0) return "pkgstub";
-    return folderOf(std::string(buf.data(), static_cast<size_t>(n))) + "/pkgstub";
-}
-
-std::string findUnzipOnPath() {
-    const char* path = std::getenv("PATH");
-    if (!path) return "";
-    for (const char* name : {"miniunzip", "miniunz"}) {
-        std::stringstream dirs(path);
-        std::string dir;
-        while (std::getline(dirs, dir, ':')) {
-            std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
-            if (isExecutable(candidate)) return candidate;
-        }
-    }
+    std::string bin = n > 0 ? folderOf(std::string(buf.data(), static_cast<size_t>(n))) : std::string(".");
+    const std::string forArch = arch.empty() ? "i386" : arch;
+    // The build tree's build/bin -> build/dist/ARCH; an installed bin -> libexec/zav_fwpkg/ARCH.
+    const std::string candidates[] = {bin + "/../dist/" + forArch, bin + "/../libexec/zav_fwpkg/" + forArch};
+    for (const std::string& dir : candidates)
+        if (isExecutable(dir + "/" + name)) return dir + "/" + name;
+    // A build without the static programs (the sanitizer build) packs its own, unless a
+    // processor was asked for.
+    bool anyDist = false;
+    for (const std::string& dir : candidates) anyDist = anyDist || access(dir.c_str(), F_OK) == 0;
+    if (arch.empty() && !anyDist && isExecutable(bin + "/" + name)) return bin + "/" + name;
+    *why = "no " + forArch + " " + name + ": " + quote(candidates[0] + "/" + name) +
+           " is missing; build the static programs (cmake --build build) or pass --" +
+           (name == "pkgstub" ? "launcher" : "unzip") + " PATH";
     return "";
 }
 
@@ -86,18 +85,14 @@ BuildResult buildPackage(const BuildOptions& opts, std::ostream& progress, std::
     BuildResult result;
     result.output = opts.output;
 
-    std::string launcher = opts.launcher.empty() ? defaultLauncher() : opts.launcher;
-    uint64_t launcherSize =
-        partSize("launcher", launcher, opts.launcher.empty() ? "; build pkgstub or pass --launcher PATH" : "");
+    std::string missing;
+    std::string launcher = opts.launcher;
+    if (launcher.empty() && (launcher = packageProgram("pkgstub", opts.arch, &missing)).empty()) throw Error(missing);
+    uint64_t launcherSize = partSize("launcher", launcher, "");
     checkLimit(0, launcher, launcherSize);
 
     std::string unzip = opts.unzip;
-    if (unzip.empty()) {
-        unzip = findUnzipOnPath();
-        if (unzip.empty())
-            throw Error("no unzip utility: neither miniunzip nor miniunz is on PATH; install the Debian package "
-                        "minizip or pass --unzip PATH");
-    }
+    if (unzip.empty() && (unzip = packageProgram("pkgunzip", opts.arch, &missing)).empty()) throw Error(missing);
     uint64_t unzipSize = partSize("unzip utility", unzip, "");
     checkLimit(1, unzip, unzipSize);
 

@@ -26,10 +26,10 @@ struct BuildResult {
 // and no temporary file remains.
 BuildResult buildPackage(const BuildOptions& opts, std::ostream& progress, std::ostream& diag);
 
-// The pkgstub beside the running executable (/proc/self/exe's folder).
-std::string defaultLauncher();
-
-// miniunzip, else miniunz, from PATH; "" when neither is there.
-std::string findUnzipOnPath();
+// Path of the static program `name` (pkgstub or pkgunzip) built for arch ("" means i386): in
+// build/dist/ARCH beside mkpkg's build/bin, or libexec/zav_fwpkg/ARCH of an installation. With
+// arch "" and neither folder present, the program beside mkpkg. "" with the reason in *why
+// when there is none.
+std::string packageProgram(const std::string& name, const std::string& arch, std::string* why);
 
 }  // namespace mkpkg

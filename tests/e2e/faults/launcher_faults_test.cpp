@@ -172,6 +172,9 @@ protected:
         std::vector<std::string> args{"build", "-o", pkg(), "--content", content, "--bootcfg", bootCfgFile()};
         if (std::find(options.begin(), options.end(), "--unzip") == options.end())
             args.insert(args.end(), {"--unzip", "/usr/bin/miniunzip"});
+        // The launcher of this build (sanitized in the sanitizer build), whose file tail the
+        // truncation cases read.
+        args.insert(args.end(), {"--launcher", testutil::binPath("pkgstub")});
         args.insert(args.end(), options.begin(), options.end());
         testutil::RunResult r = pkgfixture::mkpkg(args);
         EXPECT_EQ(r.status, 0) << "mkpkg: " << r.err;

@@ -53,7 +53,7 @@ TEST(Build, PackageHoldsLauncherUnzipImageAndBootConfig) {
     mkpkg::PackageLayout l = mkpkg::readLayout(s.pkg);
     ASSERT_TRUE(l.consistent) << l.problem;
     EXPECT_EQ(l.order, mkpkg::ByteOrder::Little);
-    EXPECT_TRUE(mkpkg::readElement(l, 0) == testutil::readFile(testutil::binPath("pkgstub")));
+    EXPECT_TRUE(mkpkg::readElement(l, 0) == testutil::readFile(pkgfixture::packedProgram("pkgstub")));
     EXPECT_TRUE(mkpkg::readElement(l, 1) == testutil::readFile(kMiniunzip));
     EXPECT_EQ(mkpkg::readElement(l, 3), pkgfixture::shippedBootCfg());
     mkpkg::ZipListing image = mkpkg::listZip(s.pkg, l.offsets[2], l.sizes[2], true, "image");
@@ -107,29 +107,27 @@ TEST(Build, ReadyImageIsStoredAsGiven) {
     EXPECT_TRUE(element(s.pkg, 2) == testutil::readFile(zip));
 }
 
-// Without --launcher and --unzip: the pkgstub beside mkpkg, and miniunzip, else miniunz, from PATH.
-TEST(Build, DefaultsAreThePkgstubBesideMkpkgAndTheUnzipOnPath) {
+// Without --launcher and --unzip: the static pkgstub and pkgunzip built for --arch (i386 when not
+// given); an unknown processor is a usage error.
+TEST(Build, DefaultsAreTheProgramsBuiltForTheProcessor) {
     Sources s;
-    std::string bin = s.dir.file("bin");
-    mkdir(bin.c_str(), 0755);
-    testutil::writeFile(bin + "/miniunz", "#!/bin/sh\n# stand-in\n", 0755);
-    testutil::RunOptions o;
-    o.env = {{"PATH", bin + ":/usr/bin:/bin"}};
-    testutil::RunResult r = pkgfixture::mkpkg({"build", "-o", s.pkg, "--content", s.content, "--bootcfg", s.bootcfg}, o);
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(element(s.pkg, 0) == testutil::readFile(testutil::binPath("pkgstub")));
-    EXPECT_TRUE(element(s.pkg, 1) == testutil::readFile(kMiniunzip));  // miniunzip comes first
-
-    o.env = {{"PATH", bin}};
-    r = pkgfixture::mkpkg({"build", "-o", s.pkg, "--content", s.content, "--bootcfg", s.bootcfg}, o);
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(element(s.pkg, 1), "#!/bin/sh\n# stand-in\n");
-
-    o.env = {{"PATH", s.dir.file("empty")}};
-    r = pkgfixture::mkpkg({"build", "-o", s.dir.file("none"), "--content", s.content, "--bootcfg", s.bootcfg}, o);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "mkpkg: no unzip utility: neither miniunzip nor miniunz is on PATH; install the Debian package "
-                     "minizip or pass --unzip PATH\n");
+    const std::vector<std::string> base{"build", "-o", s.pkg, "--content", s.content, "--bootcfg", s.bootcfg};
+    const bool haveDist = testutil::pathExists(testutil::binPath("../dist/x86_64"));
+    for (const char* arch : {"", "i386", "x86_64"}) {
+        if (*arch && !haveDist) continue;  // a build without the static programs
+        std::vector<std::string> args = base;
+        if (*arch) args.insert(args.end(), {"--arch", arch});
+        testutil::RunResult r = pkgfixture::mkpkg(args);
+        ASSERT_EQ(r.status, 0) << arch << ": " << r.err;
+        const std::string want = *arch ? arch : "i386";
+        EXPECT_TRUE(element(s.pkg, 0) == testutil::readFile(pkgfixture::packedProgram("pkgstub", want))) << arch;
+        EXPECT_TRUE(element(s.pkg, 1) == testutil::readFile(pkgfixture::packedProgram("pkgunzip", want))) << arch;
+    }
+    std::vector<std::string> args = base;
+    args.insert(args.end(), {"--arch", "arm"});
+    testutil::RunResult r = pkgfixture::mkpkg(args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err.substr(0, r.err.find('\n')), "mkpkg build: unknown --arch 'arm'; give i386 or x86_64");
 }
 
 struct Refusal {

@@ -51,7 +51,7 @@ TEST(Info, JsonReportsDirectoryImageLinesFitAndCommand) {
     EXPECT_EQ(j["fileLength"], raw.size());
     EXPECT_EQ(j["directory"]["byteOrder"], "little-endian");
     EXPECT_EQ(j["directory"]["consistent"], true);
-    EXPECT_EQ(j["directory"]["elements"][0]["size"], testutil::readFile(testutil::binPath("pkgstub")).size());
+    EXPECT_EQ(j["directory"]["elements"][0]["size"], testutil::readFile(pkgfixture::packedProgram("pkgstub")).size());
     EXPECT_EQ(j["directory"]["elements"][3]["size"], std::string(kTwoClauses).size());
     EXPECT_EQ(j["directory"]["elements"][3]["offset"], raw.size() - 16 - std::string(kTwoClauses).size());
     ASSERT_EQ(j["image"]["entries"].size(), 5u);
@@ -150,7 +150,7 @@ TEST(Extract, WritesElementsThatMatchTheSources) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "mkpkg: wrote " + out + "/0-launcher\nmkpkg: wrote " + out + "/1-unzip\nmkpkg: wrote " + out +
                          "/2-image.zip\nmkpkg: wrote " + out + "/3-bootcfg.txt\n");
-    EXPECT_TRUE(testutil::readFile(out + "/0-launcher") == testutil::readFile(testutil::binPath("pkgstub")));
+    EXPECT_TRUE(testutil::readFile(out + "/0-launcher") == testutil::readFile(pkgfixture::packedProgram("pkgstub")));
     EXPECT_TRUE(testutil::readFile(out + "/1-unzip") == testutil::readFile("/usr/bin/miniunzip"));
     EXPECT_EQ(testutil::readFile(out + "/3-bootcfg.txt"), pkgfixture::shippedBootCfg());
     struct stat st;

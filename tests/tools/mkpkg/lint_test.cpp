@@ -141,7 +141,7 @@ TEST(Lint, BuildRefusesEachMistakeWithItsLineAndForceBuildsAnyway) {
             std::string l = replaceB(line, "boot configuration '" + s.bootcfg + "'");
             size_t at;
             if ((at = l.find("IMG")) != std::string::npos) l.replace(at, 3, s.dir.file("image.zip"));
-            if ((at = l.find("LAUNCHER")) != std::string::npos) l.replace(at, 8, testutil::binPath("pkgstub"));
+            if ((at = l.find("LAUNCHER")) != std::string::npos) l.replace(at, 8, pkgfixture::packedProgram("pkgstub"));
             want += "mkpkg: " + l + "\n";
             errors += l.compare(0, 6, "error:") == 0;
         }

@@ -38,6 +38,13 @@ inline void writeContent(const std::string& dir, const std::string& kickoff, con
     testutil::writeFile(dir + "/image/readme.txt", "package content\n");
 }
 
+// The program `mkpkg build` packs by default for arch: the static build in build/dist/ARCH, or
+// in a build without those (the sanitizer build) the program in build/bin.
+inline std::string packedProgram(const std::string& name, const std::string& arch = "i386") {
+    std::string dist = testutil::binPath("../dist/" + arch + "/" + name);
+    return testutil::pathExists(dist) ? dist : testutil::binPath(name);
+}
+
 inline testutil::RunResult mkpkg(const std::vector<std::string>& args,
                                  const testutil::RunOptions& opts = testutil::RunOptions()) {
     std::vector<std::string> argv{testutil::binPath("mkpkg")};

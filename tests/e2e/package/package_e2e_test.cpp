@@ -1,0 +1,220 @@
+// The demo packages where nothing of the build machine exists: a root folder with a static
+// busybox as /bin/sh and the few commands the launcher and the package run, an empty /tmp,
+// /var/log and /run/lock, and the package. Each run enters it with chroot inside `unshare -m`,
+// where /tmp, /var/log, /run and /dev are fresh mounts; the i386 package runs with a 32-bit
+// processor name (setarch i686), so its x86 folder is the one used. Damaged packages run there
+// too: each must stop with the unzip utility's one-line reason before the package's own commands
+// start.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "testutil.h"
+
+namespace {
+
+using testutil::readFile;
+using testutil::shellQuote;
+
+const char kBusybox[] = "/bin/busybox";
+// Every command the launcher, the boot configuration, install.sh and nicburn run.
+const char* const kCommands[] = {"sh", "mkdir", "rm", "cp", "chmod", "uname", "ln", "dirname"};
+
+struct Run {
+    int status = -1;
+    std::string out, err;
+};
+
+struct Session {
+    std::vector<Run> runs;
+    std::string tmpAfter;  // what /tmp held after the runs
+    std::string logs;      // names in /var/log after the runs
+};
+
+class BareRoot : public ::testing::Test {
+protected:
+    void SetUp() override {
+#ifndef PACKAGES_ARE_STATIC
+        GTEST_SKIP() << "this build packs its own dynamically linked programs; the bare root needs the static "
+                        "ones of the normal build (build/dist)";
+#endif
+        std::string why;
+        if (!testutil::canUnshareMount(&why)) GTEST_SKIP() << "needs a private mount namespace (unshare -m): " << why;
+        if (!testutil::pathExists(kBusybox))
+            GTEST_SKIP() << "needs " << kBusybox << " (Debian package busybox-static; tools/install-deps.sh)";
+        ASSERT_EQ(mkdir(root().c_str(), 0755), 0);
+        for (const char* d : {"bin", "tmp", "var", "var/log", "run", "dev", "proc", "pkg"})
+            ASSERT_EQ(mkdir(root(d).c_str(), 0755), 0) << d;
+        ASSERT_EQ(testutil::run({"cp", kBusybox, root("bin/busybox")}).status, 0);
+        for (const char* c : kCommands) ASSERT_EQ(symlink("busybox", root(std::string("bin/") + c).c_str()), 0) << c;
+    }
+
+    std::string root(const std::string& rel = "") const { return dir_.file("root") + (rel.empty() ? "" : "/" + rel); }
+
+    void putPackage(const std::string& name, const std::string& bytes) {
+        testutil::writeFile(root("pkg/" + name), bytes, 0755);
+    }
+
+    // Runs /pkg/PKG ARGS once per argument list in one namespace; tmpOptions are the mount
+    // options of /tmp (e.g. "size=2m"); i686 runs with a 32-bit processor name.
+    Session start(const std::string& pkg, const std::vector<std::string>& argLists, bool i686,
+                  const std::string& tmpOptions = "") {
+        const std::string r = shellQuote(dir_.path()), rt = shellQuote(root());
+        std::string script = "set -u; R=" + rt + "; O=" + r + "; mount -t tmpfs " +
+                             (tmpOptions.empty() ? "" : "-o " + shellQuote(tmpOptions) + " ") +
+                             "none \"$R/tmp\" && mount -t tmpfs none \"$R/var/log\" && mount -t tmpfs none \"$R/dev\" && "
+                             "mount -t tmpfs none \"$R/run\" && mkdir \"$R/run/lock\" && "
+                             "mknod -m 666 \"$R/dev/null\" c 1 3 && mount -t proc proc \"$R/proc\" || exit 99; ";
+        const std::string enter = std::string(i686 ? "setarch i686 " : "") + "chroot \"$R\" /bin/busybox env -i PATH=/bin /bin/sh -c ";
+        for (size_t i = 0; i < argLists.size(); ++i) {
+            const std::string n = std::to_string(i);
+            script += enter + shellQuote("cd /pkg && ./" + pkg + " " + argLists[i]) + " >\"$O/out." + n +
+                      "\" 2>\"$O/err." + n + "\" </dev/null; echo $? >\"$O/status." + n + "\"; ";
+        }
+        script += "ls -A \"$R/tmp\" >\"$O/tmp.after\"; ls -A \"$R/var/log\" >\"$O/logs\"; exit 0";
+        testutil::RunOptions opts;
+        opts.timeoutSeconds = 120;
+        testutil::RunResult res = testutil::run({"unshare", "-m", "sh", "-c", script}, opts);
+        EXPECT_EQ(res.status, 0) << "namespace script failed: " << res.err;
+        Session s;
+        for (size_t i = 0; i < argLists.size(); ++i) {
+            const std::string n = std::to_string(i);
+            s.runs.push_back({std::stoi("0" + readFile(dir_.file("status." + n))), readFile(dir_.file("out." + n)),
+                              readFile(dir_.file("err." + n))});
+        }
+        s.tmpAfter = readFile(dir_.file("tmp.after"));
+        s.logs = readFile(dir_.file("logs"));
+        return s;
+    }
+
+    testutil::TempDir dir_;
+};
+
+const char kBanner[] = "ZAV Ethernet Firmware Update Tool, Version 1.0.9\n\n";
+const char kHeading[] =
+    "\n    ADAPTER MAC    \tBOOT\tIPMI\tASF\tPXE\tUMP\tNCSI\tiSCSI\n"
+    "-------------------\t----\t----\t---\t---\t---\t---\t---\n";
+const char kTableBefore[] =
+    "0010180A0101 (5704)\t3.29\t1.2.3\tNA\t8.3.11\tNA\tNA\tNA\n"
+    "0010180A0102 (5721)\t3.61\t1.2.3\t6.03\t8.3.11\tNA\tNA\tNA\n"
+    "0010180A0103 (unknown)\t2.80\tNA\tNA\t7.0.1\tNA\tNA\tNA\n"
+    "0010180B0201 (5709)\t4.6.4\t1.2.0\tNA\t4.4.1\tNA\tNA\tNA\n"
+    "0010180B0202 (5709s)\t4.6.4\t1.2.0\tNA\t4.4.1\tNA\t2.0.3\t2.7.1\n"
+    "0010180B0203 (5708)\t4.4.1\t1.0.2\tNA\t4.2.0\t1.4.0\tNA\tNA\n";
+const char kTableAfter[] =
+    "0010180A0101 (5704)\t3.38\t1.3.4\tNA\t8.3.15\tNA\tNA\tNA\n"
+    "0010180A0102 (5721)\t3.66\t1.3.4\t6.08\t8.3.15\tNA\tNA\tNA\n"
+    "0010180A0103 (unknown)\t2.95\tNA\tNA\t7.2.4\tNA\tNA\tNA\n"
+    "0010180B0201 (5709)\t5.2.3\t1.3.4\tNA\t4.6.4\tNA\tNA\tNA\n"
+    "0010180B0202 (5709s)\t5.2.3\t1.3.4\tNA\t4.6.4\tNA\t2.1.7\t2.9.3\n"
+    "0010180B0203 (5708)\t5.2.3\t1.3.4\tNA\t4.6.4\t1.5.6\tNA\tNA\n";
+
+TEST_F(BareRoot, BothDemoPackagesShowAndUpdateTheAdapters) {
+    const struct {
+        const char* package;
+        bool i686;
+    } cases[] = {{"nicfw_demo.bin", true}, {"nicfw_demo_x86_64.bin", false}};
+    for (const auto& c : cases) {
+        putPackage(c.package, readFile(std::string(DEMO_DIR) + "/" + c.package));
+        Session s = start(c.package, {"-v", ""}, c.i686);
+        ASSERT_EQ(s.runs.size(), 2u);
+        EXPECT_EQ(s.runs[0].status, 0) << c.package << ": " << s.runs[0].err;
+        EXPECT_EQ(s.runs[0].err, "") << c.package;
+        EXPECT_EQ(s.runs[0].out, kBanner + std::string(kHeading) + kTableBefore) << c.package;
+        EXPECT_EQ(s.runs[1].status, 0) << c.package << ": " << s.runs[1].err;
+        EXPECT_EQ(s.runs[1].err, "") << c.package;
+        const std::string& update = s.runs[1].out;
+        size_t before = update.find(std::string(kHeading) + kTableBefore);
+        size_t after = update.find(std::string(kHeading) + kTableAfter);
+        EXPECT_NE(before, std::string::npos) << c.package << "\n" << update;
+        EXPECT_NE(after, std::string::npos) << c.package << "\n" << update;
+        EXPECT_LT(before, after) << c.package;
+        EXPECT_EQ(s.logs, "ZAV_Support\n") << c.package;
+        EXPECT_EQ(s.tmpAfter, "") << c.package << ": left behind in /tmp";
+    }
+}
+
+uint32_t le32(const std::string& b, size_t at) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(b[at + static_cast<size_t>(i)]);
+    return v;
+}
+
+std::string putLe32(uint32_t v) {
+    std::string s;
+    for (int i = 0; i < 4; ++i) s += static_cast<char>(v >> (8 * i) & 0xff);
+    return s;
+}
+
+// A package split into its four elements (the directory is the last 16 bytes), and put together.
+struct Elements {
+    std::string part[4];
+    explicit Elements(const std::string& pkg) {
+        size_t at = 0;
+        for (int i = 0; i < 4; ++i) {
+            uint32_t n = le32(pkg, pkg.size() - 16 + 4 * static_cast<size_t>(i));
+            part[i] = pkg.substr(at, n);
+            at += n;
+        }
+    }
+    std::string join() const {
+        std::string dir;
+        for (const std::string& p : part) dir += putLe32(static_cast<uint32_t>(p.size()));
+        return part[0] + part[1] + part[2] + part[3] + dir;
+    }
+};
+
+TEST_F(BareRoot, DamagedPackagesStopBeforeThePackageRuns) {
+    const std::string good = readFile(std::string(DEMO_DIR) + "/nicfw_demo.bin");
+    const Elements e(good);
+    const std::string& image = e.part[2];
+
+    // One byte flipped in the middle of the compressed data of image/x86/nicburn.
+    const std::string name = "image/x86/nicburn";
+    size_t local = image.find(std::string("PK\x03\x04", 4));
+    while (local != std::string::npos && image.compare(local + 30, name.size(), name) != 0)
+        local = image.find(std::string("PK\x03\x04", 4), local + 4);
+    ASSERT_NE(local, std::string::npos);
+    ASSERT_EQ(static_cast<unsigned char>(image[local + 8]), 8u) << "expected a deflated entry";
+    const size_t data = local + 30 + (le32(image, local + 26) & 0xffff) + (le32(image, local + 28) & 0xffff);
+    Elements flipped = e;
+    flipped.part[2][data + le32(image, local + 18) / 2] ^= 0x10;
+
+    Elements cut = e;
+    cut.part[2].resize(image.size() * 2 / 3);
+
+    // Room for the launcher's copies of the image and the unzip utility, not for what they hold.
+    const std::string smallTmp =
+        "size=" + std::to_string((e.part[1].size() + image.size()) / 1024 + 512) + "k";
+
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::string tmpOptions;
+        const char* err;  // the one line on standard error
+    } cases[] = {
+        {"flipped byte", flipped.join(), "",
+         "pkgunzip: 'image/x86/nicburn': (inflate error \\(data error\\)|CRC mismatch \\(the data is damaged\\))\n"},
+        {"image cut short", cut.join(), "",
+         "pkgunzip: cannot open 'image.zip': not a zip archive or cut short \\(no end of central directory\\)\n"},
+        {"/tmp too small", good, smallTmp, "pkgunzip: '[^'\n]+': no space left \\(No space left on device\\)\n"},
+    };
+    for (const auto& c : cases) {
+        putPackage("damaged.bin", c.bytes);
+        Session s = start("damaged.bin", {"-v"}, true, c.tmpOptions);
+        ASSERT_EQ(s.runs.size(), 1u);
+        EXPECT_EQ(s.runs[0].status, 1) << c.name << ": " << s.runs[0].err;
+        EXPECT_TRUE(std::regex_match(s.runs[0].err, std::regex(c.err))) << c.name << ": " << s.runs[0].err;
+        // Neither the setup command nor kickoff ran: nothing shown, nothing logged.
+        EXPECT_EQ(s.runs[0].out, "") << c.name;
+        EXPECT_EQ(s.logs, "") << c.name;
+        EXPECT_EQ(s.tmpAfter, "") << c.name << ": left behind in /tmp";
+    }
+}
+
+}  // namespace

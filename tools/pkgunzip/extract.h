@@ -1,0 +1,25 @@
+// Extraction of a whole zip archive into the current directory, as a package's unzip utility.
+#pragma once
+
+#include <string>
+
+namespace pkgunzip {
+
+// Names longer than this (bytes) are refused rather than cut.
+const unsigned kMaxEntryName = 4096;
+// Size of the buffer each entry is inflated into and written from.
+const unsigned kWriteBuffer = 1u << 20;
+
+// Extracts every entry of `archive` below the current directory with its stored path, creating
+// folders; files are written with mode 0666 less the umask. Stops at the first fault and returns
+// false with one line in *error (no newline) naming the entry and the reason: a CRC mismatch, an
+// inflate error, a truncated archive, no space left, a failed write, an unsafe name (absolute, or
+// with a ".." component) or an unsupported entry. The file being written when it fails is
+// removed; files extracted before it stay.
+bool extractAll(const char* archive, std::string* error);
+
+// Whether a stored entry name may be written below the working directory: not empty, not
+// absolute, no ".." component.
+bool isSafeEntryName(const std::string& name);
+
+}  // namespace pkgunzip
