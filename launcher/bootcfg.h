@@ -32,13 +32,13 @@ int parseClauseCount(const char* text);
 
 // append, prepend, override or discard by the beginning of argsControl (case-sensitive);
 // anything else is append.
-int decideArgsMode(const char* argsControl);
+ArgsMode decideArgsMode(const char* argsControl);
 
 // Composes the startup command into out: startupCmd, then defaultArgs and/or argv[1..argc-1]
 // as mode says, each piece after one blank, user arguments verbatim. Returns 0, or -1 (out
 // holds "") when the command would not fit outSize.
 int composeStartupCmd(char* out, size_t outSize, const char* startupCmd, const char* defaultArgs,
-                      int mode, int argc, char** argv);
+                      ArgsMode mode, int argc, char** argv);
 
 // Selects the first fitting clause, makes every file executable, copies the clause file,
 // changes into the startup directory, runs the setup command and composes the startup command
