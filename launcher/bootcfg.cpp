@@ -11,6 +11,7 @@
 #include "launcher/os/permissions.h"
 #include "launcher/osclass.h"
 #include "launcher/sysident.h"
+#include "common/banned.h"
 
 void convertBootCfg(char* data, unsigned len) {
     for (unsigned i = 0; i < len; ++i)
@@ -37,7 +38,7 @@ char* readBootCfgLine(BootCfgCursor* cursor) {
 
 int parseClauseCount(const char* text) { return readDecimal(text); }
 
-int decideArgsMode(const char* argsControl) {
+ArgsMode decideArgsMode(const char* argsControl) {
     if (strncmp(argsControl, "append", 6) == 0) return ARGS_APPEND;
     if (strncmp(argsControl, "prepend", 7) == 0) return ARGS_PREPEND;
     if (strncmp(argsControl, "override", 8) == 0) return ARGS_OVERRIDE;
@@ -60,7 +61,7 @@ bool appendPiece(char* out, size_t outSize, size_t* used, const char* piece) {
 }  // namespace
 
 int composeStartupCmd(char* out, size_t outSize, const char* startupCmd, const char* defaultArgs,
-                      int mode, int argc, char** argv) {
+                      ArgsMode mode, int argc, char** argv) {
     if (outSize == 0) return -1;
     size_t used = strlen(startupCmd);
     bool ok = used < outSize;
@@ -145,7 +146,7 @@ int processBootCfg(char* data, unsigned len, int argc, char** argv, char* cmdOut
         printf("++   startupCmd  = '%s'\n++   defaultArgs = '%s'\n++   argsControl = '%s'\n", startupCmd,
                defaultArgs, argsControl);
 
-    int mode = decideArgsMode(argsControl);
+    ArgsMode mode = decideArgsMode(argsControl);
     if (composeStartupCmd(cmdOut, STARTUP_CMD_SIZE, startupCmd, defaultArgs, mode, argc, argv) != 0) {
         showError("Failed composing the startup command: it would be longer than %d characters\n",
                   STARTUP_CMD_SIZE - 1);

@@ -5,7 +5,7 @@
 #include <cstddef>
 
 // Capacity of the caller's command buffer: at most 2047 characters and a terminator.
-#define STARTUP_CMD_SIZE 2048
+constexpr int STARTUP_CMD_SIZE = 2048;
 
 enum ArgsMode { ARGS_APPEND = 0, ARGS_PREPEND, ARGS_OVERRIDE, ARGS_DISCARD };
 
@@ -32,13 +32,13 @@ int parseClauseCount(const char* text);
 
 // append, prepend, override or discard by the beginning of argsControl (case-sensitive);
 // anything else is append.
-int decideArgsMode(const char* argsControl);
+ArgsMode decideArgsMode(const char* argsControl);
 
 // Composes the startup command into out: startupCmd, then defaultArgs and/or argv[1..argc-1]
 // as mode says, each piece after one blank, user arguments verbatim. Returns 0, or -1 (out
 // holds "") when the command would not fit outSize.
 int composeStartupCmd(char* out, size_t outSize, const char* startupCmd, const char* defaultArgs,
-                      int mode, int argc, char** argv);
+                      ArgsMode mode, int argc, char** argv);
 
 // Selects the first fitting clause, makes every file executable, copies the clause file,
 // changes into the startup directory, runs the setup command and composes the startup command
@@ -46,5 +46,5 @@ int composeStartupCmd(char* out, size_t outSize, const char* startupCmd, const c
 // in place. Returns 0; -1 after showing a message when no clause fits, or when the copy command
 // (CMD_COMPOSE_SIZE) or the startup command would not fit: neither is then run;
 // BOOTCFG_INTERRUPTED, silently, when a signal was noted (packageSignal) before the setup command.
-#define BOOTCFG_INTERRUPTED (-2)
+constexpr int BOOTCFG_INTERRUPTED = -2;
 int processBootCfg(char* data, unsigned len, int argc, char** argv, char* cmdOut);

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "launcher/os/commands.h"
+#include "common/banned.h"
 
 int g_OpModeDEBUG = 0;
 char stdErrMsg[STDERR_MSG_SIZE];

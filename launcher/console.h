@@ -8,7 +8,7 @@
 extern int g_OpModeDEBUG;
 
 // Capacity of stdErrMsg; messages are composed into it and shown with displayMessages.
-#define STDERR_MSG_SIZE 2048
+constexpr int STDERR_MSG_SIZE = 2048;
 extern char stdErrMsg[STDERR_MSG_SIZE];
 
 // Flushes standard output, so that the order of both streams is kept when they are captured

@@ -5,6 +5,7 @@
 
 #include "launcher/console.h"
 #include "launcher/os/fileio.h"
+#include "common/banned.h"
 
 namespace {
 
@@ -29,6 +30,7 @@ long seekToPkgElement(int pkgIndex, const PkgDirectory* pkgDir, int fd_src) {
 int extractPkgElement(int pkgIndex, const PkgDirectory* pkgDir, int fd_src, char* buf, unsigned buflen) {
     uint32_t size = pkgDir->size[pkgIndex];
     if (size > buflen) {
+        // "extractPkgExlement": kept as shipped (scripts may match the message).
         showError("extractPkgExlement failed where buflen %d < pkgDir->size[pkgIndex %d]) \n",
                   static_cast<int>(buflen), pkgIndex);
         return -1;

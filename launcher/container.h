@@ -5,13 +5,13 @@
 #include <cstddef>
 #include <cstdint>
 
-#define PKG_ELEMENTS 4
-#define PKG_DIRECTORY_SIZE 16
+constexpr int PKG_ELEMENTS = 4;
+constexpr int PKG_DIRECTORY_SIZE = 16;
 // Elements are copied to disk in chunks of this many bytes through one fixed buffer.
-#define PKG_COPY_CHUNK 131072
+constexpr int PKG_COPY_CHUNK = 131072;
 // Every element, and the package file itself, must be smaller than this (2 GiB): positions are
 // signed 32-bit offsets.
-#define PKG_SIZE_LIMIT 0x80000000u
+constexpr unsigned PKG_SIZE_LIMIT = 0x80000000u;
 
 enum PkgIndex { PKG_LAUNCHER = 0, PKG_UNZIP = 1, PKG_IMAGE = 2, PKG_BOOTCFG = 3 };
 

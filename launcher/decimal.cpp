@@ -3,6 +3,8 @@
 #include <climits>
 #include <cstdint>
 
+#include "common/banned.h"
+
 int readDecimal(const char* text, size_t len) {
     size_t i = 0;
     auto at = [&](size_t k) { return k < len ? text[k] : '\0'; };

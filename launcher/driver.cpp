@@ -15,6 +15,7 @@
 #include "launcher/os/pkgproc.h"
 #include "launcher/os/platform.h"
 #include "launcher/sysident.h"
+#include "common/banned.h"
 
 char wrkDir[WRK_DIR_SIZE];
 char osCfgVar[OS_CFG_VAR_SIZE];
@@ -164,6 +165,7 @@ int unpackPackage(int fd, char* cmd, char** bootCfg, unsigned* bootCfgLen) {
     if (g_OpModeDEBUG > 1) {
         if (extractPkgElementFile(PKG_BOOTCFG, "imgboot.cfg", &pkgDir, fd) < 0)
             displayMessages("++ Warning, non fatal: failed in writing 'package boot config' (imgboot.cfg) to disk\n");
+        // "unzipp": kept as shipped (the debug prompt's text is fixed).
         cmdShell("++ About to unzipp 'package image'.");
     }
     if (g_OpModeDEBUG) printf("++ Unzipping 'package image'...\n");

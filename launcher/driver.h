@@ -2,8 +2,8 @@
 // command, the working directory and its removal.
 #pragma once
 
-#define WRK_DIR_SIZE 1024
-#define OS_CFG_VAR_SIZE 1024
+constexpr int WRK_DIR_SIZE = 1024;
+constexpr int OS_CFG_VAR_SIZE = 1024;
 
 // The working directory "<temp dir>/zav_rq_pkg_XXXXXXXX"; "" until createInstallDir made it.
 extern char wrkDir[WRK_DIR_SIZE];

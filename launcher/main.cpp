@@ -3,6 +3,7 @@
 
 #include "launcher/driver.h"
 #include "launcher/os/paths.h"
+#include "common/banned.h"
 
 int main(int argc, char** argv) {
     // Before anything is written there: the uname capture files go there too.

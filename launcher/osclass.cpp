@@ -7,6 +7,7 @@
 #include "launcher/console.h"
 #include "launcher/decimal.h"
 #include "launcher/sysident.h"
+#include "common/banned.h"
 
 namespace {
 

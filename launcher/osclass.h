@@ -5,9 +5,9 @@
 
 // Capacity of the working buffer for each of fields 1 to 3: a clause with a longer field
 // (more than 63 characters) does not fit.
-#define OSCLASS_FIELD_SIZE 64
+constexpr int OSCLASS_FIELD_SIZE = 64;
 
-#define CLAUSE_REASON_SIZE 192
+constexpr int CLAUSE_REASON_SIZE = 192;
 
 // Why a clause did or did not fit: field is 0 for a fit, else the first field (1 to 3) whose
 // test failed; reason is one line such as "field 2 '5': update 4 is below 5" ("fits" for a fit).

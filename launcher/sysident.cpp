@@ -14,6 +14,7 @@
 #include "launcher/os/fileio.h"
 #include "launcher/os/paths.h"
 #include "launcher/os/platform.h"
+#include "common/banned.h"
 
 const char* const c_distroName_REDHAT = "RedHat";
 const char* const c_distroName_SUSE = "SuSE";

@@ -11,7 +11,7 @@ extern const char* const c_szCPU_X86_64;        // "x86_64"
 extern const char* const c_szCPU_ppc64;         // "ppc64"
 extern const char* const c_szCPU_UNKNOWN;       // "Unknown"
 
-#define KERNEL_LEVEL_SIZE 128
+constexpr int KERNEL_LEVEL_SIZE = 128;
 
 // Filled once per process by the collectors; null pointers mean "not identified yet".
 extern const char* s_distroName;
@@ -20,9 +20,9 @@ extern int s_updateLevel;
 extern char s_szKernelLevel[KERNEL_LEVEL_SIZE];
 extern const char* s_szCPU;
 
-#define DISTRO_NAME_SIZE 32
-#define PROCESSOR_CLASS_SIZE 16
-#define RELEASE_TEXT_SIZE 2048
+constexpr int DISTRO_NAME_SIZE = 32;
+constexpr int PROCESSOR_CLASS_SIZE = 16;
+constexpr int RELEASE_TEXT_SIZE = 2048;
 
 // An identified system as a value: what the collectors find for this machine, or what a tool
 // describes for another one. The clause matcher and the description line take it.

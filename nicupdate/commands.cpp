@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "nicupdate/fwlog.h"
+#include "common/banned.h"
 
 static bool composeCmd(char* out, size_t outSize, const char* format, ...)
     __attribute__((format(printf, 3, 4)));

@@ -11,7 +11,7 @@
 #include <cstddef>
 
 // Capacity of a command buffer: at most 255 characters and the terminator.
-#define CMD_SIZE 256
+constexpr int CMD_SIZE = 256;
 
 // "<tool> <q >devices": the adapter listing, answered with the quit file.
 bool composeListCmd(char* out, size_t outSize, const char* toolPath);

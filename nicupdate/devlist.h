@@ -1,20 +1,20 @@
-// Adapter discovery: locating a family's vendor utility, reading its adapter table into a
-// device list, and the list operations every other module uses.
+// The adapter list: its records, reading the vendor utility's adapter table into it, and the
+// list operations every other module uses.
 #pragma once
 
 #include <cstddef>
 #include <cstdio>
 
-#define DEVID_SIZE 10      // device id text, at most 9 characters
-#define MACADDR_SIZE 20    // MAC address text, at most 19 characters
-#define VERSION_SIZE 20    // version text, at most 19 characters
-#define CHIPNAME_SIZE 256
-#define TOOL_PATH_SIZE 32  // "./lnxfwupg" or "./lnxfwnx2"
+constexpr int DEVID_SIZE = 10;      // device id text, at most 9 characters
+constexpr int MACADDR_SIZE = 20;    // MAC address text, at most 19 characters
+constexpr int VERSION_SIZE = 20;    // version text, at most 19 characters
+constexpr int CHIPNAME_SIZE = 256;
+constexpr int TOOL_PATH_SIZE = 32;  // "./lnxfwupg" or "./lnxfwnx2"
 
 // Listing lines are read in pieces of at most LINE_PIECE characters into LINE_SIZE buffers; a
 // longer line arrives as several pieces, each handled as a line of its own.
-#define LINE_SIZE 256
-#define LINE_PIECE 254
+constexpr int LINE_SIZE = 256;
+constexpr int LINE_PIECE = 254;
 
 // One adapter. The version fields are in the column order of the version table and the order
 // in which components are updated; "NA" means the component is not present.
@@ -32,6 +32,9 @@ struct Device {
     Device* next;
 };
 
+// A version field's text for a component that is not present.
+inline constexpr char c_szNotPresent[] = "NA";
+
 // One of the seven version fields of Device.
 typedef char (Device::*VersionField)[VERSION_SIZE];
 
@@ -40,18 +43,6 @@ struct DeviceHeadTail {
     Device* head;
     Device* tail;
 };
-
-// Writes "./lnxfwupg" into toolPath (TOOL_PATH_SIZE bytes) for the family "NetXtreme", else
-// "./lnxfwnx2". Returns true when that entry exists; otherwise logs (and shows)
-// "\nError! Unable to locate Broadcom <family> tool (<path>).\n" and returns false.
-bool setBCOMtool(const char* familyName, char* toolPath);
-
-// Runs the family's utility with the quit file "q" as input, copies its listing into the log,
-// reads the adapter table and takes each adapter's firmware inventory. Returns a new list with
-// at least one adapter, which the caller releases with releaseList; or null after a message.
-// toolPath (TOOL_PATH_SIZE bytes) receives the utility's path. The file "devices" is gone when
-// it returns. Adds the number of refused table rows to *refusedRows.
-DeviceHeadTail* getDevices(const char* familyName, char* toolPath, int* refusedRows);
 
 // Reads the first adapter table of listing into list: the lines after the first one holding
 // " MAC " and the one under it, up to the end of the file or the first line holding

@@ -6,12 +6,15 @@
 #include <cstdio>
 
 #include "nicupdate/devlist.h"
+#include "nicupdate/discovery.h"
+#include "nicupdate/files.h"
 #include "nicupdate/fwlog.h"
 #include "nicupdate/interrupt.h"
 #include "nicupdate/inventory.h"
 #include "nicupdate/mgmt.h"
 #include "nicupdate/runlock.h"
 #include "nicupdate/update.h"
+#include "common/banned.h"
 
 const char* pVer = "1.0.9";
 
@@ -23,14 +26,14 @@ static const char c_szErrorsOccurred[] =
 // Options in the order they are compared, with the mode each selects.
 struct OptionEntry {
     const char* text;
-    int mode;
+    NicburnMode mode;
 };
 static const OptionEntry c_options[] = {
     {"-s", MODE_SILENT}, {"-v", MODE_VERSIONS}, {"-?", MODE_USAGE},
     {"-nomfw", MODE_NOMFW}, {"-crc", MODE_CRC},
 };
 
-int processCmdLine(int argc, char** argv) {
+NicburnMode processCmdLine(int argc, char** argv) {
     if (argc == 1) return MODE_UPDATE;
     if (argc != 2) return MODE_BAD_USAGE;
     for (const OptionEntry& option : c_options)
@@ -48,19 +51,6 @@ void displayUsage() {
     printf("   -crc   (Perform CRC check.)\n");
     printf("   -?     (Display this usage information.)\n");
 }
-
-// Writes a two-byte answer file ("<letter>\n"), replacing an existing one.
-static bool createAnswerFile(const char* name) {
-    FILE* f = fopen(name, "w");
-    bool ok = f && fprintf(f, "%s\n", name) == 2;
-    if (f && fclose(f) != 0) ok = false;
-    if (!ok) writetoLogf(true, "Error! Cannot create temporary file \"%s\".\n", name);
-    return ok;
-}
-
-bool createQuitFile() { return createAnswerFile("q"); }
-
-bool create_yes_response_file() { return createAnswerFile("y"); }
 
 DeviceHeadTail* discoverNetXtremeII(char* toolPath, int* refusedRows) {
     return getDevices("NetXtreme II", toolPath, refusedRows);
@@ -103,7 +93,7 @@ static int updateRun(DeviceHeadTail** first, DeviceHeadTail** second, char* firs
 }
 
 // The line that ends an interrupted run, by what the mode may have changed.
-static void reportInterrupt(int mode, int sig) {
+static void reportInterrupt(NicburnMode mode, int sig) {
     const char* what = "\nInterrupted by signal %d (%s): no firmware was changed.\n";
     if (mode == MODE_UPDATE || mode == MODE_SILENT)
         what = "\nUpdate interrupted by signal %d (%s): the components not yet updated were left unchanged.\n";
@@ -139,7 +129,7 @@ int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond, cons
     // The log comes first, so that every run leaves one, even "-?" and incorrect usage.
     initLogFile();
 
-    int mode = processCmdLine(argc, argv);
+    NicburnMode mode = processCmdLine(argc, argv);
     bSilent = mode == MODE_SILENT;
     if (mode == MODE_USAGE) {
         displayUsage();

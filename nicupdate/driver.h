@@ -20,22 +20,15 @@ enum NicburnMode {
 };
 
 // Exit status when no family yielded an adapter list.
-#define EXIT_NO_ADAPTERS 171
+constexpr int EXIT_NO_ADAPTERS = 171;
 
 // The mode of the command line (argc counts the program name). One argument is compared
 // whole, ignoring ASCII case, with "-s", "-v", "-?", "-nomfw", "-crc"; no argument gives
 // MODE_UPDATE; any other word, or two or more arguments, MODE_BAD_USAGE.
-int processCmdLine(int argc, char** argv);
+NicburnMode processCmdLine(int argc, char** argv);
 
 // Writes the usage text to standard output (never to the log).
 void displayUsage();
-
-// Creates (or truncates) "q" in the current directory holding "q\n". Returns true; on failure
-// logs and shows "Error! Cannot create temporary file \"q\".\n" and returns false.
-bool createQuitFile();
-
-// The same for "y" holding "y\n", with the message naming "y".
-bool create_yes_response_file();
 
 // How a build discovers the NetXtreme II family: returns the list (or null) and fills toolPath
 // (TOOL_PATH_SIZE bytes) where the family's utility is run, adding refused table rows to

@@ -10,8 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "nicupdate/commands.h"
-#include "nicupdate/interrupt.h"
+#include "common/banned.h"
 
 char szFwuplog[LOG_PATH_SIZE] = "ethflash.log";
 bool bSilent = false;
@@ -21,7 +20,7 @@ static const char c_szLogBase[] = "ethflash";
 static const char c_szLogHeader[] = "Broadcom Firmware Update Log.\n\n";
 
 // At most 200 characters, so that every numbered name fits szFwuplog.
-#define LOG_DIR_SIZE 201
+constexpr int LOG_DIR_SIZE = 201;
 static char s_szLogDir[LOG_DIR_SIZE] = "/var/log/ZAV_Support/";
 
 int setLogDirectory(const char* dir) {
@@ -33,21 +32,10 @@ int setLogDirectory(const char* dir) {
 
 const char* getLogDirectory() { return s_szLogDir; }
 
-bool fileExist(const char* path) {
+// The log sits below every other module, so it keeps its own existence check.
+static bool entryExists(const char* path) {
     struct stat st;
     return stat(path, &st) == 0;
-}
-
-void deleteFile(const char* path) {
-    if (!fileExist(path)) return;
-    // Once a run is interrupted it starts no further process.
-    if (pendingSignal()) {
-        unlink(path);
-        return;
-    }
-    char cmd[CMD_SIZE];
-    if (!composeRemoveCmd(cmd, sizeof(cmd), path)) return;
-    runCommand(cmd);
 }
 
 // Creates every missing directory along dir (which ends in '/'), outermost first, and stops
@@ -59,7 +47,7 @@ static void makeDirChain(const char* dir) {
         if (dir[i] != '/') continue;
         memcpy(prefix, dir, i + 1);
         prefix[i + 1] = '\0';
-        if (fileExist(prefix)) continue;
+        if (entryExists(prefix)) continue;
         if (mkdir(prefix, 0755) != 0) return;
     }
 }
@@ -98,7 +86,7 @@ static bool createLogIn(const char* dir) {
             szFwuplog[0] = '\0';
             return false;
         }
-        if (fileExist(szFwuplog)) continue;
+        if (entryExists(szFwuplog)) continue;
         fd = open(szFwuplog, O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST) break;
         // Someone took the name after we looked (or it is a dangling link): next number.

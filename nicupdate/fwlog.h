@@ -1,11 +1,11 @@
-// Update log: one new file per run, the tool's single output routine, and the two small file
-// helpers the whole tool uses.
+// Update log: one new file per run and the tool's single output routine. The bottom module of
+// the tool: it uses no other.
 #pragma once
 
 #include <cstddef>
 
 // Capacity of szFwuplog: a log path of at most 254 characters.
-#define LOG_PATH_SIZE 255
+constexpr int LOG_PATH_SIZE = 255;
 
 // Path of this run's log; "ethflash.log" until initLogFile has chosen the final one.
 extern char szFwuplog[LOG_PATH_SIZE];
@@ -46,11 +46,3 @@ void writetoLog(const char* text, bool toScreen);
 // writetoLog of a formatted text. The text is composed in a 1024-byte buffer; anything beyond
 // 1023 characters is cut (the tool's own messages, built from bounded fields, never come close).
 void writetoLogf(bool toScreen, const char* format, ...) __attribute__((format(printf, 2, 3)));
-
-// True when a directory entry named path exists (a file status query succeeds).
-bool fileExist(const char* path);
-
-// When path exists, runs "rm " followed by path through the shell; the status is not used.
-// A path that would not fit the 256-character command is refused with a log message and
-// nothing is run. Paths given here are the tool's own names or validated adapter texts.
-void deleteFile(const char* path);

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "common/banned.h"
+
 static volatile sig_atomic_t s_pendingSignal = 0;
 
 static const int c_interruptSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};

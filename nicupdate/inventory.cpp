@@ -10,14 +10,14 @@
 #include "nicupdate/fwlog.h"
 #include "nicupdate/interrupt.h"
 #include "nicupdate/textword.h"
+#include "common/banned.h"
 
 const char c_szVersionUnknown[] = "unknown";
 
-static const char c_szNotPresent[] = "NA";
 static const char c_szUnknownChip[] = "unknown";
 
 // Longest sixth word of a "BootCode" line that may give the chip name.
-#define BOOT_WORD_MAX 31
+constexpr int BOOT_WORD_MAX = 31;
 
 // A component marker, an alternative searched only when the first is absent, and the field
 // its version goes into.
@@ -58,8 +58,8 @@ static const ChipEntry c_chipNames[] = {
     {0x1669, "5714s"}, {0x166A, "5780"}, {0x166B, "5780s"}, {0x1678, "5715"},  {0x1679, "5715s"},
     {0x16A6, "5702"}, {0x16A8, "5704s"}, {0x16AA, "5706s"}, {0x16AC, "5708s"},
 };
-#define CHIP_TABLE_BASE 0x1600UL
-#define CHIP_TABLE_ENTRIES 200UL
+constexpr unsigned long CHIP_TABLE_BASE = 0x1600UL;
+constexpr unsigned long CHIP_TABLE_ENTRIES = 200UL;
 
 int IsFwTypePresent(const Device* device, const char* pattern, char* lineOut) {
     FILE* listing = fopen(device->macAddr, "r");

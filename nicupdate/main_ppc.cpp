@@ -2,5 +2,6 @@
 // family is reported as absent instead of being discovered.
 #include "nicupdate/driver.h"
 #include "nicupdate/runlock.h"
+#include "common/banned.h"
 
 int main(int argc, char** argv) { return runNicburn(argc, argv, skipNetXtremeII, c_lockPaths); }

@@ -4,11 +4,10 @@
 #include <cstring>
 
 #include "nicupdate/commands.h"
-#include "nicupdate/driver.h"
+#include "nicupdate/files.h"
 #include "nicupdate/fwlog.h"
 #include "nicupdate/interrupt.h"
-
-static const char c_szNotPresent[] = "NA";
+#include "common/banned.h"
 
 // A management component: its "cfg" option, the field that says it is present, whether only
 // NetXtreme adapters have it, and its messages (each takes the MAC address). The NetXtreme II
@@ -38,6 +37,7 @@ static const MgmtComponent c_mgmtComponents[] = {
      "*** Successfully disabled management firmware (UMP) on device %s ***\n\n"},
     {"ncsi", &Device::ncsiVer, false, "Disabling management firmware (NCSI) for %s",
      " !!! Error disabling management firmware (NCSI) on device %s !!!\n\n",
+     // "NSCI": kept as shipped (logs and the fleet report rely on the text).
      " !!! Error disabling management firmware (NSCI) on device %s !!!\n\n",
      "*** Successfully disabled management firmware (NCSI) on device %s ***\n\n"},
 };

@@ -5,10 +5,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+
+#include "common/banned.h"
 
 const char* const c_lockPaths[] = {"/run/lock/nicburn.lock", "/var/lock/nicburn.lock", nullptr};
 
@@ -19,8 +22,8 @@ static int readHolder(int fd) {
         ssize_t n = pread(fd, text, sizeof(text) - 1, 0);
         if (n > 0) {
             text[n] = '\0';
-            int pid = atoi(text);
-            if (pid > 0) return pid;
+            long pid = strtol(text, nullptr, 10);
+            if (pid > 0 && pid <= INT_MAX) return static_cast<int>(pid);
         }
         struct timespec pause = {0, 10 * 1000 * 1000};
         nanosleep(&pause, nullptr);

@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "common/banned.h"
+
 static bool isBlank(char c) { return isspace(static_cast<unsigned char>(c)) != 0; }
 
 bool findWord(const char* text, int index, const char** start, size_t* len) {

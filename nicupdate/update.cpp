@@ -6,11 +6,12 @@
 #include <cstring>
 
 #include "nicupdate/commands.h"
+#include "nicupdate/files.h"
 #include "nicupdate/fwlog.h"
 #include "nicupdate/interrupt.h"
 #include "nicupdate/inventory.h"
+#include "common/banned.h"
 
-static const char c_szNotPresent[] = "NA";
 static const char c_szBackup[] = "nv.bak";
 
 // Components in update order: image and option suffix, the field that says it is present,

@@ -7,7 +7,7 @@
 #include "nicupdate/devlist.h"
 
 // Capacity of an image file name: at most 31 characters.
-#define IMAGE_NAME_SIZE 32
+constexpr int IMAGE_NAME_SIZE = 32;
 
 // Updates every adapter of list with the utility at toolPath; familyName only names the
 // family in the opening message. An adapter whose bootVer is "NA" (ignoring case) is reported

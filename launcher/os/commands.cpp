@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/banned.h"
+
 int decodeWaitStatus(int status) {
     if (status == -1) return 255;
     if (WIFEXITED(status)) return WEXITSTATUS(status);

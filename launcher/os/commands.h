@@ -6,8 +6,8 @@
 
 // Capacity of the buffer each operation below composes its command line into. A command that
 // would not fit is not run: the operation returns CMD_TOO_LONG instead.
-#define CMD_COMPOSE_SIZE 520
-#define CMD_TOO_LONG (-1)
+constexpr int CMD_COMPOSE_SIZE = 520;
+constexpr int CMD_TOO_LONG = -1;
 
 // Runs cmd with /bin/sh -c (system) after flushing stdout and stderr, and returns its result
 // as decodeWaitStatus gives it.

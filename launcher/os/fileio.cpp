@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "common/banned.h"
+
 int fd_open(const char* path) { return open(path, O_RDONLY | O_CLOEXEC); }
 
 int fd_create(const char* path) { return open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0200); }

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "launcher/os/platform.h"
+#include "common/banned.h"
 
 #ifndef PKGSTUB_FTP_HOST
 #define PKGSTUB_FTP_HOST "ftp.example.invalid"

@@ -12,6 +12,7 @@
 #include "launcher/os/fileio.h"
 #include "launcher/os/paths.h"
 #include "launcher/os/platform.h"
+#include "common/banned.h"
 
 int readDevice(char* buf, const char* path) {
     buf[0] = '\0';

@@ -2,7 +2,7 @@
 #pragma once
 
 // Capacity readDevice needs in buf: 32 bytes of text and a terminator.
-#define READ_DEVICE_SIZE 33
+constexpr int READ_DEVICE_SIZE = 33;
 // Where mountRemovableMedia mounts the medium.
 #define REMOVABLE_MOUNT_POINT "/mnt/key"
 

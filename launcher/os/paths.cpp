@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "common/banned.h"
+
 const char* s_szTempDir = "/tmp";
 
 int dirExists(const char* path) {

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "launcher/os/commands.h"
+#include "common/banned.h"
 
 // Never world-writable: root is about to run these files.
 int makeFileExecutable(const char* path) { return chmod(path, 0755); }

@@ -11,6 +11,7 @@
 #include <ctime>
 
 #include "launcher/os/commands.h"
+#include "common/banned.h"
 
 namespace {
 

@@ -109,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const char* startupCmd = lines[3];
     const char* defaultArgs = lines[4];
-    int mode = decideArgsMode(lines[5]);
+    ArgsMode mode = decideArgsMode(lines[5]);
     FUZZ_CHECK(mode >= ARGS_APPEND && mode <= ARGS_DISCARD);
 
     // The launcher's command line: its own debug option is taken out first.

@@ -66,7 +66,7 @@ TEST(BootCfgLines, ClauseCountAndArgsControl) {
 
 TEST(StartupCommand, ComposedByMode) {
     using A = std::vector<std::string>;
-    const struct { int mode; const char* defaults; A user; const char* expected; } cases[] = {
+    const struct { ArgsMode mode; const char* defaults; A user; const char* expected; } cases[] = {
         {ARGS_APPEND, "-q", {"A", "B"}, "cmd -q A B"},
         {ARGS_APPEND, "", {"A"}, "cmd A"},
         {ARGS_APPEND, "-q", {}, "cmd -q"},

@@ -1,6 +1,7 @@
 // Adapter discovery: which table rows become adapters, the listing in the log, list release.
 #include "nictest.h"
 #include "nicupdate/devlist.h"
+#include "nicupdate/discovery.h"
 #include "nicupdate/fwlog.h"
 
 namespace {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "nictest.h"
+#include "nicupdate/files.h"
 #include "nicupdate/fwlog.h"
 
 namespace {

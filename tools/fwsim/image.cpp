@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "scenario.h"
+#include "../../common/banned.h"
 
 namespace fwsim {
 

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "../../common/banned.h"
+
 namespace fwsim {
 
 namespace {

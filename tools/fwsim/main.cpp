@@ -12,6 +12,7 @@
 #include "scenario.h"
 #include "tool.h"
 #include "utility.h"
+#include "../../common/banned.h"
 
 namespace {
 

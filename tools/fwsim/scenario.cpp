@@ -8,6 +8,8 @@
 #include <set>
 #include <sstream>
 
+#include "../../common/banned.h"
+
 namespace fwsim {
 
 const char* familyName(Family family) { return family == Family::NetXtreme ? "NetXtreme" : "NetXtreme II"; }

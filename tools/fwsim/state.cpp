@@ -8,6 +8,8 @@
 
 #include <sys/stat.h>
 
+#include "../../common/banned.h"
+
 namespace fwsim {
 
 std::string statePath(const std::string& scenarioPath) {

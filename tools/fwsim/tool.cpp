@@ -13,6 +13,7 @@
 #include "listing.h"
 #include "scenario.h"
 #include "state.h"
+#include "../../common/banned.h"
 
 namespace fwsim {
 

@@ -18,6 +18,7 @@
 #include "image.h"
 #include "listing.h"
 #include "state.h"
+#include "../../common/banned.h"
 
 namespace fwsim {
 

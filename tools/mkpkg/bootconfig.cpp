@@ -7,6 +7,7 @@
 #include "errors.h"
 #include "launcher/bootcfg.h"
 #include "launcher/os/commands.h"
+#include "common/banned.h"
 
 namespace mkpkg {
 
@@ -26,7 +27,7 @@ const char* roleName(LineRole role) {
     return "?";
 }
 
-const char* argsModeName(int mode) {
+const char* argsModeName(ArgsMode mode) {
     switch (mode) {
     case ARGS_PREPEND: return "prepend";
     case ARGS_OVERRIDE: return "override";

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "launcher/bootcfg.h"
 #include "zipreader.h"
 
 namespace mkpkg {
@@ -27,7 +28,7 @@ enum class LineRole {
 const char* roleName(LineRole role);
 
 // "append", "prepend", "override", "discard"
-const char* argsModeName(int mode);
+const char* argsModeName(ArgsMode mode);
 
 struct BootLine {
     int number = 0;     // 1-based
@@ -58,7 +59,7 @@ struct BootConfig {
     int count = 0;
     std::vector<BootClause> clauses;
     std::string finalName, startupDir, setupPriorStartup, startupCmd, defaultArgs, argsControl;
-    int argsMode = 0;            // ArgsMode of launcher/bootcfg.h
+    ArgsMode argsMode = ARGS_APPEND;
     int missingLines = 0;        // lines the reader asked for after the text ended
     std::string firstMissing;    // role name of the first of them
     bool endsWithLineFeed = false;

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/banned.h"
+
 namespace mkpkg {
 
 std::string systemError(const std::string& action, const std::string& path, int err) {

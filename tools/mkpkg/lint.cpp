@@ -6,6 +6,8 @@
 #include <fstream>
 
 #include "errors.h"
+#include "launcher/decimal.h"
+#include "common/banned.h"
 
 namespace mkpkg {
 
@@ -135,7 +137,7 @@ void lintClause(const BootClause& clause, const std::string& label, std::vector<
     if (f.update != "*" && !allDigits(f.update))
         out->push_back(error(where + " update level " + quote(f.update) +
                              " is not a number (the launcher reads it as " +
-                             std::to_string(std::atoi(f.update.c_str())) +
+                             std::to_string(readDecimal(f.update.c_str())) +
                              "); write the lowest update level in digits, or * for any"));
     if (!knownProcessor(f.processor))
         out->push_back(error(where + " processor " + quote(f.processor) +

@@ -11,6 +11,7 @@
 #include "pkgreader.h"
 #include "pkgwriter.h"
 #include "report.h"
+#include "common/banned.h"
 
 namespace {
 

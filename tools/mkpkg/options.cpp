@@ -1,6 +1,7 @@
 #include "options.h"
 
 #include "errors.h"
+#include "common/banned.h"
 
 namespace mkpkg {
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "errors.h"
+#include "common/banned.h"
 
 namespace mkpkg {
 

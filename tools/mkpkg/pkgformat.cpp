@@ -1,4 +1,5 @@
 #include "pkgformat.h"
+#include "common/banned.h"
 
 namespace mkpkg {
 

@@ -1,6 +1,7 @@
 #include "pkginfo.h"
 
 #include "errors.h"
+#include "common/banned.h"
 
 namespace mkpkg {
 

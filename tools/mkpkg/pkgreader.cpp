@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "errors.h"
+#include "common/banned.h"
 
 namespace mkpkg {
 

@@ -18,6 +18,7 @@
 #include "pkgfile.h"
 #include "zipreader.h"
 #include "zipwriter.h"
+#include "common/banned.h"
 
 namespace mkpkg {
 

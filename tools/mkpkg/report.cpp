@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "errors.h"
+#include "common/banned.h"
 
 namespace mkpkg {
 

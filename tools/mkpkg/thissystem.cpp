@@ -12,8 +12,10 @@
 
 #include "errors.h"
 #include "launcher/console.h"
+#include "launcher/decimal.h"
 #include "launcher/os/paths.h"
 #include "launcher/osclass.h"
+#include "common/banned.h"
 
 namespace mkpkg {
 
@@ -36,7 +38,7 @@ bool wholeNumber(const std::string& s, int* out) {
     if (s.empty() || s.size() > 9) return false;
     for (char c : s)
         if (c < '0' || c > '9') return false;
-    *out = std::atoi(s.c_str());
+    *out = readDecimal(s.c_str());
     return true;
 }
 

@@ -10,6 +10,7 @@
 #include <minizip/unzip.h>
 
 #include "errors.h"
+#include "common/banned.h"
 
 namespace mkpkg {
 
