@@ -15,6 +15,7 @@
 #include <zlib.h>
 
 #include "errors.h"
+#include "common/banned.h"
 
 namespace mkpkg {
 

@@ -17,6 +17,7 @@
 #include <zlib.h>
 
 #include "zipfile.h"
+#include "../../common/banned.h"
 
 namespace pkgunzip {
 

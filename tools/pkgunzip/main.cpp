@@ -5,6 +5,7 @@
 #include <string>
 
 #include "extract.h"
+#include "../../common/banned.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <vector>
+#include "../../common/banned.h"
 
 namespace pkgunzip {
 
