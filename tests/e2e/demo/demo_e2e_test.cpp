@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "e2esupport.h"
+#include "nictexts.h"
 #include "testutil.h"
 
 namespace {
@@ -72,26 +73,6 @@ size_t count(const std::string& text, const std::string& what) {
     return n;
 }
 
-const char kHeading[] =
-    "\n    ADAPTER MAC    \tBOOT\tIPMI\tASF\tPXE\tUMP\tNCSI\tiSCSI\n"
-    "-------------------\t----\t----\t---\t---\t---\t---\t---\n";
-
-const char kTableBefore[] =
-    "0010180A0101 (5704)\t3.29\t1.2.3\tNA\t8.3.11\tNA\tNA\tNA\n"
-    "0010180A0102 (5721)\t3.61\t1.2.3\t6.03\t8.3.11\tNA\tNA\tNA\n"
-    "0010180A0103 (unknown)\t2.80\tNA\tNA\t7.0.1\tNA\tNA\tNA\n"
-    "0010180B0201 (5709)\t4.6.4\t1.2.0\tNA\t4.4.1\tNA\tNA\tNA\n"
-    "0010180B0202 (5709s)\t4.6.4\t1.2.0\tNA\t4.4.1\tNA\t2.0.3\t2.7.1\n"
-    "0010180B0203 (5708)\t4.4.1\t1.0.2\tNA\t4.2.0\t1.4.0\tNA\tNA\n";
-
-const char kTableAfter[] =
-    "0010180A0101 (5704)\t3.38\t1.3.4\tNA\t8.3.15\tNA\tNA\tNA\n"
-    "0010180A0102 (5721)\t3.66\t1.3.4\t6.08\t8.3.15\tNA\tNA\tNA\n"
-    "0010180A0103 (unknown)\t2.95\tNA\tNA\t7.2.4\tNA\tNA\tNA\n"
-    "0010180B0201 (5709)\t5.2.3\t1.3.4\tNA\t4.6.4\tNA\tNA\tNA\n"
-    "0010180B0202 (5709s)\t5.2.3\t1.3.4\tNA\t4.6.4\tNA\t2.1.7\t2.9.3\n"
-    "0010180B0203 (5708)\t5.2.3\t1.3.4\tNA\t4.6.4\t1.5.6\tNA\tNA\n";
-
 class DemoPackage : public ::testing::Test {
 protected:
     void SetUp() override { SKIP_UNLESS_MOUNT_NAMESPACE(); }
@@ -105,8 +86,8 @@ TEST_F(DemoPackage, UpdatesEveryComponentThenShowsTheVersionsOnlyAndLogsEachRun)
     EXPECT_EQ(update.status, 0) << update.err;
     EXPECT_EQ(update.err, "");
     EXPECT_EQ(update.out.rfind("ZAV Ethernet Firmware Update Tool, Version 1.0.9\n\n", 0), 0u) << update.out;
-    std::string before = std::string(kHeading) + kTableBefore;
-    std::string after = std::string(kHeading) + kTableAfter;
+    std::string before = std::string(nictexts::c_tableHead) + nictexts::c_demoTableBefore;
+    std::string after = std::string(nictexts::c_tableHead) + nictexts::c_demoTableAfter;
     size_t beforeAt = update.out.find(before);
     size_t crcAt = update.out.find("\nNow starting a CRC check for each Broadcom Ethernet adapter.\n");
     size_t updateAt = update.out.find("\nUpdating Broadcom NetXtreme adapters.\n");
@@ -129,8 +110,8 @@ TEST_F(DemoPackage, UpdatesEveryComponentThenShowsTheVersionsOnlyAndLogsEachRun)
 
     const PackageRun& versions = s.runs[1];
     EXPECT_EQ(versions.status, 0) << versions.err;
-    EXPECT_EQ(versions.out, "ZAV Ethernet Firmware Update Tool, Version 1.0.9\n\n" + std::string(kHeading) +
-                                kTableBefore);
+    EXPECT_EQ(versions.out, "ZAV Ethernet Firmware Update Tool, Version 1.0.9\n\n" + std::string(nictexts::c_tableHead) +
+                                nictexts::c_demoTableBefore);
 
     // One new log per run, the first under the plain name; each holds what its run showed.
     ASSERT_EQ(s.logs.size(), 2u);

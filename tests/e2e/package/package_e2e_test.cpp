@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "nictexts.h"
 #include "testutil.h"
 
 namespace {
@@ -95,25 +96,6 @@ protected:
     testutil::TempDir dir_;
 };
 
-const char kBanner[] = "ZAV Ethernet Firmware Update Tool, Version 1.0.9\n\n";
-const char kHeading[] =
-    "\n    ADAPTER MAC    \tBOOT\tIPMI\tASF\tPXE\tUMP\tNCSI\tiSCSI\n"
-    "-------------------\t----\t----\t---\t---\t---\t---\t---\n";
-const char kTableBefore[] =
-    "0010180A0101 (5704)\t3.29\t1.2.3\tNA\t8.3.11\tNA\tNA\tNA\n"
-    "0010180A0102 (5721)\t3.61\t1.2.3\t6.03\t8.3.11\tNA\tNA\tNA\n"
-    "0010180A0103 (unknown)\t2.80\tNA\tNA\t7.0.1\tNA\tNA\tNA\n"
-    "0010180B0201 (5709)\t4.6.4\t1.2.0\tNA\t4.4.1\tNA\tNA\tNA\n"
-    "0010180B0202 (5709s)\t4.6.4\t1.2.0\tNA\t4.4.1\tNA\t2.0.3\t2.7.1\n"
-    "0010180B0203 (5708)\t4.4.1\t1.0.2\tNA\t4.2.0\t1.4.0\tNA\tNA\n";
-const char kTableAfter[] =
-    "0010180A0101 (5704)\t3.38\t1.3.4\tNA\t8.3.15\tNA\tNA\tNA\n"
-    "0010180A0102 (5721)\t3.66\t1.3.4\t6.08\t8.3.15\tNA\tNA\tNA\n"
-    "0010180A0103 (unknown)\t2.95\tNA\tNA\t7.2.4\tNA\tNA\tNA\n"
-    "0010180B0201 (5709)\t5.2.3\t1.3.4\tNA\t4.6.4\tNA\tNA\tNA\n"
-    "0010180B0202 (5709s)\t5.2.3\t1.3.4\tNA\t4.6.4\tNA\t2.1.7\t2.9.3\n"
-    "0010180B0203 (5708)\t5.2.3\t1.3.4\tNA\t4.6.4\t1.5.6\tNA\tNA\n";
-
 TEST_F(BareRoot, BothDemoPackagesShowAndUpdateTheAdapters) {
     const struct {
         const char* package;
@@ -125,12 +107,12 @@ TEST_F(BareRoot, BothDemoPackagesShowAndUpdateTheAdapters) {
         ASSERT_EQ(s.runs.size(), 2u);
         EXPECT_EQ(s.runs[0].status, 0) << c.package << ": " << s.runs[0].err;
         EXPECT_EQ(s.runs[0].err, "") << c.package;
-        EXPECT_EQ(s.runs[0].out, kBanner + std::string(kHeading) + kTableBefore) << c.package;
+        EXPECT_EQ(s.runs[0].out, nictexts::c_banner + std::string(nictexts::c_tableHead) + nictexts::c_demoTableBefore) << c.package;
         EXPECT_EQ(s.runs[1].status, 0) << c.package << ": " << s.runs[1].err;
         EXPECT_EQ(s.runs[1].err, "") << c.package;
         const std::string& update = s.runs[1].out;
-        size_t before = update.find(std::string(kHeading) + kTableBefore);
-        size_t after = update.find(std::string(kHeading) + kTableAfter);
+        size_t before = update.find(std::string(nictexts::c_tableHead) + nictexts::c_demoTableBefore);
+        size_t after = update.find(std::string(nictexts::c_tableHead) + nictexts::c_demoTableAfter);
         EXPECT_NE(before, std::string::npos) << c.package << "\n" << update;
         EXPECT_NE(after, std::string::npos) << c.package << "\n" << update;
         EXPECT_LT(before, after) << c.package;
