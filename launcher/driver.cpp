@@ -15,6 +15,7 @@
 #include "launcher/os/pkgproc.h"
 #include "launcher/os/platform.h"
 #include "launcher/sysident.h"
+#include "common/signals.h"
 #include "common/banned.h"
 
 char wrkDir[WRK_DIR_SIZE];
@@ -257,10 +258,10 @@ int launcherMain(int argc, char** argv) {
     cleanup();
     if (s_interruptPhase == PHASE_UNPACKING)
         showError("\nPackage interrupted by signal %d (%s) while unpacking; its working directory was removed.\n", sig,
-                  packageSignalName(sig));
+                  runSignalName(sig));
     else if (s_interruptPhase == PHASE_SETUP)
         showError("\nPackage interrupted by signal %d (%s) during its setup command; its startup command was not run "
                   "and its working directory was removed.\n",
-                  sig, packageSignalName(sig));
+                  sig, runSignalName(sig));
     return code;
 }

@@ -14,6 +14,7 @@
 #include "nicupdate/mgmt.h"
 #include "nicupdate/runlock.h"
 #include "nicupdate/update.h"
+#include "common/signals.h"
 #include "common/banned.h"
 
 const char* pVer = "1.0.9";
@@ -100,7 +101,7 @@ static void reportInterrupt(NicburnMode mode, int sig) {
     else if (mode == MODE_NOMFW)
         what = "\nManagement firmware disabling interrupted by signal %d (%s): the components not yet disabled "
                "were left unchanged.\n";
-    writetoLogf(true, what, sig, signalName(sig));
+    writetoLogf(true, what, sig, runSignalName(sig));
 }
 
 // Takes the one-update-per-host lock. False (after saying so) when another run holds it; a lock

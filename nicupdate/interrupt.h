@@ -10,6 +10,3 @@ void installInterruptHandlers();
 
 // The first signal noted since installInterruptHandlers, or 0.
 int pendingSignal();
-
-// "SIGINT", "SIGQUIT", "SIGTERM", "SIGHUP", else "signal".
-const char* signalName(int sig);

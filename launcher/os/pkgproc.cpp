@@ -11,11 +11,11 @@
 #include <ctime>
 
 #include "launcher/os/commands.h"
+#include "common/signals.h"
 #include "common/banned.h"
 
 namespace {
 
-const int c_signals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
 
 volatile sig_atomic_t s_firstSignal = 0;
 volatile sig_atomic_t s_noted[4] = {0, 0, 0, 0};
@@ -29,7 +29,7 @@ pid_t s_group = 0;
 void noteSignal(int sig) {
     if (s_firstSignal == 0) s_firstSignal = sig;
     for (int i = 0; i < 4; ++i)
-        if (c_signals[i] == sig) s_noted[i] = 1;
+        if (c_runSignals[i] == sig) s_noted[i] = 1;
 }
 
 // Each signal is passed on once: the package has it, and a repeat is often the launcher's
@@ -38,7 +38,7 @@ void passOn() {
     for (int i = 0; i < 4; ++i) {
         if (!s_noted[i] || s_passedOn[i]) continue;
         s_passedOn[i] = true;
-        if (s_group > 0) kill(-s_group, c_signals[i]);
+        if (s_group > 0) kill(-s_group, c_runSignals[i]);
     }
 }
 
@@ -77,28 +77,10 @@ void reap(pid_t pid, int* status) {
 
 void guardPackage() {
     prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
-    for (int sig : c_signals) {
-        struct sigaction old;
-        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
-        struct sigaction sa;
-        memset(&sa, 0, sizeof(sa));
-        sa.sa_handler = noteSignal;
-        sigemptyset(&sa.sa_mask);
-        sigaction(sig, &sa, nullptr);
-    }
+    catchRunSignals(noteSignal);
 }
 
 int packageSignal() { return s_firstSignal; }
-
-const char* packageSignalName(int sig) {
-    switch (sig) {
-        case SIGINT: return "SIGINT";
-        case SIGQUIT: return "SIGQUIT";
-        case SIGTERM: return "SIGTERM";
-        case SIGHUP: return "SIGHUP";
-        default: return "signal";
-    }
-}
 
 int runPackageCommand(const char* cmd) {
     if (cmd == nullptr) return 255;

@@ -12,9 +12,6 @@ void guardPackage();
 // The first signal noted since guardPackage, or 0.
 int packageSignal();
 
-// "SIGINT", "SIGQUIT", "SIGTERM", "SIGHUP", else "signal".
-const char* packageSignalName(int sig);
-
 // Runs cmd with /bin/sh -c in a process group of its own (after flushing stdout and stderr)
 // and waits for it, passing every noted signal on to that group. Once a
 // signal is noted it waits on until no child of the launcher is left. Returns the result as
