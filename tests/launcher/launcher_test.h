@@ -1,11 +1,13 @@
-// Fixture for launcher unit tests: keeps the process-wide state the launcher changes (current
-// directory, PATH, debug level, identification, temporary directory) and puts it back.
+// Fixture for launcher unit tests: a run context of the test's own (temporary directory under
+// the test's folder, debug off, nothing identified, real commands), and the process-wide state
+// the launcher changes (current directory, PATH) put back.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "launcher/context.h"
 #include "testutil.h"
 
 class LauncherTest : public ::testing::Test {
@@ -15,7 +17,7 @@ protected:
 
     // An executable shell script bin/<name> in the test directory, found first through PATH.
     void fakeProgram(const std::string& name, const std::string& body);
-    // Sets the identified system directly.
+    // Sets the identified system of ctx directly; a null distro or cpu: not identified.
     void setSystem(const char* distro, int level, int update, const char* cpu, const char* kernel = "Unknown");
     // Lines of stdout/stderr captured while fn runs.
     template <class Fn>
@@ -32,9 +34,9 @@ protected:
     }
 
     testutil::TempDir tmp;
+    LauncherContext ctx;
 
 private:
     std::string savedCwd_, savedPath_;
-    const char* savedTempDir_ = nullptr;
     bool binOnPath_ = false;
 };

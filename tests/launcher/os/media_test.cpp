@@ -55,7 +55,7 @@ TEST_F(MediaTest, MountsTheFirstFatPartitionThroughAPrivateListing) {
         fakeProgram("sfdisk", c.sfdisk);
         fakeProgram("mount", "echo \"$@\" >> " + log + "; exit " + std::to_string(c.mountStatus));
         char dev[READ_DEVICE_SIZE] = "junk", mnt[16] = "";
-        std::string err = stderrOf([&] { EXPECT_EQ(mountRemovableMedia(dev, mnt), c.result); });
+        std::string err = stderrOf([&] { EXPECT_EQ(mountRemovableMedia(&ctx.commands, ctx.tempDir, dev, mnt), c.result); });
         EXPECT_EQ(err, c.err);
         EXPECT_STREQ(dev, c.device);
         EXPECT_STREQ(mnt, c.result == 0 ? "/mnt/key" : "");
@@ -64,8 +64,8 @@ TEST_F(MediaTest, MountsTheFirstFatPartitionThroughAPrivateListing) {
     EXPECT_EQ(readFile(log), "/dev/fake1 /mnt/key\n/dev/fake1 /mnt/key\n");
 
     fakeProgram("umount", "echo \"umount $@\" >> " + log + "; exit 5");
-    EXPECT_EQ(unmountRemovableMedia("/dev/fake1", "/mnt/other"), 1);
-    EXPECT_EQ(unmountRemovableMedia("/dev/fake1", "/mnt/key"), 5);
+    EXPECT_EQ(unmountRemovableMedia(&ctx.commands, "/dev/fake1", "/mnt/other"), 1);
+    EXPECT_EQ(unmountRemovableMedia(&ctx.commands, "/dev/fake1", "/mnt/key"), 5);
     EXPECT_EQ(readFile(log), "/dev/fake1 /mnt/key\n/dev/fake1 /mnt/key\numount /dev/fake1\n");
 }
 
