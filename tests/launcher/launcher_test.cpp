@@ -40,3 +40,15 @@ void LauncherTest::setSystem(const char* distro, int level, int update, const ch
     snprintf(sys->processor, sizeof(sys->processor), "%s", cpu ? cpu : c_szCPU_UNKNOWN);
     snprintf(sys->kernel, sizeof(sys->kernel), "%s", kernel);
 }
+
+void LauncherTest::recordCommands(std::function<int(const std::string&)> answer) {
+    commandsRun.clear();
+    answer_ = std::move(answer);
+    ctx.commands = CommandRunner{&LauncherTest::record, this};
+}
+
+int LauncherTest::record(void* self, CommandKind /*kind*/, const char* cmd) {
+    auto* test = static_cast<LauncherTest*>(self);
+    test->commandsRun.push_back(cmd);
+    return test->answer_ ? test->answer_(cmd) : 0;
+}

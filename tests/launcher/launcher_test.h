@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "launcher/context.h"
 #include "testutil.h"
@@ -19,6 +21,9 @@ protected:
     void fakeProgram(const std::string& name, const std::string& body);
     // Sets the identified system of ctx directly; a null distro or cpu: not identified.
     void setSystem(const char* distro, int level, int update, const char* cpu, const char* kernel = "Unknown");
+    // Puts a recorder into ctx in place of the real runner: nothing is started, every command
+    // line is appended to commandsRun (emptied here) and gets answer's result (0 without one).
+    void recordCommands(std::function<int(const std::string&)> answer = nullptr);
     // Lines of stdout/stderr captured while fn runs.
     template <class Fn>
     std::string stdoutOf(Fn fn) {
@@ -35,8 +40,11 @@ protected:
 
     testutil::TempDir tmp;
     LauncherContext ctx;
+    std::vector<std::string> commandsRun;
 
 private:
+    static int record(void* self, CommandKind kind, const char* cmd);
+    std::function<int(const std::string&)> answer_;
     std::string savedCwd_, savedPath_;
     bool binOnPath_ = false;
 };

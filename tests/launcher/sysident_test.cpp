@@ -18,18 +18,30 @@ class SysIdentTest : public LauncherTest {
 protected:
     // Identifies from the test's own etc/ folder.
     void collectFromTmp() { collectOsLevelInfoFrom(&ctx, tmp.path().c_str()); }
-    // A fake uname that logs each call and prints the given texts.
-    void fakeUname(const std::string& r, const std::string& i, int status = 0) {
-        fakeProgram("uname", "echo \"$1\" >> " + tmp.file("uname.log") + "\ncase \"$1\" in -r) printf '%s' '" + r +
-                                 "';; -i) printf '%s' '" + i + "';; esac\nexit " + std::to_string(status));
+    // uname answered in place of the real one: each command line must have its exact form; the
+    // text for its option goes where the line sends the output; the options are logged in order.
+    void fakeUname(const std::string& r, const std::string& i, int status = 0, const std::string& m = "") {
+        unameCalls_.clear();
+        recordCommands([this, r, i, m, status](const std::string& cmd) {
+            const std::string opt = cmd.substr(6, 2), tail = "' 2>/dev/null";
+            const std::string head = "uname " + opt + " >'" + tmp.path() + "/zav_rq_pkg_uname.";
+            bool exact = cmd.rfind(head, 0) == 0 && cmd.size() == head.size() + 6 + tail.size() &&
+                         cmd.compare(cmd.size() - tail.size(), tail.size(), tail) == 0;
+            EXPECT_TRUE(exact) << cmd;
+            if (!exact) return 127;
+            unameCalls_ += opt + "\n";
+            writeFile(cmd.substr(11, cmd.size() - 11 - tail.size()), opt == "-r" ? r : opt == "-i" ? i : opt == "-m" ? m : "");
+            return status;
+        });
     }
     // Names left in the temporary directory besides the test's own files.
     std::vector<std::string> leftovers() {
         std::vector<std::string> left;
         for (const auto& n : testutil::listDir(tmp.path()))
-            if (n != "bin" && n != "uname.log" && n != "etc" && n != "victim") left.push_back(n);
+            if (n != "etc" && n != "victim") left.push_back(n);
         return left;
     }
+    std::string unameCalls_;
     std::string redhat_ = tmp.file("etc/redhat-release"), suse_ = tmp.file("etc/SuSE-release");
 };
 
@@ -149,7 +161,7 @@ TEST_F(SysIdentTest, ExportsSixVariablesIdentifyingOnce) {
         setOsInfoEnvVars(&ctx, "/home/admin dir");
     });
     EXPECT_EQ(out, "++ uname -r --> '2.6.9-42.ELsmp'\n++ uname -i --> 'i386'\n");
-    EXPECT_EQ(readFile(tmp.file("uname.log")), "-r\n-i\n");
+    EXPECT_EQ(unameCalls_, "-r\n-i\n");
     const struct { const char* name; const char* value; } vars[] = {
         {"ZAV_RQ_PKG_ORIG_CURR_DIR", "/home/admin dir"}, {"ZAV_RQ_PKG_LINUX_DISTRO_NAME", "Unknown"},
         {"ZAV_RQ_PKG_LINUX_DISTRO_LEVEL", "0"},          {"ZAV_RQ_PKG_LINUX_UPDATE_LEVEL", "0"},
@@ -248,14 +260,13 @@ TEST_F(SysIdentTest, OsReleaseIsReadOnlyWithoutTheOlderFiles) {
 }
 
 TEST_F(SysIdentTest, ProcessorClassFromUnameMachineWhereUnameHardwareSaysUnknown) {
-    fakeProgram("uname", "echo \"$1\" >> " + tmp.file("uname.log") +
-                             "\ncase \"$1\" in -i) echo unknown;; -m) echo x86_64;; *) exit 1;; esac");
+    fakeUname("", "unknown\n", 0, "x86_64\n");
     setSystem(c_distroName_UNKNOWN, 0, 0, nullptr);
     ctx.debug = 1;
     std::string out = stdoutOf([this] { collectProcessorInfo(&ctx); });
     EXPECT_STREQ(ctx.system.processor, "x86_64");
     EXPECT_EQ(out, "++ uname -i --> 'unknown'\n++ uname -m --> 'x86_64'\n");
-    EXPECT_EQ(readFile(tmp.file("uname.log")), "-i\n-m\n");
+    EXPECT_EQ(unameCalls_, "-i\n-m\n");
 }
 
 }  // namespace
