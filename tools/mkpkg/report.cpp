@@ -188,13 +188,10 @@ nlohmann::ordered_json infoJson(const PackageInfo& info) {
                            {"missingLines", b.missingLines},
                            {"endsWithLineFeed", b.endsWithLineFeed}};
         const SystemFit& s = info.system;
-        j["thisSystem"] = {{"source", s.source},
-                           {"description", s.description},
-                           {"distroName", s.distroName},
-                           {"distroLevel", s.distroLevel},
-                           {"updateLevel", s.updateLevel},
-                           {"kernel", s.kernel},
-                           {"processor", s.processor},
+        // Where the system comes from, the five facts the clauses are matched against, the verdict.
+        j["thisSystem"] = {{"source", s.source}, {"description", s.description},
+                           {"distroName", s.distroName}, {"distroLevel", s.distroLevel}, {"updateLevel", s.updateLevel},
+                           {"kernel", s.kernel}, {"processor", s.processor},
                            {"fittingClause", s.clause >= 0 ? json(s.clause) : json(nullptr)},
                            {"file", s.clause >= 0 ? json(s.fileName) : json(nullptr)}};
         j["arguments"] = info.args;
