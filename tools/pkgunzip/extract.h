@@ -13,12 +13,11 @@ const unsigned kWriteBuffer = 256u << 10;
 // false with one line in *error (no newline) naming the entry and the reason: a CRC mismatch, an
 // inflate error, a truncated archive, no space left, a failed write, an unsafe name (absolute, or
 // with a ".." component), a name longer than kMaxEntryName (zipfile.h; refused rather than cut)
-// or an unsupported entry. The file being written when it fails is
-// removed; files extracted before it stay. Two workers extract entries side by side (one each
-// core of a two-processor machine); the fault reported is still the first in the archive's
-// order, though entries after it may have been written. An archive where order matters (a name
-// given twice, a file whose name is also a folder of another entry) is extracted by one worker,
-// in order.
+// or an unsupported entry. The file being written when it fails is removed; files extracted
+// before it stay. Two workers extract entries side by side (one each core of a two-processor
+// machine); the fault reported is still the first in the archive's order, though entries after it
+// may have been written. An archive where order matters (a name given twice, a file whose name is
+// also a folder of another entry) is extracted by one worker, in order.
 bool extractAll(const char* archive, std::string* error);
 
 // Whether a stored entry name may be written below the working directory: not empty, not
