@@ -46,11 +46,10 @@ DeviceHeadTail* skipNetXtremeII(const CommandRunner& runner, char* toolPath, int
 
 // One run of the tool: opens the log (initLogFile of logDir, c_szLogDirectory in the programs),
 // reads the mode and performs it, running every command with runner (c_shellRunner in the
-// programs). Returns the exit
-// status: 0; 1 for incorrect usage, no quit file, a failed update, a failed CRC check or
-// disable command (-crc, -nomfw), a refused adapter table row (in every mode), or another run
-// holding the lock; EXIT_NO_ADAPTERS when neither family yielded an adapter list and no row was
-// refused; 128 + N after signal N.
+// programs). Returns the exit status: 0; 1 for incorrect usage, no quit file, a failed update,
+// a failed CRC check or disable command (-crc, -nomfw), a refused adapter table row (in every
+// mode), or another run holding the lock; EXIT_NO_ADAPTERS when neither family yielded an
+// adapter list and no row was refused; 128 + N after signal N.
 //
 // Before the first vendor utility it takes the update lock on the first of lockPaths (a
 // null-terminated list, c_lockPaths in the programs) that opens, held until it returns; usage
