@@ -79,3 +79,49 @@ int runCommand(const char* cmd) {
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
     return -1;
 }
+
+static int runShell(void*, const char* cmd) { return runCommand(cmd); }
+
+const CommandRunner c_shellRunner = {runShell, nullptr};
+
+static int runComposed(const CommandRunner& runner, bool composed, const char* cmd) {
+    return composed ? runner.run(runner.context, cmd) : -1;
+}
+
+int runListCmd(const CommandRunner& runner, const char* toolPath) {
+    char cmd[CMD_SIZE];
+    return runComposed(runner, composeListCmd(cmd, sizeof(cmd), toolPath), cmd);
+}
+
+int runListToLogCmd(const CommandRunner& runner, const char* toolPath, const char* logPath) {
+    char cmd[CMD_SIZE];
+    return runComposed(runner, composeListToLogCmd(cmd, sizeof(cmd), toolPath, logPath), cmd);
+}
+
+int runDirCmd(const CommandRunner& runner, const char* toolPath, const char* macAddr) {
+    char cmd[CMD_SIZE];
+    return runComposed(runner, composeDirCmd(cmd, sizeof(cmd), toolPath, macAddr), cmd);
+}
+
+int runUpgradeCmd(const CommandRunner& runner, const char* toolPath, const char* macAddr, const char* typeSuffix,
+                  const char* imageFile, const char* logPath) {
+    char cmd[CMD_SIZE];
+    return runComposed(runner, composeUpgradeCmd(cmd, sizeof(cmd), toolPath, macAddr, typeSuffix, imageFile, logPath),
+                       cmd);
+}
+
+int runCfgCmd(const CommandRunner& runner, const char* toolPath, const char* macAddr, const char* component,
+              const char* logPath) {
+    char cmd[CMD_SIZE];
+    return runComposed(runner, composeCfgCmd(cmd, sizeof(cmd), toolPath, macAddr, component, logPath), cmd);
+}
+
+int runCrcCmd(const CommandRunner& runner, const char* toolPath, const char* macAddr, const char* logPath) {
+    char cmd[CMD_SIZE];
+    return runComposed(runner, composeCrcCmd(cmd, sizeof(cmd), toolPath, macAddr, logPath), cmd);
+}
+
+int runRemoveCmd(const CommandRunner& runner, const char* path) {
+    char cmd[CMD_SIZE];
+    return runComposed(runner, composeRemoveCmd(cmd, sizeof(cmd), path), cmd);
+}

@@ -1,4 +1,4 @@
-// Every shell command line of the tool, and the one function that runs them.
+// Every shell command line of the tool, and the one place that runs them.
 //
 // Each compose function formats one command into out (outSize bytes, normally CMD_SIZE) and
 // returns true. A command that would not fit is never cut: out is left empty, a log message
@@ -6,6 +6,9 @@
 // and reports failure. The texts put on these lines are the tool's own constants (utility
 // paths, log path, component names) and adapter texts that discovery has validated (letters,
 // digits and ":-._" only), so they go in unquoted.
+//
+// The run... functions compose one command and hand it to a CommandRunner in one call: a
+// refused composition is logged as above, the runner is not called, and they return -1.
 #pragma once
 
 #include <cstddef>
@@ -37,3 +40,25 @@ bool composeRemoveCmd(char* out, size_t outSize, const char* path);
 // or 128 + the signal number when the shell died by a signal; -1 when cmd is empty (nothing is
 // run) or no process could be started; 127 when /bin/sh cannot be run.
 int runCommand(const char* cmd);
+
+// Whatever starts the tool's commands: run(context, cmd) returns the status as runCommand does.
+// The programs use c_shellRunner; tests pass one that records the command lines.
+struct CommandRunner {
+    int (*run)(void* context, const char* cmd);
+    void* context;
+};
+
+// runCommand, ignoring the context.
+extern const CommandRunner c_shellRunner;
+
+// Compose-and-run forms of the compose functions above: the runner's status, or -1 when the
+// line was refused (nothing run).
+int runListCmd(const CommandRunner& runner, const char* toolPath);
+int runListToLogCmd(const CommandRunner& runner, const char* toolPath, const char* logPath);
+int runDirCmd(const CommandRunner& runner, const char* toolPath, const char* macAddr);
+int runUpgradeCmd(const CommandRunner& runner, const char* toolPath, const char* macAddr, const char* typeSuffix,
+                  const char* imageFile, const char* logPath);
+int runCfgCmd(const CommandRunner& runner, const char* toolPath, const char* macAddr, const char* component,
+              const char* logPath);
+int runCrcCmd(const CommandRunner& runner, const char* toolPath, const char* macAddr, const char* logPath);
+int runRemoveCmd(const CommandRunner& runner, const char* path);

@@ -52,20 +52,20 @@ bool addDevicetoList(DeviceHeadTail* list, const char* devId, const char* macAdd
     return true;
 }
 
-void emptyList(DeviceHeadTail* list) {
+void emptyList(const CommandRunner& runner, DeviceHeadTail* list) {
     if (!list) return;
     while (list->head) {
         Device* device = list->head;
-        deleteFile(device->macAddr);
+        deleteFile(runner, device->macAddr);
         list->head = device->next;
         delete device;
     }
     list->tail = nullptr;
 }
 
-void releaseList(DeviceHeadTail** list) {
+void releaseList(const CommandRunner& runner, DeviceHeadTail** list) {
     if (!*list) return;
-    emptyList(*list);
+    emptyList(runner, *list);
     delete *list;
     *list = nullptr;
 }

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdio>
 
+struct CommandRunner;
+
 constexpr int DEVID_SIZE = 10;      // device id text, at most 9 characters
 constexpr int MACADDR_SIZE = 20;    // MAC address text, at most 19 characters
 constexpr int VERSION_SIZE = 20;    // version text, at most 19 characters
@@ -68,12 +70,12 @@ const char* adapterRowProblem(const char* devId, const char* macAddr);
 // memory runs out ("Error! Unable to create resources for device <mac>.\n" is logged).
 bool addDevicetoList(DeviceHeadTail* list, const char* devId, const char* macAddr);
 
-// Deletes each record's listing file (deleteFile of its MAC address) and releases the
-// records; the header stays. A null list is ignored.
-void emptyList(DeviceHeadTail* list);
+// Deletes each record's listing file (deleteFile of its MAC address, with runner) and releases
+// the records; the header stays. A null list is ignored.
+void emptyList(const CommandRunner& runner, DeviceHeadTail* list);
 
 // emptyList, then releases the header and sets *list to null. A null *list is ignored.
-void releaseList(DeviceHeadTail** list);
+void releaseList(const CommandRunner& runner, DeviceHeadTail** list);
 
 // Number of records, following next from head; 0 for a null list.
 int getDeviceCount(const DeviceHeadTail* list);

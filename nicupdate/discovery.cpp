@@ -30,7 +30,7 @@ static void copyListingToLog(FILE* listing) {
     writetoLog("\n", false);
 }
 
-DeviceHeadTail* getDevices(const char* familyName, char* toolPath, int* refusedRows) {
+DeviceHeadTail* getDevices(const CommandRunner& runner, const char* familyName, char* toolPath, int* refusedRows) {
     if (!setBCOMtool(familyName, toolPath)) return nullptr;
     const char* endMarker = strcmp(familyName, c_szNetXtreme) == 0 ? "0>" : "Quit";
 
@@ -39,19 +39,16 @@ DeviceHeadTail* getDevices(const char* familyName, char* toolPath, int* refusedR
         writetoLogf(true, "Error! Unable to build %s device list.\n", familyName);
         return nullptr;
     }
-    char cmd[CMD_SIZE];
-    composeListCmd(cmd, sizeof(cmd), toolPath);
-    runCommand(cmd);
+    runListCmd(runner, toolPath);
     if (pendingSignal()) {
-        deleteFile(c_szListing);
+        deleteFile(runner, c_szListing);
         delete list;
         return nullptr;
     }
 
     FILE* listing = fopen(c_szListing, "r");
     if (!listing) {
-        composeListToLogCmd(cmd, sizeof(cmd), toolPath, szFwuplog);
-        runCommand(cmd);
+        runListToLogCmd(runner, toolPath, szFwuplog);
         writetoLogf(true, "Error! Cannot create temporary file for %s devices.\n", familyName);
         delete list;
         return nullptr;
@@ -60,10 +57,10 @@ DeviceHeadTail* getDevices(const char* familyName, char* toolPath, int* refusedR
     rewind(listing);
     *refusedRows += readAdapterTable(listing, endMarker, list);
     fclose(listing);
-    deleteFile(c_szListing);
+    deleteFile(runner, c_szListing);
 
     if (getDeviceCount(list) >= 1) {
-        getFwVersions(list, toolPath, familyName);
+        getFwVersions(runner, list, toolPath, familyName);
         return list;
     }
     writetoLogf(true, "\nWarning. No Broadcom %s adapters found.\n", familyName);

@@ -9,9 +9,9 @@
 // "\nError! Unable to locate Broadcom <family> tool (<path>).\n" and returns false.
 bool setBCOMtool(const char* familyName, char* toolPath);
 
-// Runs the family's utility with the quit file "q" as input, copies its listing into the log,
+// Runs (with runner) the family's utility with the quit file "q" as input, copies its listing into the log,
 // reads the adapter table and takes each adapter's firmware inventory. Returns a new list with
 // at least one adapter, which the caller releases with releaseList; or null after a message.
 // toolPath (TOOL_PATH_SIZE bytes) receives the utility's path. The file "devices" is gone when
 // it returns. Adds the number of refused table rows to *refusedRows.
-DeviceHeadTail* getDevices(const char* familyName, char* toolPath, int* refusedRows);
+DeviceHeadTail* getDevices(const CommandRunner& runner, const char* familyName, char* toolPath, int* refusedRows);

@@ -17,7 +17,7 @@
 #include "common/signals.h"
 #include "common/banned.h"
 
-const char* pVer = "1.0.9";
+const char* pVer = NICBURN_VERSION;
 
 static const char c_szProgramName[] = "./nicburn";
 static const char c_szErrorsOccurred[] =
@@ -53,11 +53,12 @@ void displayUsage() {
     printf("   -?     (Display this usage information.)\n");
 }
 
-DeviceHeadTail* discoverNetXtremeII(char* toolPath, int* refusedRows) {
-    return getDevices("NetXtreme II", toolPath, refusedRows);
+DeviceHeadTail* discoverNetXtremeII(const CommandRunner& runner, char* toolPath, int* refusedRows) {
+    return getDevices(runner, "NetXtreme II", toolPath, refusedRows);
 }
 
-DeviceHeadTail* skipNetXtremeII(char* toolPath, int* refusedRows) {
+DeviceHeadTail* skipNetXtremeII(const CommandRunner& runner, char* toolPath, int* refusedRows) {
+    (void)runner;
     (void)toolPath;
     (void)refusedRows;
     writetoLog("\nWarning. No Broadcom NetXtreme II adapters found.\n", true);
@@ -67,23 +68,23 @@ DeviceHeadTail* skipNetXtremeII(char* toolPath, int* refusedRows) {
 // The update run: table, updates of each family, rediscovery, table, closing message.
 // Returns 1 when an update failed or a table row was refused, else 0; the lists hold the
 // rediscovered adapters after it.
-static int updateRun(DeviceHeadTail** first, DeviceHeadTail** second, char* firstTool, char* secondTool,
-                     SecondFamilyDiscovery discoverSecond, int refusedRows) {
+static int updateRun(const CommandRunner& runner, DeviceHeadTail** first, DeviceHeadTail** second, char* firstTool,
+                     char* secondTool, SecondFamilyDiscovery discoverSecond, int refusedRows) {
     int result = refusedRows > 0 ? 1 : 0;
     displayFwVersions(*first, *second);
-    perform_crc_check(*first, *second, firstTool, secondTool);
+    perform_crc_check(runner, *first, *second, firstTool, secondTool);
     if (pendingSignal()) return result;
     if (*first) {
-        if (!updateDevices(*first, firstTool, "NetXtreme")) result = 1;
-        releaseList(first);
+        if (!updateDevices(runner, *first, firstTool, "NetXtreme")) result = 1;
+        releaseList(runner, first);
     }
     if (*second && !pendingSignal()) {
-        if (!updateDevices(*second, secondTool, "NetXtreme II")) result = 1;
-        releaseList(second);
+        if (!updateDevices(runner, *second, secondTool, "NetXtreme II")) result = 1;
+        releaseList(runner, second);
     }
     if (pendingSignal()) return result;
-    *first = getDevices("NetXtreme", firstTool, &refusedRows);
-    *second = pendingSignal() ? nullptr : discoverSecond(secondTool, &refusedRows);
+    *first = getDevices(runner, "NetXtreme", firstTool, &refusedRows);
+    *second = pendingSignal() ? nullptr : discoverSecond(runner, secondTool, &refusedRows);
     if (pendingSignal()) return result;
     displayFwVersions(*first, *second);
     if (result == 0)
@@ -122,13 +123,14 @@ static bool lockRun(const char* const* lockPaths, int* lockFd) {
     return true;
 }
 
-int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond, const char* const* lockPaths) {
+int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond, const char* const* lockPaths,
+               const char* logDir, const CommandRunner& runner) {
     int result = 0;
     char szFirstTool[TOOL_PATH_SIZE] = "";
     char szSecondTool[TOOL_PATH_SIZE] = "";
 
     // The log comes first, so that every run leaves one, even "-?" and incorrect usage.
-    initLogFile();
+    initLogFile(logDir);
 
     NicburnMode mode = processCmdLine(argc, argv);
     bSilent = mode == MODE_SILENT;
@@ -151,8 +153,8 @@ int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond, cons
 
     // A refused table row is an adapter left alone: the run fails, whatever the mode.
     int refusedRows = 0;
-    DeviceHeadTail* first = getDevices("NetXtreme", szFirstTool, &refusedRows);
-    DeviceHeadTail* second = pendingSignal() ? nullptr : discoverSecond(szSecondTool, &refusedRows);
+    DeviceHeadTail* first = getDevices(runner, "NetXtreme", szFirstTool, &refusedRows);
+    DeviceHeadTail* second = pendingSignal() ? nullptr : discoverSecond(runner, szSecondTool, &refusedRows);
     if (pendingSignal()) {
         // reported below
     } else if (!first && !second) {
@@ -162,20 +164,20 @@ int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond, cons
         displayFwVersions(first, second);
         if (refusedRows > 0) result = 1;
     } else if (mode == MODE_NOMFW) {
-        if (!disableManagementFirmware(first, second, szFirstTool, szSecondTool) || refusedRows > 0) result = 1;
+        if (!disableManagementFirmware(runner, first, second, szFirstTool, szSecondTool) || refusedRows > 0) result = 1;
     } else if (mode == MODE_CRC) {
-        if (!perform_crc_check(first, second, szFirstTool, szSecondTool) || refusedRows > 0) result = 1;
+        if (!perform_crc_check(runner, first, second, szFirstTool, szSecondTool) || refusedRows > 0) result = 1;
     } else {
-        result = updateRun(&first, &second, szFirstTool, szSecondTool, discoverSecond, refusedRows);
+        result = updateRun(runner, &first, &second, szFirstTool, szSecondTool, discoverSecond, refusedRows);
     }
     int sig = pendingSignal();
     if (sig) {
         reportInterrupt(mode, sig);
         result = 128 + sig;
     }
-    releaseList(&first);
-    releaseList(&second);
-    deleteFile("q");
+    releaseList(runner, &first);
+    releaseList(runner, &second);
+    deleteFile(runner, "q");
     if (lockFd >= 0) close(lockFd);
     return result;
 }

@@ -3,9 +3,11 @@
 // family is discovered and calls runNicburn.
 #pragma once
 
+#include "nicupdate/commands.h"
+
 struct DeviceHeadTail;
 
-// Version text shown in the banner.
+// Version text shown in the banner: the project's version, set by the build.
 extern const char* pVer;
 
 // Mode codes of processCmdLine.
@@ -31,25 +33,27 @@ NicburnMode processCmdLine(int argc, char** argv);
 void displayUsage();
 
 // How a build discovers the NetXtreme II family: returns the list (or null) and fills toolPath
-// (TOOL_PATH_SIZE bytes) where the family's utility is run, adding refused table rows to
-// *refusedRows.
-typedef DeviceHeadTail* (*SecondFamilyDiscovery)(char* toolPath, int* refusedRows);
+// (TOOL_PATH_SIZE bytes) where the family's utility is run with runner, adding refused table
+// rows to *refusedRows.
+typedef DeviceHeadTail* (*SecondFamilyDiscovery)(const CommandRunner& runner, char* toolPath, int* refusedRows);
 
-// x86 build: getDevices("NetXtreme II", toolPath, refusedRows).
-DeviceHeadTail* discoverNetXtremeII(char* toolPath, int* refusedRows);
+// x86 build: getDevices(runner, "NetXtreme II", toolPath, refusedRows).
+DeviceHeadTail* discoverNetXtremeII(const CommandRunner& runner, char* toolPath, int* refusedRows);
 
 // PowerPC build: the NetXtreme II utility is never run; logs and shows
 // "\nWarning. No Broadcom NetXtreme II adapters found.\n" and returns null.
-DeviceHeadTail* skipNetXtremeII(char* toolPath, int* refusedRows);
+DeviceHeadTail* skipNetXtremeII(const CommandRunner& runner, char* toolPath, int* refusedRows);
 
-// One run of the tool: opens the log, reads the mode and performs it. Returns the exit
-// status: 0; 1 for incorrect usage, no quit file, a failed update, a failed CRC check or
-// disable command (-crc, -nomfw), a refused adapter table row (in every mode), or another run
-// holding the lock; EXIT_NO_ADAPTERS when neither family yielded an adapter list and no row was
-// refused; 128 + N after signal N.
+// One run of the tool: opens the log (initLogFile of logDir, c_szLogDirectory in the programs),
+// reads the mode and performs it, running every command with runner (c_shellRunner in the
+// programs). Returns the exit status: 0; 1 for incorrect usage, no quit file, a failed update,
+// a failed CRC check or disable command (-crc, -nomfw), a refused adapter table row (in every
+// mode), or another run holding the lock; EXIT_NO_ADAPTERS when neither family yielded an
+// adapter list and no row was refused; 128 + N after signal N.
 //
 // Before the first vendor utility it takes the update lock on the first of lockPaths (a
 // null-terminated list, c_lockPaths in the programs) that opens, held until it returns; usage
 // and incorrect usage take none. From then on SIGINT, SIGQUIT, SIGTERM and SIGHUP only stop
 // the run between two commands: the interruption is logged and shown, temporary files removed.
-int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond, const char* const* lockPaths);
+int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond, const char* const* lockPaths,
+               const char* logDir, const CommandRunner& runner);

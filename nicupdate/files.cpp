@@ -15,16 +15,14 @@ bool fileExist(const char* path) {
     return stat(path, &st) == 0;
 }
 
-void deleteFile(const char* path) {
+void deleteFile(const CommandRunner& runner, const char* path) {
     if (!fileExist(path)) return;
     // Once a run is interrupted it starts no further process.
     if (pendingSignal()) {
         unlink(path);
         return;
     }
-    char cmd[CMD_SIZE];
-    if (!composeRemoveCmd(cmd, sizeof(cmd), path)) return;
-    runCommand(cmd);
+    runRemoveCmd(runner, path);
 }
 
 // Writes a two-byte answer file ("<letter>\n"), replacing an existing one.

@@ -2,13 +2,15 @@
 // vendor utility reads its keystrokes from.
 #pragma once
 
+struct CommandRunner;
+
 // True when a directory entry named path exists (a file status query succeeds).
 bool fileExist(const char* path);
 
-// When path exists, runs "rm " followed by path through the shell; the status is not used.
+// When path exists, runs "rm " followed by path with runner; the status is not used.
 // A path that would not fit the 256-character command is refused with a log message and
 // nothing is run. Paths given here are the tool's own names or validated adapter texts.
-void deleteFile(const char* path);
+void deleteFile(const CommandRunner& runner, const char* path);
 
 // Creates (or truncates) "q" in the current directory holding "q\n". Returns true; on failure
 // logs and shows "Error! Cannot create temporary file \"q\".\n" and returns false.

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/fdwrite.h"
 #include "common/banned.h"
 
 char szFwuplog[LOG_PATH_SIZE] = "ethflash.log";
@@ -21,16 +22,6 @@ static const char c_szLogHeader[] = "Broadcom Firmware Update Log.\n\n";
 
 // At most 200 characters, so that every numbered name fits szFwuplog.
 constexpr int LOG_DIR_SIZE = 201;
-static char s_szLogDir[LOG_DIR_SIZE] = "/var/log/ZAV_Support/";
-
-int setLogDirectory(const char* dir) {
-    size_t len = strlen(dir);
-    if (len == 0 || len >= sizeof(s_szLogDir) || dir[len - 1] != '/') return -1;
-    memcpy(s_szLogDir, dir, len + 1);
-    return 0;
-}
-
-const char* getLogDirectory() { return s_szLogDir; }
 
 // The log sits below every other module, so it keeps its own existence check.
 static bool entryExists(const char* path) {
@@ -62,19 +53,6 @@ static bool composeLogName(char* out, size_t outSize, const char* dir, unsigned 
     int len = n == 0 ? snprintf(out, outSize, "%s%s", dir, c_szLogName)
                      : snprintf(out, outSize, "%s%s%03lu.log", dir, c_szLogBase, n);
     return len >= 0 && static_cast<size_t>(len) < outSize;
-}
-
-static bool writeAll(int fd, const char* text, size_t len) {
-    while (len > 0) {
-        ssize_t n = write(fd, text, len);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        text += n;
-        len -= static_cast<size_t>(n);
-    }
-    return true;
 }
 
 // Creates the first free log name in dir ("" is the current directory) with its header. A
@@ -113,11 +91,14 @@ static bool asLogDir(const char* path, char* dir) {
     return n > 0 && n < LOG_DIR_SIZE;
 }
 
-void initLogFile() {
-    makeDirChain(s_szLogDir);
-    bool ok = isDirectory(s_szLogDir) && createLogIn(s_szLogDir);
-
+void initLogFile(const char* logDir) {
     char dir[LOG_DIR_SIZE];
+    bool ok = false;
+    if (logDir[0] != '\0' && asLogDir(logDir, dir)) {
+        makeDirChain(dir);
+        ok = isDirectory(dir) && createLogIn(dir);
+    }
+
     const char* origDir = getenv("ZAV_RQ_PKG_ORIG_CURR_DIR");
     if (!ok && origDir && origDir[0] == '/' && !insideLauncherWorkDir(origDir) && isDirectory(origDir) &&
         access(origDir, W_OK) == 0 && asLogDir(origDir, dir))

@@ -14,16 +14,14 @@ extern char szFwuplog[LOG_PATH_SIZE];
 // suppressed; the log still receives every text.
 extern bool bSilent;
 
-// The directory the log goes into, "/var/log/ZAV_Support/" in the program. Tests point it at a
-// temporary directory; dir must end in '/' and hold at most 200 characters. Returns 0, or -1 (nothing
-// changed) when it does not.
-int setLogDirectory(const char* dir);
-const char* getLogDirectory();
+// The directory the programs keep their logs in.
+inline constexpr char c_szLogDirectory[] = "/var/log/ZAV_Support/";
 
 // Chooses this run's log and creates it with its 31-byte header. The first place that can hold
 // it wins, so that a log is never lost:
-// - the log directory, after making it and its missing parents (mode 0755; failures are not
-//   reported);
+// - logDir (c_szLogDirectory in the programs), after making it and its missing parents (mode
+//   0755; failures are not reported); a logDir that is empty or longer than 200 characters
+//   (counting a '/' added when it has none at the end) is skipped;
 // - else the folder the package was started from (ZAV_RQ_PKG_ORIG_CURR_DIR), when it is set to
 //   an absolute path of a writable directory that is not inside the launcher's working
 //   directory (a zav_rq_pkg_* folder, removed when the package ends);
@@ -36,7 +34,7 @@ const char* getLogDirectory();
 // removed and the next place is tried.
 // When no place holds it, "Error! Unable to initialize log file.\n" is printed unless silent;
 // szFwuplog then names the last path that was tried.
-void initLogFile();
+void initLogFile(const char* logDir);
 
 // Writes text to standard output when toScreen is true and the run is not silent, then appends
 // it unchanged to the log. The log is opened and closed for every call and never created here:

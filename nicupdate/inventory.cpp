@@ -149,12 +149,10 @@ static void netXtremeIIInventory(Device* device) {
     for (const MarkerRule& rule : c_netXtremeIIRules) findVersion(device, rule);
 }
 
-void getFwVersions(DeviceHeadTail* list, const char* toolPath, const char* familyName) {
+void getFwVersions(const CommandRunner& runner, DeviceHeadTail* list, const char* toolPath, const char* familyName) {
     bool netXtreme = strcasecmp(familyName, "NetXtreme") == 0;
     for (Device* device = list->head; device && !pendingSignal(); device = device->next) {
-        char cmd[CMD_SIZE];
-        composeDirCmd(cmd, sizeof(cmd), toolPath, device->macAddr);
-        runCommand(cmd);
+        runDirCmd(runner, toolPath, device->macAddr);
         for (VersionField field : c_versionFields)
             snprintf(device->*field, VERSION_SIZE, "%s", c_szNotPresent);
         convertDIDtoName(device->devId, device->chipName);

@@ -12,11 +12,11 @@
 // management disabling would leave it on).
 extern const char c_szVersionUnknown[];  // "unknown"
 
-// For each adapter: runs "<tool> <mac> dir ><mac>" (the adapter's listing file stays until the
+// For each adapter: runs "<tool> <mac> dir ><mac>" with runner (the adapter's listing file stays until the
 // list is emptied), sets every version to "NA", the chip name from the device id, then the
 // versions (and, for "NetXtreme" ignoring case, the chip name) found in the listing. The
 // NetXtreme II rules apply to every other family name.
-void getFwVersions(DeviceHeadTail* list, const char* toolPath, const char* familyName);
+void getFwVersions(const CommandRunner& runner, DeviceHeadTail* list, const char* toolPath, const char* familyName);
 
 // Searches the adapter's listing file (named by its MAC address) for pattern, reading lines in
 // pieces of at most 254 characters; a pattern split across two pieces is not found. Returns 1

@@ -1,7 +1,10 @@
 // The PowerPC program: the package carries no NetXtreme II utility for this processor, so that
 // family is reported as absent instead of being discovered.
 #include "nicupdate/driver.h"
+#include "nicupdate/fwlog.h"
 #include "nicupdate/runlock.h"
 #include "common/banned.h"
 
-int main(int argc, char** argv) { return runNicburn(argc, argv, skipNetXtremeII, c_lockPaths); }
+int main(int argc, char** argv) {
+    return runNicburn(argc, argv, skipNetXtremeII, c_lockPaths, c_szLogDirectory, c_shellRunner);
+}

@@ -62,7 +62,7 @@ static void showMark(const char* mark) {
     if (!bSilent) fputs(mark, stdout);
 }
 
-bool updateFirmware(Device* device, const char* typeSuffix, const char* toolPath) {
+bool updateFirmware(const CommandRunner& runner, Device* device, const char* typeSuffix, const char* toolPath) {
     char image[IMAGE_NAME_SIZE];
     if (!buildImageName(device, typeSuffix, image)) {
         writetoLogf(false, " !!! Error updating %s firmware on device %s: image file name too long !!!\n\n",
@@ -79,9 +79,7 @@ bool updateFirmware(Device* device, const char* typeSuffix, const char* toolPath
         writetoLogf(false, " !!! Error updating %s firmware on device %s using file %s. File not found !!!\n\n",
                     typeSuffix, device->macAddr, image);
     } else {
-        char cmd[CMD_SIZE];
-        composeUpgradeCmd(cmd, sizeof(cmd), toolPath, device->macAddr, typeSuffix, image, szFwuplog);
-        if (runCommand(cmd) != 0) {
+        if (runUpgradeCmd(runner, toolPath, device->macAddr, typeSuffix, image, szFwuplog) != 0) {
             showMark("\t---> Update failed\n");
             writetoLogf(false, " !!! Error updating %s firmware on device %s using file %s !!!\n\n", typeSuffix,
                         device->macAddr, image);
@@ -92,11 +90,11 @@ bool updateFirmware(Device* device, const char* typeSuffix, const char* toolPath
             ok = true;
         }
     }
-    deleteFile(c_szBackup);
+    deleteFile(runner, c_szBackup);
     return ok;
 }
 
-bool updateDevices(DeviceHeadTail* list, const char* toolPath, const char* familyName) {
+bool updateDevices(const CommandRunner& runner, DeviceHeadTail* list, const char* toolPath, const char* familyName) {
     bool result = true;
     writetoLogf(true, "\nUpdating Broadcom %s adapters.\n", familyName);
     for (Device* device = list->head; device && !pendingSignal(); device = device->next) {
@@ -117,7 +115,7 @@ bool updateDevices(DeviceHeadTail* list, const char* toolPath, const char* famil
             if (pendingSignal()) return result;
             if (strcasecmp(device->*component.field, c_szNotPresent) == 0) continue;
             if (component.skipFor5703 && is5703Id(device->devId)) continue;
-            if (!updateFirmware(device, component.suffix, toolPath)) result = false;
+            if (!updateFirmware(runner, device, component.suffix, toolPath)) result = false;
         }
     }
     return result;

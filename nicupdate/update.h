@@ -9,20 +9,20 @@
 // Capacity of an image file name: at most 31 characters.
 constexpr int IMAGE_NAME_SIZE = 32;
 
-// Updates every adapter of list with the utility at toolPath; familyName only names the
+// Updates every adapter of list with the utility at toolPath, run with runner; familyName only names the
 // family in the opening message. An adapter whose bootVer is "NA" (ignoring case) is reported
 // as not detected and skipped; otherwise each component whose field is not "NA" (ignoring case)
 // is updated in the order bc, ipmi, asf, mba, ump, ncsi, ib (asf never for device ids 16A7 and
 // 16C7). A 16A7/16C7 adapter whose listing cannot be read is reported on screen and in the log
 // and none of its components is updated (they count as failed). Every other adapter and
 // component is attempted; returns true when all of them succeeded.
-bool updateDevices(DeviceHeadTail* list, const char* toolPath, const char* familyName);
+bool updateDevices(const CommandRunner& runner, DeviceHeadTail* list, const char* toolPath, const char* familyName);
 
 // Updates one component (typeSuffix "bc", "ipmi", "asf", "mba", "ump", "ncsi" or "ib") from its
 // image file. A missing image or a failing utility logs the error and returns false. "nv.bak",
 // the utility's save file, is removed afterwards whatever the outcome. Result marks go to
 // standard output unless silent.
-bool updateFirmware(Device* device, const char* typeSuffix, const char* toolPath);
+bool updateFirmware(const CommandRunner& runner, Device* device, const char* typeSuffix, const char* toolPath);
 
 // Writes the image file name of a component into out (IMAGE_NAME_SIZE bytes): the device id as
 // listed, the suffix and ".bin". For device ids 16A7 and 16C7 (ignoring case) the prefix is

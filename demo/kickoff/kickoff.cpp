@@ -19,29 +19,18 @@
 #include <string>
 #include <vector>
 
+#include "common/signals.h"
+
 namespace {
 
 const char c_szCfgName[] = "kickoff.cfg";
 
-const int c_passedSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
 volatile sig_atomic_t s_child = 0;
 
 // The child shares kickoff's process group: a signal sent to the group reaches it already,
 // this is for a signal sent to kickoff alone.
 void passOn(int sig) {
     if (s_child > 0) kill(s_child, sig);
-}
-
-void passSignalsOn() {
-    for (int sig : c_passedSignals) {
-        struct sigaction old;
-        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
-        struct sigaction sa;
-        memset(&sa, 0, sizeof(sa));
-        sa.sa_handler = passOn;
-        sigemptyset(&sa.sa_mask);
-        sigaction(sig, &sa, nullptr);
-    }
 }
 
 // Folder of this program, from the kernel's record of the executable (argv[0] may be relative).
@@ -99,7 +88,7 @@ int main(int argc, char** argv) {
     args.push_back(nullptr);
 
     fflush(stdout);
-    passSignalsOn();
+    catchRunSignals(passOn);
     pid_t pid = fork();
     if (pid < 0) {
         fprintf(stderr, "kickoff: cannot start '%s': %s\n", command.c_str(), strerror(errno));

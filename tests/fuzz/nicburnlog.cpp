@@ -9,9 +9,8 @@
 
 void freshNicburnLog() {
     static const bool ready = [] {
-        if (setLogDirectory((fuzzutil::privateDir() + "/").c_str()) != 0) fuzzutil::fail(__FILE__, __LINE__, "log directory");
         bSilent = true;
-        initLogFile();
+        initLogFile((fuzzutil::privateDir() + "/").c_str());
         return true;
     }();
     (void)ready;

@@ -48,7 +48,8 @@ protected:
         std::string lockPath = lockFile.empty() ? lockDir.file("nicburn.lock") : lockFile;
         const char* lockPaths[] = {lockPath.c_str(), nullptr};
         StdoutCapture capture;
-        int status = runNicburn(static_cast<int>(args.size()), argv.data(), second, lockPaths);
+        int status = runNicburn(static_cast<int>(args.size()), argv.data(), second, lockPaths, logDir().c_str(),
+                                c_shellRunner);
         out = capture.stop();
         return status;
     }

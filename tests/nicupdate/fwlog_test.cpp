@@ -79,8 +79,7 @@ TEST_P(LogFallback, NeverLosesTheLog) {
     for (const char* d : {"from", "zav_rq_pkg_00c0ffee"}) mkdir(tmp.file(d).c_str(), 0755);
     write(std::string(c.logIn) + (*c.logIn ? "/" : "") + "ethflash.log", "older log");
     if (*c.origin) setenv("ZAV_RQ_PKG_ORIG_CURR_DIR", tmp.file(c.origin).c_str(), 1);
-    ASSERT_EQ(setLogDirectory((tmp.path() + "/" + c.dir).c_str()), 0);
-    freshLog();
+    freshLog(tmp.path() + "/" + c.dir);
     char real[PATH_MAX];
     ASSERT_NE(realpath(tmp.file(c.logIn).c_str(), real), nullptr);
     EXPECT_EQ(std::string(szFwuplog), std::string(real) + "/ethflash001.log");
@@ -99,10 +98,9 @@ INSTANTIATE_TEST_SUITE_P(
     CaseName());
 
 TEST_F(NicTest, LogThatCannotBeCreatedIsReportedUnlessSilent) {
-    ASSERT_EQ(setLogDirectory("/proc/"), 0);  // nobody creates files there
-    ASSERT_EQ(chdir("/proc"), 0);             // nor here
+    ASSERT_EQ(chdir("/proc"), 0);  // nobody creates files there
     StdoutCapture out;
-    initLogFile();
+    initLogFile("/proc/");  // nor here
     writetoLog("a\n", true);
     bSilent = true;
     writetoLog("b\n", true);
@@ -124,21 +122,16 @@ TEST_F(NicTest, WriteToLogScreenRules) {
     }
 }
 
-// A fake rm first in PATH records what deleteFile runs.
 TEST_F(NicTest, DeleteFileRunsRmOnlyForExistingPathsThatFit) {
     freshLog();
-    mkdir(tmp.file("bin").c_str(), 0755);
-    testutil::writeFile(tmp.file("bin/rm"), "#!/bin/sh\necho \"rm $*\" >>rm.calls\n/bin/rm \"$@\"\n", 0755);
-    std::string oldPath = getenv("PATH");
-    setenv("PATH", (tmp.file("bin") + ":" + oldPath).c_str(), 1);
+    CommandLog commands;
     std::string longName(253, 'n');  // "rm " + 253 characters is one too many
     write("nv.bak", "x");
     write(longName, "x");
-    deleteFile("missing");
-    deleteFile("nv.bak");
-    deleteFile(longName.c_str());
-    setenv("PATH", oldPath.c_str(), 1);
-    EXPECT_EQ(read("rm.calls"), "rm nv.bak\n");
+    deleteFile(commands.runner(), "missing");
+    deleteFile(commands.runner(), "nv.bak");
+    deleteFile(commands.runner(), longName.c_str());
+    EXPECT_EQ(commands.lines, std::vector<std::string>{"rm nv.bak"});
     EXPECT_FALSE(exists("nv.bak"));
     EXPECT_TRUE(exists(longName));
     EXPECT_EQ(logBody(), "Error! Command line would exceed 255 characters; not run: rm " + std::string(57, 'n') + "...\n");

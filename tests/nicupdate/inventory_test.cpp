@@ -80,11 +80,11 @@ protected:
         DeviceHeadTail one{nullptr, nullptr};
         addDevicetoList(&one, devId, mac);
         StdoutCapture capture;
-        getFwVersions(&one, "./lnxfwupg", family);
+        getFwVersions(c_shellRunner, &one, "./lnxfwupg", family);
         out = capture.stop();
         const Device* d = one.head;
         std::vector<std::string> v{d->chipName, d->bootVer, d->ipmiVer, d->asfVer, d->pxeVer, d->umpVer, d->ncsiVer, d->iscsiVer};
-        emptyList(&one);
+        emptyList(c_shellRunner, &one);
         return v;
     }
     std::string out;

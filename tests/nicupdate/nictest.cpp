@@ -34,13 +34,11 @@ void NicTest::SetUp() {
     ASSERT_NE(getcwd(cwd, sizeof(cwd)), nullptr);
     oldCwd_ = cwd;
     ASSERT_EQ(chdir(tmp.path().c_str()), 0);
-    ASSERT_EQ(setLogDirectory(logDir().c_str()), 0);
     bSilent = false;
 }
 
 void NicTest::TearDown() {
     bSilent = false;
-    setLogDirectory("/var/log/ZAV_Support/");
     snprintf(szFwuplog, sizeof(szFwuplog), "%s", "ethflash.log");
     if (chdir(oldCwd_.c_str()) != 0) ADD_FAILURE() << "cannot return to " << oldCwd_;
 }
@@ -55,9 +53,14 @@ void NicTest::writeScript(const std::string& name, const std::string& body) cons
     testutil::writeFile(tmp.file(name), "#!/bin/sh\n" + body, 0755);
 }
 
-void NicTest::freshLog() const {
+int CommandLog::record(void* self, const char* cmd) {
+    static_cast<CommandLog*>(self)->lines.push_back(cmd);
+    return runCommand(cmd);
+}
+
+void NicTest::freshLog(const std::string& dir) const {
     StdoutCapture quiet;
-    initLogFile();
+    initLogFile(dir.empty() ? logDir().c_str() : dir.c_str());
     EXPECT_EQ(quiet.stop(), "");
 }
 

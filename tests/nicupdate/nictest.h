@@ -1,13 +1,15 @@
 // Shared fixture of the nicburn unit tests: each test runs in a fresh temporary current
-// directory with the log directory inside it, can capture standard output and write fake
-// vendor utilities (shell scripts).
+// directory with the log directory inside it, can capture standard output, write fake
+// vendor utilities (shell scripts) and record the command lines the tool runs.
 #pragma once
 
 #include <cctype>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "nicupdate/commands.h"
 #include "testutil.h"
 
 struct DeviceHeadTail;
@@ -24,6 +26,13 @@ private:
     testutil::TempDir dir_;
 };
 
+// A CommandRunner that records each command line, then runs it with runCommand.
+struct CommandLog {
+    std::vector<std::string> lines;
+    CommandRunner runner() { return CommandRunner{record, this}; }
+    static int record(void* self, const char* cmd);
+};
+
 class NicTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -36,8 +45,8 @@ protected:
     void write(const std::string& name, const std::string& content) const { testutil::writeFile(tmp.file(name), content); }
     bool exists(const std::string& name) const { return testutil::pathExists(tmp.file(name)); }
     std::string read(const std::string& name) const { return testutil::readFile(tmp.file(name)); }
-    // A fresh log (initLogFile) in logDir().
-    void freshLog() const;
+    // A fresh log (initLogFile) in dir, logDir() when empty.
+    void freshLog(const std::string& dir = "") const;
     // Appends an adapter; versions in table order BOOT IPMI ASF PXE UMP NCSI iSCSI ("NA" when
     // not given).
     void adapter(DeviceHeadTail* list, const char* devId, const char* mac, std::initializer_list<const char*> versions);

@@ -18,12 +18,12 @@ protected:
         writeScript("lnxfwupg", "echo \"$*\" >>calls\necho \"utility output $5\"\necho backup >nv.bak\n[ ! -f \"fail$5\" ]\n");
     }
     void TearDown() override {
-        emptyList(&list);
+        emptyList(c_shellRunner, &list);
         NicTest::TearDown();
     }
     bool update(const char* family = "NetXtreme") {
         StdoutCapture capture;
-        bool ok = updateDevices(&list, "./lnxfwupg", family);
+        bool ok = updateDevices(c_shellRunner, &list, "./lnxfwupg", family);
         out = capture.stop();
         return ok;
     }

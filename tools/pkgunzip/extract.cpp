@@ -17,6 +17,7 @@
 #include <zlib.h>
 
 #include "zipfile.h"
+#include "../../common/fdwrite.h"
 #include "../../common/banned.h"
 
 namespace pkgunzip {
@@ -42,20 +43,6 @@ bool makeParents(const std::string& path, std::set<std::string>* made, int* err)
             return false;
         }
         made->insert(dir);
-    }
-    return true;
-}
-
-bool writeAll(int fd, const char* data, size_t n, int* err) {
-    while (n > 0) {
-        ssize_t w = write(fd, data, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            *err = errno;
-            return false;
-        }
-        data += w;
-        n -= static_cast<size_t>(w);
     }
     return true;
 }
@@ -87,9 +74,8 @@ std::string extractEntry(unzFile zip, const unz_file_info64& info, const std::st
                 reason = std::string("inflate error (") + zError(n) + ")";
             break;
         }
-        int err = 0;
-        if (!writeAll(fd, buf, static_cast<size_t>(n), &err)) {
-            reason = writeReason(err);
+        if (!writeAll(fd, buf, static_cast<size_t>(n))) {
+            reason = writeReason(errno);
             break;
         }
         total += static_cast<uint64_t>(n);
