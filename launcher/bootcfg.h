@@ -9,6 +9,9 @@
 // Capacity of the caller's command buffer: at most 2047 characters and a terminator.
 constexpr int STARTUP_CMD_SIZE = 2048;
 
+// Clauses processBootCfg keeps from one reading; any further ones are read again as needed.
+constexpr int BOOTCFG_KEPT_CLAUSES = 16;
+
 enum ArgsMode { ARGS_APPEND = 0, ARGS_PREPEND, ARGS_OVERRIDE, ARGS_DISCARD };
 
 // append, prepend, override or discard by the beginning of argsControl (case-sensitive);
@@ -28,6 +31,4 @@ int composeStartupCmd(char* out, size_t outSize, const char* startupCmd, const c
 // (CMD_COMPOSE_SIZE) or the startup command would not fit: neither is then run;
 // BOOTCFG_INTERRUPTED, silently, when a signal was noted (packageSignal) before the setup command.
 constexpr int BOOTCFG_INTERRUPTED = -2;
-// Clauses processBootCfg keeps from one reading; any further ones are read again as needed.
-constexpr int BOOTCFG_KEPT_CLAUSES = 16;
 int processBootCfg(char* data, unsigned len, int argc, char** argv, char* cmdOut);
