@@ -8,7 +8,6 @@
 #include "launcher/decimal.h"
 #include "launcher/os/commands.h"
 #include "launcher/os/paths.h"
-#include "launcher/os/permissions.h"
 #include "launcher/osclass.h"
 #include "launcher/sysident.h"
 #include "common/banned.h"
@@ -53,12 +52,12 @@ int composeStartupCmd(char* out, size_t outSize, const char* startupCmd, const c
     return 0;
 }
 
-int processBootCfg(char* data, unsigned len, int argc, char** argv, char* cmdOut) {
+int processBootCfg(const LauncherContext* ctx, char* data, unsigned len, int argc, char** argv, char* cmdOut) {
     cmdOut[0] = '\0';
     BootCfgClause kept[BOOTCFG_KEPT_CLAUSES];
     BootCfg cfg;
     readBootCfg(data, len, kept, BOOTCFG_KEPT_CLAUSES, &cfg);
-    if (g_OpModeDEBUG) printf("++   # of per-os-class cfg clauses = %d\n", cfg.count);
+    if (ctx->debug) printf("++   # of per-os-class cfg clauses = %d\n", cfg.count);
 
     const char* cfgFile = nullptr;
     BootCfgClauseWalk walk;
@@ -67,15 +66,15 @@ int processBootCfg(char* data, unsigned len, int argc, char** argv, char* cmdOut
         const BootCfgClause* c = nextBootCfgClause(&walk);
         if (c == nullptr) break;
         const char* clause = c->at.text;
-        cfgFile = matchOsClass(clause);
-        if (cfgFile != nullptr && g_OpModeDEBUG)
+        cfgFile = matchOsClass(ctx, clause);
+        if (cfgFile != nullptr && ctx->debug)
             printf("++   per-os-class cfg[%d] (GOOD) = '%s'\n", i, clause);
-        if (cfgFile == nullptr && g_OpModeDEBUG) printf("++   per-os-class cfg[%d] (n.g.) = '%s'\n", i, clause);
+        if (cfgFile == nullptr && ctx->debug) printf("++   per-os-class cfg[%d] (n.g.) = '%s'\n", i, clause);
     }
 
     if (cfgFile == nullptr) {
         char desc[512];
-        getOsInfoDesc(desc, sizeof(desc));
+        getOsInfoDesc(ctx, desc, sizeof(desc));
         snprintf(stdErrMsg, sizeof(stdErrMsg),
                  "ERROR!! The system does not meet the OS requirements of the package.\n\n"
                  "        The current system is identified as follows:\n\n        %s\n",
@@ -83,39 +82,39 @@ int processBootCfg(char* data, unsigned len, int argc, char** argv, char* cmdOut
         displayMessages(stdErrMsg, "Configuration File vs OS/SP/ARCH mismatch", 1);
         return -1;
     }
-    if (g_OpModeDEBUG) printf("++ Final startup cfg file found: '%s'\n", cfgFile);
+    if (ctx->debug) printf("++ Final startup cfg file found: '%s'\n", cfgFile);
 
-    makeAllFilesExecutable();
+    makeAllFilesExecutable(&ctx->commands);
 
     const char* finalName = cfg.finalName.text;
     if (cfgFile[0] != '\0' && finalName[0] != '\0') {
-        if (g_OpModeDEBUG) printf("++ Copying '%s' to '%s'...\n", cfgFile, finalName);
+        if (ctx->debug) printf("++ Copying '%s' to '%s'...\n", cfgFile, finalName);
         if (!copyFileFits(cfgFile, finalName)) {
             showError("Failed copying the startup config file: the command line would be longer than %d "
                       "characters\n",
                       CMD_COMPOSE_SIZE - 1);
             return -1;
         }
-        copyFile(cfgFile, finalName);
+        copyFile(&ctx->commands, cfgFile, finalName);
     }
 
     const char* startupDir = cfg.startupDir.text;
     if (startupDir[0] != '\0') {
-        if (g_OpModeDEBUG) printf("++ Changing dir to '%s'...\n", startupDir);
+        if (ctx->debug) printf("++ Changing dir to '%s'...\n", startupDir);
         changeDir(startupDir);
     }
 
     const char* setupCmd = cfg.setupPriorStartup.text;
     if (packageSignal()) return BOOTCFG_INTERRUPTED;
     if (setupCmd[0] != '\0') {
-        if (g_OpModeDEBUG) printf("++ Executing '%s' prior startup...\n", setupCmd);
-        runPackageCommand(setupCmd);
+        if (ctx->debug) printf("++ Executing '%s' prior startup...\n", setupCmd);
+        runCommand(&ctx->commands, CMD_PACKAGE, setupCmd);
     }
 
     const char* startupCmd = cfg.startupCmd.text;
     const char* defaultArgs = cfg.defaultArgs.text;
     const char* argsControl = cfg.argsControl.text;
-    if (g_OpModeDEBUG)
+    if (ctx->debug)
         printf("++   startupCmd  = '%s'\n++   defaultArgs = '%s'\n++   argsControl = '%s'\n", startupCmd,
                defaultArgs, argsControl);
 
@@ -125,6 +124,6 @@ int processBootCfg(char* data, unsigned len, int argc, char** argv, char* cmdOut
                   STARTUP_CMD_SIZE - 1);
         return -1;
     }
-    if (g_OpModeDEBUG) printf("++   startupCmd  = '%s'\n", cmdOut);
+    if (ctx->debug) printf("++   startupCmd  = '%s'\n", cmdOut);
     return 0;
 }

@@ -6,7 +6,6 @@
 #include "launcher/os/commands.h"
 #include "common/banned.h"
 
-int g_OpModeDEBUG = 0;
 char stdErrMsg[STDERR_MSG_SIZE];
 
 void displayMessages(const char* message, const char* /*title*/, int /*flag*/) {
@@ -32,8 +31,8 @@ int showError(const char* format, ...) {
     return 0;
 }
 
-void cmdShell(const char* prompt) {
+void cmdShell(const CommandRunner* runner, const char* prompt) {
     printf("\n%s ...Type 'exit' to resume...\n\n", prompt);
-    os_system_linux("sh");
+    runInteractiveShell(runner);
     printf("\n");
 }

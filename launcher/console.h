@@ -1,11 +1,10 @@
-// The launcher's debug level and error output, shared by every launcher module.
+// The launcher's error output, shared by every launcher module (the debug level is the run's,
+// in launcher/context.h).
 #pragma once
 
 #include <cstddef>
 
-// Debug level: 0 off; 1 "++" progress lines on standard output; 2 or more also the boot
-// configuration copy on disk and the three examination shells. Set once by main.
-extern int g_OpModeDEBUG;
+#include "launcher/os/commands.h"
 
 // Capacity of stdErrMsg; messages are composed into it and shown with displayMessages.
 constexpr int STDERR_MSG_SIZE = 2048;
@@ -24,5 +23,5 @@ int showError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 #define MESSAGE_TOO_LONG_NOTICE "Error message too long to show (limit 2047 characters)\n"
 
 // Prints "\n<prompt> ...Type 'exit' to resume...\n\n", runs an interactive "sh" in the current
-// directory (its result is not looked at), then prints "\n".
-void cmdShell(const char* prompt);
+// directory through runner (its result is not looked at), then prints "\n".
+void cmdShell(const CommandRunner* runner, const char* prompt);

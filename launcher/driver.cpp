@@ -18,9 +18,6 @@
 #include "common/signals.h"
 #include "common/banned.h"
 
-char wrkDir[WRK_DIR_SIZE];
-char osCfgVar[OS_CFG_VAR_SIZE];
-
 // Where a signal stopped the run; launcherMain reports it once the working directory is gone.
 enum InterruptPhase { PHASE_NONE, PHASE_UNPACKING, PHASE_SETUP, PHASE_STARTUP };
 static InterruptPhase s_interruptPhase = PHASE_NONE;
@@ -43,14 +40,15 @@ int takeDebugOption(int* argc, char*** argv) {
     return level;
 }
 
-int createInstallDir() {
+int createInstallDir(LauncherContext* ctx) {
     char parent[WRK_DIR_SIZE];
+    char* wrkDir = ctx->wrkDir;
     wrkDir[0] = '\0';
-    if (getTempDir(parent, sizeof(parent)) != 0) {
-        showError("Failed creating %s\n", s_szTempDir);
+    if (getTempDir(ctx->tempDir, parent, sizeof(parent)) != 0) {
+        showError("Failed creating %s\n", ctx->tempDir);
         return 1;
     }
-    if (!dirExists(parent) && makeDir(parent) != 1) {
+    if (!dirExists(parent) && makeDir(&ctx->commands, parent) != 1) {
         showError("Failed creating %s\n", parent);
         return 1;
     }
@@ -60,8 +58,8 @@ int createInstallDir() {
     unsigned n = start;
     int made = 1;
     do {
-        int len = snprintf(wrkDir, sizeof(wrkDir), "%s%czav_rq_pkg_%08x", parent, FILE_SEPARATOR, n);
-        if (len < 0 || static_cast<size_t>(len) >= sizeof(wrkDir)) {
+        int len = snprintf(wrkDir, WRK_DIR_SIZE, "%s%czav_rq_pkg_%08x", parent, FILE_SEPARATOR, n);
+        if (len < 0 || len >= WRK_DIR_SIZE) {
             wrkDir[0] = '\0';
             showError("Failed creating %s%czav_rq_pkg_%08x\n", parent, FILE_SEPARATOR, n);
             return 1;
@@ -81,23 +79,25 @@ int createInstallDir() {
     return 0;
 }
 
-int executeApplication(const char* command) { return runPackageCommand(command); }
+int executeApplication(const LauncherContext* ctx, const char* command) {
+    return runCommand(&ctx->commands, CMD_PACKAGE, command);
+}
 
-void cleanup() {
-    if (wrkDir[0] == '\0' || !dirExists(wrkDir)) return;
+void cleanup(LauncherContext* ctx) {
+    if (ctx->wrkDir[0] == '\0' || !dirExists(ctx->wrkDir)) return;
     char parent[WRK_DIR_SIZE] = "";
-    getTempDir(parent, sizeof(parent));
+    getTempDir(ctx->tempDir, parent, sizeof(parent));
     changeDir(parent);
-    deleteTree(wrkDir);
-    wrkDir[0] = '\0';
+    deleteTree(&ctx->commands, ctx->wrkDir);
+    ctx->wrkDir[0] = '\0';
 }
 
 namespace {
 
 // From the package directory to the unzipped image: 0 with the boot configuration (its length
 // plus a spare byte) in *bootCfg, or 1 after a failure. fd stays open for the caller.
-int unpackPackage(int fd, char* cmd, char** bootCfg, unsigned* bootCfgLen) {
-    const char* cpu = getenv(osCfgVar);
+int unpackPackage(LauncherContext* ctx, int fd, char* cmd, char** bootCfg, unsigned* bootCfgLen) {
+    const char* cpu = getenv(c_osCfgVar);
     bool ppc64 = cpu != nullptr && strcmp(cpu, "ppc64") == 0;
 
     long long dirPos = fd_seek(fd, -PKG_DIRECTORY_SIZE, 2);
@@ -118,7 +118,7 @@ int unpackPackage(int fd, char* cmd, char** bootCfg, unsigned* bootCfgLen) {
         return 1;
     }
 
-    if (g_OpModeDEBUG) printf("++ Extracting 'package boot config'...\n");
+    if (ctx->debug) printf("++ Extracting 'package boot config'...\n");
     // One spare byte: the boot configuration reader terminates the last line there.
     *bootCfgLen = pkgDir.size[PKG_BOOTCFG];
     *bootCfg = static_cast<char*>(malloc(*bootCfgLen + 1u));
@@ -133,14 +133,14 @@ int unpackPackage(int fd, char* cmd, char** bootCfg, unsigned* bootCfgLen) {
 
     // Programs of the package run from the working directory: a noexec mount would only show
     // as "Permission denied" from the shell later on.
-    if (isNoExecFileSystem(s_szTempDir)) {
+    if (isNoExecFileSystem(ctx->tempDir)) {
         showError("Failed creating installation directory: %s is on a file system mounted noexec, where the "
                   "package cannot run its programs; set TMPDIR to a directory that allows them.\n",
-                  s_szTempDir);
+                  ctx->tempDir);
         return 1;
     }
-    if (g_OpModeDEBUG) printf("Extracting 'package image'...\n");
-    if (createInstallDir() != 0) {
+    if (ctx->debug) printf("Extracting 'package image'...\n");
+    if (createInstallDir(ctx) != 0) {
         showError("Failed creating installation directory.\n");
         return 1;
     }
@@ -153,7 +153,7 @@ int unpackPackage(int fd, char* cmd, char** bootCfg, unsigned* bootCfgLen) {
         return 1;
     }
 
-    if (g_OpModeDEBUG) printf("++ Extracting 'unzip utility'...\n");
+    if (ctx->debug) printf("++ Extracting 'unzip utility'...\n");
     if (!ppc64) {
         snprintf(cmd, STARTUP_CMD_SIZE, "miniunz%s", EXE_EXT);
         if (extractPkgElementFile(PKG_UNZIP, cmd, &pkgDir, fd) < 0) {
@@ -163,31 +163,25 @@ int unpackPackage(int fd, char* cmd, char** bootCfg, unsigned* bootCfgLen) {
         if (makeFileExecutable(cmd) < 0) showError("Failed making 'unzip utility' executable\n");
     }
 
-    if (g_OpModeDEBUG > 1) {
+    if (ctx->debug > 1) {
         if (extractPkgElementFile(PKG_BOOTCFG, "imgboot.cfg", &pkgDir, fd) < 0)
             displayMessages("++ Warning, non fatal: failed in writing 'package boot config' (imgboot.cfg) to disk\n");
         // "unzipp": kept as shipped (the debug prompt's text is fixed).
-        cmdShell("++ About to unzipp 'package image'.");
+        cmdShell(&ctx->commands, "++ About to unzipp 'package image'.");
     }
-    if (g_OpModeDEBUG) printf("++ Unzipping 'package image'...\n");
+    if (ctx->debug) printf("++ Unzipping 'package image'...\n");
 
-    if (ppc64)
-        snprintf(cmd, STARTUP_CMD_SIZE, "/usr/bin/unzip image.zip > %s", DEV_NULL);
-    else
-        snprintf(cmd, STARTUP_CMD_SIZE, ".%cminiunz%s image.zip > %s", FILE_SEPARATOR, EXE_EXT, DEV_NULL);
-    if (runPackageCommand(cmd) != 0) return 1;
+    if (unzipImage(&ctx->commands, ppc64) != 0) return 1;
     return 0;
 }
 
 }  // namespace
 
-int extractAndExecute(int argc, char** argv) {
+int extractAndExecute(LauncherContext* ctx, int argc, char** argv) {
     char cmd[STARTUP_CMD_SIZE];
-    snprintf(osCfgVar, sizeof(osCfgVar), "%s%s", "ZAV_RQ_PKG_", "LINUX_PROCESSOR");
-
     cmd[0] = '\0';
     getCurrentDir(cmd, sizeof(cmd));
-    setOsInfoEnvVars(cmd);
+    setOsInfoEnvVars(ctx, cmd);
 
     const char* self = (argc > 0 && argv[0] != nullptr) ? argv[0] : "";
     int fd = fd_open(self);
@@ -205,7 +199,7 @@ int extractAndExecute(int argc, char** argv) {
     free(s_bootCfg);
     s_bootCfg = nullptr;
     unsigned bootCfgLen = 0;
-    int failed = unpackPackage(fd, cmd, &s_bootCfg, &bootCfgLen);
+    int failed = unpackPackage(ctx, fd, cmd, &s_bootCfg, &bootCfgLen);
     fd_close(fd);
     if (packageSignal()) {
         s_interruptPhase = PHASE_UNPACKING;
@@ -213,25 +207,25 @@ int extractAndExecute(int argc, char** argv) {
     }
     if (failed) return 1;
 
-    if (g_OpModeDEBUG) printf("++ Processing 'package boot config'...\n");
-    int selected = processBootCfg(s_bootCfg, bootCfgLen, argc, argv, cmd);
+    if (ctx->debug) printf("++ Processing 'package boot config'...\n");
+    int selected = processBootCfg(ctx, s_bootCfg, bootCfgLen, argc, argv, cmd);
     if (packageSignal()) {
         s_interruptPhase = selected == BOOTCFG_INTERRUPTED ? PHASE_UNPACKING : PHASE_SETUP;
         return 128 + packageSignal();
     }
     if (selected < 0) return 1;
 
-    if (g_OpModeDEBUG > 1) {
+    if (ctx->debug > 1) {
         char prompt[STARTUP_CMD_SIZE + 64];
         int n = snprintf(prompt, sizeof(prompt), "++ About to execute '%s'.", cmd);
         if (n < 0 || static_cast<size_t>(n) >= sizeof(prompt)) {
             showError("Failed showing the startup command: it is too long\n");
             return 1;
         }
-        cmdShell(prompt);
+        cmdShell(&ctx->commands, prompt);
     }
-    if (g_OpModeDEBUG) printf("++ Executing package (command: '%s')...\n", cmd);
-    int code = executeApplication(cmd);
+    if (ctx->debug) printf("++ Executing package (command: '%s')...\n", cmd);
+    int code = executeApplication(ctx, cmd);
     if (packageSignal()) {
         s_interruptPhase = PHASE_STARTUP;
         return 128 + packageSignal();
@@ -239,15 +233,15 @@ int extractAndExecute(int argc, char** argv) {
     return code;
 }
 
-int launcherMain(int argc, char** argv) {
+int launcherMain(LauncherContext* ctx, int argc, char** argv) {
     guardPackage();
     s_interruptPhase = PHASE_NONE;
-    g_OpModeDEBUG = takeDebugOption(&argc, &argv);
-    if (g_OpModeDEBUG) printf("++ Running in debug mode (level=%d).\n", g_OpModeDEBUG);
-    int code = extractAndExecute(argc, argv);
-    if (g_OpModeDEBUG) {
+    ctx->debug = takeDebugOption(&argc, &argv);
+    if (ctx->debug) printf("++ Running in debug mode (level=%d).\n", ctx->debug);
+    int code = extractAndExecute(ctx, argc, argv);
+    if (ctx->debug) {
         printf("++ Package completed with exit code '%d'.\n", code);
-        if (g_OpModeDEBUG > 1 && !packageSignal()) cmdShell("++ Last chance to examine the package.");
+        if (ctx->debug > 1 && !packageSignal()) cmdShell(&ctx->commands, "++ Last chance to examine the package.");
     }
     int sig = packageSignal();
     if (sig) {
@@ -255,7 +249,7 @@ int launcherMain(int argc, char** argv) {
         waitForPackage();
         code = 128 + sig;
     }
-    cleanup();
+    cleanup(ctx);
     if (s_interruptPhase == PHASE_UNPACKING)
         showError("\nPackage interrupted by signal %d (%s) while unpacking; its working directory was removed.\n", sig,
                   runSignalName(sig));

@@ -5,7 +5,6 @@
 #include <iterator>
 
 #include "launcher/bootcfgreader.h"
-#include "launcher/console.h"
 #include "launcher/decimal.h"
 #include "launcher/sysident.h"
 #include "common/banned.h"
@@ -65,29 +64,21 @@ bool fitsProcessor(const SystemFacts* facts, const char* field, char* why, size_
     return true;
 }
 
-}  // namespace
-
-const char* matchOsClass(const char* clause) {
-    SystemFacts facts;
-    currentSystemFacts(&facts);
-    return matchOsClassFor(&facts, clause, nullptr);
-}
-
-const char* matchOsClassFor(const SystemFacts* facts, const char* clause, ClauseVerdict* verdict) {
+const char* matchClause(const SystemFacts* facts, const char* clause, ClauseVerdict* verdict, int debug) {
     char field[OSCLASS_FIELD_SIZE];
     char why[96];
     ClauseParts parts;
     splitClause(clause, &parts);
-    if (g_OpModeDEBUG) printf("++     os-class cfg clause:'%s'\n", clause);
+    if (debug) printf("++     os-class cfg clause:'%s'\n", clause);
 
     if (!parts.anySystem) {
         if (!takeField(parts.verName, field)) return explain(verdict, 1, "...", "longer than 63 characters"), nullptr;
-        if (g_OpModeDEBUG) printf("++     <verName><verRelease> = '%s'\n", field);
+        if (debug) printf("++     <verName><verRelease> = '%s'\n", field);
         if (!fitsDistribution(facts, field, why, sizeof(why))) return explain(verdict, 1, field, why), nullptr;
     }
 
     if (!takeField(parts.update, field)) return explain(verdict, 2, "...", "longer than 63 characters"), nullptr;
-    if (g_OpModeDEBUG) printf("++     <UP #> = '%s'\n", field);
+    if (debug) printf("++     <UP #> = '%s'\n", field);
     int wanted = readDecimal(field);
     if (wanted > facts->update) {
         snprintf(why, sizeof(why), "update %d is below %d", facts->update, wanted);
@@ -95,9 +86,19 @@ const char* matchOsClassFor(const SystemFacts* facts, const char* clause, Clause
     }
 
     if (!takeField(parts.processor, field)) return explain(verdict, 3, "...", "longer than 63 characters"), nullptr;
-    if (g_OpModeDEBUG) printf("++     processor = '%s'\n", field);
+    if (debug) printf("++     processor = '%s'\n", field);
     if (!fitsProcessor(facts, field, why, sizeof(why))) return explain(verdict, 3, field, why), nullptr;
 
     explain(verdict, 0, "", "fits");
     return parts.fileName;
+}
+
+}  // namespace
+
+const char* matchOsClass(const LauncherContext* ctx, const char* clause) {
+    return matchClause(&ctx->system, clause, nullptr, ctx->debug);
+}
+
+const char* matchOsClassFor(const SystemFacts* facts, const char* clause, ClauseVerdict* verdict) {
+    return matchClause(facts, clause, verdict, 0);
 }

@@ -2,7 +2,8 @@
 // split by splitClause (bootcfgreader.h).
 #pragma once
 
-#include "launcher/sysident.h"
+#include "launcher/context.h"
+#include "launcher/systemfacts.h"
 
 // Capacity of the working buffer for each of fields 1 to 3: a clause with a longer field
 // (more than 63 characters) does not fit.
@@ -17,9 +18,10 @@ struct ClauseVerdict {
     char reason[CLAUSE_REASON_SIZE];
 };
 
-// Decides whether clause fits the identified system (setOsInfoEnvVars must have run).
-// Returns a pointer into clause at the start of the file-name field (possibly ""), or null.
-const char* matchOsClass(const char* clause);
+// Decides whether clause fits the system identified in ctx (setOsInfoEnvVars must have run),
+// with the debug lines when ctx->debug is on. Returns a pointer into clause at the start of the
+// file-name field (possibly ""), or null.
+const char* matchOsClass(const LauncherContext* ctx, const char* clause);
 
-// The same decision for the given facts; fills *verdict when it is not null.
+// The same decision for the given facts, without debug lines; fills *verdict when it is not null.
 const char* matchOsClassFor(const SystemFacts* facts, const char* clause, ClauseVerdict* verdict);

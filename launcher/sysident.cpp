@@ -8,7 +8,6 @@
 #include <cstring>
 #include <strings.h>
 
-#include "launcher/console.h"
 #include "launcher/decimal.h"
 #include "launcher/os/commands.h"
 #include "launcher/os/fileio.h"
@@ -24,12 +23,6 @@ const char* const c_szCPU_I386 = "i386";
 const char* const c_szCPU_X86_64 = "x86_64";
 const char* const c_szCPU_ppc64 = "ppc64";
 const char* const c_szCPU_UNKNOWN = "Unknown";
-
-const char* s_distroName = nullptr;
-int s_distroLevel = 0;
-int s_updateLevel = 0;
-char s_szKernelLevel[KERNEL_LEVEL_SIZE] = "Unknown";
-const char* s_szCPU = nullptr;
 
 namespace {
 
@@ -59,9 +52,9 @@ void trimTrailingSpaces(char* str) {
     while (n > 0 && static_cast<signed char>(str[n - 1]) <= 32) str[--n] = '\0';
 }
 
-int unameExec(const char* option, char* buf, int size) {
+int unameExec(const LauncherContext* ctx, const char* option, char* buf, int size) {
     char outPath[1024];
-    int n = snprintf(outPath, sizeof(outPath), "%s%czav_rq_pkg_uname.XXXXXX", s_szTempDir, FILE_SEPARATOR);
+    int n = snprintf(outPath, sizeof(outPath), "%s%czav_rq_pkg_uname.XXXXXX", ctx->tempDir, FILE_SEPARATOR);
     if (n < 0 || static_cast<size_t>(n) >= sizeof(outPath)) return 0;
     // Created exclusively, mode 0600: nobody else can have prepared or swap this name.
     int fd = mkstemp(outPath);
@@ -69,13 +62,7 @@ int unameExec(const char* option, char* buf, int size) {
     fd_close(fd);
 
     int count = 0;
-    char quoted[CMD_COMPOSE_SIZE];
-    char cmd[CMD_COMPOSE_SIZE];
-    if (quoteForShell(quoted, sizeof(quoted), outPath) == 0) {
-        n = snprintf(cmd, sizeof(cmd), "uname %s >%s 2>%s", option, quoted, DEV_NULL);
-        if (n > 0 && static_cast<size_t>(n) < sizeof(cmd) && os_system_linux(cmd) == 0)
-            count = readFileToBuf(outPath, buf, size);
-    }
+    if (unameToFile(&ctx->commands, option, outPath) == 0) count = readFileToBuf(outPath, buf, size);
     remove(outPath);
     return count;
 }
@@ -110,24 +97,23 @@ void parseDistroLevel(const char* text, const char* key, int* level, int* update
     }
 }
 
-void getUpdateLevel(const char* text, const char* key) { s_updateLevel = updateAfter(text, key); }
+void getUpdateLevel(SystemFacts* facts, const char* text, const char* key) { facts->update = updateAfter(text, key); }
 
-void getDistroLevel(const char* text, const char* key) { parseDistroLevel(text, key, &s_distroLevel, &s_updateLevel); }
+void getDistroLevel(SystemFacts* facts, const char* text, const char* key) {
+    parseDistroLevel(text, key, &facts->level, &facts->update);
+}
 
 namespace {
 
-// Storage for a name taken from os-release (the others are constants).
-char s_osReleaseName[DISTRO_NAME_SIZE];
-
 // Reads a release file into buf (RELEASE_TEXT_SIZE bytes; terminated, trimmed) and shows it in
 // debug mode. False when the file does not exist.
-bool readReleaseText(const char* path, char* buf) {
+bool readReleaseText(const char* path, char* buf, int debug) {
     buf[0] = '\0';
     if (!fileExists(path)) return false;
     int n = readFileToBuf(path, buf, RELEASE_TEXT_SIZE - 1);
     buf[n] = '\0';
     trimTrailingSpaces(buf);
-    if (g_OpModeDEBUG && n > 0) printf("++ %s --> '%s'\n", path, buf);
+    if (debug && n > 0) printf("++ %s --> '%s'\n", path, buf);
     return true;
 }
 
@@ -187,7 +173,7 @@ void distroFromOsRelease(const char* text, SystemFacts* facts) {
 
 }  // namespace
 
-int readReleaseTexts(const char* root, ReleaseTexts* texts) {
+int readReleaseTexts(const char* root, ReleaseTexts* texts, int debug) {
     texts->hasRedhat = texts->hasSuse = texts->hasOsRelease = false;
     texts->redhat[0] = texts->suse[0] = texts->osRelease[0] = '\0';
     const char* sep = root[0] != '\0' && root[strlen(root) - 1] == '/' ? "" : "/";
@@ -204,7 +190,7 @@ int readReleaseTexts(const char* root, ReleaseTexts* texts) {
     // Only up to the first file present: the later ones are never looked at.
     for (const auto& f : files) {
         snprintf(path, sizeof(path), "%s%s%s", root, sep, f.name);
-        *f.has = readReleaseText(path, f.text);
+        *f.has = readReleaseText(path, f.text, debug);
         if (*f.has) break;
     }
     return 0;
@@ -241,81 +227,68 @@ const char* processorClass(const char* unameI, const char* unameM) {
     return c_szCPU_UNKNOWN;
 }
 
-void currentSystemFacts(SystemFacts* facts) {
-    setName(facts, s_distroName ? s_distroName : c_distroName_UNKNOWN);
-    facts->level = s_distroLevel;
-    facts->update = s_updateLevel;
-    snprintf(facts->kernel, sizeof(facts->kernel), "%s", s_szKernelLevel);
-    snprintf(facts->processor, sizeof(facts->processor), "%s", s_szCPU ? s_szCPU : c_szCPU_UNKNOWN);
-}
+void currentSystemFacts(const LauncherContext* ctx, SystemFacts* facts) { *facts = ctx->system; }
 
-void collectOsLevelInfoFrom(const char* root) {
-    if (s_distroName != nullptr) return;
-    s_distroName = c_distroName_UNKNOWN;
-    s_distroLevel = 0;
+void collectOsLevelInfoFrom(LauncherContext* ctx, const char* root) {
+    if (ctx->distroKnown) return;
+    ctx->distroKnown = true;
+    SystemFacts* sys = &ctx->system;
+    setName(sys, c_distroName_UNKNOWN);
+    sys->level = 0;
 
-    int n = unameExec("-r", s_szKernelLevel, KERNEL_LEVEL_SIZE - 1);
-    s_szKernelLevel[n] = '\0';
-    trimTrailingSpaces(s_szKernelLevel);
-    if (g_OpModeDEBUG && n > 0) printf("++ uname -r --> '%s'\n", s_szKernelLevel);
-    if (s_szKernelLevel[0] == '\0') snprintf(s_szKernelLevel, sizeof(s_szKernelLevel), "%s", "Unknown");
+    int n = unameExec(ctx, "-r", sys->kernel, KERNEL_LEVEL_SIZE - 1);
+    sys->kernel[n] = '\0';
+    trimTrailingSpaces(sys->kernel);
+    if (ctx->debug && n > 0) printf("++ uname -r --> '%s'\n", sys->kernel);
+    if (sys->kernel[0] == '\0') snprintf(sys->kernel, sizeof(sys->kernel), "%s", "Unknown");
 
     static ReleaseTexts texts;  // three 2 KiB texts: kept off the stack
-    if (readReleaseTexts(root, &texts) != 0) return;
-    SystemFacts facts;
-    distroFromReleaseTexts(&texts, &facts);
-    const char* const constants[] = {c_distroName_REDHAT, c_distroName_SUSE, c_distroName_NLD, c_distroName_UNKNOWN};
-    s_distroName = nullptr;
-    for (const char* c : constants)
-        if (strcmp(facts.name, c) == 0) s_distroName = c;
-    if (s_distroName == nullptr) {
-        snprintf(s_osReleaseName, sizeof(s_osReleaseName), "%s", facts.name);
-        s_distroName = s_osReleaseName;
-    }
-    s_distroLevel = facts.level;
-    s_updateLevel = facts.update;
+    if (readReleaseTexts(root, &texts, ctx->debug) != 0) return;
+    distroFromReleaseTexts(&texts, sys);
 }
 
-void collectOsLevelInfo() { collectOsLevelInfoFrom("/"); }
+void collectOsLevelInfo(LauncherContext* ctx) { collectOsLevelInfoFrom(ctx, "/"); }
 
 namespace {
 
 // Trimmed output of `uname option` into buf (c_unameBufSize bytes); null when it failed or
 // printed nothing.
-const char* unameText(const char* option, char* buf) {
-    int n = unameExec(option, buf, c_unameBufSize - 1);
+const char* unameText(const LauncherContext* ctx, const char* option, char* buf) {
+    int n = unameExec(ctx, option, buf, c_unameBufSize - 1);
     if (n == 0) return nullptr;
     buf[n] = '\0';
     trimTrailingSpaces(buf);
-    if (g_OpModeDEBUG) printf("++ uname %s --> '%s'\n", option, buf);
+    if (ctx->debug) printf("++ uname %s --> '%s'\n", option, buf);
     return buf;
 }
 
 }  // namespace
 
-void collectProcessorInfo() {
-    if (s_szCPU != nullptr) return;
+void collectProcessorInfo(LauncherContext* ctx) {
+    if (ctx->processorKnown) return;
     char textI[c_unameBufSize];
     char textM[c_unameBufSize];
-    const char* unameI = unameText("-i", textI);
+    const char* unameI = unameText(ctx, "-i", textI);
     // `uname -m` only where `uname -i` gives no answer (Debian and Ubuntu print "unknown").
     const char* unameM = nullptr;
-    if (!unameI || unameI[0] == '\0' || strcasecmp(unameI, "unknown") == 0) unameM = unameText("-m", textM);
-    s_szCPU = processorClass(unameI, unameM);
+    if (!unameI || unameI[0] == '\0' || strcasecmp(unameI, "unknown") == 0) unameM = unameText(ctx, "-m", textM);
+    snprintf(ctx->system.processor, sizeof(ctx->system.processor), "%s", processorClass(unameI, unameM));
+    ctx->processorKnown = true;
 }
 
-void setOsInfoEnvVars(const char* origDir) {
-    collectOsLevelInfo();
-    collectProcessorInfo();
+void setOsInfoEnvVars(LauncherContext* ctx, const char* origDir) {
+    collectOsLevelInfo(ctx);
+    collectProcessorInfo(ctx);
+    const SystemFacts* sys = &ctx->system;
     char number[16];
     setenv("ZAV_RQ_PKG_ORIG_CURR_DIR", origDir, 1);
-    setenv("ZAV_RQ_PKG_LINUX_DISTRO_NAME", s_distroName, 1);
-    snprintf(number, sizeof(number), "%d", s_distroLevel);
+    setenv("ZAV_RQ_PKG_LINUX_DISTRO_NAME", sys->name, 1);
+    snprintf(number, sizeof(number), "%d", sys->level);
     setenv("ZAV_RQ_PKG_LINUX_DISTRO_LEVEL", number, 1);
-    snprintf(number, sizeof(number), "%d", s_updateLevel);
+    snprintf(number, sizeof(number), "%d", sys->update);
     setenv("ZAV_RQ_PKG_LINUX_UPDATE_LEVEL", number, 1);
-    setenv("ZAV_RQ_PKG_LINUX_KERNEL_LEVEL", s_szKernelLevel, 1);
-    setenv("ZAV_RQ_PKG_LINUX_PROCESSOR", s_szCPU, 1);
+    setenv("ZAV_RQ_PKG_LINUX_KERNEL_LEVEL", sys->kernel, 1);
+    setenv("ZAV_RQ_PKG_LINUX_PROCESSOR", sys->processor, 1);
 }
 
 char* describeSystem(const SystemFacts* facts, char* buf, int size) {
@@ -327,8 +300,4 @@ char* describeSystem(const SystemFacts* facts, char* buf, int size) {
     return buf;
 }
 
-char* getOsInfoDesc(char* buf, int size) {
-    SystemFacts facts;
-    currentSystemFacts(&facts);
-    return describeSystem(&facts, buf, size);
-}
+char* getOsInfoDesc(const LauncherContext* ctx, char* buf, int size) { return describeSystem(&ctx->system, buf, size); }

@@ -1,20 +1,14 @@
 #include "launcher/os/commands.h"
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 
+#include "launcher/os/pkgproc.h"
+#include "launcher/os/platform.h"
 #include "common/banned.h"
-
-int decodeWaitStatus(int status) {
-    if (status == -1) return 255;
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-    return 255;
-}
 
 int os_system_linux(const char* cmd) {
     if (cmd == nullptr) return 255;
@@ -26,16 +20,16 @@ int os_system_linux(const char* cmd) {
 
 namespace {
 
-// Formats into the composition buffer and runs the result; CMD_TOO_LONG when it would not fit.
-int runComposed(const char* format, ...) __attribute__((format(printf, 1, 2)));
-int runComposed(const char* format, ...) {
-    char cmd[CMD_COMPOSE_SIZE];
-    va_list ap;
-    va_start(ap, format);
-    int n = vsnprintf(cmd, sizeof(cmd), format, ap);
-    va_end(ap);
-    if (n < 0 || static_cast<size_t>(n) >= sizeof(cmd)) return CMD_TOO_LONG;
+int runForReal(void* /*self*/, CommandKind kind, const char* cmd) {
+    if (kind == CMD_PACKAGE) return runPackageCommand(cmd);
     return os_system_linux(cmd);
+}
+
+int vrunComposed(const CommandRunner* runner, CommandKind kind, const char* format, va_list ap) {
+    char cmd[CMD_COMPOSE_SIZE];
+    int n = vsnprintf(cmd, sizeof(cmd), format, ap);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof(cmd)) return CMD_TOO_LONG;
+    return runCommand(runner, kind, cmd);
 }
 
 // Callers test these with '!': a command refused for its length is a failure like any other.
@@ -45,25 +39,78 @@ const char c_copyFileFormat[] = "/bin/cp \"%s\" \"%s\"";
 
 }  // namespace
 
+CommandRunner shellCommandRunner() { return CommandRunner{runForReal, nullptr}; }
+
+int runCommand(const CommandRunner* runner, CommandKind kind, const char* cmd) {
+    return runner->run(runner->self, kind, cmd);
+}
+
+int runComposed(const CommandRunner* runner, CommandKind kind, const char* format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    int result = vrunComposed(runner, kind, format, ap);
+    va_end(ap);
+    return result;
+}
+
 bool copyFileFits(const char* src, const char* dst) {
     char cmd[CMD_COMPOSE_SIZE];
     int n = snprintf(cmd, sizeof(cmd), c_copyFileFormat, src, dst);
     return n >= 0 && static_cast<size_t>(n) < sizeof(cmd);
 }
 
-int makeDir(const char* path) { return asSuccess(runComposed("mkdir -p \"%s\"", path)); }
-
-int deleteTree(const char* path) { return asSuccess(runComposed("rm -rf \"%s\"", path)); }
-
-int copyFile(const char* src, const char* dst) {
-    return asSuccess(runComposed(c_copyFileFormat, src, dst));
+int makeDir(const CommandRunner* runner, const char* path) {
+    return asSuccess(runComposed(runner, CMD_SHELL, "mkdir -p \"%s\"", path));
 }
 
-int copyTree(const char* src, const char* dst) {
-    return asSuccess(runComposed("/bin/cp -r \"%s\" \"%s\"", src, dst));
+int deleteTree(const CommandRunner* runner, const char* path) {
+    return asSuccess(runComposed(runner, CMD_SHELL, "rm -rf \"%s\"", path));
 }
 
-int launchTextEditor(const char* path) { return runComposed("vi \"%s\"", path); }
+int copyFile(const CommandRunner* runner, const char* src, const char* dst) {
+    return asSuccess(runComposed(runner, CMD_SHELL, c_copyFileFormat, src, dst));
+}
+
+int copyTree(const CommandRunner* runner, const char* src, const char* dst) {
+    return asSuccess(runComposed(runner, CMD_SHELL, "/bin/cp -r \"%s\" \"%s\"", src, dst));
+}
+
+int launchTextEditor(const CommandRunner* runner, const char* path) {
+    return runComposed(runner, CMD_INTERACTIVE, "vi \"%s\"", path);
+}
+
+void makeAllFilesExecutable(const CommandRunner* runner) { runCommand(runner, CMD_SHELL, "chmod -R +x *"); }
+
+void runInteractiveShell(const CommandRunner* runner) { runCommand(runner, CMD_INTERACTIVE, "sh"); }
+
+int unameToFile(const CommandRunner* runner, const char* option, const char* outPath) {
+    char quoted[CMD_COMPOSE_SIZE];
+    if (quoteForShell(quoted, sizeof(quoted), outPath) != 0) return CMD_TOO_LONG;
+    return runComposed(runner, CMD_SHELL, "uname %s >%s 2>%s", option, quoted, DEV_NULL);
+}
+
+int listFatPartitions(const CommandRunner* runner, const char* listPath) {
+    char quoted[CMD_COMPOSE_SIZE];
+    if (quoteForShell(quoted, sizeof(quoted), listPath) != 0) return CMD_TOO_LONG;
+    return runComposed(runner, CMD_SHELL, "sfdisk -l 2>%s | grep FAT>%s", DEV_NULL, quoted);
+}
+
+int mountDevice(const CommandRunner* runner, const char* dev, const char* mountPoint) {
+    char quoted[CMD_COMPOSE_SIZE];
+    if (quoteForShell(quoted, sizeof(quoted), dev) != 0) return CMD_TOO_LONG;
+    return runComposed(runner, CMD_SHELL, "mount %s %s", quoted, mountPoint);
+}
+
+int unmountDevice(const CommandRunner* runner, const char* dev) {
+    char quoted[CMD_COMPOSE_SIZE];
+    if (quoteForShell(quoted, sizeof(quoted), dev) != 0) return CMD_TOO_LONG;
+    return runComposed(runner, CMD_SHELL, "umount %s", quoted);
+}
+
+int unzipImage(const CommandRunner* runner, bool systemUnzip) {
+    if (systemUnzip) return runComposed(runner, CMD_PACKAGE, "/usr/bin/unzip image.zip > %s", DEV_NULL);
+    return runComposed(runner, CMD_PACKAGE, ".%cminiunz%s image.zip > %s", FILE_SEPARATOR, EXE_EXT, DEV_NULL);
+}
 
 void sleepSec(unsigned secs) { sleep(secs); }
 

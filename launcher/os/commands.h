@@ -1,5 +1,5 @@
-// Running commands through the shell, and the operations composed as shell command lines.
-// Every child process of the launcher starts in os_system_linux.
+// The launcher's one place for child processes: every command line it runs is composed here and
+// started through a CommandRunner, so a test can put its own runner in and see the exact lines.
 #pragma once
 
 #include <cstddef>
@@ -9,26 +9,68 @@
 constexpr int CMD_COMPOSE_SIZE = 520;
 constexpr int CMD_TOO_LONG = -1;
 
-// Runs cmd with /bin/sh -c (system) after flushing stdout and stderr, and returns its result
-// as decodeWaitStatus gives it.
-int os_system_linux(const char* cmd);
+// How a command is started.
+enum CommandKind {
+    CMD_SHELL,        // /bin/sh -c, as system() does
+    CMD_PACKAGE,      // a package's own command: runPackageCommand (own process group, signals passed on)
+    CMD_INTERACTIVE,  // a shell for the user at the terminal, as system() does
+};
 
-// A wait status as a shell reports it: the exit code (0-255) of a normal exit, 128 + the signal
-// number when the child was killed, 255 when no shell could be started (status -1).
-int decodeWaitStatus(int status);
+// The seam every child goes through: run gets the complete command line and returns its result
+// as decodeWaitStatus gives it. self is passed back unchanged (a test's recorder).
+struct CommandRunner {
+    int (*run)(void* self, CommandKind kind, const char* cmd);
+    void* self;
+};
+
+// The runner that starts children for real.
+CommandRunner shellCommandRunner();
+
+// Runs a complete command line (one the package gave, or a fixed one) through runner.
+int runCommand(const CommandRunner* runner, CommandKind kind, const char* cmd);
+
+// Formats into a CMD_COMPOSE_SIZE buffer and runs the result through runner; CMD_TOO_LONG, and
+// nothing is run, when it would not fit.
+int runComposed(const CommandRunner* runner, CommandKind kind, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+// Runs cmd with /bin/sh -c (system) after flushing stdout and stderr, and returns its result
+// as decodeWaitStatus gives it. Only the real runner calls it.
+int os_system_linux(const char* cmd);
 
 // The following return 1 when the command's result is 0, and 0 when it ran and failed or when
 // the command line would not fit (it is then not run). Paths are put in double quotes as given.
-int makeDir(const char* path);                   // mkdir -p "path"
-int deleteTree(const char* path);                // rm -rf "path"
-int copyFile(const char* src, const char* dst);  // /bin/cp "src" "dst"
-int copyTree(const char* src, const char* dst);  // /bin/cp -r "src" "dst"
+int makeDir(const CommandRunner* runner, const char* path);                   // mkdir -p "path"
+int deleteTree(const CommandRunner* runner, const char* path);                // rm -rf "path"
+int copyFile(const CommandRunner* runner, const char* src, const char* dst);  // /bin/cp "src" "dst"
+int copyTree(const CommandRunner* runner, const char* src, const char* dst);  // /bin/cp -r "src" "dst"
 
 // True when copyFile's command line for src and dst fits, so that a caller can say why.
 bool copyFileFits(const char* src, const char* dst);
 
 // vi "path": the editor's result, or CMD_TOO_LONG.
-int launchTextEditor(const char* path);
+int launchTextEditor(const CommandRunner* runner, const char* path);
+
+// "chmod -R +x *" in the current directory; the result is not looked at.
+void makeAllFilesExecutable(const CommandRunner* runner);
+
+// An interactive "sh" in the current directory; its result is not looked at.
+void runInteractiveShell(const CommandRunner* runner);
+
+// "uname option >'outPath' 2>/dev/null": the command's result, or CMD_TOO_LONG.
+int unameToFile(const CommandRunner* runner, const char* option, const char* outPath);
+
+// "sfdisk -l 2>/dev/null | grep FAT>'listPath'": the command's result, or CMD_TOO_LONG.
+int listFatPartitions(const CommandRunner* runner, const char* listPath);
+
+// "mount 'dev' mountPoint" and "umount 'dev'": the command's result, or CMD_TOO_LONG.
+// mountPoint is the launcher's own constant and goes in as it is.
+int mountDevice(const CommandRunner* runner, const char* dev, const char* mountPoint);
+int unmountDevice(const CommandRunner* runner, const char* dev);
+
+// Unzips image.zip in the current directory as a package command, output to /dev/null: with the
+// package's own "./miniunz", or with "/usr/bin/unzip" when systemUnzip. The command's result.
+int unzipImage(const CommandRunner* runner, bool systemUnzip);
 
 void sleepSec(unsigned secs);
 

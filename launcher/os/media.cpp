@@ -10,8 +10,6 @@
 
 #include "launcher/os/commands.h"
 #include "launcher/os/fileio.h"
-#include "launcher/os/paths.h"
-#include "launcher/os/platform.h"
 #include "common/banned.h"
 
 int readDevice(char* buf, const char* path) {
@@ -29,12 +27,12 @@ int readDevice(char* buf, const char* path) {
     return 1;
 }
 
-int mountRemovableMedia(char* devOut, char* mountOut) {
+int mountRemovableMedia(const CommandRunner* runner, const char* tempDir, char* devOut, char* mountOut) {
     fflush(stdout);  // its messages go to standard error, after what was printed before
     devOut[0] = '\0';
     // The listing is written by root: never through a name someone else could have prepared.
     char listPath[1024];
-    int n = snprintf(listPath, sizeof(listPath), "%s/port.install.sfdisk.XXXXXX", s_szTempDir);
+    int n = snprintf(listPath, sizeof(listPath), "%s/port.install.sfdisk.XXXXXX", tempDir);
     int fd = (n > 0 && static_cast<size_t>(n) < sizeof(listPath)) ? mkstemp(listPath) : -1;
     if (fd < 0) {
         fputs("Failed finding removable media.\n", stderr);
@@ -43,20 +41,10 @@ int mountRemovableMedia(char* devOut, char* mountOut) {
     fd_close(fd);
 
     int result = 1;
-    char quoted[CMD_COMPOSE_SIZE];
-    char cmd[CMD_COMPOSE_SIZE];
-    bool listed = false;
-    if (quoteForShell(quoted, sizeof(quoted), listPath) == 0) {
-        n = snprintf(cmd, sizeof(cmd), "sfdisk -l 2>%s | grep FAT>%s", DEV_NULL, quoted);
-        listed = n > 0 && static_cast<size_t>(n) < sizeof(cmd) && os_system_linux(cmd) == 0 &&
-                 readDevice(devOut, listPath) == 1 && devOut[0] != '\0';
-    }
+    bool listed = listFatPartitions(runner, listPath) == 0 && readDevice(devOut, listPath) == 1 && devOut[0] != '\0';
     if (!listed) {
         fputs("Failed finding removable media.\n", stderr);
-    } else if (quoteForShell(quoted, sizeof(quoted), devOut) == 0 &&
-               snprintf(cmd, sizeof(cmd), "mount %s %s", quoted, REMOVABLE_MOUNT_POINT) <
-                   static_cast<int>(sizeof(cmd)) &&
-               os_system_linux(cmd) == 0) {
+    } else if (mountDevice(runner, devOut, REMOVABLE_MOUNT_POINT) == 0) {
         memcpy(mountOut, REMOVABLE_MOUNT_POINT, sizeof(REMOVABLE_MOUNT_POINT));
         result = 0;
     } else {
@@ -66,14 +54,9 @@ int mountRemovableMedia(char* devOut, char* mountOut) {
     return result;
 }
 
-int unmountRemovableMedia(const char* dev, const char* mountPoint) {
+int unmountRemovableMedia(const CommandRunner* runner, const char* dev, const char* mountPoint) {
     if (strcmp(mountPoint, REMOVABLE_MOUNT_POINT) != 0) return 1;
-    char quoted[CMD_COMPOSE_SIZE];
-    char cmd[CMD_COMPOSE_SIZE];
-    if (quoteForShell(quoted, sizeof(quoted), dev) != 0) return CMD_TOO_LONG;
-    int n = snprintf(cmd, sizeof(cmd), "umount %s", quoted);
-    if (n < 0 || static_cast<size_t>(n) >= sizeof(cmd)) return CMD_TOO_LONG;
-    return os_system_linux(cmd);
+    return unmountDevice(runner, dev);
 }
 
 char* findLatestFile(const char* dir, const char* suffix) {

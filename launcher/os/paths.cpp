@@ -9,8 +9,6 @@
 
 #include "common/banned.h"
 
-const char* s_szTempDir = "/tmp";
-
 int dirExists(const char* path) {
     struct stat st;
     return stat(path, &st) == 0 && S_ISDIR(st.st_mode) ? 1 : 0;
@@ -34,8 +32,8 @@ int isNoExecFileSystem(const char* path) {
     return (vfs.f_flag & ST_NOEXEC) != 0 ? 1 : 0;
 }
 
-int getTempDir(char* dst, size_t size) {
-    int n = snprintf(dst, size, "%s", s_szTempDir);
+int getTempDir(const char* tempDir, char* dst, size_t size) {
+    int n = snprintf(dst, size, "%s", tempDir);
     if (n < 0 || static_cast<size_t>(n) >= size) {
         if (size > 0) dst[0] = '\0';
         return -1;

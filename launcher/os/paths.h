@@ -3,9 +3,8 @@
 
 #include <cstddef>
 
-// The directory under which the launcher makes its working directory and temporary files:
-// "/tmp", or what chooseTempDir chose at start. Tests point it at their own temporary directory.
-extern const char* s_szTempDir;
+// The directory under which the launcher makes its working directory and temporary files is
+// chosen once at start (chooseTempDir) and kept in the run's context (launcher/context.h).
 
 // tmpdir (the value of TMPDIR, may be null) when it is an absolute path of an existing
 // directory, else "/tmp". The result points into tmpdir or a constant.
@@ -22,8 +21,8 @@ int fileExists(const char* path);
 // 1 when path starts with '/', else 0.
 int isAbsolutePath(const char* path);
 
-// Copies the temporary directory (s_szTempDir) into dst. 0, or -1 with dst "" when it does not fit.
-int getTempDir(char* dst, size_t size);
+// Copies the temporary directory tempDir into dst. 0, or -1 with dst "" when it does not fit.
+int getTempDir(const char* tempDir, char* dst, size_t size);
 // The current working directory into buf. 0, or -1 with buf "" (also when it does not fit).
 int getCurrentDir(char* buf, size_t size);
 // 0 or -1.

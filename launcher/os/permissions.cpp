@@ -2,12 +2,9 @@
 
 #include <sys/stat.h>
 
-#include "launcher/os/commands.h"
 #include "common/banned.h"
 
 // Never world-writable: root is about to run these files.
 int makeFileExecutable(const char* path) { return chmod(path, 0755); }
 
 int makeFileReadable(const char* path) { return chmod(path, 0755); }
-
-void makeAllFilesExecutable() { os_system_linux("chmod -R +x *"); }

@@ -4,6 +4,3 @@
 // Mode 0755: readable and executable by everyone, writable by the owner only. 0 or -1.
 int makeFileExecutable(const char* path);
 int makeFileReadable(const char* path);
-
-// Runs "chmod -R +x *" in the current directory; the result is not looked at.
-void makeAllFilesExecutable();

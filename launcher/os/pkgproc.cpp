@@ -10,7 +10,6 @@
 #include <cstring>
 #include <ctime>
 
-#include "launcher/os/commands.h"
 #include "common/signals.h"
 #include "common/banned.h"
 
@@ -74,6 +73,13 @@ void reap(pid_t pid, int* status) {
 }
 
 }  // namespace
+
+int decodeWaitStatus(int status) {
+    if (status == -1) return 255;
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return 255;
+}
 
 void guardPackage() {
     prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);

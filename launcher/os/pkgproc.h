@@ -7,6 +7,10 @@
 // launcher started stays ignored.
 #pragma once
 
+// A wait status as a shell reports it: the exit code (0-255) of a normal exit, 128 + the signal
+// number when the child was killed, 255 when no shell could be started (status -1).
+int decodeWaitStatus(int status);
+
 void guardPackage();
 
 // The first signal noted since guardPackage, or 0.

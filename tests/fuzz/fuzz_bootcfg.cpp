@@ -52,7 +52,8 @@ std::string expectedCommand(const char* startupCmd, const char* defaultArgs, int
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    size_t used = takeSystemFacts(data, size);
+    static LauncherContext ctx;
+    size_t used = takeSystemFacts(&ctx, data, size);
     data += used;
     size -= used;
 
@@ -92,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(c->parts.fileName >= clause && c->parts.fileName <= clause + strlen(clause));
         ++walked;
         if (cfgFile == nullptr) {
-            cfgFile = matchOsClass(clause);
+            cfgFile = matchOsClass(&ctx, clause);
             if (cfgFile) FUZZ_CHECK(cfgFile == c->parts.fileName);
         }
     }
@@ -101,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     if (cfgFile == nullptr) {
         char desc[512];
-        getOsInfoDesc(desc, sizeof(desc));
+        getOsInfoDesc(&ctx, desc, sizeof(desc));
         int n = snprintf(stdErrMsg, sizeof(stdErrMsg),
                          "ERROR!! The system does not meet the OS requirements of the package.\n\n"
                          "        The current system is identified as follows:\n\n        %s\n",

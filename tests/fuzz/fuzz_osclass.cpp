@@ -9,7 +9,8 @@
 #include "sysfacts.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    size_t used = takeSystemFacts(data, size);
+    static LauncherContext ctx;
+    size_t used = takeSystemFacts(&ctx, data, size);
     data += used;
     size -= used;
     // Exactly the clause and its terminator: reading past it is caught.
@@ -17,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     memcpy(clause.get(), data, size);
     clause[size] = '\0';
 
-    const char* file = matchOsClass(clause.get());
+    const char* file = matchOsClass(&ctx, clause.get());
     if (file) FUZZ_CHECK(file >= clause.get() && file <= clause.get() + strlen(clause.get()));
     return 0;
 }

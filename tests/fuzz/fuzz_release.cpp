@@ -41,28 +41,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     data += 2;
     size -= 2;
 
+    static LauncherContext ctx;
+    initContext(&ctx, "/tmp");
+    SystemFacts* sys = &ctx.system;
     std::unique_ptr<char[]> text = trimmedCopy(data, std::min(size, c_releaseTextMax));
     if (suse) {
-        s_distroName = strncmp(text.get(), "Novell", 6) == 0 ? c_distroName_NLD : c_distroName_SUSE;
-        getDistroLevel(text.get(), "VERSION = ");
+        snprintf(sys->name, sizeof(sys->name), "%s",
+                 strncmp(text.get(), "Novell", 6) == 0 ? c_distroName_NLD : c_distroName_SUSE);
+        getDistroLevel(sys, text.get(), "VERSION = ");
     } else {
-        s_distroName = c_distroName_REDHAT;
-        getDistroLevel(text.get(), "release ");
+        snprintf(sys->name, sizeof(sys->name), "%s", c_distroName_REDHAT);
+        getDistroLevel(sys, text.get(), "release ");
     }
-    FUZZ_CHECK(s_distroLevel >= 0 && s_updateLevel >= 0);
-    getUpdateLevel(text.get(), "Update ");
-    FUZZ_CHECK(s_updateLevel >= 0);
+    FUZZ_CHECK(sys->level >= 0 && sys->update >= 0);
+    getUpdateLevel(sys, text.get(), "Update ");
+    FUZZ_CHECK(sys->update >= 0);
 
     std::unique_ptr<char[]> kernel = trimmedCopy(data, std::min<size_t>(size, KERNEL_LEVEL_SIZE - 1));
-    snprintf(s_szKernelLevel, sizeof(s_szKernelLevel), "%s", kernel[0] ? kernel.get() : "Unknown");
-    s_szCPU = c_szCPU_X86_64;
+    snprintf(sys->kernel, sizeof(sys->kernel), "%s", kernel[0] ? kernel.get() : "Unknown");
+    snprintf(sys->processor, sizeof(sys->processor), "%s", c_szCPU_X86_64);
 
     char full[512];
-    getOsInfoDesc(full, sizeof(full));
+    getOsInfoDesc(&ctx, full, sizeof(full));
     // A buffer of exactly descSize bytes (one byte when the size is 0, which must stay untouched).
     std::unique_ptr<char[]> desc(new char[descSize > 0 ? descSize : 1]);
     desc[0] = 'x';
-    FUZZ_CHECK(getOsInfoDesc(desc.get(), descSize) == desc.get());
+    FUZZ_CHECK(getOsInfoDesc(&ctx, desc.get(), descSize) == desc.get());
     if (descSize == 0) {
         FUZZ_CHECK(desc[0] == 'x');
     } else {

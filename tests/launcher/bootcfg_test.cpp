@@ -112,7 +112,7 @@ protected:
         std::vector<char*> argv = {const_cast<char*>("pkg")};
         for (const char* a : user) argv.push_back(const_cast<char*>(a));
         char out[STARTUP_CMD_SIZE] = "junk";
-        int rc = processBootCfg(buf.data(), static_cast<unsigned>(text.size()), static_cast<int>(argv.size()),
+        int rc = processBootCfg(&ctx, buf.data(), static_cast<unsigned>(text.size()), static_cast<int>(argv.size()),
                                 argv.data(), out);
         *cmd = out;
         return rc;
@@ -132,7 +132,7 @@ TEST_F(ProcessBootCfgTest, PreparesTheStartupDirectoryAndComposesTheCommand) {
         "; <setupPriorStartup> <startupCmd> <defaultArgs> <argsControl>\n"
         "echo \"$ZAV_T\" > setup.out\n./run.sh\n-d\nappend them\n";
     setenv("ZAV_T", "setup ran here", 1);
-    g_OpModeDEBUG = 1;
+    ctx.debug = 1;
     std::string cmd;
     std::string out = stdoutOf([&] { EXPECT_EQ(process(text, {"U1", "U2"}, &cmd), 0); });
     unsetenv("ZAV_T");

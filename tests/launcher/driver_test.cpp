@@ -68,19 +68,19 @@ TEST(DebugOption, TakenOutOfTheArgumentsOnlyWhenOn) {
 using InstallDirTest = LauncherTest;
 
 TEST_F(InstallDirTest, MakesAPrivateNumberedDirectoryAndEntersIt) {
-    ASSERT_EQ(createInstallDir(), 0);
+    ASSERT_EQ(createInstallDir(&ctx), 0);
     std::string expected = tmp.file(candidate(0));
-    EXPECT_EQ(std::string(wrkDir), expected);
+    EXPECT_EQ(std::string(ctx.wrkDir), expected);
     EXPECT_EQ(cwd(), expected);
     struct stat st;
     ASSERT_EQ(stat(expected.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
 
-    cleanup();
+    cleanup(&ctx);
     EXPECT_FALSE(pathExists(expected));
     EXPECT_EQ(cwd(), tmp.path());
-    EXPECT_STREQ(wrkDir, "");
-    cleanup();  // nothing left to do
+    EXPECT_STREQ(ctx.wrkDir, "");
+    cleanup(&ctx);  // nothing left to do
 }
 
 TEST_F(InstallDirTest, TakesTheNextNumberLeavingExistingObjectsAlone) {
@@ -90,7 +90,7 @@ TEST_F(InstallDirTest, TakesTheNextNumberLeavingExistingObjectsAlone) {
     } cases[] = {{{"f"}, 1}, {{"d", "f"}, 2}, {{"l"}, 1}, {{"d", "l", "d"}, 3}};
     for (const auto& c : cases) {
         testutil::TempDir parent;
-        s_szTempDir = parent.path().c_str();
+        ctx.tempDir = parent.path().c_str();
         for (unsigned i = 0; i < c.taken.size(); ++i) {
             std::string p = parent.file(candidate(i));
             if (c.taken[i] == "f") writeFile(p, "someone's");
@@ -99,8 +99,8 @@ TEST_F(InstallDirTest, TakesTheNextNumberLeavingExistingObjectsAlone) {
                 ASSERT_EQ(symlink("/nonexistent/target", p.c_str()), 0);
             }
         }
-        ASSERT_EQ(createInstallDir(), 0);
-        EXPECT_EQ(std::string(wrkDir), parent.file(candidate(c.expected)));
+        ASSERT_EQ(createInstallDir(&ctx), 0);
+        EXPECT_EQ(std::string(ctx.wrkDir), parent.file(candidate(c.expected)));
         for (unsigned i = 0; i < c.taken.size(); ++i) {
             std::string p = parent.file(candidate(i));
             if (c.taken[i] == "f") {
@@ -109,27 +109,27 @@ TEST_F(InstallDirTest, TakesTheNextNumberLeavingExistingObjectsAlone) {
                 EXPECT_EQ(readFile(p + "/keep"), "someone's");
             }
         }
-        cleanup();
+        cleanup(&ctx);
         EXPECT_EQ(testutil::listDir(parent.path()).size(), c.taken.size());
-        s_szTempDir = tmp.path().c_str();
+        ctx.tempDir = tmp.path().c_str();
     }
 }
 
 TEST_F(InstallDirTest, MakesAMissingParentAndReportsOneThatCannotBeMade) {
     std::string parent = tmp.file("new/sub");
-    s_szTempDir = parent.c_str();
-    ASSERT_EQ(createInstallDir(), 0);
+    ctx.tempDir = parent.c_str();
+    ASSERT_EQ(createInstallDir(&ctx), 0);
     EXPECT_TRUE(dirExists((parent + "/" + candidate(0)).c_str()));
-    cleanup();
+    cleanup(&ctx);
 
     writeFile(tmp.file("file"), "");
     parent = tmp.file("file/sub");
-    s_szTempDir = parent.c_str();
-    std::string err = stderrOf([] { EXPECT_EQ(createInstallDir(), 1); });
+    ctx.tempDir = parent.c_str();
+    std::string err = stderrOf([this] { EXPECT_EQ(createInstallDir(&ctx), 1); });
     const std::string ours = "Failed creating " + parent + "\n";  // after what mkdir itself says
     ASSERT_GE(err.size(), ours.size());
     EXPECT_EQ(err.substr(err.size() - ours.size()), ours);
-    EXPECT_STREQ(wrkDir, "");
+    EXPECT_STREQ(ctx.wrkDir, "");
 }
 
 TEST_F(InstallDirTest, RefusesAPathLongerThanItsBufferShowingItWhole) {
@@ -140,10 +140,10 @@ TEST_F(InstallDirTest, RefusesAPathLongerThanItsBufferShowingItWhole) {
         ASSERT_EQ(mkdir(parent.c_str(), 0700), 0);
     }
     ASSERT_EQ(parent.size(), 1005u);
-    s_szTempDir = parent.c_str();
-    std::string err = stderrOf([] { EXPECT_EQ(createInstallDir(), 1); });
+    ctx.tempDir = parent.c_str();
+    std::string err = stderrOf([this] { EXPECT_EQ(createInstallDir(&ctx), 1); });
     EXPECT_EQ(err, "Failed creating " + parent + "/" + candidate(0) + "\n");
-    EXPECT_STREQ(wrkDir, "");
+    EXPECT_STREQ(ctx.wrkDir, "");
     EXPECT_TRUE(testutil::listDir(parent).empty());
 }
 
@@ -181,7 +181,7 @@ protected:
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(&a[0]);
         argv.push_back(nullptr);
-        return launcherMain(static_cast<int>(args.size()), argv.data());
+        return launcherMain(&ctx, static_cast<int>(args.size()), argv.data());
     }
     std::string image() { return readFile(tmp.file("image.zip")); }
     bool workDirLeft() {

@@ -7,9 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "launcher/console.h"
-#include "launcher/driver.h"
-#include "launcher/os/paths.h"
 #include "launcher/sysident.h"
 
 void LauncherTest::SetUp() {
@@ -17,20 +14,12 @@ void LauncherTest::SetUp() {
     savedCwd_ = getcwd(cwd, sizeof(cwd)) ? cwd : "/";
     const char* path = getenv("PATH");
     savedPath_ = path ? path : "/usr/bin:/bin";
-    savedTempDir_ = s_szTempDir;
-    s_szTempDir = tmp.path().c_str();
-    g_OpModeDEBUG = 0;
-    wrkDir[0] = '\0';
-    setSystem(nullptr, 0, 0, nullptr);
+    initContext(&ctx, tmp.path().c_str());
 }
 
 void LauncherTest::TearDown() {
     if (chdir(savedCwd_.c_str()) != 0) ADD_FAILURE() << "cannot return to " << savedCwd_;
     setenv("PATH", savedPath_.c_str(), 1);
-    s_szTempDir = savedTempDir_;
-    g_OpModeDEBUG = 0;
-    wrkDir[0] = '\0';
-    setSystem(nullptr, 0, 0, nullptr);
 }
 
 void LauncherTest::fakeProgram(const std::string& name, const std::string& body) {
@@ -42,9 +31,24 @@ void LauncherTest::fakeProgram(const std::string& name, const std::string& body)
 }
 
 void LauncherTest::setSystem(const char* distro, int level, int update, const char* cpu, const char* kernel) {
-    s_distroName = distro;
-    s_distroLevel = level;
-    s_updateLevel = update;
-    s_szCPU = cpu;
-    snprintf(s_szKernelLevel, sizeof(s_szKernelLevel), "%s", kernel);
+    SystemFacts* sys = &ctx.system;
+    ctx.distroKnown = distro != nullptr;
+    ctx.processorKnown = cpu != nullptr;
+    snprintf(sys->name, sizeof(sys->name), "%s", distro ? distro : c_distroName_UNKNOWN);
+    sys->level = level;
+    sys->update = update;
+    snprintf(sys->processor, sizeof(sys->processor), "%s", cpu ? cpu : c_szCPU_UNKNOWN);
+    snprintf(sys->kernel, sizeof(sys->kernel), "%s", kernel);
+}
+
+void LauncherTest::recordCommands(std::function<int(const std::string&)> answer) {
+    commandsRun.clear();
+    answer_ = std::move(answer);
+    ctx.commands = CommandRunner{&LauncherTest::record, this};
+}
+
+int LauncherTest::record(void* self, CommandKind /*kind*/, const char* cmd) {
+    auto* test = static_cast<LauncherTest*>(self);
+    test->commandsRun.push_back(cmd);
+    return test->answer_ ? test->answer_(cmd) : 0;
 }

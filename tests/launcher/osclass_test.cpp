@@ -36,7 +36,7 @@ TEST_F(OsClassTest, ClauseTableAgainstFourSystems) {
     for (int s = 0; s < 4; ++s) {
         setSystem(systems[s].distro, systems[s].level, systems[s].update, systems[s].cpu);
         for (const auto& r : rows) {
-            const char* got = matchOsClass(r.clause);
+            const char* got = matchOsClass(&ctx, r.clause);
             if (r.fits[s])
                 EXPECT_STREQ(got, r.file) << r.clause << " on system " << s;
             else
@@ -65,7 +65,7 @@ TEST_F(OsClassTest, FieldEdges) {
     };
     for (const auto& c : cases) {
         setSystem(c.sys.distro, c.sys.level, c.sys.update, c.sys.cpu);
-        const char* got = matchOsClass(c.clause.c_str());
+        const char* got = matchOsClass(&ctx, c.clause.c_str());
         if (c.file)
             EXPECT_STREQ(got, c.file) << c.clause;
         else
@@ -75,8 +75,8 @@ TEST_F(OsClassTest, FieldEdges) {
 
 TEST_F(OsClassTest, DebugLinesShowEachFieldExamined) {
     setSystem(c_distroName_REDHAT, 5, 0, c_szCPU_X86_64);
-    g_OpModeDEBUG = 1;
-    std::string out = stdoutOf([] { EXPECT_EQ(matchOsClass("RHEL4\t0\t*\tr4"), nullptr); });
+    ctx.debug = 1;
+    std::string out = stdoutOf([this] { EXPECT_EQ(matchOsClass(&ctx, "RHEL4\t0\t*\tr4"), nullptr); });
     EXPECT_EQ(out, "++     os-class cfg clause:'RHEL4\t0\t*\tr4'\n++     <verName><verRelease> = 'RHEL4'\n");
 }
 

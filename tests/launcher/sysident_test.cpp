@@ -17,19 +17,31 @@ using testutil::writeFile;
 class SysIdentTest : public LauncherTest {
 protected:
     // Identifies from the test's own etc/ folder.
-    void collectFromTmp() { collectOsLevelInfoFrom(tmp.path().c_str()); }
-    // A fake uname that logs each call and prints the given texts.
-    void fakeUname(const std::string& r, const std::string& i, int status = 0) {
-        fakeProgram("uname", "echo \"$1\" >> " + tmp.file("uname.log") + "\ncase \"$1\" in -r) printf '%s' '" + r +
-                                 "';; -i) printf '%s' '" + i + "';; esac\nexit " + std::to_string(status));
+    void collectFromTmp() { collectOsLevelInfoFrom(&ctx, tmp.path().c_str()); }
+    // uname answered in place of the real one: each command line must have its exact form; the
+    // text for its option goes where the line sends the output; the options are logged in order.
+    void fakeUname(const std::string& r, const std::string& i, int status = 0, const std::string& m = "") {
+        unameCalls_.clear();
+        recordCommands([this, r, i, m, status](const std::string& cmd) {
+            const std::string opt = cmd.substr(6, 2), tail = "' 2>/dev/null";
+            const std::string head = "uname " + opt + " >'" + tmp.path() + "/zav_rq_pkg_uname.";
+            bool exact = cmd.rfind(head, 0) == 0 && cmd.size() == head.size() + 6 + tail.size() &&
+                         cmd.compare(cmd.size() - tail.size(), tail.size(), tail) == 0;
+            EXPECT_TRUE(exact) << cmd;
+            if (!exact) return 127;
+            unameCalls_ += opt + "\n";
+            writeFile(cmd.substr(11, cmd.size() - 11 - tail.size()), opt == "-r" ? r : opt == "-i" ? i : opt == "-m" ? m : "");
+            return status;
+        });
     }
     // Names left in the temporary directory besides the test's own files.
     std::vector<std::string> leftovers() {
         std::vector<std::string> left;
         for (const auto& n : testutil::listDir(tmp.path()))
-            if (n != "bin" && n != "uname.log" && n != "etc" && n != "victim") left.push_back(n);
+            if (n != "etc" && n != "victim") left.push_back(n);
         return left;
     }
+    std::string unameCalls_;
     std::string redhat_ = tmp.file("etc/redhat-release"), suse_ = tmp.file("etc/SuSE-release");
 };
 
@@ -49,16 +61,17 @@ TEST(ReleaseText, WorkedExamples) {
         {"release -2 (Update -3)", "release ", 0, 0},                 // negatives become 0
         {"Update 6) release 4", "release ", 4, 6},                    // update searched in the whole text
     };
+    SystemFacts facts{};
     for (const auto& c : cases) {
-        s_distroLevel = s_updateLevel = -99;
-        getDistroLevel(c.text, c.key);
-        EXPECT_EQ(s_distroLevel, c.level) << c.text;
-        EXPECT_EQ(s_updateLevel, c.update) << c.text;
+        facts.level = facts.update = -99;
+        getDistroLevel(&facts, c.text, c.key);
+        EXPECT_EQ(facts.level, c.level) << c.text;
+        EXPECT_EQ(facts.update, c.update) << c.text;
     }
-    getUpdateLevel("x (Update 12)", "Update ");
-    EXPECT_EQ(s_updateLevel, 12);
-    getUpdateLevel("no key", "Update ");
-    EXPECT_EQ(s_updateLevel, 0);
+    getUpdateLevel(&facts, "x (Update 12)", "Update ");
+    EXPECT_EQ(facts.update, 12);
+    getUpdateLevel(&facts, "no key", "Update ");
+    EXPECT_EQ(facts.update, 0);
 }
 
 TEST(ReleaseText, TrimsBlanksControlsAndHighBytes) {
@@ -78,7 +91,7 @@ TEST_F(SysIdentTest, DescriptionLineIsCutToItsBuffer) {
     for (int size : {512, static_cast<int>(full.size()) + 1, static_cast<int>(full.size()), 10, 1}) {
         char buf[512];
         memset(buf, 'z', sizeof(buf));
-        EXPECT_EQ(getOsInfoDesc(buf, size), buf);
+        EXPECT_EQ(getOsInfoDesc(&ctx, buf, size), buf);
         EXPECT_EQ(std::string(buf), full.substr(0, size - 1)) << size;
     }
 }
@@ -98,10 +111,10 @@ TEST_F(SysIdentTest, DistributionFromTheReleaseFiles) {
         if (c.suse) writeFile(suse_, c.suse);
         setSystem(nullptr, -1, 0, nullptr);
         collectFromTmp();
-        EXPECT_STREQ(s_distroName, c.name);
-        EXPECT_EQ(s_distroLevel, c.level);
-        EXPECT_EQ(s_updateLevel, c.update);
-        EXPECT_STREQ(s_szKernelLevel, "2.6.16");
+        EXPECT_STREQ(ctx.system.name, c.name);
+        EXPECT_EQ(ctx.system.level, c.level);
+        EXPECT_EQ(ctx.system.update, c.update);
+        EXPECT_STREQ(ctx.system.kernel, "2.6.16");
     }
 }
 
@@ -120,9 +133,9 @@ TEST_F(SysIdentTest, ProcessorClassAndKernelFromUname) {
         fakeUname(c.r, c.i, c.status);
         setSystem(nullptr, 0, 0, nullptr, "junk");
         collectFromTmp();
-        collectProcessorInfo();
-        EXPECT_EQ(std::string(s_szKernelLevel), c.kernel ? c.kernel : longKernel.substr(0, 127));
-        EXPECT_STREQ(s_szCPU, c.cpu);
+        collectProcessorInfo(&ctx);
+        EXPECT_EQ(std::string(ctx.system.kernel), c.kernel ? c.kernel : longKernel.substr(0, 127));
+        EXPECT_STREQ(ctx.system.processor, c.cpu);
         EXPECT_TRUE(leftovers().empty()) << "uname output file left behind";
     }
 }
@@ -133,7 +146,7 @@ TEST_F(SysIdentTest, UnameOutputNeverGoesThroughAFixedName) {
     ASSERT_EQ(symlink(tmp.file("victim").c_str(), tmp.file("zav_rq_pkg_uname.txt").c_str()), 0);
     fakeUname("2.6.9", "i386");
     char buf[64];
-    EXPECT_EQ(unameExec("-r", buf, sizeof(buf)), 5);
+    EXPECT_EQ(unameExec(&ctx, "-r", buf, sizeof(buf)), 5);
     EXPECT_EQ(std::string(buf, 5), "2.6.9");
     EXPECT_EQ(readFile(tmp.file("victim")), "precious");
     EXPECT_EQ(leftovers(), std::vector<std::string>{"zav_rq_pkg_uname.txt"});
@@ -141,14 +154,14 @@ TEST_F(SysIdentTest, UnameOutputNeverGoesThroughAFixedName) {
 
 TEST_F(SysIdentTest, ExportsSixVariablesIdentifyingOnce) {
     fakeUname("2.6.9-42.ELsmp", "i386");
-    g_OpModeDEBUG = 1;
+    ctx.debug = 1;
     std::string out = stdoutOf([this] {
         collectFromTmp();  // no release files there
-        setOsInfoEnvVars("/first");
-        setOsInfoEnvVars("/home/admin dir");
+        setOsInfoEnvVars(&ctx, "/first");
+        setOsInfoEnvVars(&ctx, "/home/admin dir");
     });
     EXPECT_EQ(out, "++ uname -r --> '2.6.9-42.ELsmp'\n++ uname -i --> 'i386'\n");
-    EXPECT_EQ(readFile(tmp.file("uname.log")), "-r\n-i\n");
+    EXPECT_EQ(unameCalls_, "-r\n-i\n");
     const struct { const char* name; const char* value; } vars[] = {
         {"ZAV_RQ_PKG_ORIG_CURR_DIR", "/home/admin dir"}, {"ZAV_RQ_PKG_LINUX_DISTRO_NAME", "Unknown"},
         {"ZAV_RQ_PKG_LINUX_DISTRO_LEVEL", "0"},          {"ZAV_RQ_PKG_LINUX_UPDATE_LEVEL", "0"},
@@ -238,23 +251,22 @@ TEST_F(SysIdentTest, OsReleaseIsReadOnlyWithoutTheOlderFiles) {
         if (c.suse) writeFile(suse_, c.suse);
         setSystem(nullptr, 0, 0, nullptr);
         collectFromTmp();
-        EXPECT_STREQ(s_distroName, c.name);
-        EXPECT_EQ(s_distroLevel, c.level);
-        EXPECT_EQ(s_updateLevel, c.update);
+        EXPECT_STREQ(ctx.system.name, c.name);
+        EXPECT_EQ(ctx.system.level, c.level);
+        EXPECT_EQ(ctx.system.update, c.update);
     }
-    setOsInfoEnvVars("/");
+    setOsInfoEnvVars(&ctx, "/");
     EXPECT_STREQ(getenv("ZAV_RQ_PKG_LINUX_DISTRO_NAME"), "Ubuntu");
 }
 
 TEST_F(SysIdentTest, ProcessorClassFromUnameMachineWhereUnameHardwareSaysUnknown) {
-    fakeProgram("uname", "echo \"$1\" >> " + tmp.file("uname.log") +
-                             "\ncase \"$1\" in -i) echo unknown;; -m) echo x86_64;; *) exit 1;; esac");
+    fakeUname("", "unknown\n", 0, "x86_64\n");
     setSystem(c_distroName_UNKNOWN, 0, 0, nullptr);
-    g_OpModeDEBUG = 1;
-    std::string out = stdoutOf([] { collectProcessorInfo(); });
-    EXPECT_STREQ(s_szCPU, "x86_64");
+    ctx.debug = 1;
+    std::string out = stdoutOf([this] { collectProcessorInfo(&ctx); });
+    EXPECT_STREQ(ctx.system.processor, "x86_64");
     EXPECT_EQ(out, "++ uname -i --> 'unknown'\n++ uname -m --> 'x86_64'\n");
-    EXPECT_EQ(readFile(tmp.file("uname.log")), "-i\n-m\n");
+    EXPECT_EQ(unameCalls_, "-i\n-m\n");
 }
 
 }  // namespace

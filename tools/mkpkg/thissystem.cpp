@@ -11,9 +11,8 @@
 #include <vector>
 
 #include "errors.h"
-#include "launcher/console.h"
+#include "launcher/context.h"
 #include "launcher/decimal.h"
-#include "launcher/os/paths.h"
 #include "launcher/osclass.h"
 #include "common/banned.h"
 
@@ -21,17 +20,18 @@ namespace mkpkg {
 
 namespace {
 
-void identifyOnce() {
+const LauncherContext* identifyOnce() {
+    static LauncherContext ctx;
     static bool done = false;
-    if (done) return;
+    if (done) return &ctx;
     done = true;
-    g_OpModeDEBUG = 0;
     // uname's output passes through a temporary file: a tool honours TMPDIR for it.
     const char* tmp = std::getenv("TMPDIR");
-    if (tmp && *tmp) s_szTempDir = tmp;
+    initContext(&ctx, tmp && *tmp ? tmp : "/tmp");
     std::vector<char> cwd(PATH_MAX, '\0');
     if (!getcwd(cwd.data(), cwd.size())) cwd[0] = '\0';
-    setOsInfoEnvVars(cwd.data());
+    setOsInfoEnvVars(&ctx, cwd.data());
+    return &ctx;
 }
 
 bool wholeNumber(const std::string& s, int* out) {
@@ -45,9 +45,8 @@ bool wholeNumber(const std::string& s, int* out) {
 }  // namespace
 
 SystemFacts thisSystemFacts() {
-    identifyOnce();
     SystemFacts facts;
-    currentSystemFacts(&facts);
+    currentSystemFacts(identifyOnce(), &facts);
     return facts;
 }
 
@@ -81,7 +80,7 @@ SystemFacts systemFromRoot(const std::string& dir) {
     if (!S_ISDIR(st.st_mode)) throw Error("system folder " + quote(dir) + " is not a folder; pass the folder that holds etc/");
     SystemFacts facts = thisSystemFacts();
     static ReleaseTexts texts;  // three 2 KiB texts
-    if (readReleaseTexts(dir.c_str(), &texts) != 0)
+    if (readReleaseTexts(dir.c_str(), &texts, 0) != 0)
         throw Error("system folder " + quote(dir) + " is too long a path; use a shorter one");
     distroFromReleaseTexts(&texts, &facts);
     return facts;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "launcher/os/permissions.h"
+#include "launcher/os/pkgproc.h"
 #include "launcher_test.h"
 
 namespace {
@@ -41,17 +42,17 @@ TEST(OsSystem, DecodesEveryKindOfWaitStatus) {
 
 TEST_F(CommandsTest, DirectoryAndCopyCommands) {
     std::string dir = tmp.file("a b/c");
-    EXPECT_EQ(makeDir(dir.c_str()), 1);
-    EXPECT_EQ(makeDir(dir.c_str()), 1);  // mkdir -p: an existing directory is fine
+    EXPECT_EQ(makeDir(&ctx.commands, dir.c_str()), 1);
+    EXPECT_EQ(makeDir(&ctx.commands, dir.c_str()), 1);  // mkdir -p: an existing directory is fine
     writeFile(tmp.file("file"), "data");
-    EXPECT_EQ(makeDir(tmp.file("file/sub").c_str()), 0);
+    EXPECT_EQ(makeDir(&ctx.commands, tmp.file("file/sub").c_str()), 0);
 
-    EXPECT_EQ(copyFile(tmp.file("file").c_str(), (dir + "/copy").c_str()), 1);
+    EXPECT_EQ(copyFile(&ctx.commands, tmp.file("file").c_str(), (dir + "/copy").c_str()), 1);
     EXPECT_EQ(readFile(dir + "/copy"), "data");
-    EXPECT_EQ(copyFile(tmp.file("missing").c_str(), (dir + "/x").c_str()), 0);
-    EXPECT_EQ(copyTree(tmp.file("a b").c_str(), tmp.file("tree").c_str()), 1);
+    EXPECT_EQ(copyFile(&ctx.commands, tmp.file("missing").c_str(), (dir + "/x").c_str()), 0);
+    EXPECT_EQ(copyTree(&ctx.commands, tmp.file("a b").c_str(), tmp.file("tree").c_str()), 1);
     EXPECT_EQ(readFile(tmp.file("tree/c/copy")), "data");
-    EXPECT_EQ(deleteTree(tmp.file("a b").c_str()), 1);
+    EXPECT_EQ(deleteTree(&ctx.commands, tmp.file("a b").c_str()), 1);
     EXPECT_FALSE(pathExists(tmp.file("a b")));
 }
 
@@ -63,18 +64,18 @@ TEST_F(CommandsTest, CommandsLongerThanTheirBufferAreNotRun) {
     fits += "/" + std::string(longest - fits.size() - 1, 'd');
     ASSERT_EQ(fits.size(), longest);
     std::string tooLong = fits + "d";
-    EXPECT_EQ(makeDir(fits.c_str()), 1);
+    EXPECT_EQ(makeDir(&ctx.commands, fits.c_str()), 1);
     EXPECT_TRUE(pathExists(fits));
     // Refused lines are failures (0) for the helpers their callers test with '!'.
-    EXPECT_EQ(makeDir(tooLong.c_str()), 0);
+    EXPECT_EQ(makeDir(&ctx.commands, tooLong.c_str()), 0);
     EXPECT_FALSE(pathExists(tooLong));
-    EXPECT_EQ(deleteTree((tooLong + "ddd").c_str()), 0);
-    EXPECT_EQ(copyFile(tooLong.c_str(), "x"), 0);
+    EXPECT_EQ(deleteTree(&ctx.commands, (tooLong + "ddd").c_str()), 0);
+    EXPECT_EQ(copyFile(&ctx.commands, tooLong.c_str(), "x"), 0);
     EXPECT_FALSE(copyFileFits(tooLong.c_str(), "x"));
     EXPECT_TRUE(copyFileFits("a", "b"));
-    EXPECT_EQ(copyTree(tooLong.c_str(), "x"), 0);
+    EXPECT_EQ(copyTree(&ctx.commands, tooLong.c_str(), "x"), 0);
     EXPECT_FALSE(pathExists(tmp.file("x")));
-    EXPECT_EQ(launchTextEditor((tooLong + tooLong).c_str()), CMD_TOO_LONG);
+    EXPECT_EQ(launchTextEditor(&ctx.commands, (tooLong + tooLong).c_str()), CMD_TOO_LONG);
 }
 
 TEST(QuoteForShell, OneWordWhateverTheText) {
@@ -112,7 +113,7 @@ TEST_F(CommandsTest, WrittenFilesGetModeSevenFiveFive) {
     mkdir(tmp.file("d").c_str(), 0755);
     writeFile(tmp.file("d/deep"), "", 0644);
     ASSERT_EQ(chdir(tmp.path().c_str()), 0);
-    makeAllFilesExecutable();
+    makeAllFilesExecutable(&ctx.commands);
     EXPECT_EQ(access(tmp.file("d/deep").c_str(), X_OK), 0);
 }
 

@@ -45,28 +45,43 @@ TEST_F(MediaTest, ReadDeviceTakesTheFirstWordOfAtMostThirtyTwoBytes) {
 }
 
 TEST_F(MediaTest, MountsTheFirstFatPartitionThroughAPrivateListing) {
-    const std::string log = tmp.file("mount.log");
-    const struct { const char* sfdisk; int mountStatus; int result; const char* err; const char* device; } cases[] = {
-        {"echo '/dev/fake1 * 63 FAT32'; echo '/dev/fake2 FAT16'", 0, 0, "", "/dev/fake1"},
-        {"echo '/dev/fake1 * 63 FAT32'", 32, 1, "Failed mounting removable media!\n", "/dev/fake1"},
-        {"echo '/dev/fake1 83 Linux'", 0, 1, "Failed finding removable media.\n", ""},
+    const std::string listCmd = "sfdisk -l 2>/dev/null | grep FAT>'";
+    const struct {
+        const char* listing;  // what the pipeline leaves in the listing file
+        int listStatus, mountStatus, result;
+        const char* err;
+        const char* device;
+    } cases[] = {
+        {"/dev/fake1 * 63 FAT32\n/dev/fake2 FAT16\n", 0, 0, 0, "", "/dev/fake1"},
+        {"/dev/fake1 * 63 FAT32\n", 0, 32, 1, "Failed mounting removable media!\n", "/dev/fake1"},
+        {"", 1, 0, 1, "Failed finding removable media.\n", ""},  // grep found no FAT line
     };
     for (const auto& c : cases) {
-        fakeProgram("sfdisk", c.sfdisk);
-        fakeProgram("mount", "echo \"$@\" >> " + log + "; exit " + std::to_string(c.mountStatus));
+        recordCommands([&](const std::string& cmd) {
+            if (cmd.rfind(listCmd, 0) != 0) return c.mountStatus;
+            writeFile(cmd.substr(listCmd.size(), cmd.size() - listCmd.size() - 1), c.listing);
+            return c.listStatus;
+        });
         char dev[READ_DEVICE_SIZE] = "junk", mnt[16] = "";
-        std::string err = stderrOf([&] { EXPECT_EQ(mountRemovableMedia(dev, mnt), c.result); });
+        std::string err = stderrOf([&] { EXPECT_EQ(mountRemovableMedia(&ctx.commands, ctx.tempDir, dev, mnt), c.result); });
         EXPECT_EQ(err, c.err);
         EXPECT_STREQ(dev, c.device);
         EXPECT_STREQ(mnt, c.result == 0 ? "/mnt/key" : "");
+        // The listing goes through a private name (mkstemp's six characters) under the temporary directory.
+        const std::string listPrefix = listCmd + tmp.path() + "/port.install.sfdisk.";
+        ASSERT_EQ(commandsRun.size(), c.device[0] ? 2u : 1u);
+        EXPECT_EQ(commandsRun[0].rfind(listPrefix, 0), 0u) << commandsRun[0];
+        EXPECT_EQ(commandsRun[0].size(), listPrefix.size() + 7) << commandsRun[0];
+        if (c.device[0]) {
+            EXPECT_EQ(commandsRun[1], "mount '/dev/fake1' /mnt/key");
+        }
         for (const auto& name : testutil::listDir(tmp.path())) EXPECT_EQ(name.find("port.install"), std::string::npos);
     }
-    EXPECT_EQ(readFile(log), "/dev/fake1 /mnt/key\n/dev/fake1 /mnt/key\n");
 
-    fakeProgram("umount", "echo \"umount $@\" >> " + log + "; exit 5");
-    EXPECT_EQ(unmountRemovableMedia("/dev/fake1", "/mnt/other"), 1);
-    EXPECT_EQ(unmountRemovableMedia("/dev/fake1", "/mnt/key"), 5);
-    EXPECT_EQ(readFile(log), "/dev/fake1 /mnt/key\n/dev/fake1 /mnt/key\numount /dev/fake1\n");
+    recordCommands([](const std::string&) { return 5; });
+    EXPECT_EQ(unmountRemovableMedia(&ctx.commands, "/dev/fake1", "/mnt/other"), 1);
+    EXPECT_EQ(unmountRemovableMedia(&ctx.commands, "/dev/fake1", "/mnt/key"), 5);
+    EXPECT_EQ(commandsRun, std::vector<std::string>{"umount '/dev/fake1'"});
 }
 
 int openDescriptors() {

@@ -50,10 +50,9 @@ TEST_F(PathsTest, PrivateDirectoryIsMadeOnceAndAtomically) {
 
 TEST_F(PathsTest, BuffersTooSmallGiveEmptyText) {
     char buf[8] = "junk";
-    s_szTempDir = "/tmp";
-    EXPECT_EQ(getTempDir(buf, sizeof(buf)), 0);
+    EXPECT_EQ(getTempDir("/tmp", buf, sizeof(buf)), 0);
     EXPECT_STREQ(buf, "/tmp");
-    EXPECT_EQ(getTempDir(buf, 4), -1);
+    EXPECT_EQ(getTempDir("/tmp", buf, 4), -1);
     EXPECT_STREQ(buf, "");
     ASSERT_EQ(changeDir(tmp.path().c_str()), 0);
     snprintf(buf, sizeof(buf), "junk");

@@ -1,0 +1,29 @@
+// The state of one launcher run, passed to the functions that need it: the debug level, the
+// temporary and working directories, the identified system, and the runner every child process
+// goes through. main makes one; a test makes its own and may put a recording runner in.
+#pragma once
+
+#include "launcher/os/commands.h"
+#include "launcher/systemfacts.h"
+
+constexpr int WRK_DIR_SIZE = 1024;
+
+struct LauncherContext {
+    // 0 off; 1 "++" progress lines on standard output; 2 or more also the boot configuration copy
+    // on disk and the three examination shells. Set once from the debug option.
+    int debug;
+    // Where the working directory and the temporary files go (chooseTempDir at start).
+    const char* tempDir;
+    // The working directory "<temp dir>/zav_rq_pkg_XXXXXXXX"; "" until createInstallDir made it.
+    char wrkDir[WRK_DIR_SIZE];
+    // The identified system; the flags say which parts sysident has filled in (once per run),
+    // the rest reads "Unknown" (level and update 0).
+    SystemFacts system;
+    bool distroKnown;     // name, level, update and kernel
+    bool processorKnown;  // processor
+    CommandRunner commands;
+};
+
+// debug 0, tempDir as given (not copied), no working directory, nothing identified, and the
+// runner that starts children for real.
+void initContext(LauncherContext* ctx, const char* tempDir);
