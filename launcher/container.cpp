@@ -7,16 +7,24 @@
 #include "launcher/os/fileio.h"
 #include "common/banned.h"
 
-namespace {
-
-const char* const c_elementNames[PKG_ELEMENTS] = {"launcher", "unzip utility", "package image",
-                                                  "package boot config"};
-
-}  // namespace
-
-uint32_t ByteSwap2(uint32_t value) {
-    return ((value & 0xFFu) << 24) + ((value & 0xFF00u) << 8) + ((value & 0xFF0000u) >> 8) +
-           ((value & 0xFF000000u) >> 24);
+int readPkgDirectory(int fd_src, PkgByteOrder order, PkgDirectory* pkgDir) {
+    long long dirPos = fd_seek(fd_src, -PKG_DIRECTORY_SIZE, 2);
+    if (dirPos < 0) {
+        showError("Failed seeking to package directory\n");
+        return -1;
+    }
+    PkgRawDirectory raw;
+    if (fd_read(fd_src, raw.data(), raw.size()) != PKG_DIRECTORY_SIZE) {
+        showError("Failed reading package directory\n");
+        return -1;
+    }
+    pkgDir->size = decodePkgSizes(raw, order);
+    char why[256];
+    if (checkPkgDirectory(pkgDir, dirPos + PKG_DIRECTORY_SIZE, why, sizeof(why)) != 0) {
+        showError("Failed checking package directory: %s\n", why);
+        return -1;
+    }
+    return 0;
 }
 
 long seekToPkgElement(int pkgIndex, const PkgDirectory* pkgDir, int fd_src) {
@@ -76,30 +84,28 @@ int extractPkgElementFile(int pkgIndex, const char* path, const PkgDirectory* pk
 }
 
 int checkPkgDirectory(const PkgDirectory* pkgDir, long long fileLength, char* why, size_t whySize) {
-    unsigned long long total = PKG_DIRECTORY_SIZE;
-    for (int i = 0; i < PKG_ELEMENTS; ++i) {
-        if (pkgDir->size[i] >= PKG_SIZE_LIMIT) {
-            snprintf(why, whySize, "element %d '%s' is %u bytes, 2 GiB or more", i, c_elementNames[i],
-                     static_cast<unsigned>(pkgDir->size[i]));
-            return -1;
-        }
-        total += pkgDir->size[i];
-    }
-    if (total >= PKG_SIZE_LIMIT) {
-        snprintf(why, whySize, "the elements and the directory add up to %llu bytes, 2 GiB or more", total);
+    PkgSizeCheck check = checkPkgSizes(pkgDir->size, fileLength);
+    if (check.oversized >= 0) {
+        int i = check.oversized;
+        snprintf(why, whySize, "element %d '%s' is %u bytes, 2 GiB or more", i, pkgElementNames(i).message,
+                 static_cast<unsigned>(pkgDir->size[static_cast<size_t>(i)]));
         return -1;
     }
-    if (fileLength >= static_cast<long long>(PKG_SIZE_LIMIT)) {
+    if (check.totalTooLarge) {
+        snprintf(why, whySize, "the elements and the directory add up to %llu bytes, 2 GiB or more", check.total);
+        return -1;
+    }
+    if (check.fileTooLarge) {
         snprintf(why, whySize, "the package file is %lld bytes, 2 GiB or more", fileLength);
         return -1;
     }
     // A download cut short (or grown) no longer ends in its own directory: say so before any
     // element is read from the wrong place.
-    if (static_cast<long long>(total) != fileLength) {
+    if (check.lengthMismatch) {
         snprintf(why, whySize,
                  "the elements and the directory add up to %llu bytes, but the package file is %lld bytes; the "
                  "package file is damaged or incomplete",
-                 total, fileLength);
+                 check.total, fileLength);
         return -1;
     }
     if (whySize > 0) why[0] = '\0';

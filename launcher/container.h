@@ -1,27 +1,20 @@
-// Package container: the 16-byte directory at the end of a package file and the readers of
-// its four elements (0 launcher, 1 unzip utility, 2 zip image, 3 boot configuration).
+// Package container: reading the directory at the end of an open package file and the four
+// elements it places (the layout itself is in pkgformat.h).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-constexpr int PKG_ELEMENTS = 4;
-constexpr int PKG_DIRECTORY_SIZE = 16;
+#include "launcher/pkgformat.h"
+
 // Elements are copied to disk in chunks of this many bytes through one fixed buffer.
 constexpr int PKG_COPY_CHUNK = 131072;
-// Every element, and the package file itself, must be smaller than this (2 GiB): positions are
-// signed 32-bit offsets.
-constexpr unsigned PKG_SIZE_LIMIT = 0x80000000u;
 
-enum PkgIndex { PKG_LAUNCHER = 0, PKG_UNZIP = 1, PKG_IMAGE = 2, PKG_BOOTCFG = 3 };
-
-// The package directory: four element sizes, stored little-endian, element 0 first.
-struct PkgDirectory {
-    uint32_t size[PKG_ELEMENTS];
-};
-
-// value with its four bytes in reverse order.
-uint32_t ByteSwap2(uint32_t value);
+// Reads the directory from the last 16 bytes of fd_src, decodes it in the given byte order and
+// checks it against the file's length (checkPkgDirectory). Returns 0, or -1 after showing one
+// of "Failed seeking to package directory", "Failed reading package directory" or "Failed
+// checking package directory: <reason>" (showError).
+int readPkgDirectory(int fd_src, PkgByteOrder order, PkgDirectory* pkgDir);
 
 // Positions fd_src at the start of element pkgIndex. Returns the offset, or -1.
 long seekToPkgElement(int pkgIndex, const PkgDirectory* pkgDir, int fd_src);

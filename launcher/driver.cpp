@@ -100,23 +100,10 @@ int unpackPackage(LauncherContext* ctx, int fd, char* cmd, char** bootCfg, unsig
     const char* cpu = getenv(c_osCfgVar);
     bool ppc64 = cpu != nullptr && strcmp(cpu, "ppc64") == 0;
 
-    long long dirPos = fd_seek(fd, -PKG_DIRECTORY_SIZE, 2);
-    if (dirPos < 0) {
-        showError("Failed seeking to package directory\n");
-        return 1;
-    }
+    // A ppc64 launcher reads the directory's words swapped relative to its own order.
+    PkgByteOrder order = ppc64 ? pkgSwappedByteOrder(pkgHostByteOrder()) : pkgHostByteOrder();
     PkgDirectory pkgDir;
-    if (fd_read(fd, &pkgDir, sizeof(pkgDir)) != PKG_DIRECTORY_SIZE) {
-        showError("Failed reading package directory\n");
-        return 1;
-    }
-    if (ppc64)
-        for (uint32_t& size : pkgDir.size) size = ByteSwap2(size);
-    char why[256];
-    if (checkPkgDirectory(&pkgDir, dirPos + PKG_DIRECTORY_SIZE, why, sizeof(why)) != 0) {
-        showError("Failed checking package directory: %s\n", why);
-        return 1;
-    }
+    if (readPkgDirectory(fd, order, &pkgDir) != 0) return 1;
 
     if (ctx->debug) printf("++ Extracting 'package boot config'...\n");
     // One spare byte: the boot configuration reader terminates the last line there.

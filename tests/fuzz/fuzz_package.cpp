@@ -1,6 +1,6 @@
 // Fuzz target: a whole package file through the launcher's container readers, taken apart as
-// the launcher does before it runs anything: the directory from the last 16 bytes (as read,
-// then byte-swapped as on a ppc64 system), the limit check, the boot configuration into
+// the launcher does before it runs anything: the directory from the last 16 bytes (in the host's byte
+// order, then swapped as on a ppc64 system), the limit check, the boot configuration into
 // memory, and the elements into files of the private temporary directory. Nothing is run.
 #include <sys/stat.h>
 #include <unistd.h>
@@ -44,10 +44,10 @@ void takeApart(int fd, bool ppc64, const uint8_t* data, size_t size) {
         FUZZ_CHECK(size < PKG_DIRECTORY_SIZE);
         return;
     }
+    PkgRawDirectory raw;
+    if (fd_read(fd, raw.data(), raw.size()) != PKG_DIRECTORY_SIZE) return;
     PkgDirectory pkgDir;
-    if (fd_read(fd, &pkgDir, sizeof(pkgDir)) != PKG_DIRECTORY_SIZE) return;
-    if (ppc64)
-        for (uint32_t& s : pkgDir.size) s = ByteSwap2(s);
+    pkgDir.size = decodePkgSizes(raw, ppc64 ? pkgSwappedByteOrder(pkgHostByteOrder()) : pkgHostByteOrder());
 
     char why[256];
     if (checkPkgDirectory(&pkgDir, dirPos + PKG_DIRECTORY_SIZE, why, sizeof(why)) != 0) {

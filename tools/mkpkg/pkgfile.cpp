@@ -59,14 +59,14 @@ void writeAll(int fd, const char* data, size_t len, const std::string& path) {
 
 }  // namespace
 
-void writePackageFile(const std::string& output, const std::array<std::string, kElements>& parts, const Sizes& sizes,
+void writePackageFile(const std::string& output, const std::array<std::string, PKG_ELEMENTS>& parts, const PkgSizes& sizes,
                       bool bigEndian) {
     struct stat st;
     if (stat(output.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
         throw Error("output " + quote(output) + " is a folder; give a file name to -o");
     TempFile tmp(output, ".mkpkg");
     std::vector<char> buf(1 << 16);
-    for (int i = 0; i < kElements; ++i) {
+    for (int i = 0; i < PKG_ELEMENTS; ++i) {
         const std::string& part = parts[static_cast<size_t>(i)];
         uint64_t want = sizes[static_cast<size_t>(i)];
         std::ifstream in(part, std::ios::binary);
@@ -81,11 +81,11 @@ void writePackageFile(const std::string& output, const std::array<std::string, k
         }
         if (in.bad()) throw Error(systemError("read", part, errno ? errno : EIO));
         if (copied != want)
-            throw Error(std::string(elementName(i)) + " " + quote(part) + " changed while being packaged (" +
+            throw Error(std::string(pkgElementNames(i).display) + " " + quote(part) + " changed while being packaged (" +
                         std::to_string(want) + " bytes expected, " + (copied > want ? "more" : std::to_string(copied)) +
                         " found); run the build again");
     }
-    RawDirectory raw = encodeDirectory(sizes, bigEndian);
+    PkgRawDirectory raw = encodePkgSizes(sizes, bigEndian ? PkgByteOrder::Big : PkgByteOrder::Little);
     writeAll(tmp.fd(), reinterpret_cast<const char*>(raw.data()), raw.size(), tmp.path());
     if (fsync(tmp.fd()) != 0) throw Error(systemError("write", tmp.path(), errno));
     if (fchmod(tmp.fd(), 0755) != 0) throw Error(systemError("set the mode of", tmp.path(), errno));

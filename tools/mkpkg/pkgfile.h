@@ -5,7 +5,7 @@
 #include <array>
 #include <string>
 
-#include "pkgformat.h"
+#include "launcher/pkgformat.h"
 
 namespace mkpkg {
 
@@ -35,7 +35,7 @@ private:
 // bigEndian), into a temporary file in output's folder, sets mode 0755 and renames it to output.
 // Each part must still have exactly its size in sizes. A part that changed, a read or a write
 // failure throw Error after removing the temporary file; output is then untouched.
-void writePackageFile(const std::string& output, const std::array<std::string, kElements>& parts, const Sizes& sizes,
+void writePackageFile(const std::string& output, const std::array<std::string, PKG_ELEMENTS>& parts, const PkgSizes& sizes,
                       bool bigEndian);
 
 }  // namespace mkpkg

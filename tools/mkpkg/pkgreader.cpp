@@ -25,12 +25,6 @@ struct Fd {
     Fd& operator=(const Fd&) = delete;
 };
 
-uint64_t total(const Sizes& s) {
-    uint64_t t = 0;
-    for (uint32_t v : s) t += v;
-    return t;
-}
-
 // Reads exactly len bytes at offset; false on a short read (errno set, or 0 for end of file).
 bool preadAll(int fd, char* buf, size_t len, uint64_t offset) {
     while (len > 0) {
@@ -64,45 +58,47 @@ PackageLayout readLayout(const std::string& path) {
     if (fstat(f.fd, &st) != 0) throw Error(systemError("read", path, errno));
     if (!S_ISREG(st.st_mode)) throw Error("package " + quote(path) + " is not a regular file");
     layout.fileLength = static_cast<uint64_t>(st.st_size);
-    if (layout.fileLength < kDirectorySize)
+    if (layout.fileLength < PKG_DIRECTORY_SIZE)
         throw Error("package " + quote(path) + " has " + std::to_string(layout.fileLength) +
                     " bytes, fewer than its 16-byte directory; it is not a package");
-    layout.directoryOffset = layout.fileLength - kDirectorySize;
+    layout.directoryOffset = layout.fileLength - PKG_DIRECTORY_SIZE;
     if (!preadAll(f.fd, reinterpret_cast<char*>(layout.raw.data()), layout.raw.size(), layout.directoryOffset))
         throw Error(systemError("read", path, errno ? errno : EIO));
 
-    Sizes little = decodeDirectory(layout.raw, false);
-    Sizes big = decodeDirectory(layout.raw, true);
-    bool littleFits = total(little) == layout.directoryOffset;
-    bool bigFits = total(big) == layout.directoryOffset;
-    layout.order = (!littleFits && bigFits) ? ByteOrder::Big : ByteOrder::Little;
-    layout.sizes = layout.order == ByteOrder::Big ? big : little;
+    // The order whose sizes add up to the file; little-endian when neither does.
+    long long length = static_cast<long long>(layout.fileLength);
+    PkgSizes little = decodePkgSizes(layout.raw, PkgByteOrder::Little);
+    PkgSizeCheck check = checkPkgSizes(little, length);
+    layout.order = PkgByteOrder::Little;
+    layout.sizes = little;
+    if (check.lengthMismatch) {
+        PkgSizes big = decodePkgSizes(layout.raw, PkgByteOrder::Big);
+        PkgSizeCheck bigCheck = checkPkgSizes(big, length);
+        if (!bigCheck.lengthMismatch) {
+            layout.order = PkgByteOrder::Big;
+            layout.sizes = big;
+            check = bigCheck;
+        }
+    }
 
     uint64_t offset = 0;
-    for (int i = 0; i < kElements; ++i) {
+    for (int i = 0; i < PKG_ELEMENTS; ++i) {
         layout.offsets[static_cast<size_t>(i)] = offset;
         offset += layout.sizes[static_cast<size_t>(i)];
     }
 
-    layout.consistent = true;
-    if (!littleFits && !bigFits) {
-        layout.consistent = false;
-        uint64_t sum = total(little);
+    layout.consistent = check.consistent();
+    if (check.lengthMismatch) {
+        uint64_t sum = check.total - PKG_DIRECTORY_SIZE;
         layout.problem = "its directory sizes add up to " + std::to_string(sum) + " bytes plus the 16-byte directory, but the file has " +
                          std::to_string(layout.fileLength) + " bytes" +
                          (sum > layout.directoryOffset ? " (sizes past the end of the file: truncated?)" : " (extra bytes)");
-        return layout;
-    }
-    for (int i = 0; i < kElements; ++i) {
-        if (layout.sizes[static_cast<size_t>(i)] >= kSizeLimit) {
-            layout.consistent = false;
-            layout.problem = "element " + std::to_string(i) + " (" + elementName(i) + ") has " +
-                             std::to_string(layout.sizes[static_cast<size_t>(i)]) + " bytes, 2 GiB or more";
-            return layout;
-        }
-    }
-    if (layout.fileLength >= kSizeLimit) {
-        layout.consistent = false;
+    } else if (check.oversized >= 0) {
+        int i = check.oversized;
+        layout.problem = "element " + std::to_string(i) + " (" + pkgElementNames(i).display + ") has " +
+                         std::to_string(layout.sizes[static_cast<size_t>(i)]) + " bytes, 2 GiB or more";
+    } else if (check.fileTooLarge) {
+        // With the sizes adding up to the file, this is also the case of a total of 2 GiB or more.
         layout.problem = "the file has " + std::to_string(layout.fileLength) + " bytes, 2 GiB or more";
     }
     return layout;
@@ -160,8 +156,8 @@ std::vector<std::string> extractPackage(const std::string& pkg, const std::strin
     if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         throw Error("output " + quote(dir) + " exists and is not a folder; name a folder to extract into");
     std::vector<std::string> written;
-    for (int i = 0; i < kElements; ++i) {
-        std::string dest = dir + "/" + elementFileName(i);
+    for (int i = 0; i < PKG_ELEMENTS; ++i) {
+        std::string dest = dir + "/" + pkgElementNames(i).file;
         copyElement(layout, i, dest, i < 2 ? 0755 : 0644);
         written.push_back(dest);
     }

@@ -8,20 +8,20 @@
 #include <string>
 #include <vector>
 
-#include "pkgformat.h"
+#include "launcher/pkgformat.h"
 
 namespace mkpkg {
 
-enum class ByteOrder { Little, Big };
+using ByteOrder = PkgByteOrder;
 
 struct PackageLayout {
     std::string path;
     uint64_t fileLength = 0;
-    RawDirectory raw{};
+    PkgRawDirectory raw{};
     // The order in which the sizes add up to the file length; little-endian when neither does.
     ByteOrder order = ByteOrder::Little;
-    Sizes sizes{};
-    std::array<uint64_t, kElements> offsets{};
+    PkgSizes sizes{};
+    std::array<uint64_t, PKG_ELEMENTS> offsets{};
     uint64_t directoryOffset = 0;  // fileLength - 16
     // True when the sizes plus the directory are exactly the file length and every element and
     // the file are below 2 GiB; otherwise problem says what is wrong.
@@ -42,7 +42,7 @@ std::string readElement(const PackageLayout& layout, int index);
 void copyElement(const PackageLayout& layout, int index, const std::string& dest, mode_t mode);
 
 // Writes the four elements of package pkg into folder dir (created if missing) under the names of
-// elementFileName(); launcher and unzip utility mode 0755, the others 0644. Returns the paths.
+// pkgElementNames(); launcher and unzip utility mode 0755, the others 0644. Returns the paths.
 std::vector<std::string> extractPackage(const std::string& pkg, const std::string& dir);
 
 }  // namespace mkpkg

@@ -35,8 +35,8 @@ uint64_t partSize(const std::string& role, const std::string& path, const std::s
 }
 
 void checkLimit(int index, const std::string& path, uint64_t size) {
-    if (size >= kSizeLimit)
-        throw Error(std::string(elementName(index)) + " " + quote(path) + " has " + std::to_string(size) +
+    if (size >= PKG_SIZE_LIMIT)
+        throw Error(std::string(pkgElementNames(index).display) + " " + quote(path) + " has " + std::to_string(size) +
                     " bytes, 2 GiB or more; the launcher reads only elements below 2 GiB, make it smaller");
 }
 
@@ -147,8 +147,8 @@ BuildResult buildPackage(const BuildOptions& opts, std::ostream& progress, std::
     result.sizes = {static_cast<uint32_t>(launcherSize), static_cast<uint32_t>(unzipSize),
                     static_cast<uint32_t>(imageSize), static_cast<uint32_t>(bootSize)};
     PkgDirectory dir;
-    for (int i = 0; i < kElements; ++i) dir.size[i] = result.sizes[static_cast<size_t>(i)];
-    result.length = launcherSize + unzipSize + imageSize + bootSize + kDirectorySize;
+    dir.size = result.sizes;
+    result.length = launcherSize + unzipSize + imageSize + bootSize + PKG_DIRECTORY_SIZE;
     char why[256];
     if (checkPkgDirectory(&dir, static_cast<long long>(result.length), why, sizeof(why)) != 0)
         throw Error("package " + quote(opts.output) + " would be unreadable: " + why + "; make the content smaller");

@@ -8,14 +8,14 @@
 #include <string>
 
 #include "options.h"
-#include "pkgformat.h"
+#include "launcher/pkgformat.h"
 
 namespace mkpkg {
 
 struct BuildResult {
     std::string output;
     uint64_t length = 0;
-    Sizes sizes{};
+    PkgSizes sizes{};
     size_t imageEntries = 0;
 };
 

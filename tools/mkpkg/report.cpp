@@ -16,7 +16,7 @@ std::string hex8(uint32_t v) {
     return buf;
 }
 
-std::string rawHex(const RawDirectory& raw) {
+std::string rawHex(const PkgRawDirectory& raw) {
     std::string out;
     for (size_t i = 0; i < raw.size(); ++i) {
         char b[4];
@@ -55,8 +55,8 @@ std::string infoText(const PackageInfo& info) {
     o << "package " << quote(l.path) << ": " << l.fileLength << " bytes\n";
     o << "directory (" << orderName(l.order) << "): " << rawHex(l.raw) << "\n";
     o << "  element                 offset        size\n";
-    for (int i = 0; i < kElements; ++i) {
-        o << "  " << pad(std::to_string(i) + " " + elementName(i), 20) << padLeft(std::to_string(l.offsets[static_cast<size_t>(i)]), 10)
+    for (int i = 0; i < PKG_ELEMENTS; ++i) {
+        o << "  " << pad(std::to_string(i) + " " + pkgElementNames(i).display, 20) << padLeft(std::to_string(l.offsets[static_cast<size_t>(i)]), 10)
           << padLeft(std::to_string(l.sizes[static_cast<size_t>(i)]), 12) << "\n";
     }
     o << "  " << pad("directory", 20) << padLeft(std::to_string(l.directoryOffset), 10) << padLeft("16", 12) << "\n";
@@ -124,9 +124,9 @@ nlohmann::ordered_json infoJson(const PackageInfo& info) {
     if (!l.consistent) dir["problem"] = l.problem;
     dir["offset"] = l.directoryOffset;
     json elements = json::array();
-    for (int i = 0; i < kElements; ++i) {
+    for (int i = 0; i < PKG_ELEMENTS; ++i) {
         elements.push_back({{"index", i},
-                            {"name", elementName(i)},
+                            {"name", pkgElementNames(i).display},
                             {"offset", l.offsets[static_cast<size_t>(i)]},
                             {"size", l.sizes[static_cast<size_t>(i)]}});
     }
@@ -188,13 +188,10 @@ nlohmann::ordered_json infoJson(const PackageInfo& info) {
                            {"missingLines", b.missingLines},
                            {"endsWithLineFeed", b.endsWithLineFeed}};
         const SystemFit& s = info.system;
-        j["thisSystem"] = {{"source", s.source},
-                           {"description", s.description},
-                           {"distroName", s.distroName},
-                           {"distroLevel", s.distroLevel},
-                           {"updateLevel", s.updateLevel},
-                           {"kernel", s.kernel},
-                           {"processor", s.processor},
+        // Where the system comes from, the five facts the clauses are matched against, the verdict.
+        j["thisSystem"] = {{"source", s.source}, {"description", s.description},
+                           {"distroName", s.distroName}, {"distroLevel", s.distroLevel}, {"updateLevel", s.updateLevel},
+                           {"kernel", s.kernel}, {"processor", s.processor},
                            {"fittingClause", s.clause >= 0 ? json(s.clause) : json(nullptr)},
                            {"file", s.clause >= 0 ? json(s.fileName) : json(nullptr)}};
         j["arguments"] = info.args;

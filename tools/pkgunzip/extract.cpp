@@ -125,14 +125,14 @@ namespace {
 // Checks the current entry (index counts from 0) and extracts it. Returns "" or the message.
 std::string extractCurrent(unzFile zip, const char* archive, uint64_t index, std::set<std::string>* made,
                            char* buf) {
-    char name[kMaxEntryName + 1];
-    unz_file_info64 info;
-    if (unzGetCurrentFileInfo64(zip, &info, name, sizeof(name), nullptr, 0, nullptr, 0) != UNZ_OK)
+    ZipEntryInfo current;
+    if (readCurrentEntry(zip, &current) != UNZ_OK)
         return quoted(archive) + ": entry " + std::to_string(index + 1) + ": damaged central directory";
+    const unz_file_info64& info = current.info;
     if (info.size_filename > kMaxEntryName)
         return quoted(archive) + ": entry " + std::to_string(index + 1) + ": name of " +
                std::to_string(info.size_filename) + " bytes, more than " + std::to_string(kMaxEntryName);
-    std::string entry(name, info.size_filename);
+    const std::string& entry = current.name;
     std::string prefix = quoted(entry) + ": ";
     if (entry.find('\0') != std::string::npos || !isSafeEntryName(entry))
         return prefix + "refused: absolute path or '..' component";
@@ -151,18 +151,15 @@ std::string extractCurrent(unzFile zip, const char* archive, uint64_t index, std
 // central directory that cannot be walked counts as ordered too (the one worker reports it).
 bool orderMatters(unzFile zip) {
     std::set<std::string> files, folders;
-    char name[kMaxEntryName + 1];
-    for (int at = unzGoToFirstFile(zip); at != UNZ_END_OF_LIST_OF_FILE; at = unzGoToNextFile(zip)) {
-        unz_file_info64 info;
-        if (at != UNZ_OK || unzGetCurrentFileInfo64(zip, &info, name, sizeof(name), nullptr, 0, nullptr, 0) != UNZ_OK ||
-            info.size_filename > kMaxEntryName)
-            return true;
-        std::string entry(name, info.size_filename);
+    ZipWalk walk = walkZipEntries(zip, [&](const ZipEntryInfo& e) {
+        if (e.info.size_filename > kMaxEntryName) return false;
+        const std::string& entry = e.name;
         for (size_t slash = entry.find('/'); slash != std::string::npos; slash = entry.find('/', slash + 1))
             if (slash > 0) folders.insert(entry.substr(0, slash));
-        if (!entry.empty() && entry.back() == '/') continue;
-        if (!files.insert(entry).second) return true;
-    }
+        if (!entry.empty() && entry.back() == '/') return true;
+        return files.insert(entry).second;
+    });
+    if (walk.end != ZipWalkEnd::AllVisited) return true;
     for (const std::string& f : files)
         if (folders.count(f)) return true;
     return false;

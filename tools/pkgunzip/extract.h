@@ -5,8 +5,6 @@
 
 namespace pkgunzip {
 
-// Names longer than this (bytes) are refused rather than cut.
-const unsigned kMaxEntryName = 4096;
 // Size of the buffer each entry is inflated into and written from.
 const unsigned kWriteBuffer = 256u << 10;
 
@@ -14,12 +12,12 @@ const unsigned kWriteBuffer = 256u << 10;
 // folders; files are written with mode 0666 less the umask. Stops at the first fault and returns
 // false with one line in *error (no newline) naming the entry and the reason: a CRC mismatch, an
 // inflate error, a truncated archive, no space left, a failed write, an unsafe name (absolute, or
-// with a ".." component) or an unsupported entry. The file being written when it fails is
-// removed; files extracted before it stay. Two workers extract entries side by side (one each
-// core of a two-processor machine); the fault reported is still the first in the archive's
-// order, though entries after it may have been written. An archive where order matters (a name
-// given twice, a file whose name is also a folder of another entry) is extracted by one worker,
-// in order.
+// with a ".." component), a name longer than kMaxEntryName (zipfile.h; refused rather than cut)
+// or an unsupported entry. The file being written when it fails is removed; files extracted
+// before it stay. Two workers extract entries side by side (one each core of a two-processor
+// machine); the fault reported is still the first in the archive's order, though entries after it
+// may have been written. An archive where order matters (a name given twice, a file whose name is
+// also a folder of another entry) is extracted by one worker, in order.
 bool extractAll(const char* archive, std::string* error);
 
 // Whether a stored entry name may be written below the working directory: not empty, not

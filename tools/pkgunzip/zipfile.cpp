@@ -16,6 +16,7 @@ namespace {
 
 struct Source {
     int fd = -1;
+    uint64_t base = 0;  // file offset of the archive's first byte
     uint64_t size = 0;
     uint64_t pos = 0;
     std::vector<unsigned char> window = std::vector<unsigned char>(kReadWindow);
@@ -23,11 +24,14 @@ struct Source {
     size_t windowLength = 0;
 };
 
-// Reads at most n bytes at offset into buf; fewer only at the end of the file or on an error.
-size_t readAt(int fd, unsigned char* buf, size_t n, uint64_t offset) {
+// Reads at most n bytes at archive position pos into buf; fewer only at the end of the archive
+// or on an error.
+size_t readAt(const Source* s, unsigned char* buf, size_t n, uint64_t pos) {
+    if (pos >= s->size) return 0;
+    if (n > s->size - pos) n = static_cast<size_t>(s->size - pos);
     size_t got = 0;
     while (got < n) {
-        ssize_t r = pread(fd, buf + got, n - got, static_cast<off_t>(offset + got));
+        ssize_t r = pread(s->fd, buf + got, n - got, static_cast<off_t>(s->base + pos + got));
         if (r < 0 && errno == EINTR) continue;
         if (r <= 0) break;
         got += static_cast<size_t>(r);
@@ -50,13 +54,13 @@ uLong ZCALLBACK readFile(voidpf, voidpf stream, void* buf, uLong size) {
         if (s->pos < s->windowAt || s->pos >= s->windowAt + s->windowLength) {
             // Large reads bypass the window; small ones refill it.
             if (size - done >= kReadWindow) {
-                size_t got = readAt(s->fd, out + done, size - done, s->pos);
+                size_t got = readAt(s, out + done, size - done, s->pos);
                 s->pos += got;
                 done += static_cast<uLong>(got);
                 break;
             }
             s->windowAt = s->pos;
-            s->windowLength = readAt(s->fd, s->window.data(), s->window.size(), s->pos);
+            s->windowLength = readAt(s, s->window.data(), s->window.size(), s->pos);
             if (s->windowLength == 0) break;
         }
         size_t offset = static_cast<size_t>(s->pos - s->windowAt);
@@ -97,29 +101,34 @@ int ZCALLBACK closeFile(voidpf, voidpf stream) {
 
 int ZCALLBACK testError(voidpf, voidpf) { return 0; }
 
-}  // namespace
-
-unzFile openZipFile(const char* path, std::string* why) {
+// Opens path and checks it is a regular file: the descriptor and its size, or -1 with *why set.
+int openRegular(const char* path, uint64_t* size, std::string* why) {
     int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         *why = strerror(errno);
-        return nullptr;
+        return -1;
     }
     struct stat st;
     if (fstat(fd, &st) != 0) {
         *why = strerror(errno);
         close(fd);
-        return nullptr;
+        return -1;
     }
     if (!S_ISREG(st.st_mode)) {
         *why = S_ISDIR(st.st_mode) ? "Is a directory" : "not a regular file";
         close(fd);
-        return nullptr;
+        return -1;
     }
-    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    *size = static_cast<uint64_t>(st.st_size);
+    return fd;
+}
+
+unzFile openSource(const char* path, int fd, uint64_t offset, uint64_t length, std::string* why) {
+    posix_fadvise(fd, static_cast<off_t>(offset), static_cast<off_t>(length), POSIX_FADV_SEQUENTIAL);
     Source* s = new Source;
     s->fd = fd;
-    s->size = static_cast<uint64_t>(st.st_size);
+    s->base = offset;
+    s->size = length;
 
     zlib_filefunc64_def io;
     io.zopen64_file = openFile;
@@ -134,6 +143,39 @@ unzFile openZipFile(const char* path, std::string* why) {
     // A failed open has already closed the stream, and with it the file.
     if (zip == nullptr) *why = "not a zip archive or cut short (no end of central directory)";
     return zip;
+}
+
+}  // namespace
+
+unzFile openZipFile(const char* path, std::string* why) {
+    uint64_t size = 0;
+    int fd = openRegular(path, &size, why);
+    return fd < 0 ? nullptr : openSource(path, fd, 0, size, why);
+}
+
+unzFile openZipSlice(const char* path, uint64_t offset, uint64_t length, std::string* why) {
+    uint64_t size = 0;
+    int fd = openRegular(path, &size, why);
+    return fd < 0 ? nullptr : openSource(path, fd, offset, length, why);
+}
+
+int readCurrentEntry(unzFile zip, ZipEntryInfo* entry) {
+    char name[kMaxEntryName + 1];
+    int err = unzGetCurrentFileInfo64(zip, &entry->info, name, sizeof(name), nullptr, 0, nullptr, 0);
+    if (err != UNZ_OK) return err;
+    entry->name.assign(name, entry->info.size_filename < kMaxEntryName ? entry->info.size_filename : kMaxEntryName);
+    return UNZ_OK;
+}
+
+ZipWalk walkZipEntries(unzFile zip, const std::function<bool(const ZipEntryInfo&)>& visit) {
+    ZipEntryInfo entry;
+    for (int at = unzGoToFirstFile(zip); at != UNZ_END_OF_LIST_OF_FILE; at = unzGoToNextFile(zip)) {
+        if (at != UNZ_OK) return {ZipWalkEnd::MoveFailed, at};
+        int err = readCurrentEntry(zip, &entry);
+        if (err != UNZ_OK) return {ZipWalkEnd::EntryUnreadable, err};
+        if (!visit(entry)) return {ZipWalkEnd::Stopped, UNZ_OK};
+    }
+    return {ZipWalkEnd::AllVisited, UNZ_OK};
 }
 
 }  // namespace pkgunzip

@@ -9,7 +9,7 @@
 
 #include "errors.h"
 #include "pkgfile.h"
-#include "pkgformat.h"
+#include "launcher/pkgformat.h"
 #include "pkgreader.h"
 #include "testutil.h"
 
@@ -18,16 +18,16 @@ using testutil::TempDir;
 namespace {
 
 struct Parts {
-    std::array<std::string, mkpkg::kElements> paths;
-    std::array<std::string, mkpkg::kElements> data;
-    mkpkg::Sizes sizes{};
+    std::array<std::string, PKG_ELEMENTS> paths;
+    std::array<std::string, PKG_ELEMENTS> data;
+    PkgSizes sizes{};
 };
 
 Parts makeParts(const TempDir& dir) {
     Parts p;
     p.data = {std::string("\x7f" "ELF launcher bytes", 19), std::string(70000, 'u'), "PK\x03\x04 not really a zip",
               "1\n*\t0\t*\tf\n"};
-    for (int i = 0; i < mkpkg::kElements; ++i) {
+    for (int i = 0; i < PKG_ELEMENTS; ++i) {
         p.paths[i] = dir.file("part" + std::to_string(i));
         testutil::writeFile(p.paths[i], p.data[i]);
         p.sizes[i] = static_cast<uint32_t>(p.data[i].size());
@@ -59,7 +59,7 @@ TEST(PackageFile, RoundTripLittleEndian) {
     EXPECT_EQ(l.offsets[1], 19u);
     EXPECT_EQ(l.offsets[3], 19u + 70000u + 21u);
     EXPECT_EQ(l.directoryOffset, bytes.size() - 16);
-    for (int i = 0; i < mkpkg::kElements; ++i) EXPECT_EQ(mkpkg::readElement(l, i), p.data[i]) << i;
+    for (int i = 0; i < PKG_ELEMENTS; ++i) EXPECT_EQ(mkpkg::readElement(l, i), p.data[i]) << i;
 }
 
 TEST(PackageFile, BigEndianDirectoryIsDetected) {
@@ -83,7 +83,7 @@ TEST(PackageFile, FailedWriteLeavesNoHalfPackage) {
     Parts p = makeParts(dir);
     std::string pkg = dir.file("out.pkg");
     testutil::writeFile(pkg, "older package", 0755);
-    mkpkg::Sizes wrong = p.sizes;
+    PkgSizes wrong = p.sizes;
     wrong[2] += 1;  // the image "changed" after its size was taken
     try {
         mkpkg::writePackageFile(pkg, p.paths, wrong, false);
@@ -173,7 +173,7 @@ TEST(PackageReader, ElementOf2GiBIsRefused) {
     }
     ASSERT_EQ(truncate(pkg.c_str(), limit), 0);
     std::ofstream f(pkg, std::ios::binary | std::ios::app);
-    mkpkg::RawDirectory raw = mkpkg::encodeDirectory({0x80000000u, 0, 0, 0}, false);
+    PkgRawDirectory raw = encodePkgSizes({0x80000000u, 0, 0, 0}, PkgByteOrder::Little);
     f.write(reinterpret_cast<const char*>(raw.data()), raw.size());
     f.close();
     mkpkg::PackageLayout l = mkpkg::readLayout(pkg);
