@@ -12,31 +12,6 @@
 #include "launcher/sysident.h"
 #include "common/banned.h"
 
-void convertBootCfg(char* data, unsigned len) {
-    for (unsigned i = 0; i < len; ++i)
-        if (data[i] == '\n') data[i] = '\0';
-    data[len] = '\0';
-}
-
-char* skipCommentLines(char* p, const char* end) {
-    while (p < end && *p == ';') p += strlen(p) + 1;
-    return p < end ? p : const_cast<char*>(end);
-}
-
-char* readBootCfgLine(BootCfgCursor* cursor) {
-    char* p = skipCommentLines(cursor->pos, cursor->end);
-    if (p >= cursor->end) {
-        ++cursor->missing;
-        cursor->pos = cursor->end;
-        return cursor->end;  // the spare byte: ""
-    }
-    char* next = p + strlen(p) + 1;
-    cursor->pos = next < cursor->end ? next : cursor->end;
-    return p;
-}
-
-int parseClauseCount(const char* text) { return readDecimal(text); }
-
 ArgsMode decideArgsMode(const char* argsControl) {
     if (strncmp(argsControl, "append", 6) == 0) return ARGS_APPEND;
     if (strncmp(argsControl, "prepend", 7) == 0) return ARGS_PREPEND;
@@ -79,24 +54,22 @@ int composeStartupCmd(char* out, size_t outSize, const char* startupCmd, const c
 
 int processBootCfg(const LauncherContext* ctx, char* data, unsigned len, int argc, char** argv, char* cmdOut) {
     cmdOut[0] = '\0';
-    convertBootCfg(data, len);
-    BootCfgCursor cursor = {data, data + len, 0};
-
-    int count = parseClauseCount(readBootCfgLine(&cursor));
-    if (ctx->debug) printf("++   # of per-os-class cfg clauses = %d\n", count);
+    BootCfgClause kept[BOOTCFG_KEPT_CLAUSES];
+    BootCfg cfg;
+    readBootCfg(data, len, kept, BOOTCFG_KEPT_CLAUSES, &cfg);
+    if (ctx->debug) printf("++   # of per-os-class cfg clauses = %d\n", cfg.count);
 
     const char* cfgFile = nullptr;
-    for (int i = 0; i < count; ++i) {
-        int missingBefore = cursor.missing;
-        char* clause = readBootCfgLine(&cursor);
-        if (cfgFile == nullptr) {
-            cfgFile = matchOsClass(ctx, clause);
-            if (cfgFile != nullptr && ctx->debug)
-                printf("++   per-os-class cfg[%d] (GOOD) = '%s'\n", i, clause);
-        }
+    BootCfgClauseWalk walk;
+    startBootCfgClauseWalk(&walk, &cfg);
+    for (int i = 0; cfgFile == nullptr; ++i) {
+        const BootCfgClause* c = nextBootCfgClause(&walk);
+        if (c == nullptr) break;
+        const char* clause = c->at.text;
+        cfgFile = matchOsClass(ctx, clause);
+        if (cfgFile != nullptr && ctx->debug)
+            printf("++   per-os-class cfg[%d] (GOOD) = '%s'\n", i, clause);
         if (cfgFile == nullptr && ctx->debug) printf("++   per-os-class cfg[%d] (n.g.) = '%s'\n", i, clause);
-        // Past the end every further clause is the same empty line: no need to count on.
-        if (cursor.missing > missingBefore) break;
     }
 
     if (cfgFile == nullptr) {
@@ -113,7 +86,7 @@ int processBootCfg(const LauncherContext* ctx, char* data, unsigned len, int arg
 
     makeAllFilesExecutable(&ctx->commands);
 
-    const char* finalName = readBootCfgLine(&cursor);
+    const char* finalName = cfg.finalName.text;
     if (cfgFile[0] != '\0' && finalName[0] != '\0') {
         if (ctx->debug) printf("++ Copying '%s' to '%s'...\n", cfgFile, finalName);
         if (!copyFileFits(cfgFile, finalName)) {
@@ -125,22 +98,22 @@ int processBootCfg(const LauncherContext* ctx, char* data, unsigned len, int arg
         copyFile(&ctx->commands, cfgFile, finalName);
     }
 
-    const char* startupDir = readBootCfgLine(&cursor);
+    const char* startupDir = cfg.startupDir.text;
     if (startupDir[0] != '\0') {
         if (ctx->debug) printf("++ Changing dir to '%s'...\n", startupDir);
         changeDir(startupDir);
     }
 
-    const char* setupCmd = readBootCfgLine(&cursor);
+    const char* setupCmd = cfg.setupPriorStartup.text;
     if (packageSignal()) return BOOTCFG_INTERRUPTED;
     if (setupCmd[0] != '\0') {
         if (ctx->debug) printf("++ Executing '%s' prior startup...\n", setupCmd);
         runCommand(&ctx->commands, CMD_PACKAGE, setupCmd);
     }
 
-    const char* startupCmd = readBootCfgLine(&cursor);
-    const char* defaultArgs = readBootCfgLine(&cursor);
-    const char* argsControl = readBootCfgLine(&cursor);
+    const char* startupCmd = cfg.startupCmd.text;
+    const char* defaultArgs = cfg.defaultArgs.text;
+    const char* argsControl = cfg.argsControl.text;
     if (ctx->debug)
         printf("++   startupCmd  = '%s'\n++   defaultArgs = '%s'\n++   argsControl = '%s'\n", startupCmd,
                defaultArgs, argsControl);

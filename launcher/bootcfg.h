@@ -1,36 +1,19 @@
-// Boot configuration: reading its lines, selecting the clause that fits the system, preparing
-// the startup directory and composing the startup command.
+// Boot configuration: acting on what bootcfgreader read: selecting the clause that fits the
+// system, preparing the startup directory and composing the startup command.
 #pragma once
 
 #include <cstddef>
 
+#include "launcher/bootcfgreader.h"
 #include "launcher/context.h"
 
 // Capacity of the caller's command buffer: at most 2047 characters and a terminator.
 constexpr int STARTUP_CMD_SIZE = 2048;
 
+// Clauses processBootCfg keeps from one reading; any further ones are read again as needed.
+constexpr int BOOTCFG_KEPT_CLAUSES = 16;
+
 enum ArgsMode { ARGS_APPEND = 0, ARGS_PREPEND, ARGS_OVERRIDE, ARGS_DISCARD };
-
-// Line cursor over a converted text (every line feed replaced by NUL, see convertBootCfg).
-// A line that is missing (the text ended) reads as "" and counts in `missing`.
-struct BootCfgCursor {
-    char* pos;
-    char* end;    // one past the last byte of the text
-    int missing;  // lines asked for after the text ended
-};
-
-// Replaces every line feed among data[0..len) by NUL and stores NUL at data[len]: the caller
-// provides one spare byte, so a last line without a line feed is still a terminated string.
-void convertBootCfg(char* data, unsigned len);
-
-// First line at or after p whose first character is not ';' (comment), or end.
-char* skipCommentLines(char* p, const char* end);
-
-// Skips comment lines, returns the next line and moves past it; "" when the text has ended.
-char* readBootCfgLine(BootCfgCursor* cursor);
-
-// The clause count as read: optional white space and sign, digits; 0 without digits.
-int parseClauseCount(const char* text);
 
 // append, prepend, override or discard by the beginning of argsControl (case-sensitive);
 // anything else is append.

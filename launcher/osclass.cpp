@@ -4,20 +4,18 @@
 #include <cstring>
 #include <iterator>
 
+#include "launcher/bootcfgreader.h"
 #include "launcher/decimal.h"
 #include "launcher/sysident.h"
 #include "common/banned.h"
 
 namespace {
 
-// Copies the field at *p (up to a TAB or the end) into field and moves *p to its end.
-// false when it would not fit OSCLASS_FIELD_SIZE.
-bool takeField(const char** p, char* field) {
-    size_t len = strcspn(*p, "\t");
-    if (len >= OSCLASS_FIELD_SIZE) return false;
-    memcpy(field, *p, len);
-    field[len] = '\0';
-    *p += len;
+// Copies a field of the clause into field; false when it would not fit OSCLASS_FIELD_SIZE.
+bool takeField(ClauseField from, char* field) {
+    if (from.len >= OSCLASS_FIELD_SIZE) return false;
+    memcpy(field, from.text, from.len);
+    field[from.len] = '\0';
     return true;
 }
 
@@ -69,35 +67,30 @@ bool fitsProcessor(const SystemFacts* facts, const char* field, char* why, size_
 const char* matchClause(const SystemFacts* facts, const char* clause, ClauseVerdict* verdict, int debug) {
     char field[OSCLASS_FIELD_SIZE];
     char why[96];
-    const char* p = clause;
+    ClauseParts parts;
+    splitClause(clause, &parts);
     if (debug) printf("++     os-class cfg clause:'%s'\n", clause);
 
-    if (*p == '*') {
-        ++p;
-    } else {
-        if (!takeField(&p, field)) return explain(verdict, 1, "...", "longer than 63 characters"), nullptr;
+    if (!parts.anySystem) {
+        if (!takeField(parts.verName, field)) return explain(verdict, 1, "...", "longer than 63 characters"), nullptr;
         if (debug) printf("++     <verName><verRelease> = '%s'\n", field);
         if (!fitsDistribution(facts, field, why, sizeof(why))) return explain(verdict, 1, field, why), nullptr;
     }
-    if (*p == '\t') ++p;
 
-    if (!takeField(&p, field)) return explain(verdict, 2, "...", "longer than 63 characters"), nullptr;
+    if (!takeField(parts.update, field)) return explain(verdict, 2, "...", "longer than 63 characters"), nullptr;
     if (debug) printf("++     <UP #> = '%s'\n", field);
     int wanted = readDecimal(field);
     if (wanted > facts->update) {
         snprintf(why, sizeof(why), "update %d is below %d", facts->update, wanted);
         return explain(verdict, 2, field, why), nullptr;
     }
-    if (*p == '\t') ++p;
 
-    if (!takeField(&p, field)) return explain(verdict, 3, "...", "longer than 63 characters"), nullptr;
+    if (!takeField(parts.processor, field)) return explain(verdict, 3, "...", "longer than 63 characters"), nullptr;
     if (debug) printf("++     processor = '%s'\n", field);
     if (!fitsProcessor(facts, field, why, sizeof(why))) return explain(verdict, 3, field, why), nullptr;
 
-    if (*p == '\t') ++p;
-    if (*p == '\t') ++p;
     explain(verdict, 0, "", "fits");
-    return p;
+    return parts.fileName;
 }
 
 }  // namespace

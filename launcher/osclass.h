@@ -1,4 +1,5 @@
-// Per-os-class clause matching: "<verName><verRelease>\t<UP #>\t<processor>\t<file name>".
+// Per-os-class clause matching: "<verName><verRelease>\t<UP #>\t<processor>\t<file name>",
+// split by splitClause (bootcfgreader.h).
 #pragma once
 
 #include "launcher/context.h"

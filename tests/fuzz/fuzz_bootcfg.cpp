@@ -1,9 +1,9 @@
 // Fuzz target: a boot configuration and the user's arguments, read as the launcher reads them
 // once the package is unpacked: lines and comments, the clause count, each clause against the
 // identified system until one fits, the mismatch description, the three command lines, the
-// argument mode, the launcher's debug option and the composed startup command. Built from the pure functions that
-// processBootCfg uses; its actions (chmod, copy, change of directory, the setup command) are
-// left out, so nothing of the input ever reaches a shell.
+// argument mode, the launcher's debug option and the composed startup command. Built from the
+// reader and the pure functions that processBootCfg uses; its actions (chmod, copy, change of
+// directory, the setup command) are left out, so nothing of the input ever reaches a shell.
 //
 // Input: a facts header (sysfacts.h), the boot configuration text, then optionally the bytes
 // 0x00 0xFF followed by the user's arguments, each ended by 0x00 (the last one by the input's end).
@@ -68,29 +68,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Exactly the text and the spare byte the launcher provides: reading past it is caught.
     std::unique_ptr<char[]> text(new char[textLen + 1]);
     memcpy(text.get(), data, textLen);
-    convertBootCfg(text.get(), static_cast<unsigned>(textLen));
     char* const begin = text.get();
     char* const end = begin + textLen;
-    BootCfgCursor cursor = {begin, end, 0};
+    // As few kept clauses as the launcher keeps, so that longer lists are read on by the walk.
+    BootCfgClause kept[BOOTCFG_KEPT_CLAUSES];
+    BootCfg cfg;
+    readBootCfg(begin, static_cast<unsigned>(textLen), kept, BOOTCFG_KEPT_CLAUSES, &cfg);
 
     auto within = [&](const char* line) { return line >= begin && line <= end && strlen(line) <= textLen; };
 
-    const char* countLine = readBootCfgLine(&cursor);
-    FUZZ_CHECK(within(countLine));
-    int count = parseClauseCount(countLine);
+    FUZZ_CHECK(within(cfg.countLine.text));
+    FUZZ_CHECK(cfg.clauseLines >= 0 && cfg.clauseLines <= (cfg.count > 0 ? cfg.count : 0));
+    FUZZ_CHECK(cfg.keptClauses == (cfg.clauseLines < BOOTCFG_KEPT_CLAUSES ? cfg.clauseLines : BOOTCFG_KEPT_CLAUSES));
+    FUZZ_CHECK(cfg.moreClauses.pos >= begin && cfg.moreClauses.pos <= end);
+    FUZZ_CHECK((cfg.missingLines == 0) == (cfg.firstMissing == BOOTCFG_NONE));
 
     const char* cfgFile = nullptr;
-    for (int i = 0; i < count; ++i) {
-        int missingBefore = cursor.missing;
-        const char* clause = readBootCfgLine(&cursor);
+    BootCfgClauseWalk walk;
+    startBootCfgClauseWalk(&walk, &cfg);
+    int walked = 0;
+    for (const BootCfgClause* c = nextBootCfgClause(&walk); c != nullptr; c = nextBootCfgClause(&walk)) {
+        const char* clause = c->at.text;
         FUZZ_CHECK(within(clause) && clause[0] != ';');
+        FUZZ_CHECK(c->parts.fileName >= clause && c->parts.fileName <= clause + strlen(clause));
+        ++walked;
         if (cfgFile == nullptr) {
             cfgFile = matchOsClass(&ctx, clause);
-            if (cfgFile) FUZZ_CHECK(cfgFile >= clause && cfgFile <= clause + strlen(clause));
+            if (cfgFile) FUZZ_CHECK(cfgFile == c->parts.fileName);
         }
-        if (cursor.missing > missingBefore) break;
     }
-    FUZZ_CHECK(cursor.pos >= begin && cursor.pos <= end);
+    FUZZ_CHECK(walked == cfg.clauseLines);
+    FUZZ_CHECK(walk.more.pos >= begin && walk.more.pos <= end);
 
     if (cfgFile == nullptr) {
         char desc[512];
@@ -103,14 +111,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
 
-    const char* lines[6];  // final name, startupDir, setup, startupCmd, defaultArgs, argsControl
-    for (const char*& line : lines) {
-        line = readBootCfgLine(&cursor);
-        FUZZ_CHECK(within(line) && line[0] != ';');
-    }
-    const char* startupCmd = lines[3];
-    const char* defaultArgs = lines[4];
-    ArgsMode mode = decideArgsMode(lines[5]);
+    // final name, startupDir, setup, startupCmd, defaultArgs, argsControl
+    const BootCfgLine* lines[6] = {&cfg.finalName,  &cfg.startupDir,  &cfg.setupPriorStartup,
+                                   &cfg.startupCmd, &cfg.defaultArgs, &cfg.argsControl};
+    for (const BootCfgLine* line : lines) FUZZ_CHECK(within(line->text) && line->text[0] != ';');
+    const char* startupCmd = cfg.startupCmd.text;
+    const char* defaultArgs = cfg.defaultArgs.text;
+    ArgsMode mode = decideArgsMode(cfg.argsControl.text);
     FUZZ_CHECK(mode >= ARGS_APPEND && mode <= ARGS_DISCARD);
 
     // The launcher's command line: its own debug option is taken out first.

@@ -26,8 +26,8 @@ std::vector<char> bufferOf(const std::string& text) {
 // Every line the cursor yields, until the text has ended.
 std::vector<std::string> linesOf(const std::string& text) {
     std::vector<char> buf = bufferOf(text);
-    convertBootCfg(buf.data(), static_cast<unsigned>(text.size()));
-    BootCfgCursor cur = {buf.data(), buf.data() + text.size(), 0};
+    BootCfgCursor cur;
+    startBootCfg(&cur, buf.data(), static_cast<unsigned>(text.size()));
     std::vector<std::string> lines;
     for (;;) {
         std::string line = readBootCfgLine(&cur);

@@ -1,6 +1,5 @@
 #include "bootconfig.h"
 
-#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -36,33 +35,40 @@ const char* argsModeName(ArgsMode mode) {
     }
 }
 
-ClauseFields splitClause(const std::string& clause) {
+namespace {
+
+std::string fieldText(ClauseField field) { return std::string(field.text, field.len); }
+
+ClauseFields fieldsOf(const ClauseParts& parts) {
     ClauseFields f;
-    size_t p = 0;
-    auto field = [&](std::string& dst) {
-        size_t tab = clause.find('\t', p);
-        size_t end = tab == std::string::npos ? clause.size() : tab;
-        dst = clause.substr(p, end - p);
-        p = end;
-    };
-    auto skipTab = [&]() {
-        if (p < clause.size() && clause[p] == '\t') ++p;
-    };
-    // A leading '*' is the whole of field 1, whatever follows it.
-    if (!clause.empty() && clause[0] == '*') {
-        f.verName = "*";
-        p = 1;
-    } else {
-        field(f.verName);
-    }
-    skipTab();
-    field(f.update);
-    skipTab();
-    field(f.processor);
-    skipTab();
-    skipTab();
-    f.fileName = clause.substr(std::min(p, clause.size()));
+    f.verName = fieldText(parts.verName);
+    f.update = fieldText(parts.update);
+    f.processor = fieldText(parts.processor);
+    f.fileName = parts.fileName;
     return f;
+}
+
+LineRole roleOf(BootCfgPart part) {
+    switch (part) {
+    case BOOTCFG_COUNT: return LineRole::Count;
+    case BOOTCFG_CLAUSE: return LineRole::Clause;
+    case BOOTCFG_FINAL_NAME: return LineRole::FinalName;
+    case BOOTCFG_STARTUP_DIR: return LineRole::StartupDir;
+    case BOOTCFG_SETUP_PRIOR_STARTUP: return LineRole::SetupPriorStartup;
+    case BOOTCFG_STARTUP_CMD: return LineRole::StartupCmd;
+    case BOOTCFG_DEFAULT_ARGS: return LineRole::DefaultArgs;
+    case BOOTCFG_ARGS_CONTROL: return LineRole::ArgsControl;
+    case BOOTCFG_NONE: break;
+    }
+    return LineRole::Ignored;
+}
+
+}  // namespace
+
+ClauseFields splitClause(const std::string& clause) {
+    ClauseParts parts;
+    ::splitClause(clause.c_str(), &parts);
+    return fieldsOf(parts);
 }
 
 BootConfig readBootConfig(const std::string& text) {
@@ -70,8 +76,7 @@ BootConfig readBootConfig(const std::string& text) {
     cfg.endsWithLineFeed = !text.empty() && text.back() == '\n';
     cfg.hasCarriageReturns = text.find('\r') != std::string::npos;
 
-    // Lines as the file holds them, and where each starts.
-    std::vector<size_t> starts;
+    // Lines as the file holds them, for the listing; the reader numbers them the same way.
     for (size_t pos = 0; pos < text.size();) {
         size_t nl = text.find('\n', pos);
         size_t end = nl == std::string::npos ? text.size() : nl;
@@ -79,58 +84,49 @@ BootConfig readBootConfig(const std::string& text) {
         line.number = static_cast<int>(cfg.lines.size()) + 1;
         line.text = text.substr(pos, end - pos);
         cfg.lines.push_back(line);
-        starts.push_back(pos);
         pos = nl == std::string::npos ? text.size() : nl + 1;
     }
 
+    // Room for every clause: a first reading of a copy counts them.
+    const unsigned len = static_cast<unsigned>(text.size());
     std::vector<char> buf(text.begin(), text.end());
-    buf.push_back('\0');  // the spare byte convertBootCfg terminates with
-    convertBootCfg(buf.data(), static_cast<unsigned>(text.size()));
-    BootCfgCursor cursor{buf.data(), buf.data() + text.size(), 0};
+    buf.push_back('\0');  // the spare byte the reader terminates with
+    std::vector<char> counting = buf;
+    BootCfg read;
+    readBootCfg(counting.data(), len, nullptr, 0, &read);
+    std::vector<BootCfgClause> kept(static_cast<size_t>(read.clauseLines));
+    readBootCfg(buf.data(), len, kept.data(), read.clauseLines, &read);
 
     int lastRead = -1;  // index into cfg.lines of the last line read
-    auto next = [&](LineRole role, int clause) -> std::string {
-        int before = cursor.missing;
-        char* p = readBootCfgLine(&cursor);
-        if (cursor.missing != before) {
-            if (cfg.missingLines == 0) cfg.firstMissing = roleName(role);
-            cfg.missingLines = cursor.missing;
-            return std::string();
-        }
-        size_t offset = static_cast<size_t>(p - buf.data());
-        auto it = std::upper_bound(starts.begin(), starts.end(), offset);
-        int index = static_cast<int>(it - starts.begin()) - 1;
-        if (index >= 0) {
-            cfg.lines[static_cast<size_t>(index)].role = role;
-            cfg.lines[static_cast<size_t>(index)].clause = clause;
-            lastRead = index;
-        }
-        return std::string(p);
+    auto take = [&](const BootCfgLine& at, BootCfgPart part, int clause) {
+        if (at.line == 0) return std::string();
+        BootLine& line = cfg.lines[static_cast<size_t>(at.line - 1)];
+        line.role = roleOf(part);
+        line.clause = clause;
+        lastRead = at.line - 1;
+        return std::string(at.text);
     };
 
-    cfg.countText = next(LineRole::Count, -1);
-    cfg.count = parseClauseCount(cfg.countText.c_str());
-    for (int i = 0; i < cfg.count && cursor.missing == 0; ++i) {
+    cfg.countText = take(read.countLine, BOOTCFG_COUNT, -1);
+    cfg.count = read.count;
+    for (int i = 0; i < read.keptClauses; ++i) {
+        const BootCfgClause& c = kept[static_cast<size_t>(i)];
         BootClause clause;
         clause.index = i;
-        clause.text = next(LineRole::Clause, i);
-        clause.line = cursor.missing == 0 ? lastRead + 1 : 0;
-        clause.fields = splitClause(clause.text);
+        clause.text = take(c.at, BOOTCFG_CLAUSE, i);
+        clause.line = c.at.line;
+        clause.fields = fieldsOf(c.parts);
         cfg.clauses.push_back(clause);
     }
-    if (cursor.missing > 0 && cfg.count > static_cast<int>(cfg.clauses.size())) {
-        // The reader would go on asking for the remaining clauses and the six values.
-        cfg.missingLines = cursor.missing + (cfg.count - static_cast<int>(cfg.clauses.size())) + 6;
-    }
-    if (cursor.missing == 0 || cfg.count <= static_cast<int>(cfg.clauses.size())) {
-        cfg.finalName = next(LineRole::FinalName, -1);
-        cfg.startupDir = next(LineRole::StartupDir, -1);
-        cfg.setupPriorStartup = next(LineRole::SetupPriorStartup, -1);
-        cfg.startupCmd = next(LineRole::StartupCmd, -1);
-        cfg.defaultArgs = next(LineRole::DefaultArgs, -1);
-        cfg.argsControl = next(LineRole::ArgsControl, -1);
-    }
+    cfg.finalName = take(read.finalName, BOOTCFG_FINAL_NAME, -1);
+    cfg.startupDir = take(read.startupDir, BOOTCFG_STARTUP_DIR, -1);
+    cfg.setupPriorStartup = take(read.setupPriorStartup, BOOTCFG_SETUP_PRIOR_STARTUP, -1);
+    cfg.startupCmd = take(read.startupCmd, BOOTCFG_STARTUP_CMD, -1);
+    cfg.defaultArgs = take(read.defaultArgs, BOOTCFG_DEFAULT_ARGS, -1);
+    cfg.argsControl = take(read.argsControl, BOOTCFG_ARGS_CONTROL, -1);
     cfg.argsMode = decideArgsMode(cfg.argsControl.c_str());
+    cfg.missingLines = read.missingLines;
+    if (read.firstMissing != BOOTCFG_NONE) cfg.firstMissing = roleName(roleOf(read.firstMissing));
 
     for (int i = 0; i < static_cast<int>(cfg.lines.size()); ++i) {
         BootLine& line = cfg.lines[static_cast<size_t>(i)];

@@ -1,5 +1,5 @@
-// Reads a boot configuration the way the launcher does (its own reader functions) and keeps, for
-// every line, how the launcher takes it; checks what would make a package fail.
+// A boot configuration as the launcher's reader (launcher/bootcfgreader.h) takes it, kept for
+// every line with the role the launcher gives it; checks what would make a package fail.
 #pragma once
 
 #include <string>
@@ -37,7 +37,7 @@ struct BootLine {
     int clause = -1;    // clause index for LineRole::Clause
 };
 
-// The four TAB-separated fields of a clause, split the way the clause matcher walks them.
+// The four TAB-separated fields of a clause, split by the launcher's splitClause.
 struct ClauseFields {
     std::string verName;    // field 1: distribution and release, "*" for any
     std::string update;     // field 2: minimum update level
@@ -60,14 +60,14 @@ struct BootConfig {
     std::vector<BootClause> clauses;
     std::string finalName, startupDir, setupPriorStartup, startupCmd, defaultArgs, argsControl;
     ArgsMode argsMode = ARGS_APPEND;
-    int missingLines = 0;        // lines the reader asked for after the text ended
+    long long missingLines = 0;  // lines the layout needs that the text lacks
     std::string firstMissing;    // role name of the first of them
     bool endsWithLineFeed = false;
     bool hasCarriageReturns = false;
 };
 
-// Reads text (the boot configuration bytes) with the launcher's convertBootCfg / readBootCfgLine /
-// parseClauseCount / decideArgsMode. Never fails: what is missing is counted.
+// Reads text (the boot configuration bytes) with the launcher's readBootCfg and decideArgsMode.
+// Never fails: what is missing is counted.
 BootConfig readBootConfig(const std::string& text);
 
 // What would make a package with this boot configuration fail, one sentence per problem,
