@@ -28,10 +28,6 @@ static const Component c_components[] = {
     {"ib", &Device::iscsiVer, false},
 };
 
-static ProcessorClock s_processorClock = clock;
-
-void setProcessorClock(ProcessorClock clockFn) { s_processorClock = clockFn ? clockFn : clock; }
-
 static bool is5703Id(const char* devId) { return strcasecmp(devId, "16A7") == 0 || strcasecmp(devId, "16C7") == 0; }
 
 // The 5703 ids' image depends on their listing; without it any choice would be a guess.
@@ -130,17 +126,17 @@ static bool secondsSince(const struct timespec& start, double* seconds) {
 
 // The loop keeps the processor busy, so processor time and real time advance together; real
 // time is the bound when the processor clock cannot be read or stops advancing.
-void sleepTicks(unsigned int ticks) {
+void sleepTicks(unsigned int ticks, ProcessorClock processorClock) {
     const double span = static_cast<double>(ticks) / CLOCKS_PER_SEC;
     const clock_t failed = static_cast<clock_t>(-1);
     struct timespec start;
     bool haveRealTime = clock_gettime(CLOCK_MONOTONIC, &start) == 0;
-    clock_t begin = s_processorClock();
+    clock_t begin = processorClock();
     bool haveCpuTime = begin != failed;
     clock_t deadline = begin + static_cast<clock_t>(ticks);
     while (haveCpuTime || haveRealTime) {
         if (haveCpuTime) {
-            clock_t now = s_processorClock();
+            clock_t now = processorClock();
             if (now == failed)
                 haveCpuTime = false;
             else if (now >= deadline)

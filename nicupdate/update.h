@@ -35,9 +35,7 @@ bool buildImageName(const Device* device, const char* typeSuffix, char* out);
 // successful upgrade. It yields nothing to other processes. It always ends: it never outlasts
 // its span of real time by more than a second, and when the processor clock reports failure it
 // waits its span of real time instead (or returns at once when no clock works). Named apart
-// from POSIX sleep, which counts seconds.
-void sleepTicks(unsigned int ticks);
-
-// The processor clock sleepTicks reads; null restores clock(). For tests.
+// from POSIX sleep, which counts seconds. processorClock is the clock it reads (clock() in the
+// tool; a test passes one that fails).
 typedef clock_t (*ProcessorClock)();
-void setProcessorClock(ProcessorClock clockFn);
+void sleepTicks(unsigned int ticks, ProcessorClock processorClock = clock);
