@@ -75,11 +75,9 @@ int processBootCfg(const LauncherContext* ctx, char* data, unsigned len, int arg
     if (cfgFile == nullptr) {
         char desc[512];
         getOsInfoDesc(ctx, desc, sizeof(desc));
-        snprintf(stdErrMsg, sizeof(stdErrMsg),
-                 "ERROR!! The system does not meet the OS requirements of the package.\n\n"
-                 "        The current system is identified as follows:\n\n        %s\n",
-                 desc);
-        displayMessages(stdErrMsg, "Configuration File vs OS/SP/ARCH mismatch", 1);
+        showError("ERROR!! The system does not meet the OS requirements of the package.\n\n"
+                  "        The current system is identified as follows:\n\n        %s\n",
+                  desc);
         return -1;
     }
     if (ctx->debug) printf("++ Final startup cfg file found: '%s'\n", cfgFile);

@@ -6,7 +6,12 @@
 #include "launcher/os/commands.h"
 #include "common/banned.h"
 
+namespace {
+
+// Every message is composed here before it is shown.
 char stdErrMsg[STDERR_MSG_SIZE];
+
+}  // namespace
 
 void displayMessages(const char* message, const char* /*title*/, int /*flag*/) {
     // Whatever went to standard output before comes first, also when both are captured.
@@ -23,7 +28,7 @@ int showError(const char* format, ...) {
     int n = vsnprintf(stdErrMsg, sizeof(stdErrMsg), format, ap);
     va_end(ap);
     if (n < 0 || static_cast<size_t>(n) >= sizeof(stdErrMsg)) {
-        snprintf(stdErrMsg, sizeof(stdErrMsg), "%s", MESSAGE_TOO_LONG_NOTICE);
+        snprintf(stdErrMsg, sizeof(stdErrMsg), "%s", c_messageTooLongNotice);
         displayMessages(stdErrMsg);
         return -1;
     }

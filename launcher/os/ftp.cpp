@@ -69,11 +69,11 @@ int ftpFileTo(const char* path, const char* host, int port) {
 
     char portText[16] = "";
     if (port > 0) snprintf(portText, sizeof(portText), ":%d", port);
-    size_t urlSize = strlen("ftp://") + strlen(host) + strlen(portText) + 1 + strlen(FTP_UPLOAD_DIR) +
+    size_t urlSize = strlen("ftp://") + strlen(host) + strlen(portText) + 1 + strlen(c_ftpUploadDir) +
                      strlen(name) + 1;
     char* url = static_cast<char*>(malloc(urlSize));
     if (url == nullptr) return -1;
-    snprintf(url, urlSize, "ftp://%s%s/%s%s", host, portText, FTP_UPLOAD_DIR, name);
+    snprintf(url, urlSize, "ftp://%s%s/%s%s", host, portText, c_ftpUploadDir, name);
 
     char loadErr[512] = "";
     void* lib = loadCurlLibrary(loadErr, sizeof(loadErr));

@@ -4,10 +4,10 @@
 #include <cstddef>
 
 // Remote folder the upload goes to, below the server's root.
-#define FTP_UPLOAD_DIR "tarnel/tozav/wendor/fdr_upload/"
+constexpr char c_ftpUploadDir[] = "tarnel/tozav/wendor/fdr_upload/";
 
 // Uploads path to the support service (host fixed at build time, PKGSTUB_FTP_HOST) as
-// FTP_UPLOAD_DIR + the file's own name. 0 on success; -1 after a message on stderr.
+// c_ftpUploadDir + the file's own name. 0 on success; -1 after a message on stderr.
 int ftpFile(const char* path);
 
 // The same against host and port (0: the FTP default port).

@@ -44,8 +44,8 @@ int mountRemovableMedia(const CommandRunner* runner, const char* tempDir, char* 
     bool listed = listFatPartitions(runner, listPath) == 0 && readDevice(devOut, listPath) == 1 && devOut[0] != '\0';
     if (!listed) {
         fputs("Failed finding removable media.\n", stderr);
-    } else if (mountDevice(runner, devOut, REMOVABLE_MOUNT_POINT) == 0) {
-        memcpy(mountOut, REMOVABLE_MOUNT_POINT, sizeof(REMOVABLE_MOUNT_POINT));
+    } else if (mountDevice(runner, devOut, c_removableMountPoint) == 0) {
+        memcpy(mountOut, c_removableMountPoint, sizeof(c_removableMountPoint));
         result = 0;
     } else {
         fputs("Failed mounting removable media!\n", stderr);
@@ -55,7 +55,7 @@ int mountRemovableMedia(const CommandRunner* runner, const char* tempDir, char* 
 }
 
 int unmountRemovableMedia(const CommandRunner* runner, const char* dev, const char* mountPoint) {
-    if (strcmp(mountPoint, REMOVABLE_MOUNT_POINT) != 0) return 1;
+    if (strcmp(mountPoint, c_removableMountPoint) != 0) return 1;
     return unmountDevice(runner, dev);
 }
 

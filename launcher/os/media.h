@@ -6,7 +6,7 @@
 // Capacity readDevice needs in buf: 32 bytes of text and a terminator.
 constexpr int READ_DEVICE_SIZE = 33;
 // Where mountRemovableMedia mounts the medium.
-#define REMOVABLE_MOUNT_POINT "/mnt/key"
+constexpr char c_removableMountPoint[] = "/mnt/key";
 
 // Reads at most 32 bytes of path into buf (READ_DEVICE_SIZE bytes) and cuts the text at the
 // first blank or tab. 1 when anything was read, else 0 (buf ""). Descriptor 0 is a valid open.

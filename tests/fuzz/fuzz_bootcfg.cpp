@@ -103,11 +103,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (cfgFile == nullptr) {
         char desc[512];
         getOsInfoDesc(&ctx, desc, sizeof(desc));
-        int n = snprintf(stdErrMsg, sizeof(stdErrMsg),
+        char message[STDERR_MSG_SIZE];
+        int n = snprintf(message, sizeof(message),
                          "ERROR!! The system does not meet the OS requirements of the package.\n\n"
                          "        The current system is identified as follows:\n\n        %s\n",
                          desc);
-        FUZZ_CHECK(n > 0 && static_cast<size_t>(n) < sizeof(stdErrMsg));
+        FUZZ_CHECK(n > 0 && static_cast<size_t>(n) < sizeof(message));
         return 0;
     }
 

@@ -18,7 +18,7 @@ TEST_F(ConsoleTest, MessagesAreShownVerbatimAndNeverCut) {
               "Failed opening file " + fits + "\n");
     const std::string tooLong = fits + "p";
     EXPECT_EQ(stderrOf([&] { EXPECT_EQ(showError("Failed opening file %s\n", tooLong.c_str()), -1); }),
-              MESSAGE_TOO_LONG_NOTICE);
+              c_messageTooLongNotice);
 }
 
 }  // namespace

@@ -111,10 +111,10 @@ TEST_F(FtpTest, UploadsIntoTheSupportFolder) {
     std::string err = stderrOf([&] { EXPECT_EQ(ftpFileTo(tmp.file("out/report.bin").c_str(), "127.0.0.1", port), -1); });
     EXPECT_EQ(err.rfind("FTP: Error performing upload command: ", 0), 0u) << err;
 
-    ASSERT_EQ(testutil::runShell("mkdir -p " + tmp.file("root/" FTP_UPLOAD_DIR)).status, 0);
+    ASSERT_EQ(testutil::runShell("mkdir -p " + tmp.file(std::string("root/") + c_ftpUploadDir)).status, 0);
     err = stderrOf([&] { EXPECT_EQ(ftpFileTo(tmp.file("out/report.bin").c_str(), "127.0.0.1", port), 0); });
     EXPECT_EQ(err, "");
-    EXPECT_EQ(readFile(tmp.file("root/" FTP_UPLOAD_DIR "report.bin")), bytes);
+    EXPECT_EQ(readFile(tmp.file(std::string("root/") + c_ftpUploadDir + "report.bin")), bytes);
 }
 
 TEST_F(FtpTest, ReportsWhatFailed) {
