@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "fuzzutil.h"
-#include "nicburnlog.h"
+#include "tests/fuzz/fuzzutil.h"
+#include "tests/fuzz/nicburnlog.h"
 #include "nicupdate/commands.h"
 #include "nicupdate/devlist.h"
 #include "nicupdate/update.h"

@@ -13,13 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "fuzzutil.h"
+#include "tests/fuzz/fuzzutil.h"
 #include "launcher/bootcfg.h"
 #include "launcher/console.h"
 #include "launcher/driver.h"
 #include "launcher/osclass.h"
 #include "launcher/sysident.h"
-#include "sysfacts.h"
+#include "tests/fuzz/sysfacts.h"
 
 namespace {
 

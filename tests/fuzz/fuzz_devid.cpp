@@ -2,7 +2,7 @@
 #include <cstring>
 #include <memory>
 
-#include "fuzzutil.h"
+#include "tests/fuzz/fuzzutil.h"
 #include "nicupdate/devlist.h"
 #include "nicupdate/inventory.h"
 

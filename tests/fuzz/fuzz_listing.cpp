@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "fuzzutil.h"
-#include "nicburnlog.h"
+#include "tests/fuzz/fuzzutil.h"
+#include "tests/fuzz/nicburnlog.h"
 #include "nicupdate/devlist.h"
 #include "nicupdate/inventory.h"
 #include "nicupdate/update.h"

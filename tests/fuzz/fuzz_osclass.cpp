@@ -4,9 +4,9 @@
 #include <cstring>
 #include <memory>
 
-#include "fuzzutil.h"
+#include "tests/fuzz/fuzzutil.h"
 #include "launcher/osclass.h"
-#include "sysfacts.h"
+#include "tests/fuzz/sysfacts.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static LauncherContext ctx;

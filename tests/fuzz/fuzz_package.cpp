@@ -9,7 +9,7 @@
 #include <cstring>
 #include <memory>
 
-#include "fuzzutil.h"
+#include "tests/fuzz/fuzzutil.h"
 #include "launcher/container.h"
 #include "launcher/os/fileio.h"
 

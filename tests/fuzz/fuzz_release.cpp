@@ -9,7 +9,7 @@
 #include <cstring>
 #include <memory>
 
-#include "fuzzutil.h"
+#include "tests/fuzz/fuzzutil.h"
 #include "launcher/sysident.h"
 
 namespace {

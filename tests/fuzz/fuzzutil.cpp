@@ -1,4 +1,4 @@
-#include "fuzzutil.h"
+#include "tests/fuzz/fuzzutil.h"
 
 #include <fcntl.h>
 #include <ftw.h>

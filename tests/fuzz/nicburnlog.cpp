@@ -1,10 +1,10 @@
-#include "nicburnlog.h"
+#include "tests/fuzz/nicburnlog.h"
 
 #include <sys/stat.h>
 
 #include <cstdlib>
 
-#include "fuzzutil.h"
+#include "tests/fuzz/fuzzutil.h"
 #include "nicupdate/fwlog.h"
 
 void freshNicburnLog() {

@@ -1,4 +1,4 @@
-#include "sysfacts.h"
+#include "tests/fuzz/sysfacts.h"
 
 #include <cstdio>
 

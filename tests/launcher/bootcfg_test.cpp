@@ -9,7 +9,7 @@
 
 #include "launcher/console.h"
 #include "launcher/sysident.h"
-#include "launcher_test.h"
+#include "tests/launcher/launcher_test.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "launcher/os/fileio.h"
-#include "launcher_test.h"
+#include "tests/launcher/launcher_test.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "launcher/container.h"
 #include "launcher/os/paths.h"
 #include "launcher/sysident.h"
-#include "launcher_test.h"
+#include "tests/launcher/launcher_test.h"
 
 namespace {
 

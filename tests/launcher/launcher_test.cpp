@@ -1,4 +1,4 @@
-#include "launcher_test.h"
+#include "tests/launcher/launcher_test.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

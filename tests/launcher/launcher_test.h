@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "launcher/context.h"
-#include "testutil.h"
+#include "tests/support/testutil.h"
 
 class LauncherTest : public ::testing::Test {
 protected:

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "launcher/console.h"
-#include "launcher_test.h"
+#include "tests/launcher/launcher_test.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The command lines the tool composes, the limit, and how a child's status is decoded.
-#include "nictest.h"
+#include "tests/nicupdate/nictest.h"
 #include "nicupdate/commands.h"
 
 namespace {

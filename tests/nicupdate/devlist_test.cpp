@@ -1,5 +1,5 @@
 // Adapter discovery: which table rows become adapters, the listing in the log, list release.
-#include "nictest.h"
+#include "tests/nicupdate/nictest.h"
 #include "nicupdate/devlist.h"
 #include "nicupdate/discovery.h"
 #include "nicupdate/fwlog.h"

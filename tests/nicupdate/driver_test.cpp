@@ -1,7 +1,7 @@
 // The command line and whole runs of each mode, for both builds.
 #include <sys/stat.h>
 
-#include "nictest.h"
+#include "tests/nicupdate/nictest.h"
 #include "nicupdate/driver.h"
 #include "nicupdate/fwlog.h"
 

@@ -5,7 +5,7 @@
 #include <climits>
 #include <cstdlib>
 
-#include "nictest.h"
+#include "tests/nicupdate/nictest.h"
 #include "nicupdate/files.h"
 #include "nicupdate/fwlog.h"
 

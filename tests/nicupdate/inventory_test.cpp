@@ -1,5 +1,5 @@
 // Firmware inventory: version and chip name rules, marker search and precedence.
-#include "nictest.h"
+#include "tests/nicupdate/nictest.h"
 #include "nicupdate/devlist.h"
 #include "nicupdate/fwlog.h"
 #include "nicupdate/inventory.h"

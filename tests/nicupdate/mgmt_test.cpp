@@ -1,7 +1,7 @@
 // Management firmware disable and the CRC check: command sequences, messages, marks, "y".
 #include <sys/stat.h>
 
-#include "nictest.h"
+#include "tests/nicupdate/nictest.h"
 #include "nicupdate/devlist.h"
 #include "nicupdate/fwlog.h"
 #include "nicupdate/mgmt.h"

@@ -1,4 +1,4 @@
-#include "nictest.h"
+#include "tests/nicupdate/nictest.h"
 
 #include <fcntl.h>
 #include <unistd.h>

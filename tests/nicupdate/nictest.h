@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "nicupdate/commands.h"
-#include "testutil.h"
+#include "tests/support/testutil.h"
 
 struct DeviceHeadTail;
 

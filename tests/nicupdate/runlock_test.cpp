@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "nicupdate/runlock.h"
-#include "testutil.h"
+#include "tests/support/testutil.h"
 
 namespace {
 

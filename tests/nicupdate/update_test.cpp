@@ -1,7 +1,7 @@
 // Firmware update: gates, image names, the upgrade command, result marks, nv.bak, busy wait.
 #include <ctime>
 
-#include "nictest.h"
+#include "tests/nicupdate/nictest.h"
 #include "nicupdate/devlist.h"
 #include "nicupdate/fwlog.h"
 #include "nicupdate/update.h"

@@ -1,4 +1,4 @@
-#include "testutil.h"
+#include "tests/support/testutil.h"
 
 #include <dirent.h>
 #include <fcntl.h>

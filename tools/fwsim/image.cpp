@@ -1,4 +1,4 @@
-#include "image.h"
+#include "tools/fwsim/image.h"
 
 #include <cctype>
 #include <cerrno>
@@ -6,8 +6,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "scenario.h"
-#include "../../common/banned.h"
+#include "tools/fwsim/scenario.h"
+#include "common/banned.h"
 
 namespace fwsim {
 

@@ -1,11 +1,11 @@
-#include "listing.h"
+#include "tools/fwsim/listing.h"
 
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 
-#include "../../common/banned.h"
+#include "common/banned.h"
 
 namespace fwsim {
 

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "scenario.h"
+#include "tools/fwsim/scenario.h"
 
 namespace fwsim {
 

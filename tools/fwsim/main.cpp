@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "scenario.h"
-#include "tool.h"
-#include "utility.h"
-#include "../../common/banned.h"
+#include "tools/fwsim/scenario.h"
+#include "tools/fwsim/tool.h"
+#include "tools/fwsim/utility.h"
+#include "common/banned.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "scenario.h"
+#include "tools/fwsim/scenario.h"
 
 #include <cctype>
 #include <csignal>
@@ -8,7 +8,7 @@
 #include <set>
 #include <sstream>
 
-#include "../../common/banned.h"
+#include "common/banned.h"
 
 namespace fwsim {
 

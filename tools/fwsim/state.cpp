@@ -1,4 +1,4 @@
-#include "state.h"
+#include "tools/fwsim/state.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -8,7 +8,7 @@
 
 #include <sys/stat.h>
 
-#include "../../common/banned.h"
+#include "common/banned.h"
 
 namespace fwsim {
 

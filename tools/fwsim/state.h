@@ -11,7 +11,7 @@
 #include <set>
 #include <string>
 
-#include "scenario.h"
+#include "tools/fwsim/scenario.h"
 
 namespace fwsim {
 

@@ -1,4 +1,4 @@
-#include "tool.h"
+#include "tools/fwsim/tool.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,11 +9,11 @@
 #include <fstream>
 #include <ostream>
 
-#include "image.h"
-#include "listing.h"
-#include "scenario.h"
-#include "state.h"
-#include "../../common/banned.h"
+#include "tools/fwsim/image.h"
+#include "tools/fwsim/listing.h"
+#include "tools/fwsim/scenario.h"
+#include "tools/fwsim/state.h"
+#include "common/banned.h"
 
 namespace fwsim {
 

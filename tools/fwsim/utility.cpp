@@ -1,4 +1,4 @@
-#include "utility.h"
+#include "tools/fwsim/utility.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -15,10 +15,10 @@
 #include <ostream>
 #include <set>
 
-#include "image.h"
-#include "listing.h"
-#include "state.h"
-#include "../../common/banned.h"
+#include "tools/fwsim/image.h"
+#include "tools/fwsim/listing.h"
+#include "tools/fwsim/state.h"
+#include "common/banned.h"
 
 namespace fwsim {
 

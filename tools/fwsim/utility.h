@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "scenario.h"
+#include "tools/fwsim/scenario.h"
 
 namespace fwsim {
 

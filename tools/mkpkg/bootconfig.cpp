@@ -1,9 +1,9 @@
-#include "bootconfig.h"
+#include "tools/mkpkg/bootconfig.h"
 
 #include <cctype>
 #include <cstdio>
 
-#include "errors.h"
+#include "tools/mkpkg/errors.h"
 #include "launcher/bootcfg.h"
 #include "launcher/os/commands.h"
 #include "common/banned.h"

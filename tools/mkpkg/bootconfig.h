@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "launcher/bootcfg.h"
-#include "zipreader.h"
+#include "tools/mkpkg/zipreader.h"
 
 namespace mkpkg {
 

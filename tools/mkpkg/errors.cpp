@@ -1,4 +1,4 @@
-#include "errors.h"
+#include "tools/mkpkg/errors.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,11 +1,11 @@
-#include "lint.h"
+#include "tools/mkpkg/lint.h"
 
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 
-#include "errors.h"
+#include "tools/mkpkg/errors.h"
 #include "launcher/decimal.h"
 #include "common/banned.h"
 

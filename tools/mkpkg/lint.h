@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "bootconfig.h"
-#include "zipreader.h"
+#include "tools/mkpkg/bootconfig.h"
+#include "tools/mkpkg/zipreader.h"
 
 namespace mkpkg {
 

@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "errors.h"
-#include "pkginfo.h"
-#include "options.h"
-#include "pkgreader.h"
-#include "pkgwriter.h"
-#include "report.h"
+#include "tools/mkpkg/errors.h"
+#include "tools/mkpkg/pkginfo.h"
+#include "tools/mkpkg/options.h"
+#include "tools/mkpkg/pkgreader.h"
+#include "tools/mkpkg/pkgwriter.h"
+#include "tools/mkpkg/report.h"
 #include "common/banned.h"
 
 namespace {

@@ -1,6 +1,6 @@
-#include "options.h"
+#include "tools/mkpkg/options.h"
 
-#include "errors.h"
+#include "tools/mkpkg/errors.h"
 #include "common/banned.h"
 
 namespace mkpkg {

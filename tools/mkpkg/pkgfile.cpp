@@ -1,4 +1,4 @@
-#include "pkgfile.h"
+#include "tools/mkpkg/pkgfile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <fstream>
 #include <vector>
 
-#include "errors.h"
+#include "tools/mkpkg/errors.h"
 #include "common/banned.h"
 
 namespace mkpkg {

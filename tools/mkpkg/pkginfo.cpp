@@ -1,6 +1,6 @@
-#include "pkginfo.h"
+#include "tools/mkpkg/pkginfo.h"
 
-#include "errors.h"
+#include "tools/mkpkg/errors.h"
 #include "common/banned.h"
 
 namespace mkpkg {

@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "bootconfig.h"
-#include "lint.h"
-#include "pkgreader.h"
-#include "thissystem.h"
-#include "zipreader.h"
+#include "tools/mkpkg/bootconfig.h"
+#include "tools/mkpkg/lint.h"
+#include "tools/mkpkg/pkgreader.h"
+#include "tools/mkpkg/thissystem.h"
+#include "tools/mkpkg/zipreader.h"
 
 namespace mkpkg {
 

@@ -1,4 +1,4 @@
-#include "pkgreader.h"
+#include "tools/mkpkg/pkgreader.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <memory>
 
-#include "errors.h"
+#include "tools/mkpkg/errors.h"
 #include "common/banned.h"
 
 namespace mkpkg {

@@ -1,4 +1,4 @@
-#include "pkgwriter.h"
+#include "tools/mkpkg/pkgwriter.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,13 +11,13 @@
 #include <sstream>
 #include <vector>
 
-#include "bootconfig.h"
-#include "errors.h"
+#include "tools/mkpkg/bootconfig.h"
+#include "tools/mkpkg/errors.h"
 #include "launcher/container.h"
-#include "lint.h"
-#include "pkgfile.h"
-#include "zipreader.h"
-#include "zipwriter.h"
+#include "tools/mkpkg/lint.h"
+#include "tools/mkpkg/pkgfile.h"
+#include "tools/mkpkg/zipreader.h"
+#include "tools/mkpkg/zipwriter.h"
 #include "common/banned.h"
 
 namespace mkpkg {

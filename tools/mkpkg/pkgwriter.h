@@ -7,7 +7,7 @@
 #include <ostream>
 #include <string>
 
-#include "options.h"
+#include "tools/mkpkg/options.h"
 #include "launcher/pkgformat.h"
 
 namespace mkpkg {

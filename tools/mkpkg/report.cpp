@@ -1,9 +1,9 @@
-#include "report.h"
+#include "tools/mkpkg/report.h"
 
 #include <cstdio>
 #include <sstream>
 
-#include "errors.h"
+#include "tools/mkpkg/errors.h"
 #include "common/banned.h"
 
 namespace mkpkg {

@@ -5,7 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "pkginfo.h"
+#include "tools/mkpkg/pkginfo.h"
 
 namespace mkpkg {
 

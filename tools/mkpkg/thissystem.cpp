@@ -1,4 +1,4 @@
-#include "thissystem.h"
+#include "tools/mkpkg/thissystem.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,7 +10,7 @@
 #include <sstream>
 #include <vector>
 
-#include "errors.h"
+#include "tools/mkpkg/errors.h"
 #include "launcher/context.h"
 #include "launcher/decimal.h"
 #include "launcher/osclass.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "bootconfig.h"
+#include "tools/mkpkg/bootconfig.h"
 #include "launcher/sysident.h"
 
 namespace mkpkg {

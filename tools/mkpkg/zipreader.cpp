@@ -1,4 +1,4 @@
-#include "zipreader.h"
+#include "tools/mkpkg/zipreader.h"
 
 #include <sys/stat.h>
 
@@ -7,7 +7,7 @@
 
 #include <minizip/unzip.h>
 
-#include "errors.h"
+#include "tools/mkpkg/errors.h"
 #include "tools/pkgunzip/zipfile.h"
 #include "common/banned.h"
 

@@ -1,4 +1,4 @@
-#include "zipwriter.h"
+#include "tools/mkpkg/zipwriter.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -14,7 +14,7 @@
 #include <minizip/zip.h>
 #include <zlib.h>
 
-#include "errors.h"
+#include "tools/mkpkg/errors.h"
 #include "common/banned.h"
 
 namespace mkpkg {

@@ -1,4 +1,4 @@
-#include "extract.h"
+#include "tools/pkgunzip/extract.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,9 +16,9 @@
 
 #include <zlib.h>
 
-#include "zipfile.h"
-#include "../../common/fdwrite.h"
-#include "../../common/banned.h"
+#include "tools/pkgunzip/zipfile.h"
+#include "common/fdwrite.h"
+#include "common/banned.h"
 
 namespace pkgunzip {
 

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string>
 
-#include "extract.h"
-#include "../../common/banned.h"
+#include "tools/pkgunzip/extract.h"
+#include "common/banned.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {

@@ -1,4 +1,4 @@
-#include "zipfile.h"
+#include "tools/pkgunzip/zipfile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <vector>
-#include "../../common/banned.h"
+#include "common/banned.h"
 
 namespace pkgunzip {
 

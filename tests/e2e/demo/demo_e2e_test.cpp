@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "e2esupport.h"
-#include "nictexts.h"
-#include "testutil.h"
+#include "tests/e2e/support/e2esupport.h"
+#include "tests/e2e/support/nictexts.h"
+#include "tests/support/testutil.h"
 
 namespace {
 

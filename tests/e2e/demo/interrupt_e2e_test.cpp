@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "e2esupport.h"
-#include "testutil.h"
+#include "tests/e2e/support/e2esupport.h"
+#include "tests/support/testutil.h"
 
 namespace {
 

@@ -17,9 +17,9 @@
 
 #include <gtest/gtest.h>
 
-#include "e2esupport.h"
-#include "nictexts.h"
-#include "testutil.h"
+#include "tests/e2e/support/e2esupport.h"
+#include "tests/e2e/support/nictexts.h"
+#include "tests/support/testutil.h"
 
 using namespace nictexts;
 using testutil::shellQuote;

@@ -21,9 +21,9 @@
 
 #include <gtest/gtest.h>
 
-#include "e2esupport.h"
-#include "pkgfixture.h"
-#include "testutil.h"
+#include "tests/e2e/support/e2esupport.h"
+#include "tests/tools/mkpkg/pkgfixture.h"
+#include "tests/support/testutil.h"
 
 using testutil::shellQuote;
 using testutil::TempDir;

@@ -9,9 +9,9 @@
 #include <algorithm>
 #include <map>
 
-#include "e2esupport.h"
-#include "nictexts.h"
-#include "testutil.h"
+#include "tests/e2e/support/e2esupport.h"
+#include "tests/e2e/support/nictexts.h"
+#include "tests/support/testutil.h"
 
 using testutil::binPath;
 using testutil::pathExists;

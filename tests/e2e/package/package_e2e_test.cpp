@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "nictexts.h"
-#include "testutil.h"
+#include "tests/e2e/support/nictexts.h"
+#include "tests/support/testutil.h"
 
 namespace {
 

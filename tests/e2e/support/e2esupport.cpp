@@ -1,4 +1,4 @@
-#include "e2esupport.h"
+#include "tests/e2e/support/e2esupport.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "testutil.h"
+#include "tests/support/testutil.h"
 
 namespace e2e {
 

@@ -9,7 +9,7 @@
 
 #include "launcher/os/permissions.h"
 #include "launcher/os/pkgproc.h"
-#include "launcher_test.h"
+#include "tests/launcher/launcher_test.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <thread>
 
-#include "launcher_test.h"
+#include "tests/launcher/launcher_test.h"
 
 extern char** environ;
 

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "launcher_test.h"
+#include "tests/launcher/launcher_test.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "launcher_test.h"
+#include "tests/launcher/launcher_test.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The listings must read back the way the update tool reads them: markers as bare substrings, the
 // first matching line wins, the version is the word after the last of " -vX" on the line.
-#include "listing.h"
+#include "tools/fwsim/listing.h"
 
 #include <gtest/gtest.h>
 

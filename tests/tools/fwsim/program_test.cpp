@@ -2,7 +2,7 @@
 // shell, with the scenario found in the current directory or through FWSIM_CONF.
 #include <gtest/gtest.h>
 
-#include "testutil.h"
+#include "tests/support/testutil.h"
 
 using testutil::binPath;
 using testutil::pathExists;

@@ -1,10 +1,10 @@
-#include "scenario.h"
+#include "tools/fwsim/scenario.h"
 
 #include <gtest/gtest.h>
 
-#include "image.h"
-#include "state.h"
-#include "testutil.h"
+#include "tools/fwsim/image.h"
+#include "tools/fwsim/state.h"
+#include "tests/support/testutil.h"
 
 using namespace fwsim;
 

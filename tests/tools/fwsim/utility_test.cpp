@@ -1,11 +1,11 @@
-#include "utility.h"
+#include "tools/fwsim/utility.h"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 
-#include "image.h"
-#include "testutil.h"
+#include "tools/fwsim/image.h"
+#include "tests/support/testutil.h"
 
 using namespace fwsim;
 using testutil::pathExists;

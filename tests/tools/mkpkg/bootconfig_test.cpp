@@ -1,11 +1,11 @@
 // Boot configuration reading through the launcher's reader, line roles, clause fields, command
 // composition and the checks that refuse a broken boot configuration.
-#include "bootconfig.h"
+#include "tools/mkpkg/bootconfig.h"
 
 #include <gtest/gtest.h>
 
-#include "pkgfixture.h"
-#include "zipreader.h"
+#include "tests/tools/mkpkg/pkgfixture.h"
+#include "tools/mkpkg/zipreader.h"
 
 using mkpkg::LineRole;
 

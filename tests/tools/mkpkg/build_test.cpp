@@ -10,10 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include "pkgfixture.h"
-#include "pkgreader.h"
-#include "testutil.h"
-#include "zipreader.h"
+#include "tests/tools/mkpkg/pkgfixture.h"
+#include "tools/mkpkg/pkgreader.h"
+#include "tests/support/testutil.h"
+#include "tools/mkpkg/zipreader.h"
 
 using testutil::TempDir;
 

@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "pkgfixture.h"
-#include "testutil.h"
+#include "tests/tools/mkpkg/pkgfixture.h"
+#include "tests/support/testutil.h"
 
 using nlohmann::json;
 using testutil::TempDir;

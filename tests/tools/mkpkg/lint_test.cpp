@@ -7,10 +7,10 @@
 
 #include <gtest/gtest.h>
 
-#include "lint.h"
-#include "pkgfixture.h"
-#include "testutil.h"
-#include "zipwriter.h"
+#include "tools/mkpkg/lint.h"
+#include "tests/tools/mkpkg/pkgfixture.h"
+#include "tests/support/testutil.h"
+#include "tools/mkpkg/zipwriter.h"
 
 using testutil::TempDir;
 

@@ -1,8 +1,8 @@
-#include "options.h"
+#include "tools/mkpkg/options.h"
 
 #include <gtest/gtest.h>
 
-#include "errors.h"
+#include "tools/mkpkg/errors.h"
 
 using mkpkg::UsageError;
 

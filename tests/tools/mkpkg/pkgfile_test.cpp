@@ -7,11 +7,11 @@
 
 #include <gtest/gtest.h>
 
-#include "errors.h"
-#include "pkgfile.h"
+#include "tools/mkpkg/errors.h"
+#include "tools/mkpkg/pkgfile.h"
 #include "launcher/pkgformat.h"
-#include "pkgreader.h"
-#include "testutil.h"
+#include "tools/mkpkg/pkgreader.h"
+#include "tests/support/testutil.h"
 
 using testutil::TempDir;
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "testutil.h"
+#include "tests/support/testutil.h"
 
 namespace pkgfixture {
 

@@ -10,10 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include "errors.h"
-#include "testutil.h"
-#include "zipreader.h"
-#include "zipwriter.h"
+#include "tools/mkpkg/errors.h"
+#include "tests/support/testutil.h"
+#include "tools/mkpkg/zipreader.h"
+#include "tools/mkpkg/zipwriter.h"
 
 using testutil::TempDir;
 

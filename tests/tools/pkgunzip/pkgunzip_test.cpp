@@ -9,7 +9,7 @@
 #include <minizip/zip.h>
 #include <zlib.h>
 
-#include "testutil.h"
+#include "tests/support/testutil.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 #include <minizip/zip.h>
 
-#include "testutil.h"
+#include "tests/support/testutil.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <gtest/gtest.h>
 #include <minizip/zip.h>
 
-#include "testutil.h"
-#include "zipfile.h"
+#include "tests/support/testutil.h"
+#include "tools/pkgunzip/zipfile.h"
 
 namespace {
 
