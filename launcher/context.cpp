@@ -13,4 +13,5 @@ void initContext(LauncherContext* ctx, const char* tempDir) {
     ctx->distroKnown = false;
     ctx->processorKnown = false;
     ctx->commands = shellCommandRunner();
+    ctx->interruptedIn = PHASE_NONE;
 }

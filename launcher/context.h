@@ -8,6 +8,9 @@
 
 constexpr int WRK_DIR_SIZE = 1024;
 
+// Where a signal stopped the run; launcherMain reports it once the working directory is gone.
+enum InterruptPhase { PHASE_NONE, PHASE_UNPACKING, PHASE_SETUP, PHASE_STARTUP };
+
 struct LauncherContext {
     // 0 off; 1 "++" progress lines on standard output; 2 or more also the boot configuration copy
     // on disk and the three examination shells. Set once from the debug option.
@@ -22,8 +25,9 @@ struct LauncherContext {
     bool distroKnown;     // name, level, update and kernel
     bool processorKnown;  // processor
     CommandRunner commands;
+    InterruptPhase interruptedIn;  // PHASE_NONE unless a signal stopped the run
 };
 
-// debug 0, tempDir as given (not copied), no working directory, nothing identified, and the
-// runner that starts children for real.
+// debug 0, tempDir as given (not copied), no working directory, nothing identified, the
+// runner that starts children for real, not interrupted.
 void initContext(LauncherContext* ctx, const char* tempDir);

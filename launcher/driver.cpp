@@ -18,10 +18,6 @@
 #include "common/signals.h"
 #include "common/banned.h"
 
-// Where a signal stopped the run; launcherMain reports it once the working directory is gone.
-enum InterruptPhase { PHASE_NONE, PHASE_UNPACKING, PHASE_SETUP, PHASE_STARTUP };
-static InterruptPhase s_interruptPhase = PHASE_NONE;
-
 int parseDebugLevel(const char* arg) {
     if (strcmp(arg, "++debug") == 0) return 1;
     if (strncmp(arg, "++debug=", 8) != 0) return 0;
@@ -189,7 +185,7 @@ int extractAndExecute(LauncherContext* ctx, int argc, char** argv) {
     int failed = unpackPackage(ctx, fd, cmd, &s_bootCfg, &bootCfgLen);
     fd_close(fd);
     if (packageSignal()) {
-        s_interruptPhase = PHASE_UNPACKING;
+        ctx->interruptedIn = PHASE_UNPACKING;
         return 128 + packageSignal();
     }
     if (failed) return 1;
@@ -197,7 +193,7 @@ int extractAndExecute(LauncherContext* ctx, int argc, char** argv) {
     if (ctx->debug) printf("++ Processing 'package boot config'...\n");
     int selected = processBootCfg(ctx, s_bootCfg, bootCfgLen, argc, argv, cmd);
     if (packageSignal()) {
-        s_interruptPhase = selected == BOOTCFG_INTERRUPTED ? PHASE_UNPACKING : PHASE_SETUP;
+        ctx->interruptedIn = selected == BOOTCFG_INTERRUPTED ? PHASE_UNPACKING : PHASE_SETUP;
         return 128 + packageSignal();
     }
     if (selected < 0) return 1;
@@ -214,7 +210,7 @@ int extractAndExecute(LauncherContext* ctx, int argc, char** argv) {
     if (ctx->debug) printf("++ Executing package (command: '%s')...\n", cmd);
     int code = executeApplication(ctx, cmd);
     if (packageSignal()) {
-        s_interruptPhase = PHASE_STARTUP;
+        ctx->interruptedIn = PHASE_STARTUP;
         return 128 + packageSignal();
     }
     return code;
@@ -222,7 +218,7 @@ int extractAndExecute(LauncherContext* ctx, int argc, char** argv) {
 
 int launcherMain(LauncherContext* ctx, int argc, char** argv) {
     guardPackage();
-    s_interruptPhase = PHASE_NONE;
+    ctx->interruptedIn = PHASE_NONE;
     ctx->debug = takeDebugOption(&argc, &argv);
     if (ctx->debug) printf("++ Running in debug mode (level=%d).\n", ctx->debug);
     int code = extractAndExecute(ctx, argc, argv);
@@ -237,10 +233,10 @@ int launcherMain(LauncherContext* ctx, int argc, char** argv) {
         code = 128 + sig;
     }
     cleanup(ctx);
-    if (s_interruptPhase == PHASE_UNPACKING)
+    if (ctx->interruptedIn == PHASE_UNPACKING)
         showError("\nPackage interrupted by signal %d (%s) while unpacking; its working directory was removed.\n", sig,
                   runSignalName(sig));
-    else if (s_interruptPhase == PHASE_SETUP)
+    else if (ctx->interruptedIn == PHASE_SETUP)
         showError("\nPackage interrupted by signal %d (%s) during its setup command; its startup command was not run "
                   "and its working directory was removed.\n",
                   sig, runSignalName(sig));
