@@ -106,8 +106,8 @@ int runDirCmd(const RunContext& run, const char* toolPath, const char* macAddr) 
 int runUpgradeCmd(const RunContext& run, const char* toolPath, const char* macAddr, const char* typeSuffix,
                   const char* imageFile, const char* logPath) {
     char cmd[CMD_SIZE];
-    return runComposed(run, composeUpgradeCmd(run.log, cmd, sizeof(cmd), toolPath, macAddr, typeSuffix, imageFile, logPath),
-                       cmd);
+    bool composed = composeUpgradeCmd(run.log, cmd, sizeof(cmd), toolPath, macAddr, typeSuffix, imageFile, logPath);
+    return runComposed(run, composed, cmd);
 }
 
 int runCfgCmd(const RunContext& run, const char* toolPath, const char* macAddr, const char* component,

@@ -19,8 +19,8 @@ struct RunLog {
 // The directory the programs keep their logs in.
 inline constexpr char c_szLogDirectory[] = "/var/log/ZAV_Support/";
 
-// Chooses this run's log (log.path) and creates it with its 31-byte header. The first place that can hold
-// it wins, so that a log is never lost:
+// Chooses this run's log (into log.path) and creates it with its 31-byte header. The first
+// place that can hold it wins, so that a log is never lost:
 // - logDir (c_szLogDirectory in the programs), after making it and its missing parents (mode
 //   0755; failures are not reported); a logDir that is empty or longer than 200 characters
 //   (counting a '/' added when it has none at the end) is skipped;
@@ -39,8 +39,9 @@ inline constexpr char c_szLogDirectory[] = "/var/log/ZAV_Support/";
 void initLogFile(RunLog& log, const char* logDir);
 
 // Writes text to standard output when toScreen is true and the run is not silent, then appends
-// it unchanged to log.path. The log is opened and closed for every call and never created here:
-// when it cannot be opened, "Error! Unable to write to log file.\n" is printed unless silent.
+// it unchanged to log.path. The log is opened and closed for every call and never created
+// here: when it cannot be opened, "Error! Unable to write to log file.\n" is printed unless
+// silent.
 void writetoLog(const RunLog& log, const char* text, bool toScreen);
 
 // writetoLog of a formatted text. The text is composed in a 1024-byte buffer; anything beyond

@@ -47,7 +47,8 @@ static bool disableList(const RunContext& run, const DeviceHeadTail* list, const
                             secondList ? c.secondListErrorName : c.name, d->macAddr);
                 allDone = false;
             } else {
-                writetoLogf(run.log, false, "*** Successfully disabled management firmware (%s) on device %s ***\n\n", c.name,
+                writetoLogf(run.log, false,
+                            "*** Successfully disabled management firmware (%s) on device %s ***\n\n", c.name,
                             d->macAddr);
                 fputs("\t---> successful\n", stdout);
             }

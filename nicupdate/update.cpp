@@ -72,13 +72,14 @@ bool updateFirmware(const RunContext& run, Device* device, const char* typeSuffi
     bool ok = false;
     if (!fileExist(image)) {
         showMark(run.log, "\t---> Update failed\n");
-        writetoLogf(run.log, false, " !!! Error updating %s firmware on device %s using file %s. File not found !!!\n\n",
-                    typeSuffix, device->macAddr, image);
+        writetoLogf(run.log, false,
+                    " !!! Error updating %s firmware on device %s using file %s. File not found !!!\n\n", typeSuffix,
+                    device->macAddr, image);
     } else {
         if (runUpgradeCmd(run, toolPath, device->macAddr, typeSuffix, image, run.log.path) != 0) {
             showMark(run.log, "\t---> Update failed\n");
-            writetoLogf(run.log, false, " !!! Error updating %s firmware on device %s using file %s !!!\n\n", typeSuffix,
-                        device->macAddr, image);
+            writetoLogf(run.log, false, " !!! Error updating %s firmware on device %s using file %s !!!\n\n",
+                        typeSuffix, device->macAddr, image);
         } else {
             sleepTicks(1000);
             writetoLog(run.log, "*** Update successful ***\n\n", false);
