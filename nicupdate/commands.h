@@ -1,38 +1,41 @@
 // Every shell command line of the tool, and the one place that runs them.
 //
 // Each compose function formats one command into out (outSize bytes, normally CMD_SIZE) and
-// returns true. A command that would not fit is never cut: out is left empty, a log message
+// returns true. A command that would not fit is never cut: out is left empty, a message in log
 // says what was refused, and the function returns false; runCommand("") then runs nothing
 // and reports failure. The texts put on these lines are the tool's own constants (utility
 // paths, log path, component names) and adapter texts that discovery has validated (letters,
 // digits and ":-._" only), so they go in unquoted.
 //
-// The run... functions compose one command and hand it to a CommandRunner in one call: a
-// refused composition is logged as above, the runner is not called, and they return -1.
+// The run... functions compose one command and hand it to the run's CommandRunner in one call:
+// a refused composition is logged in the run's log as above, the runner is not called, and
+// they return -1.
 #pragma once
 
 #include <cstddef>
+
+#include "nicupdate/fwlog.h"
 
 // Capacity of a command buffer: at most 255 characters and the terminator.
 constexpr int CMD_SIZE = 256;
 
 // "<tool> <q >devices": the adapter listing, answered with the quit file.
-bool composeListCmd(char* out, size_t outSize, const char* toolPath);
+bool composeListCmd(const RunLog& log, char* out, size_t outSize, const char* toolPath);
 // "<tool> <q >><log>": the same listing appended to the log.
-bool composeListToLogCmd(char* out, size_t outSize, const char* toolPath, const char* logPath);
+bool composeListToLogCmd(const RunLog& log, char* out, size_t outSize, const char* toolPath, const char* logPath);
 // "<tool> <mac> dir ><mac>": one adapter's component listing into its listing file.
-bool composeDirCmd(char* out, size_t outSize, const char* toolPath, const char* macAddr);
+bool composeDirCmd(const RunLog& log, char* out, size_t outSize, const char* toolPath, const char* macAddr);
 // "<tool> <mac> upgrade -noreset -F -<suffix> <image> nv.bak >><log>".
-bool composeUpgradeCmd(char* out, size_t outSize, const char* toolPath, const char* macAddr,
+bool composeUpgradeCmd(const RunLog& log, char* out, size_t outSize, const char* toolPath, const char* macAddr,
                        const char* typeSuffix, const char* imageFile, const char* logPath);
 // "<tool> <mac> cfg -<component> 0 >><log>"; component is "asf", "ipmi", "ump" or "ncsi".
-bool composeCfgCmd(char* out, size_t outSize, const char* toolPath, const char* macAddr,
+bool composeCfgCmd(const RunLog& log, char* out, size_t outSize, const char* toolPath, const char* macAddr,
                    const char* component, const char* logPath);
 // "<tool> <mac> crc <y >><log>": the CRC check, answered with the yes file.
-bool composeCrcCmd(char* out, size_t outSize, const char* toolPath, const char* macAddr,
+bool composeCrcCmd(const RunLog& log, char* out, size_t outSize, const char* toolPath, const char* macAddr,
                    const char* logPath);
 // "rm <path>".
-bool composeRemoveCmd(char* out, size_t outSize, const char* path);
+bool composeRemoveCmd(const RunLog& log, char* out, size_t outSize, const char* path);
 
 // Runs cmd through /bin/sh -c after flushing standard output, in a process group of its own
 // (the terminal's interrupt keys do not reach it), and waits until it has ended, whatever
@@ -51,14 +54,21 @@ struct CommandRunner {
 // runCommand, ignoring the context.
 extern const CommandRunner c_shellRunner;
 
-// Compose-and-run forms of the compose functions above: the runner's status, or -1 when the
-// line was refused (nothing run).
-int runListCmd(const CommandRunner& runner, const char* toolPath);
-int runListToLogCmd(const CommandRunner& runner, const char* toolPath, const char* logPath);
-int runDirCmd(const CommandRunner& runner, const char* toolPath, const char* macAddr);
-int runUpgradeCmd(const CommandRunner& runner, const char* toolPath, const char* macAddr, const char* typeSuffix,
+// What a run hands down to everything that logs and starts commands: its log and its runner.
+// runNicburn makes one; tests make their own.
+struct RunContext {
+    RunLog log;
+    CommandRunner runner;
+};
+
+// Compose-and-run forms of the compose functions above, logging in run.log: run.runner's
+// status, or -1 when the line was refused (nothing run).
+int runListCmd(const RunContext& run, const char* toolPath);
+int runListToLogCmd(const RunContext& run, const char* toolPath, const char* logPath);
+int runDirCmd(const RunContext& run, const char* toolPath, const char* macAddr);
+int runUpgradeCmd(const RunContext& run, const char* toolPath, const char* macAddr, const char* typeSuffix,
                   const char* imageFile, const char* logPath);
-int runCfgCmd(const CommandRunner& runner, const char* toolPath, const char* macAddr, const char* component,
+int runCfgCmd(const RunContext& run, const char* toolPath, const char* macAddr, const char* component,
               const char* logPath);
-int runCrcCmd(const CommandRunner& runner, const char* toolPath, const char* macAddr, const char* logPath);
-int runRemoveCmd(const CommandRunner& runner, const char* path);
+int runCrcCmd(const RunContext& run, const char* toolPath, const char* macAddr, const char* logPath);
+int runRemoveCmd(const RunContext& run, const char* path);

@@ -33,11 +33,11 @@ const char* adapterRowProblem(const char* devId, const char* macAddr) {
     return nullptr;
 }
 
-bool addDevicetoList(DeviceHeadTail* list, const char* devId, const char* macAddr) {
+bool addDevicetoList(const RunLog& log, DeviceHeadTail* list, const char* devId, const char* macAddr) {
     if (adapterRowProblem(devId, macAddr)) return false;
     Device* device = new (std::nothrow) Device();
     if (!device) {
-        writetoLogf(true, "Error! Unable to create resources for device %s.\n", macAddr);
+        writetoLogf(log, true, "Error! Unable to create resources for device %s.\n", macAddr);
         return false;
     }
     snprintf(device->devId, sizeof(device->devId), "%s", devId);
@@ -52,20 +52,20 @@ bool addDevicetoList(DeviceHeadTail* list, const char* devId, const char* macAdd
     return true;
 }
 
-void emptyList(const CommandRunner& runner, DeviceHeadTail* list) {
+void emptyList(const RunContext& run, DeviceHeadTail* list) {
     if (!list) return;
     while (list->head) {
         Device* device = list->head;
-        deleteFile(runner, device->macAddr);
+        deleteFile(run, device->macAddr);
         list->head = device->next;
         delete device;
     }
     list->tail = nullptr;
 }
 
-void releaseList(const CommandRunner& runner, DeviceHeadTail** list) {
+void releaseList(const RunContext& run, DeviceHeadTail** list) {
     if (!*list) return;
-    emptyList(runner, *list);
+    emptyList(run, *list);
     delete *list;
     *list = nullptr;
 }
@@ -79,25 +79,25 @@ int getDeviceCount(const DeviceHeadTail* list) {
 static bool readPiece(FILE* listing, char* piece) { return fgets(piece, LINE_PIECE + 1, listing) != nullptr; }
 
 // A refused row is an adapter left alone: the screen shows it too, so it is never silent.
-static void refuseRow(const char* row, const char* why) {
+static void refuseRow(const RunLog& log, const char* row, const char* why) {
     int len = static_cast<int>(strlen(row));
     while (len > 0 && (row[len - 1] == '\n' || row[len - 1] == '\r')) --len;
-    writetoLogf(true, "\nWarning. Adapter table row refused (%s): %.*s\n", why, len, row);
+    writetoLogf(log, true, "\nWarning. Adapter table row refused (%s): %.*s\n", why, len, row);
 }
 
 // One row: the device id and MAC address are its second and third words; the first is unused
 // and may be of any length. Returns false when the row was refused.
-static bool readAdapterRow(const char* row, DeviceHeadTail* list) {
+static bool readAdapterRow(const RunLog& log, const char* row, DeviceHeadTail* list) {
     const char* start[3];
     size_t len[3];
     for (int i = 0; i < 3; ++i)
         if (!findWord(row, i, &start[i], &len[i])) return true;  // fewer than three words: not a row
     if (len[1] >= DEVID_SIZE) {
-        refuseRow(row, "device id longer than 9 characters");
+        refuseRow(log, row, "device id longer than 9 characters");
         return false;
     }
     if (len[2] >= MACADDR_SIZE) {
-        refuseRow(row, "MAC address longer than 19 characters");
+        refuseRow(log, row, "MAC address longer than 19 characters");
         return false;
     }
     char devId[DEVID_SIZE];
@@ -107,14 +107,14 @@ static bool readAdapterRow(const char* row, DeviceHeadTail* list) {
     memcpy(macAddr, start[2], len[2]);
     macAddr[len[2]] = '\0';
     if (const char* why = adapterRowProblem(devId, macAddr)) {
-        refuseRow(row, why);
+        refuseRow(log, row, why);
         return false;
     }
-    addDevicetoList(list, devId, macAddr);
+    addDevicetoList(log, list, devId, macAddr);
     return true;
 }
 
-int readAdapterTable(FILE* listing, const char* endMarker, DeviceHeadTail* list) {
+int readAdapterTable(const RunLog& log, FILE* listing, const char* endMarker, DeviceHeadTail* list) {
     int refused = 0;
     char piece[LINE_SIZE];
     bool header = false;
@@ -124,7 +124,7 @@ int readAdapterTable(FILE* listing, const char* endMarker, DeviceHeadTail* list)
     // of that row, not rows of their own. They still end the table when they hold the marker.
     bool lineStart = true;
     while (readPiece(listing, piece) && !strstr(piece, endMarker)) {
-        if (lineStart && !readAdapterRow(piece, list)) ++refused;
+        if (lineStart && !readAdapterRow(log, piece, list)) ++refused;
         size_t len = strlen(piece);
         lineStart = len > 0 && piece[len - 1] == '\n';
     }

@@ -5,7 +5,8 @@
 #include <cstddef>
 #include <cstdio>
 
-struct CommandRunner;
+struct RunContext;
+struct RunLog;
 
 constexpr int DEVID_SIZE = 10;      // device id text, at most 9 characters
 constexpr int MACADDR_SIZE = 20;    // MAC address text, at most 19 characters
@@ -53,8 +54,8 @@ struct DeviceHeadTail {
 // piece only; its further pieces never count as rows (they do end the table if they hold the
 // marker). The first word is unused and may be of any length. Rows refused by
 // adapterRowProblem (a device id or MAC address too long for its field among them) are left
-// out with a message on screen and in the log; returns how many were refused.
-int readAdapterTable(FILE* listing, const char* endMarker, DeviceHeadTail* list);
+// out with a message on screen and in log; returns how many were refused.
+int readAdapterTable(const RunLog& log, FILE* listing, const char* endMarker, DeviceHeadTail* list);
 
 // Null when devId and macAddr may become an adapter, else why not (a short phrase). Both must
 // fit their fields and not start with '-'; the device id holds only letters, digits, ':', '-',
@@ -67,15 +68,15 @@ const char* adapterRowProblem(const char* devId, const char* macAddr);
 
 // Appends a new record with devId and macAddr (versions and chip name empty). Returns true;
 // false when adapterRowProblem refuses the texts (nothing is logged, the caller reports) or
-// memory runs out ("Error! Unable to create resources for device <mac>.\n" is logged).
-bool addDevicetoList(DeviceHeadTail* list, const char* devId, const char* macAddr);
+// memory runs out ("Error! Unable to create resources for device <mac>.\n" is logged in log).
+bool addDevicetoList(const RunLog& log, DeviceHeadTail* list, const char* devId, const char* macAddr);
 
-// Deletes each record's listing file (deleteFile of its MAC address, with runner) and releases
+// Deletes each record's listing file (deleteFile of its MAC address, with run) and releases
 // the records; the header stays. A null list is ignored.
-void emptyList(const CommandRunner& runner, DeviceHeadTail* list);
+void emptyList(const RunContext& run, DeviceHeadTail* list);
 
 // emptyList, then releases the header and sets *list to null. A null *list is ignored.
-void releaseList(const CommandRunner& runner, DeviceHeadTail** list);
+void releaseList(const RunContext& run, DeviceHeadTail** list);
 
 // Number of records, following next from head; 0 for a null list.
 int getDeviceCount(const DeviceHeadTail* list);

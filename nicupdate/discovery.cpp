@@ -14,56 +14,56 @@
 static const char c_szNetXtreme[] = "NetXtreme";
 static const char c_szListing[] = "devices";
 
-bool setBCOMtool(const char* familyName, char* toolPath) {
+bool setBCOMtool(const RunLog& log, const char* familyName, char* toolPath) {
     const char* tool = strcmp(familyName, c_szNetXtreme) == 0 ? "lnxfwupg" : "lnxfwnx2";
     snprintf(toolPath, TOOL_PATH_SIZE, "./%s", tool);
     if (fileExist(toolPath)) return true;
-    writetoLogf(true, "\nError! Unable to locate Broadcom %s tool (%s).\n", familyName, toolPath);
+    writetoLogf(log, true, "\nError! Unable to locate Broadcom %s tool (%s).\n", familyName, toolPath);
     return false;
 }
 
 // The whole listing goes to the log (never the screen), framed by two newlines.
-static void copyListingToLog(FILE* listing) {
+static void copyListingToLog(const RunLog& log, FILE* listing) {
     char piece[LINE_SIZE];
-    writetoLog("\n", false);
-    while (fgets(piece, LINE_PIECE + 1, listing)) writetoLog(piece, false);
-    writetoLog("\n", false);
+    writetoLog(log, "\n", false);
+    while (fgets(piece, LINE_PIECE + 1, listing)) writetoLog(log, piece, false);
+    writetoLog(log, "\n", false);
 }
 
-DeviceHeadTail* getDevices(const CommandRunner& runner, const char* familyName, char* toolPath, int* refusedRows) {
-    if (!setBCOMtool(familyName, toolPath)) return nullptr;
+DeviceHeadTail* getDevices(const RunContext& run, const char* familyName, char* toolPath, int* refusedRows) {
+    if (!setBCOMtool(run.log, familyName, toolPath)) return nullptr;
     const char* endMarker = strcmp(familyName, c_szNetXtreme) == 0 ? "0>" : "Quit";
 
     DeviceHeadTail* list = new (std::nothrow) DeviceHeadTail();
     if (!list) {
-        writetoLogf(true, "Error! Unable to build %s device list.\n", familyName);
+        writetoLogf(run.log, true, "Error! Unable to build %s device list.\n", familyName);
         return nullptr;
     }
-    runListCmd(runner, toolPath);
+    runListCmd(run, toolPath);
     if (pendingSignal()) {
-        deleteFile(runner, c_szListing);
+        deleteFile(run, c_szListing);
         delete list;
         return nullptr;
     }
 
     FILE* listing = fopen(c_szListing, "r");
     if (!listing) {
-        runListToLogCmd(runner, toolPath, szFwuplog);
-        writetoLogf(true, "Error! Cannot create temporary file for %s devices.\n", familyName);
+        runListToLogCmd(run, toolPath, run.log.path);
+        writetoLogf(run.log, true, "Error! Cannot create temporary file for %s devices.\n", familyName);
         delete list;
         return nullptr;
     }
-    copyListingToLog(listing);
+    copyListingToLog(run.log, listing);
     rewind(listing);
-    *refusedRows += readAdapterTable(listing, endMarker, list);
+    *refusedRows += readAdapterTable(run.log, listing, endMarker, list);
     fclose(listing);
-    deleteFile(runner, c_szListing);
+    deleteFile(run, c_szListing);
 
     if (getDeviceCount(list) >= 1) {
-        getFwVersions(runner, list, toolPath, familyName);
+        getFwVersions(run, list, toolPath, familyName);
         return list;
     }
-    writetoLogf(true, "\nWarning. No Broadcom %s adapters found.\n", familyName);
+    writetoLogf(run.log, true, "\nWarning. No Broadcom %s adapters found.\n", familyName);
     delete list;
     return nullptr;
 }

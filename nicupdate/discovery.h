@@ -5,13 +5,13 @@
 #include "nicupdate/devlist.h"
 
 // Writes "./lnxfwupg" into toolPath (TOOL_PATH_SIZE bytes) for the family "NetXtreme", else
-// "./lnxfwnx2". Returns true when that entry exists; otherwise logs (and shows)
+// "./lnxfwnx2". Returns true when that entry exists; otherwise logs in log (and shows)
 // "\nError! Unable to locate Broadcom <family> tool (<path>).\n" and returns false.
-bool setBCOMtool(const char* familyName, char* toolPath);
+bool setBCOMtool(const RunLog& log, const char* familyName, char* toolPath);
 
-// Runs (with runner) the family's utility with the quit file "q" as input, copies its listing into the log,
-// reads the adapter table and takes each adapter's firmware inventory. Returns a new list with
-// at least one adapter, which the caller releases with releaseList; or null after a message.
-// toolPath (TOOL_PATH_SIZE bytes) receives the utility's path. The file "devices" is gone when
-// it returns. Adds the number of refused table rows to *refusedRows.
-DeviceHeadTail* getDevices(const CommandRunner& runner, const char* familyName, char* toolPath, int* refusedRows);
+// Runs (with run's runner) the family's utility with the quit file "q" as input, copies its
+// listing into run's log, reads the adapter table and takes each adapter's firmware inventory.
+// Returns a new list with at least one adapter, which the caller releases with releaseList; or
+// null after a message. toolPath (TOOL_PATH_SIZE bytes) receives the utility's path. The file
+// "devices" is gone when it returns. Adds the number of refused table rows to *refusedRows.
+DeviceHeadTail* getDevices(const RunContext& run, const char* familyName, char* toolPath, int* refusedRows);

@@ -53,70 +53,70 @@ void displayUsage() {
     printf("   -?     (Display this usage information.)\n");
 }
 
-DeviceHeadTail* discoverNetXtremeII(const CommandRunner& runner, char* toolPath, int* refusedRows) {
-    return getDevices(runner, "NetXtreme II", toolPath, refusedRows);
+DeviceHeadTail* discoverNetXtremeII(const RunContext& run, char* toolPath, int* refusedRows) {
+    return getDevices(run, "NetXtreme II", toolPath, refusedRows);
 }
 
-DeviceHeadTail* skipNetXtremeII(const CommandRunner& runner, char* toolPath, int* refusedRows) {
-    (void)runner;
+DeviceHeadTail* skipNetXtremeII(const RunContext& run, char* toolPath, int* refusedRows) {
     (void)toolPath;
     (void)refusedRows;
-    writetoLog("\nWarning. No Broadcom NetXtreme II adapters found.\n", true);
+    writetoLog(run.log, "\nWarning. No Broadcom NetXtreme II adapters found.\n", true);
     return nullptr;
 }
 
 // The update run: table, updates of each family, rediscovery, table, closing message.
 // Returns 1 when an update failed or a table row was refused, else 0; the lists hold the
 // rediscovered adapters after it.
-static int updateRun(const CommandRunner& runner, DeviceHeadTail** first, DeviceHeadTail** second, char* firstTool,
+static int updateRun(const RunContext& run, DeviceHeadTail** first, DeviceHeadTail** second, char* firstTool,
                      char* secondTool, SecondFamilyDiscovery discoverSecond, int refusedRows) {
     int result = refusedRows > 0 ? 1 : 0;
-    displayFwVersions(*first, *second);
-    perform_crc_check(runner, *first, *second, firstTool, secondTool);
+    displayFwVersions(run.log, *first, *second);
+    perform_crc_check(run, *first, *second, firstTool, secondTool);
     if (pendingSignal()) return result;
     if (*first) {
-        if (!updateDevices(runner, *first, firstTool, "NetXtreme")) result = 1;
-        releaseList(runner, first);
+        if (!updateDevices(run, *first, firstTool, "NetXtreme")) result = 1;
+        releaseList(run, first);
     }
     if (*second && !pendingSignal()) {
-        if (!updateDevices(runner, *second, secondTool, "NetXtreme II")) result = 1;
-        releaseList(runner, second);
+        if (!updateDevices(run, *second, secondTool, "NetXtreme II")) result = 1;
+        releaseList(run, second);
     }
     if (pendingSignal()) return result;
-    *first = getDevices(runner, "NetXtreme", firstTool, &refusedRows);
-    *second = pendingSignal() ? nullptr : discoverSecond(runner, secondTool, &refusedRows);
+    *first = getDevices(run, "NetXtreme", firstTool, &refusedRows);
+    *second = pendingSignal() ? nullptr : discoverSecond(run, secondTool, &refusedRows);
     if (pendingSignal()) return result;
-    displayFwVersions(*first, *second);
+    displayFwVersions(run.log, *first, *second);
     if (result == 0)
-        writetoLogf(true, "\n\nUpdate complete. The firmware update log has been saved in %s.\n", szFwuplog);
+        writetoLogf(run.log, true, "\n\nUpdate complete. The firmware update log has been saved in %s.\n",
+                    run.log.path);
     else
-        writetoLogf(true, c_szErrorsOccurred, szFwuplog);
+        writetoLogf(run.log, true, c_szErrorsOccurred, run.log.path);
     return result;
 }
 
 // The line that ends an interrupted run, by what the mode may have changed.
-static void reportInterrupt(NicburnMode mode, int sig) {
+static void reportInterrupt(const RunLog& log, NicburnMode mode, int sig) {
     const char* what = "\nInterrupted by signal %d (%s): no firmware was changed.\n";
     if (mode == MODE_UPDATE || mode == MODE_SILENT)
         what = "\nUpdate interrupted by signal %d (%s): the components not yet updated were left unchanged.\n";
     else if (mode == MODE_NOMFW)
         what = "\nManagement firmware disabling interrupted by signal %d (%s): the components not yet disabled "
                "were left unchanged.\n";
-    writetoLogf(true, what, sig, runSignalName(sig));
+    writetoLogf(log, true, what, sig, runSignalName(sig));
 }
 
 // Takes the one-update-per-host lock. False (after saying so) when another run holds it; a lock
 // that cannot be had at all is warned about and the run goes on.
-static bool lockRun(const char* const* lockPaths, int* lockFd) {
+static bool lockRun(const RunLog& log, const char* const* lockPaths, int* lockFd) {
     int holder = 0;
     char why[160];
     int taken = takeRunLock(lockPaths, lockFd, &holder, why, sizeof(why));
     if (taken == RUNLOCK_BUSY) {
-        writetoLogf(true, "Error! Another firmware update is running (process %d).\n", holder);
+        writetoLogf(log, true, "Error! Another firmware update is running (process %d).\n", holder);
         return false;
     }
     if (taken == RUNLOCK_NONE)
-        writetoLogf(true,
+        writetoLogf(log, true,
                     "\nWarning. Cannot take the firmware update lock (%s); another update could run at the "
                     "same time.\n",
                     why);
@@ -124,60 +124,61 @@ static bool lockRun(const char* const* lockPaths, int* lockFd) {
 }
 
 int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond, const char* const* lockPaths,
-               const char* logDir, const CommandRunner& runner) {
+               const char* logDir, RunContext& run) {
     int result = 0;
     char szFirstTool[TOOL_PATH_SIZE] = "";
     char szSecondTool[TOOL_PATH_SIZE] = "";
 
     // The log comes first, so that every run leaves one, even "-?" and incorrect usage.
-    initLogFile(logDir);
+    run.log = RunLog();
+    initLogFile(run.log, logDir);
 
     NicburnMode mode = processCmdLine(argc, argv);
-    bSilent = mode == MODE_SILENT;
+    run.log.silent = mode == MODE_SILENT;
     if (mode == MODE_USAGE) {
         displayUsage();
         return 0;
     }
-    writetoLogf(true, "ZAV Ethernet Firmware Update Tool, Version %s\n\n", pVer);
+    writetoLogf(run.log, true, "ZAV Ethernet Firmware Update Tool, Version %s\n\n", pVer);
     if (mode == MODE_BAD_USAGE) {
-        writetoLog("Error! Incorrect usage of command line parameters.\n", true);
+        writetoLog(run.log, "Error! Incorrect usage of command line parameters.\n", true);
         return 1;
     }
     installInterruptHandlers();
     int lockFd = -1;
-    if (!lockRun(lockPaths, &lockFd)) return 1;
-    if (!createQuitFile()) {
+    if (!lockRun(run.log, lockPaths, &lockFd)) return 1;
+    if (!createQuitFile(run.log)) {
         if (lockFd >= 0) close(lockFd);
         return 1;
     }
 
     // A refused table row is an adapter left alone: the run fails, whatever the mode.
     int refusedRows = 0;
-    DeviceHeadTail* first = getDevices(runner, "NetXtreme", szFirstTool, &refusedRows);
-    DeviceHeadTail* second = pendingSignal() ? nullptr : discoverSecond(runner, szSecondTool, &refusedRows);
+    DeviceHeadTail* first = getDevices(run, "NetXtreme", szFirstTool, &refusedRows);
+    DeviceHeadTail* second = pendingSignal() ? nullptr : discoverSecond(run, szSecondTool, &refusedRows);
     if (pendingSignal()) {
         // reported below
     } else if (!first && !second) {
-        writetoLogf(true, c_szErrorsOccurred, szFwuplog);
+        writetoLogf(run.log, true, c_szErrorsOccurred, run.log.path);
         result = refusedRows > 0 ? 1 : EXIT_NO_ADAPTERS;
     } else if (mode == MODE_VERSIONS) {
-        displayFwVersions(first, second);
+        displayFwVersions(run.log, first, second);
         if (refusedRows > 0) result = 1;
     } else if (mode == MODE_NOMFW) {
-        if (!disableManagementFirmware(runner, first, second, szFirstTool, szSecondTool) || refusedRows > 0) result = 1;
+        if (!disableManagementFirmware(run, first, second, szFirstTool, szSecondTool) || refusedRows > 0) result = 1;
     } else if (mode == MODE_CRC) {
-        if (!perform_crc_check(runner, first, second, szFirstTool, szSecondTool) || refusedRows > 0) result = 1;
+        if (!perform_crc_check(run, first, second, szFirstTool, szSecondTool) || refusedRows > 0) result = 1;
     } else {
-        result = updateRun(runner, &first, &second, szFirstTool, szSecondTool, discoverSecond, refusedRows);
+        result = updateRun(run, &first, &second, szFirstTool, szSecondTool, discoverSecond, refusedRows);
     }
     int sig = pendingSignal();
     if (sig) {
-        reportInterrupt(mode, sig);
+        reportInterrupt(run.log, mode, sig);
         result = 128 + sig;
     }
-    releaseList(runner, &first);
-    releaseList(runner, &second);
-    deleteFile(runner, "q");
+    releaseList(run, &first);
+    releaseList(run, &second);
+    deleteFile(run, "q");
     if (lockFd >= 0) close(lockFd);
     return result;
 }

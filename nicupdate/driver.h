@@ -33,22 +33,23 @@ NicburnMode processCmdLine(int argc, char** argv);
 void displayUsage();
 
 // How a build discovers the NetXtreme II family: returns the list (or null) and fills toolPath
-// (TOOL_PATH_SIZE bytes) where the family's utility is run with runner, adding refused table
+// (TOOL_PATH_SIZE bytes) where the family's utility is run with run, adding refused table
 // rows to *refusedRows.
-typedef DeviceHeadTail* (*SecondFamilyDiscovery)(const CommandRunner& runner, char* toolPath, int* refusedRows);
+typedef DeviceHeadTail* (*SecondFamilyDiscovery)(const RunContext& run, char* toolPath, int* refusedRows);
 
-// x86 build: getDevices(runner, "NetXtreme II", toolPath, refusedRows).
-DeviceHeadTail* discoverNetXtremeII(const CommandRunner& runner, char* toolPath, int* refusedRows);
+// x86 build: getDevices(run, "NetXtreme II", toolPath, refusedRows).
+DeviceHeadTail* discoverNetXtremeII(const RunContext& run, char* toolPath, int* refusedRows);
 
 // PowerPC build: the NetXtreme II utility is never run; logs and shows
 // "\nWarning. No Broadcom NetXtreme II adapters found.\n" and returns null.
-DeviceHeadTail* skipNetXtremeII(const CommandRunner& runner, char* toolPath, int* refusedRows);
+DeviceHeadTail* skipNetXtremeII(const RunContext& run, char* toolPath, int* refusedRows);
 
-// One run of the tool: opens the log (initLogFile of logDir, c_szLogDirectory in the programs),
-// reads the mode and performs it, running every command with runner (c_shellRunner in the
-// programs). Returns the exit status: 0; 1 for incorrect usage, no quit file, a failed update,
-// a failed CRC check or disable command (-crc, -nomfw), a refused adapter table row (in every
-// mode), or another run holding the lock; EXIT_NO_ADAPTERS when neither family yielded an
+// One run of the tool: opens the log (initLogFile of logDir, c_szLogDirectory in the programs)
+// into run.log, whatever it held before, reads the mode and performs it, running every command
+// with run.runner (c_shellRunner in the programs); afterwards run.log names the run's log.
+// Returns the exit status: 0; 1 for incorrect usage, no quit file, a failed update, a failed
+// CRC check or disable command (-crc, -nomfw), a refused adapter table row (in every mode), or
+// another run holding the lock; EXIT_NO_ADAPTERS when neither family yielded an
 // adapter list and no row was refused; 128 + N after signal N.
 //
 // Before the first vendor utility it takes the update lock on the first of lockPaths (a
@@ -56,4 +57,4 @@ DeviceHeadTail* skipNetXtremeII(const CommandRunner& runner, char* toolPath, int
 // and incorrect usage take none. From then on SIGINT, SIGQUIT, SIGTERM and SIGHUP only stop
 // the run between two commands: the interruption is logged and shown, temporary files removed.
 int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond, const char* const* lockPaths,
-               const char* logDir, const CommandRunner& runner);
+               const char* logDir, RunContext& run);

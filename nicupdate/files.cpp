@@ -15,25 +15,25 @@ bool fileExist(const char* path) {
     return stat(path, &st) == 0;
 }
 
-void deleteFile(const CommandRunner& runner, const char* path) {
+void deleteFile(const RunContext& run, const char* path) {
     if (!fileExist(path)) return;
     // Once a run is interrupted it starts no further process.
     if (pendingSignal()) {
         unlink(path);
         return;
     }
-    runRemoveCmd(runner, path);
+    runRemoveCmd(run, path);
 }
 
 // Writes a two-byte answer file ("<letter>\n"), replacing an existing one.
-static bool createAnswerFile(const char* name) {
+static bool createAnswerFile(const RunLog& log, const char* name) {
     FILE* f = fopen(name, "w");
     bool ok = f && fprintf(f, "%s\n", name) == 2;
     if (f && fclose(f) != 0) ok = false;
-    if (!ok) writetoLogf(true, "Error! Cannot create temporary file \"%s\".\n", name);
+    if (!ok) writetoLogf(log, true, "Error! Cannot create temporary file \"%s\".\n", name);
     return ok;
 }
 
-bool createQuitFile() { return createAnswerFile("q"); }
+bool createQuitFile(const RunLog& log) { return createAnswerFile(log, "q"); }
 
-bool create_yes_response_file() { return createAnswerFile("y"); }
+bool create_yes_response_file(const RunLog& log) { return createAnswerFile(log, "y"); }

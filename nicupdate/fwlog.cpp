@@ -13,14 +13,11 @@
 #include "common/fdwrite.h"
 #include "common/banned.h"
 
-char szFwuplog[LOG_PATH_SIZE] = "ethflash.log";
-bool bSilent = false;
-
 static const char c_szLogName[] = "ethflash.log";
 static const char c_szLogBase[] = "ethflash";
 static const char c_szLogHeader[] = "Broadcom Firmware Update Log.\n\n";
 
-// At most 200 characters, so that every numbered name fits szFwuplog.
+// At most 200 characters, so that every numbered name fits a log path.
 constexpr int LOG_DIR_SIZE = 201;
 
 // The log sits below every other module, so it keeps its own existence check.
@@ -57,22 +54,22 @@ static bool composeLogName(char* out, size_t outSize, const char* dir, unsigned 
 
 // Creates the first free log name in dir ("" is the current directory) with its header. A
 // file whose header cannot be written (a full disk) is removed again, so the next place is tried.
-static bool createLogIn(const char* dir) {
+static bool createLogIn(RunLog& log, const char* dir) {
     int fd = -1;
     for (unsigned long n = 0;; ++n) {
-        if (!composeLogName(szFwuplog, sizeof(szFwuplog), dir, n)) {  // cannot happen: see LOG_DIR_SIZE
-            szFwuplog[0] = '\0';
+        if (!composeLogName(log.path, sizeof(log.path), dir, n)) {  // cannot happen: see LOG_DIR_SIZE
+            log.path[0] = '\0';
             return false;
         }
-        if (entryExists(szFwuplog)) continue;
-        fd = open(szFwuplog, O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0666);
+        if (entryExists(log.path)) continue;
+        fd = open(log.path, O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST) break;
         // Someone took the name after we looked (or it is a dangling link): next number.
     }
     if (fd < 0) return false;
     bool ok = writeAll(fd, c_szLogHeader, sizeof(c_szLogHeader) - 1);
     if (close(fd) != 0) ok = false;
-    if (!ok) unlink(szFwuplog);
+    if (!ok) unlink(log.path);
     return ok;
 }
 
@@ -91,41 +88,41 @@ static bool asLogDir(const char* path, char* dir) {
     return n > 0 && n < LOG_DIR_SIZE;
 }
 
-void initLogFile(const char* logDir) {
+void initLogFile(RunLog& log, const char* logDir) {
     char dir[LOG_DIR_SIZE];
     bool ok = false;
     if (logDir[0] != '\0' && asLogDir(logDir, dir)) {
         makeDirChain(dir);
-        ok = isDirectory(dir) && createLogIn(dir);
+        ok = isDirectory(dir) && createLogIn(log, dir);
     }
 
     const char* origDir = getenv("ZAV_RQ_PKG_ORIG_CURR_DIR");
     if (!ok && origDir && origDir[0] == '/' && !insideLauncherWorkDir(origDir) && isDirectory(origDir) &&
         access(origDir, W_OK) == 0 && asLogDir(origDir, dir))
-        ok = createLogIn(dir);
+        ok = createLogIn(log, dir);
 
     char cwd[LOG_DIR_SIZE];
-    if (!ok) ok = createLogIn(getcwd(cwd, sizeof(cwd)) && asLogDir(cwd, dir) ? dir : "");
+    if (!ok) ok = createLogIn(log, getcwd(cwd, sizeof(cwd)) && asLogDir(cwd, dir) ? dir : "");
 
-    if (!ok && !bSilent) {
+    if (!ok && !log.silent) {
         fputs("Error! Unable to initialize log file.\n", stdout);
         fflush(stdout);
     }
 }
 
-void writetoLog(const char* text, bool toScreen) {
-    if (toScreen && !bSilent) fputs(text, stdout);
-    int fd = open(szFwuplog, O_WRONLY | O_APPEND | O_CLOEXEC);
+void writetoLog(const RunLog& log, const char* text, bool toScreen) {
+    if (toScreen && !log.silent) fputs(text, stdout);
+    int fd = open(log.path, O_WRONLY | O_APPEND | O_CLOEXEC);
     bool ok = fd >= 0 && writeAll(fd, text, strlen(text));
     if (fd >= 0 && close(fd) != 0) ok = false;
-    if (!ok && !bSilent) fputs("Error! Unable to write to log file.\n", stdout);
+    if (!ok && !log.silent) fputs("Error! Unable to write to log file.\n", stdout);
 }
 
-void writetoLogf(bool toScreen, const char* format, ...) {
+void writetoLogf(const RunLog& log, bool toScreen, const char* format, ...) {
     char text[1024];
     va_list ap;
     va_start(ap, format);
     vsnprintf(text, sizeof(text), format, ap);
     va_end(ap);
-    writetoLog(text, toScreen);
+    writetoLog(log, text, toScreen);
 }

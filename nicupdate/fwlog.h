@@ -4,21 +4,23 @@
 
 #include <cstddef>
 
-// Capacity of szFwuplog: a log path of at most 254 characters.
+// Capacity of a log path: at most 254 characters.
 constexpr int LOG_PATH_SIZE = 255;
 
-// Path of this run's log; "ethflash.log" until initLogFile has chosen the final one.
-extern char szFwuplog[LOG_PATH_SIZE];
-
-// True in the silent update run: writetoLog shows nothing and the direct screen marks are
-// suppressed; the log still receives every text.
-extern bool bSilent;
+// One run's log, owned by the run and passed to whatever writes to it.
+struct RunLog {
+    // Path of the log; "ethflash.log" until initLogFile has chosen the final one.
+    char path[LOG_PATH_SIZE] = "ethflash.log";
+    // True in the silent update run: writetoLog shows nothing and the direct screen marks are
+    // suppressed; the log still receives every text.
+    bool silent = false;
+};
 
 // The directory the programs keep their logs in.
 inline constexpr char c_szLogDirectory[] = "/var/log/ZAV_Support/";
 
-// Chooses this run's log and creates it with its 31-byte header. The first place that can hold
-// it wins, so that a log is never lost:
+// Chooses this run's log (into log.path) and creates it with its 31-byte header. The first
+// place that can hold it wins, so that a log is never lost:
 // - logDir (c_szLogDirectory in the programs), after making it and its missing parents (mode
 //   0755; failures are not reported); a logDir that is empty or longer than 200 characters
 //   (counting a '/' added when it has none at the end) is skipped;
@@ -32,15 +34,16 @@ inline constexpr char c_szLogDirectory[] = "/var/log/ZAV_Support/";
 // a name that appears between the check and the creation is skipped for the next number, so an
 // existing file is never appended to. A file whose header cannot be written (a full disk) is
 // removed and the next place is tried.
-// When no place holds it, "Error! Unable to initialize log file.\n" is printed unless silent;
-// szFwuplog then names the last path that was tried.
-void initLogFile(const char* logDir);
+// When no place holds it, "Error! Unable to initialize log file.\n" is printed unless
+// log.silent; log.path then names the last path that was tried.
+void initLogFile(RunLog& log, const char* logDir);
 
 // Writes text to standard output when toScreen is true and the run is not silent, then appends
-// it unchanged to the log. The log is opened and closed for every call and never created here:
-// when it cannot be opened, "Error! Unable to write to log file.\n" is printed unless silent.
-void writetoLog(const char* text, bool toScreen);
+// it unchanged to log.path. The log is opened and closed for every call and never created
+// here: when it cannot be opened, "Error! Unable to write to log file.\n" is printed unless
+// silent.
+void writetoLog(const RunLog& log, const char* text, bool toScreen);
 
 // writetoLog of a formatted text. The text is composed in a 1024-byte buffer; anything beyond
 // 1023 characters is cut (the tool's own messages, built from bounded fields, never come close).
-void writetoLogf(bool toScreen, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void writetoLogf(const RunLog& log, bool toScreen, const char* format, ...) __attribute__((format(printf, 3, 4)));

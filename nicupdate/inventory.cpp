@@ -61,10 +61,10 @@ static const ChipEntry c_chipNames[] = {
 constexpr unsigned long CHIP_TABLE_BASE = 0x1600UL;
 constexpr unsigned long CHIP_TABLE_ENTRIES = 200UL;
 
-int IsFwTypePresent(const Device* device, const char* pattern, char* lineOut) {
+int IsFwTypePresent(const RunLog& log, const Device* device, const char* pattern, char* lineOut) {
     FILE* listing = fopen(device->macAddr, "r");
     if (!listing) {
-        writetoLogf(true, "Error 9: Cannot access %s information file.\n", device->macAddr);
+        writetoLogf(log, true, "Error 9: Cannot access %s information file.\n", device->macAddr);
         return 0;
     }
     char piece[LINE_SIZE];
@@ -124,54 +124,54 @@ static void storeVersion(char* field, const char* version) {
 
 // Sets field from the first line holding the rule's marker (or, failing that, its
 // alternative). Returns whether one was found.
-static bool findVersion(Device* device, const MarkerRule& rule) {
+static bool findVersion(const RunLog& log, Device* device, const MarkerRule& rule) {
     char line[LINE_SIZE];
-    if (!IsFwTypePresent(device, rule.marker, line) &&
-        !(rule.alternative && IsFwTypePresent(device, rule.alternative, line)))
+    if (!IsFwTypePresent(log, device, rule.marker, line) &&
+        !(rule.alternative && IsFwTypePresent(log, device, rule.alternative, line)))
         return false;
     parseForVersion(line);
     storeVersion(device->*rule.field, line);
     return true;
 }
 
-static void netXtremeInventory(Device* device) {
+static void netXtremeInventory(const RunLog& log, Device* device) {
     char line[LINE_SIZE];
-    if (!IsFwTypePresent(device, "BootCode", line)) return;
+    if (!IsFwTypePresent(log, device, "BootCode", line)) return;
     chipNameFromBootLine(line, device->chipName);
     parseForVersion(line);
     storeVersion(device->bootVer, line);
-    for (const MarkerRule& rule : c_netXtremeRules) findVersion(device, rule);
+    for (const MarkerRule& rule : c_netXtremeRules) findVersion(log, device, rule);
 }
 
-static void netXtremeIIInventory(Device* device) {
+static void netXtremeIIInventory(const RunLog& log, Device* device) {
     static const MarkerRule gate = {"BC1", nullptr, &Device::bootVer};
-    if (!findVersion(device, gate)) return;
-    for (const MarkerRule& rule : c_netXtremeIIRules) findVersion(device, rule);
+    if (!findVersion(log, device, gate)) return;
+    for (const MarkerRule& rule : c_netXtremeIIRules) findVersion(log, device, rule);
 }
 
-void getFwVersions(const CommandRunner& runner, DeviceHeadTail* list, const char* toolPath, const char* familyName) {
+void getFwVersions(const RunContext& run, DeviceHeadTail* list, const char* toolPath, const char* familyName) {
     bool netXtreme = strcasecmp(familyName, "NetXtreme") == 0;
     for (Device* device = list->head; device && !pendingSignal(); device = device->next) {
-        runDirCmd(runner, toolPath, device->macAddr);
+        runDirCmd(run, toolPath, device->macAddr);
         for (VersionField field : c_versionFields)
             snprintf(device->*field, VERSION_SIZE, "%s", c_szNotPresent);
         convertDIDtoName(device->devId, device->chipName);
         if (netXtreme)
-            netXtremeInventory(device);
+            netXtremeInventory(run.log, device);
         else
-            netXtremeIIInventory(device);
+            netXtremeIIInventory(run.log, device);
     }
 }
 
-static void displayList(const DeviceHeadTail* list) {
+static void displayList(const RunLog& log, const DeviceHeadTail* list) {
     for (const Device* d = list ? list->head : nullptr; d; d = d->next)
-        writetoLogf(true, "%s (%s)\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n", d->macAddr, d->chipName, d->bootVer,
+        writetoLogf(log, true, "%s (%s)\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n", d->macAddr, d->chipName, d->bootVer,
                     d->ipmiVer, d->asfVer, d->pxeVer, d->umpVer, d->ncsiVer, d->iscsiVer);
 }
 
-void displayFwVersions(const DeviceHeadTail* first, const DeviceHeadTail* second) {
-    writetoLog("\n    ADAPTER MAC    \tBOOT\tIPMI\tASF\tPXE\tUMP\tNCSI\tiSCSI\n", true);
-    writetoLog("-------------------\t----\t----\t---\t---\t---\t---\t---\n", true);
-    displayList(first);
-    displayList(second);
+void displayFwVersions(const RunLog& log, const DeviceHeadTail* first, const DeviceHeadTail* second) {
+    writetoLog(log, "\n    ADAPTER MAC    \tBOOT\tIPMI\tASF\tPXE\tUMP\tNCSI\tiSCSI\n", true);
+    writetoLog(log, "-------------------\t----\t----\t---\t---\t---\t---\t---\n", true);
+    displayList(log, first);
+    displayList(log, second);
 }

@@ -12,18 +12,18 @@
 // management disabling would leave it on).
 extern const char c_szVersionUnknown[];  // "unknown"
 
-// For each adapter: runs "<tool> <mac> dir ><mac>" with runner (the adapter's listing file stays until the
+// For each adapter: runs "<tool> <mac> dir ><mac>" with run (the adapter's listing file stays until the
 // list is emptied), sets every version to "NA", the chip name from the device id, then the
 // versions (and, for "NetXtreme" ignoring case, the chip name) found in the listing. The
 // NetXtreme II rules apply to every other family name.
-void getFwVersions(const CommandRunner& runner, DeviceHeadTail* list, const char* toolPath, const char* familyName);
+void getFwVersions(const RunContext& run, DeviceHeadTail* list, const char* toolPath, const char* familyName);
 
 // Searches the adapter's listing file (named by its MAC address) for pattern, reading lines in
 // pieces of at most 254 characters; a pattern split across two pieces is not found. Returns 1
 // and copies the first matching piece, newline included, into lineOut (LINE_SIZE bytes), or 0
-// (lineOut untouched). A listing that cannot be opened logs and shows
+// (lineOut untouched). A listing that cannot be opened logs (in log) and shows
 // "Error 9: Cannot access <mac> information file.\n" and counts as not found.
-int IsFwTypePresent(const Device* device, const char* pattern, char* lineOut);
+int IsFwTypePresent(const RunLog& log, const Device* device, const char* pattern, char* lineOut);
 
 // Replaces line (a found listing line, LINE_SIZE bytes) by its version: the first word after
 // the last of the characters blank, '-', 'v', 'X' of the line. The version is cut to 19
@@ -40,6 +40,6 @@ void convertDIDtoName(const char* devId, char* nameOut);
 // leaves nameOut alone and returns false.
 bool chipNameFromBootLine(const char* line, char* nameOut);
 
-// Logs and shows the version table: two heading lines, then a row per adapter of first, then
+// Logs (in log) and shows the version table: two heading lines, then a row per adapter of first, then
 // of second. Null or empty lists are skipped.
-void displayFwVersions(const DeviceHeadTail* first, const DeviceHeadTail* second);
+void displayFwVersions(const RunLog& log, const DeviceHeadTail* first, const DeviceHeadTail* second);

@@ -5,5 +5,6 @@
 #include "common/banned.h"
 
 int main(int argc, char** argv) {
-    return runNicburn(argc, argv, discoverNetXtremeII, c_lockPaths, c_szLogDirectory, c_shellRunner);
+    RunContext run = {RunLog(), c_shellRunner};
+    return runNicburn(argc, argv, discoverNetXtremeII, c_lockPaths, c_szLogDirectory, run);
 }

@@ -30,7 +30,7 @@ static const MgmtComponent c_mgmtComponents[] = {
     {"ncsi", "NCSI", &Device::ncsiVer, false, "Disabling management firmware (NCSI) for %s", "NSCI"},
 };
 
-static bool disableList(const CommandRunner& runner, const DeviceHeadTail* list, const char* toolPath,
+static bool disableList(const RunContext& run, const DeviceHeadTail* list, const char* toolPath,
                         bool secondList) {
     bool allDone = true;
     for (const Device* d = list ? list->head : nullptr; d; d = d->next) {
@@ -38,16 +38,17 @@ static bool disableList(const CommandRunner& runner, const DeviceHeadTail* list,
             if (pendingSignal()) return allDone;
             if (c.netXtremeOnly && secondList) continue;
             if (strcmp(d->*c.field, c_szNotPresent) == 0) continue;
-            writetoLogf(true, c.start, d->macAddr);
-            writetoLog("\n", false);
+            writetoLogf(run.log, true, c.start, d->macAddr);
+            writetoLog(run.log, "\n", false);
             fflush(stdout);
-            if (runCfgCmd(runner, toolPath, d->macAddr, c.option, szFwuplog) != 0) {
+            if (runCfgCmd(run, toolPath, d->macAddr, c.option, run.log.path) != 0) {
                 fputs("\t---> failed\n", stdout);
-                writetoLogf(false, " !!! Error disabling management firmware (%s) on device %s !!!\n\n",
+                writetoLogf(run.log, false, " !!! Error disabling management firmware (%s) on device %s !!!\n\n",
                             secondList ? c.secondListErrorName : c.name, d->macAddr);
                 allDone = false;
             } else {
-                writetoLogf(false, "*** Successfully disabled management firmware (%s) on device %s ***\n\n", c.name,
+                writetoLogf(run.log, false,
+                            "*** Successfully disabled management firmware (%s) on device %s ***\n\n", c.name,
                             d->macAddr);
                 fputs("\t---> successful\n", stdout);
             }
@@ -56,38 +57,38 @@ static bool disableList(const CommandRunner& runner, const DeviceHeadTail* list,
     return allDone;
 }
 
-bool disableManagementFirmware(const CommandRunner& runner, const DeviceHeadTail* first, const DeviceHeadTail* second,
+bool disableManagementFirmware(const RunContext& run, const DeviceHeadTail* first, const DeviceHeadTail* second,
                                const char* firstToolPath, const char* secondToolPath) {
-    bool firstDone = disableList(runner, first, firstToolPath, false);
-    bool secondDone = disableList(runner, second, secondToolPath, true);
+    bool firstDone = disableList(run, first, firstToolPath, false);
+    bool secondDone = disableList(run, second, secondToolPath, true);
     return firstDone && secondDone;
 }
 
-static bool crcList(const CommandRunner& runner, const DeviceHeadTail* list, const char* toolPath) {
+static bool crcList(const RunContext& run, const DeviceHeadTail* list, const char* toolPath) {
     bool allPassed = true;
     for (const Device* d = list ? list->head : nullptr; d && !pendingSignal(); d = d->next) {
-        writetoLogf(true, "Performing CRC check for device %s", d->macAddr);
-        writetoLog("\n", false);
+        writetoLogf(run.log, true, "Performing CRC check for device %s", d->macAddr);
+        writetoLog(run.log, "\n", false);
         fflush(stdout);
-        if (runCrcCmd(runner, toolPath, d->macAddr, szFwuplog) != 0) {
-            if (!bSilent) fputs("\t---> failed\n", stdout);
-            writetoLogf(false, " !!! Error performing CRC check on device %s !!!\n\n", d->macAddr);
+        if (runCrcCmd(run, toolPath, d->macAddr, run.log.path) != 0) {
+            if (!run.log.silent) fputs("\t---> failed\n", stdout);
+            writetoLogf(run.log, false, " !!! Error performing CRC check on device %s !!!\n\n", d->macAddr);
             allPassed = false;
         } else {
-            writetoLogf(false, "*** Successfully completed CRC check on device %s ***\n\n", d->macAddr);
-            if (!bSilent) fputs("\t---> successful\n", stdout);
+            writetoLogf(run.log, false, "*** Successfully completed CRC check on device %s ***\n\n", d->macAddr);
+            if (!run.log.silent) fputs("\t---> successful\n", stdout);
         }
     }
     return allPassed;
 }
 
-bool perform_crc_check(const CommandRunner& runner, const DeviceHeadTail* first, const DeviceHeadTail* second,
+bool perform_crc_check(const RunContext& run, const DeviceHeadTail* first, const DeviceHeadTail* second,
                        const char* firstToolPath, const char* secondToolPath) {
-    if (!create_yes_response_file()) return false;
-    writetoLog("\nNow starting a CRC check for each Broadcom Ethernet adapter.\n", true);
-    bool firstPassed = crcList(runner, first, firstToolPath);
-    bool secondPassed = pendingSignal() || crcList(runner, second, secondToolPath);
-    if (!pendingSignal()) writetoLog("\nCRC check complete.\n", true);
-    deleteFile(runner, "y");
+    if (!create_yes_response_file(run.log)) return false;
+    writetoLog(run.log, "\nNow starting a CRC check for each Broadcom Ethernet adapter.\n", true);
+    bool firstPassed = crcList(run, first, firstToolPath);
+    bool secondPassed = pendingSignal() || crcList(run, second, secondToolPath);
+    if (!pendingSignal()) writetoLog(run.log, "\nCRC check complete.\n", true);
+    deleteFile(run, "y");
     return firstPassed && secondPassed;
 }

@@ -38,7 +38,7 @@ static bool listingReadable(const Device* device) {
     return true;
 }
 
-bool buildImageName(const Device* device, const char* typeSuffix, char* out) {
+bool buildImageName(const RunLog& log, const Device* device, const char* typeSuffix, char* out) {
     const char* prefix = device->devId;
     if (is5703Id(device->devId)) {
         if (!listingReadable(device)) {
@@ -46,7 +46,7 @@ bool buildImageName(const Device* device, const char* typeSuffix, char* out) {
             return false;
         }
         char line[LINE_SIZE];
-        prefix = IsFwTypePresent(device, "5703s", line) ? "03S" : "03C";
+        prefix = IsFwTypePresent(log, device, "5703s", line) ? "03S" : "03C";
     }
     int len = snprintf(out, IMAGE_NAME_SIZE, "%s%s.bin", prefix, typeSuffix);
     if (len >= 0 && len < IMAGE_NAME_SIZE) return true;
@@ -54,53 +54,54 @@ bool buildImageName(const Device* device, const char* typeSuffix, char* out) {
     return false;
 }
 
-static void showMark(const char* mark) {
-    if (!bSilent) fputs(mark, stdout);
+static void showMark(const RunLog& log, const char* mark) {
+    if (!log.silent) fputs(mark, stdout);
 }
 
-bool updateFirmware(const CommandRunner& runner, Device* device, const char* typeSuffix, const char* toolPath) {
+bool updateFirmware(const RunContext& run, Device* device, const char* typeSuffix, const char* toolPath) {
     char image[IMAGE_NAME_SIZE];
-    if (!buildImageName(device, typeSuffix, image)) {
-        writetoLogf(false, " !!! Error updating %s firmware on device %s: image file name too long !!!\n\n",
+    if (!buildImageName(run.log, device, typeSuffix, image)) {
+        writetoLogf(run.log, false, " !!! Error updating %s firmware on device %s: image file name too long !!!\n\n",
                     typeSuffix, device->macAddr);
         return false;
     }
-    writetoLogf(true, "Updating %s using file %s", device->macAddr, image);
-    writetoLog("\n", false);
+    writetoLogf(run.log, true, "Updating %s using file %s", device->macAddr, image);
+    writetoLog(run.log, "\n", false);
     fflush(stdout);
 
     bool ok = false;
     if (!fileExist(image)) {
-        showMark("\t---> Update failed\n");
-        writetoLogf(false, " !!! Error updating %s firmware on device %s using file %s. File not found !!!\n\n",
-                    typeSuffix, device->macAddr, image);
+        showMark(run.log, "\t---> Update failed\n");
+        writetoLogf(run.log, false,
+                    " !!! Error updating %s firmware on device %s using file %s. File not found !!!\n\n", typeSuffix,
+                    device->macAddr, image);
     } else {
-        if (runUpgradeCmd(runner, toolPath, device->macAddr, typeSuffix, image, szFwuplog) != 0) {
-            showMark("\t---> Update failed\n");
-            writetoLogf(false, " !!! Error updating %s firmware on device %s using file %s !!!\n\n", typeSuffix,
-                        device->macAddr, image);
+        if (runUpgradeCmd(run, toolPath, device->macAddr, typeSuffix, image, run.log.path) != 0) {
+            showMark(run.log, "\t---> Update failed\n");
+            writetoLogf(run.log, false, " !!! Error updating %s firmware on device %s using file %s !!!\n\n",
+                        typeSuffix, device->macAddr, image);
         } else {
             sleepTicks(1000);
-            writetoLog("*** Update successful ***\n\n", false);
-            showMark("\t---> Update successful\n");
+            writetoLog(run.log, "*** Update successful ***\n\n", false);
+            showMark(run.log, "\t---> Update successful\n");
             ok = true;
         }
     }
-    deleteFile(runner, c_szBackup);
+    deleteFile(run, c_szBackup);
     return ok;
 }
 
-bool updateDevices(const CommandRunner& runner, DeviceHeadTail* list, const char* toolPath, const char* familyName) {
+bool updateDevices(const RunContext& run, DeviceHeadTail* list, const char* toolPath, const char* familyName) {
     bool result = true;
-    writetoLogf(true, "\nUpdating Broadcom %s adapters.\n", familyName);
+    writetoLogf(run.log, true, "\nUpdating Broadcom %s adapters.\n", familyName);
     for (Device* device = list->head; device && !pendingSignal(); device = device->next) {
         if (strcasecmp(device->bootVer, c_szNotPresent) == 0) {
-            writetoLogf(true, "Error! Firmware not detected on device %s.\n", device->macAddr);
+            writetoLogf(run.log, true, "Error! Firmware not detected on device %s.\n", device->macAddr);
             result = false;
             continue;
         }
         if (is5703Id(device->devId) && !listingReadable(device)) {
-            writetoLogf(true,
+            writetoLogf(run.log, true,
                         "Error! Cannot read the firmware listing of device %s; its image type (03S or 03C) is "
                         "unknown, so no component was updated.\n",
                         device->macAddr);
@@ -111,7 +112,7 @@ bool updateDevices(const CommandRunner& runner, DeviceHeadTail* list, const char
             if (pendingSignal()) return result;
             if (strcasecmp(device->*component.field, c_szNotPresent) == 0) continue;
             if (component.skipFor5703 && is5703Id(device->devId)) continue;
-            if (!updateFirmware(runner, device, component.suffix, toolPath)) result = false;
+            if (!updateFirmware(run, device, component.suffix, toolPath)) result = false;
         }
     }
     return result;

@@ -9,27 +9,28 @@
 // Capacity of an image file name: at most 31 characters.
 constexpr int IMAGE_NAME_SIZE = 32;
 
-// Updates every adapter of list with the utility at toolPath, run with runner; familyName only names the
+// Updates every adapter of list with the utility at toolPath, run with run; familyName only names the
 // family in the opening message. An adapter whose bootVer is "NA" (ignoring case) is reported
 // as not detected and skipped; otherwise each component whose field is not "NA" (ignoring case)
 // is updated in the order bc, ipmi, asf, mba, ump, ncsi, ib (asf never for device ids 16A7 and
 // 16C7). A 16A7/16C7 adapter whose listing cannot be read is reported on screen and in the log
 // and none of its components is updated (they count as failed). Every other adapter and
 // component is attempted; returns true when all of them succeeded.
-bool updateDevices(const CommandRunner& runner, DeviceHeadTail* list, const char* toolPath, const char* familyName);
+bool updateDevices(const RunContext& run, DeviceHeadTail* list, const char* toolPath, const char* familyName);
 
 // Updates one component (typeSuffix "bc", "ipmi", "asf", "mba", "ump", "ncsi" or "ib") from its
 // image file. A missing image or a failing utility logs the error and returns false. "nv.bak",
 // the utility's save file, is removed afterwards whatever the outcome. Result marks go to
-// standard output unless silent.
-bool updateFirmware(const CommandRunner& runner, Device* device, const char* typeSuffix, const char* toolPath);
+// standard output unless run.log is silent.
+bool updateFirmware(const RunContext& run, Device* device, const char* typeSuffix, const char* toolPath);
 
 // Writes the image file name of a component into out (IMAGE_NAME_SIZE bytes): the device id as
 // listed, the suffix and ".bin". For device ids 16A7 and 16C7 (ignoring case) the prefix is
 // "03S" when the adapter's listing has a line holding "5703s", else "03C". Returns false, out
 // empty, when such an adapter's listing cannot be read (no image is guessed) or the name would
-// not fit (device ids of at most 9 characters always fit).
-bool buildImageName(const Device* device, const char* typeSuffix, char* out);
+// not fit (device ids of at most 9 characters always fit). A listing search that fails is
+// reported in log as IsFwTypePresent does.
+bool buildImageName(const RunLog& log, const Device* device, const char* typeSuffix, char* out);
 
 // Busy wait of ticks processor-clock ticks (CLOCKS_PER_SEC per second), the pause after each
 // successful upgrade. It yields nothing to other processes. It always ends: it never outlasts

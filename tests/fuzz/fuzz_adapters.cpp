@@ -14,14 +14,14 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
     const char* endMarker = (data[0] & 1) ? "Quit" : "0>";
-    freshNicburnLog();
+    const RunLog& log = freshNicburnLog();
     static const std::string path = fuzzutil::pathIn("devices");
     fuzzutil::writeFileOrDie(path, data + 1, size - 1);
 
     FILE* listing = fopen(path.c_str(), "r");
     if (!listing) abort();
     DeviceHeadTail list = {nullptr, nullptr};
-    readAdapterTable(listing, endMarker, &list);
+    readAdapterTable(log, listing, endMarker, &list);
     fclose(listing);
 
     // Every adapter taken in is one that may name a file and stand on a command line; each
@@ -36,15 +36,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(adapterRowProblem(d->devId, d->macAddr) == nullptr);
         char cmd[CMD_SIZE];
         char image[IMAGE_NAME_SIZE];
-        FUZZ_CHECK(composeDirCmd(cmd, sizeof(cmd), "./lnxfwnx2", d->macAddr));
+        FUZZ_CHECK(composeDirCmd(log, cmd, sizeof(cmd), "./lnxfwnx2", d->macAddr));
         // The image name as the update builds it for ids other than 16A7 and 16C7 (whose
         // names are shorter), without searching a listing file.
         int len = snprintf(image, sizeof(image), "%sncsi.bin", d->devId);
         FUZZ_CHECK(len > 0 && static_cast<size_t>(len) < sizeof(image));
-        FUZZ_CHECK(composeUpgradeCmd(cmd, sizeof(cmd), "./lnxfwnx2", d->macAddr, "ncsi", image, logPath));
-        FUZZ_CHECK(composeCfgCmd(cmd, sizeof(cmd), "./lnxfwnx2", d->macAddr, "ipmi", logPath));
-        FUZZ_CHECK(composeCrcCmd(cmd, sizeof(cmd), "./lnxfwnx2", d->macAddr, logPath));
-        FUZZ_CHECK(composeRemoveCmd(cmd, sizeof(cmd), d->macAddr));
+        FUZZ_CHECK(composeUpgradeCmd(log, cmd, sizeof(cmd), "./lnxfwnx2", d->macAddr, "ncsi", image, logPath));
+        FUZZ_CHECK(composeCfgCmd(log, cmd, sizeof(cmd), "./lnxfwnx2", d->macAddr, "ipmi", logPath));
+        FUZZ_CHECK(composeCrcCmd(log, cmd, sizeof(cmd), "./lnxfwnx2", d->macAddr, logPath));
+        FUZZ_CHECK(composeRemoveCmd(log, cmd, sizeof(cmd), d->macAddr));
         last = d;
     }
     FUZZ_CHECK(list.tail == last);

@@ -42,9 +42,9 @@ void checkVersion(const char* version) {
 }
 
 // A line IsFwTypePresent hands back: one piece of at most 254 characters holding the marker.
-bool search(const Device* device, const char* marker, char* line) {
+bool search(const RunLog& log, const Device* device, const char* marker, char* line) {
     memset(line, 0x5A, LINE_SIZE);
-    if (!IsFwTypePresent(device, marker, line)) {
+    if (!IsFwTypePresent(log, device, marker, line)) {
         for (int i = 0; i < LINE_SIZE; ++i) FUZZ_CHECK(line[i] == 0x5A);  // untouched
         return false;
     }
@@ -53,10 +53,11 @@ bool search(const Device* device, const char* marker, char* line) {
     return true;
 }
 
-void takeInventory(Device* device, const Marker* rules, size_t count, bool netXtreme) {
+void takeInventory(const RunLog& log, Device* device, const Marker* rules, size_t count, bool netXtreme) {
     for (size_t i = 0; i < count; ++i) {
         char line[LINE_SIZE];
-        if (!search(device, rules[i].marker, line) && !(rules[i].alternative && search(device, rules[i].alternative, line))) {
+        if (!search(log, device, rules[i].marker, line) &&
+            !(rules[i].alternative && search(log, device, rules[i].alternative, line))) {
             if (i == 0) return;  // no gate marker: nothing more is searched
             continue;
         }
@@ -103,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ++data;
     --size;
 
-    freshNicburnLog();
+    const RunLog& log = freshNicburnLog();
     static const std::string dir = fuzzutil::privateDir();
     fuzzutil::writeFileOrDie(dir + "/" + c_mac, data, size);
 
@@ -120,12 +121,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static char home[4096];
     if (!getcwd(home, sizeof(home)) || chdir(dir.c_str()) != 0) abort();
     if (netXtreme)
-        takeInventory(&device, c_netXtreme, sizeof(c_netXtreme) / sizeof(c_netXtreme[0]), true);
+        takeInventory(log, &device, c_netXtreme, sizeof(c_netXtreme) / sizeof(c_netXtreme[0]), true);
     else
-        takeInventory(&device, c_netXtremeII, sizeof(c_netXtremeII) / sizeof(c_netXtremeII[0]), false);
+        takeInventory(log, &device, c_netXtremeII, sizeof(c_netXtremeII) / sizeof(c_netXtremeII[0]), false);
     for (const char* suffix : {"bc", "ipmi", "asf", "mba", "ump", "ncsi", "ib"}) {
         char image[IMAGE_NAME_SIZE];
-        FUZZ_CHECK(buildImageName(&device, suffix, image));
+        FUZZ_CHECK(buildImageName(log, &device, suffix, image));
         FUZZ_CHECK(strstr(image, ".bin") != nullptr);
     }
     if (chdir(home) != 0) abort();

@@ -7,14 +7,15 @@
 #include "tests/fuzz/fuzzutil.h"
 #include "nicupdate/fwlog.h"
 
-void freshNicburnLog() {
-    static const bool ready = [] {
-        bSilent = true;
-        initLogFile((fuzzutil::privateDir() + "/").c_str());
-        return true;
+const RunLog& freshNicburnLog() {
+    static const RunLog log = [] {
+        RunLog made;
+        made.silent = true;
+        initLogFile(made, (fuzzutil::privateDir() + "/").c_str());
+        return made;
     }();
-    (void)ready;
     struct stat st;
-    if (stat(szFwuplog, &st) != 0) fuzzutil::fail(__FILE__, __LINE__, "log is gone");
-    if (st.st_size > 0) fuzzutil::writeFileOrDie(szFwuplog, nullptr, 0);  // see writeFileOrDie
+    if (stat(log.path, &st) != 0) fuzzutil::fail(__FILE__, __LINE__, "log is gone");
+    if (st.st_size > 0) fuzzutil::writeFileOrDie(log.path, nullptr, 0);  // see writeFileOrDie
+    return log;
 }

@@ -2,6 +2,8 @@
 // every input, so it never grows without bound.
 #pragma once
 
-// First call: points the log directory at the private directory, creates the log there and
-// makes the run silent (nothing on the screen). Every call: empties the log.
-void freshNicburnLog();
+#include "nicupdate/fwlog.h"
+
+// First call: creates the target's log in the private directory, silent (nothing on the
+// screen). Every call: empties the log. Returns the log, which lives as long as the program.
+const RunLog& freshNicburnLog();

@@ -80,7 +80,7 @@ TEST_P(AdapterTable, ReadsRows) {
     ASSERT_NE(f, nullptr);
     DeviceHeadTail list{nullptr, nullptr};
     StdoutCapture capture;
-    int refusedRows = readAdapterTable(f, GetParam().endMarker, &list);
+    int refusedRows = readAdapterTable(log, f, GetParam().endMarker, &list);
     std::string out = capture.stop();
     fclose(f);
     EXPECT_EQ(pairsOf(&list), GetParam().adapters);
@@ -90,7 +90,7 @@ TEST_P(AdapterTable, ReadsRows) {
     size_t warnings = 0;
     for (size_t at = 0; (at = out.find("Warning.", at)) != std::string::npos; ++at) ++warnings;
     EXPECT_EQ(refusedRows, static_cast<int>(warnings));
-    emptyList(c_shellRunner, &list);
+    emptyList(shell(), &list);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, AdapterTable, ::testing::ValuesIn(kTables), CaseName());
@@ -105,7 +105,7 @@ protected:
     DeviceHeadTail* discover(const char* family) {
         StdoutCapture capture;
         int refusedRows = 0;
-        DeviceHeadTail* list = getDevices(c_shellRunner, family, tool, &refusedRows);
+        DeviceHeadTail* list = getDevices(shell(), family, tool, &refusedRows);
         out = capture.stop();
         return list;
     }
@@ -137,7 +137,7 @@ TEST_F(Discovery, ListingGoesToLogAndListingFilesLiveWithTheList) {
     EXPECT_FALSE(exists("devices"));
     EXPECT_TRUE(exists("00AA"));
     remove("00BB");  // a listing already gone is simply skipped
-    releaseList(c_shellRunner, &list);
+    releaseList(shell(), &list);
     EXPECT_EQ(list, nullptr);
     EXPECT_FALSE(exists("00AA"));
 }

@@ -48,13 +48,14 @@ protected:
         std::string lockPath = lockFile.empty() ? lockDir.file("nicburn.lock") : lockFile;
         const char* lockPaths[] = {lockPath.c_str(), nullptr};
         StdoutCapture capture;
-        int status = runNicburn(static_cast<int>(args.size()), argv.data(), second, lockPaths, logDir().c_str(),
-                                c_shellRunner);
+        RunContext ctx = shell();
+        int status = runNicburn(static_cast<int>(args.size()), argv.data(), second, lockPaths, logDir().c_str(), ctx);
         out = capture.stop();
+        log = ctx.log;
         return status;
     }
     std::string errorsClosing() const {
-        return "\n\nOne or more errors occurred during the firmware update process. See " + std::string(szFwuplog) +
+        return "\n\nOne or more errors occurred during the firmware update process. See " + std::string(log.path) +
                " for more information.\n";
     }
     std::string out;
@@ -71,7 +72,7 @@ TEST_F(Driver, UsageShowsOnlyTheTextAndLeavesAHeaderOnlyLog) {
               "   -nomfw (Disable Management Firmware.)\n"
               "   -crc   (Perform CRC check.)\n"
               "   -?     (Display this usage information.)\n");
-    EXPECT_EQ(std::string(szFwuplog), logDir() + "ethflash.log");
+    EXPECT_EQ(std::string(log.path), logDir() + "ethflash.log");
     EXPECT_EQ(logBody(), "");
     EXPECT_FALSE(exists("q"));
 }
@@ -181,7 +182,7 @@ TEST_F(DriverWithAdapters, UpdateRunOrder) {
                        "Updating 00BB using file 163Abc.bin\t---> Update successful\n"
                        "Updating 00BB using file 163Aipmi.bin\t---> Update successful\n" +
                        kTableHead + kRowsAfter + kRowsAfterNx2 +
-                       "\n\nUpdate complete. The firmware update log has been saved in " + szFwuplog + ".\n");
+                       "\n\nUpdate complete. The firmware update log has been saved in " + log.path + ".\n");
     EXPECT_EQ(leftovers(), std::vector<std::string>{});
     EXPECT_NE(logBody().find("upgrading 00AA -bc\n*** Update successful ***\n\n"), std::string::npos);
 }

@@ -31,8 +31,8 @@ TEST_P(LogNaming, TakesFirstFreeNameWithHeaderOnly) {
     for (const auto& name : GetParam().files) testutil::writeFile(logDir() + name, "old");
     for (const auto& name : GetParam().dirs) mkdir((logDir() + name).c_str(), 0755);
     freshLog();
-    EXPECT_EQ(std::string(szFwuplog), logDir() + GetParam().expected);
-    EXPECT_EQ(testutil::readFile(szFwuplog), kLogHeader);
+    EXPECT_EQ(std::string(log.path), logDir() + GetParam().expected);
+    EXPECT_EQ(testutil::readFile(log.path), kLogHeader);
     EXPECT_EQ(kLogHeader.size(), 31u);
     for (const auto& name : GetParam().files) EXPECT_EQ(testutil::readFile(logDir() + name), "old");
 }
@@ -53,7 +53,7 @@ TEST_F(NicTest, LogIsCreatedExclusively) {
     mkdir(logDir().c_str(), 0755);
     ASSERT_EQ(symlink(tmp.file("elsewhere").c_str(), (logDir() + "ethflash.log").c_str()), 0);
     freshLog();
-    EXPECT_EQ(std::string(szFwuplog), logDir() + "ethflash001.log");
+    EXPECT_EQ(std::string(log.path), logDir() + "ethflash001.log");
     EXPECT_FALSE(exists("elsewhere"));
 }
 
@@ -82,8 +82,8 @@ TEST_P(LogFallback, NeverLosesTheLog) {
     freshLog(tmp.path() + "/" + c.dir);
     char real[PATH_MAX];
     ASSERT_NE(realpath(tmp.file(c.logIn).c_str(), real), nullptr);
-    EXPECT_EQ(std::string(szFwuplog), std::string(real) + "/ethflash001.log");
-    EXPECT_EQ(testutil::readFile(szFwuplog), kLogHeader);
+    EXPECT_EQ(std::string(log.path), std::string(real) + "/ethflash001.log");
+    EXPECT_EQ(testutil::readFile(log.path), kLogHeader);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -100,10 +100,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(NicTest, LogThatCannotBeCreatedIsReportedUnlessSilent) {
     ASSERT_EQ(chdir("/proc"), 0);  // nobody creates files there
     StdoutCapture out;
-    initLogFile("/proc/");  // nor here
-    writetoLog("a\n", true);
-    bSilent = true;
-    writetoLog("b\n", true);
+    initLogFile(log, "/proc/");  // nor here
+    writetoLog(log, "a\n", true);
+    log.silent = true;
+    writetoLog(log, "b\n", true);
     EXPECT_EQ(out.stop(), "Error! Unable to initialize log file.\na\nError! Unable to write to log file.\n");
 }
 
@@ -114,9 +114,9 @@ TEST_F(NicTest, WriteToLogScreenRules) {
     } cases[] = {{true, false, "text"}, {false, false, ""}, {true, true, ""}, {false, true, ""}};
     for (const auto& c : cases) {
         freshLog();
-        bSilent = c.silent;
+        log.silent = c.silent;
         StdoutCapture out;
-        writetoLog("text", c.toScreen);
+        writetoLog(log, "text", c.toScreen);
         EXPECT_EQ(out.stop(), c.shown);
         EXPECT_EQ(logBody(), "text");
     }
@@ -128,9 +128,9 @@ TEST_F(NicTest, DeleteFileRunsRmOnlyForExistingPathsThatFit) {
     std::string longName(253, 'n');  // "rm " + 253 characters is one too many
     write("nv.bak", "x");
     write(longName, "x");
-    deleteFile(commands.runner(), "missing");
-    deleteFile(commands.runner(), "nv.bak");
-    deleteFile(commands.runner(), longName.c_str());
+    deleteFile(with(commands.runner()), "missing");
+    deleteFile(with(commands.runner()), "nv.bak");
+    deleteFile(with(commands.runner()), longName.c_str());
     EXPECT_EQ(commands.lines, std::vector<std::string>{"rm nv.bak"});
     EXPECT_FALSE(exists("nv.bak"));
     EXPECT_TRUE(exists(longName));

@@ -78,13 +78,13 @@ protected:
     std::vector<std::string> take(const char* family, const char* devId, const char* mac, const std::string& listing) {
         write(std::string("dir.") + mac, listing);
         DeviceHeadTail one{nullptr, nullptr};
-        addDevicetoList(&one, devId, mac);
+        addDevicetoList(log, &one, devId, mac);
         StdoutCapture capture;
-        getFwVersions(c_shellRunner, &one, "./lnxfwupg", family);
+        getFwVersions(shell(), &one, "./lnxfwupg", family);
         out = capture.stop();
         const Device* d = one.head;
         std::vector<std::string> v{d->chipName, d->bootVer, d->ipmiVer, d->asfVer, d->pxeVer, d->umpVer, d->ncsiVer, d->iscsiVer};
-        emptyList(c_shellRunner, &one);
+        emptyList(shell(), &one);
         return v;
     }
     std::string out;

@@ -27,18 +27,18 @@ protected:
         writeScript("lnxfwnx2", body);
     }
     void TearDown() override {
-        emptyList(c_shellRunner, &first);
-        emptyList(c_shellRunner, &second);
+        emptyList(shell(), &first);
+        emptyList(shell(), &second);
         NicTest::TearDown();
     }
     void nomfw() {
         StdoutCapture capture;
-        disableManagementFirmware(c_shellRunner, &first, &second, "./lnxfwupg", "./lnxfwnx2");
+        disableManagementFirmware(shell(), &first, &second, "./lnxfwupg", "./lnxfwnx2");
         out = capture.stop();
     }
     void crc() {
         StdoutCapture capture;
-        perform_crc_check(c_shellRunner, &first, &second, "./lnxfwupg", "./lnxfwnx2");
+        perform_crc_check(shell(), &first, &second, "./lnxfwupg", "./lnxfwnx2");
         out = capture.stop();
     }
     DeviceHeadTail first{nullptr, nullptr};

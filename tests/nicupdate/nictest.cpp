@@ -34,17 +34,14 @@ void NicTest::SetUp() {
     ASSERT_NE(getcwd(cwd, sizeof(cwd)), nullptr);
     oldCwd_ = cwd;
     ASSERT_EQ(chdir(tmp.path().c_str()), 0);
-    bSilent = false;
 }
 
 void NicTest::TearDown() {
-    bSilent = false;
-    snprintf(szFwuplog, sizeof(szFwuplog), "%s", "ethflash.log");
     if (chdir(oldCwd_.c_str()) != 0) ADD_FAILURE() << "cannot return to " << oldCwd_;
 }
 
 std::string NicTest::logBody() const {
-    std::string text = testutil::readFile(szFwuplog);
+    std::string text = testutil::readFile(log.path);
     EXPECT_EQ(text.substr(0, kLogHeader.size()), kLogHeader);
     return text.size() < kLogHeader.size() ? "" : text.substr(kLogHeader.size());
 }
@@ -58,15 +55,15 @@ int CommandLog::record(void* self, const char* cmd) {
     return runCommand(cmd);
 }
 
-void NicTest::freshLog(const std::string& dir) const {
+void NicTest::freshLog(const std::string& dir) {
     StdoutCapture quiet;
-    initLogFile(dir.empty() ? logDir().c_str() : dir.c_str());
+    initLogFile(log, dir.empty() ? logDir().c_str() : dir.c_str());
     EXPECT_EQ(quiet.stop(), "");
 }
 
 void NicTest::adapter(DeviceHeadTail* list, const char* devId, const char* mac,
                       std::initializer_list<const char*> versions) {
-    ASSERT_TRUE(addDevicetoList(list, devId, mac));
+    ASSERT_TRUE(addDevicetoList(log, list, devId, mac));
     Device* d = list->tail;
     const VersionField fields[] = {&Device::bootVer, &Device::ipmiVer, &Device::asfVer, &Device::pxeVer,
                                    &Device::umpVer,  &Device::ncsiVer, &Device::iscsiVer};

@@ -38,20 +38,24 @@ protected:
     void SetUp() override;
     void TearDown() override;
     std::string logDir() const { return tmp.path() + "/log/"; }
-    // This run's log without its header (which it checks).
+    // The test's log without its header (which it checks).
     std::string logBody() const;
     // An executable "#!/bin/sh" script in the current directory.
     void writeScript(const std::string& name, const std::string& body) const;
     void write(const std::string& name, const std::string& content) const { testutil::writeFile(tmp.file(name), content); }
     bool exists(const std::string& name) const { return testutil::pathExists(tmp.file(name)); }
     std::string read(const std::string& name) const { return testutil::readFile(tmp.file(name)); }
-    // A fresh log (initLogFile) in dir, logDir() when empty.
-    void freshLog(const std::string& dir = "") const;
+    // A fresh log (initLogFile into log) in dir, logDir() when empty.
+    void freshLog(const std::string& dir = "");
+    // The test's log with runner; shell() runs the commands for real.
+    RunContext with(const CommandRunner& runner) const { return RunContext{log, runner}; }
+    RunContext shell() const { return with(c_shellRunner); }
     // Appends an adapter; versions in table order BOOT IPMI ASF PXE UMP NCSI iSCSI ("NA" when
     // not given).
     void adapter(DeviceHeadTail* list, const char* devId, const char* mac, std::initializer_list<const char*> versions);
 
     testutil::TempDir tmp;
+    RunLog log;  // what the code under test logs into; freshLog chooses the file
 
 private:
     std::string oldCwd_;

@@ -18,12 +18,12 @@ protected:
         writeScript("lnxfwupg", "echo \"$*\" >>calls\necho \"utility output $5\"\necho backup >nv.bak\n[ ! -f \"fail$5\" ]\n");
     }
     void TearDown() override {
-        emptyList(c_shellRunner, &list);
+        emptyList(shell(), &list);
         NicTest::TearDown();
     }
     bool update(const char* family = "NetXtreme") {
         StdoutCapture capture;
-        bool ok = updateDevices(c_shellRunner, &list, "./lnxfwupg", family);
+        bool ok = updateDevices(shell(), &list, "./lnxfwupg", family);
         out = capture.stop();
         return ok;
     }
@@ -59,7 +59,7 @@ TEST_F(Update, SuccessMissingImageAndFailingUtility) {
     EXPECT_FALSE(exists("nv.bak"));
     std::string loud = logBody();
     freshLog();
-    bSilent = true;
+    log.silent = true;
     EXPECT_FALSE(update());
     EXPECT_EQ(out, "");
     EXPECT_EQ(logBody(), loud);
@@ -116,7 +116,7 @@ TEST_F(NicTest, ImageNames) {
         snprintf(d.devId, sizeof(d.devId), "%s", c[0]);
         snprintf(d.macAddr, sizeof(d.macAddr), "%s", c[1]);
         char image[IMAGE_NAME_SIZE] = "x";
-        EXPECT_EQ(buildImageName(&d, c[2], image), *c[3] != '\0') << c[0] << " " << c[1];
+        EXPECT_EQ(buildImageName(log, &d, c[2], image), *c[3] != '\0') << c[0] << " " << c[1];
         EXPECT_STREQ(image, c[3]);
     }
     EXPECT_EQ(logBody(), "");
