@@ -164,6 +164,8 @@ TEST(BootConfig, ProblemsNameTheLineAndWhatToDo) {
         {"-1\n" + tail, "B: the clause count is -1, so no system can fit; add at least one clause and count it"},
         {"1\n*\t0\t*\tok.cfg\nfinal\n\n", "B ends before its setupPriorStartup line (4 lines missing); after the count 1 it needs that many clause lines and six value lines"},
         {"3\n*\t0\t*\tok.cfg\n", "B ends before its clause line (8 lines missing); after the count 3 it needs that many clause lines and six value lines"},
+        // The missing lines of the largest count do not wrap round to a negative number.
+        {"2147483647\n*\t0\t*\tok.cfg\n", "B ends before its clause line (2147483652 lines missing); after the count 2147483647 it needs that many clause lines and six value lines"},
         {"2\n*\t0\t*\tok.cfg\nRHEL4\t0\t*\tmissing.cfg\n" + tail, "B: clause 1 (line 3) names 'missing.cfg', which is not in the image; add the file to the content or fix the clause"},
         {"1\r\n*\t0\t*\tok.cfg\r\nfinal\r\n\r\n\r\n./run\r\n\r\nappend\r\n", "B: clause 0 (line 2) names 'ok.cfg\\r', which is not in the image; the boot configuration has CR LF line ends, save it with LF only"},
         {"1\n*\t0\t*\timage\n" + tail, "B: clause 0 (line 2) names 'image', which is not in the image; add the file to the content or fix the clause"},
