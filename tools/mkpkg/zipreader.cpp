@@ -60,6 +60,11 @@ ZipListing listZip(const std::string& path, uint64_t offset, uint64_t length, bo
         e.crc = static_cast<uint32_t>(fi.crc);
         if ((fi.version >> 8) == 3) e.unixMode = static_cast<uint32_t>(fi.external_fa >> 16);
         e.isDir = !e.name.empty() && e.name.back() == '/';
+        // The reader keeps at most kMaxEntryName bytes of a name: say so rather than list it cut.
+        if (fi.size_filename > pkgunzip::kMaxEntryName && listing.problem.empty())
+            listing.problem = "entry " + quote(e.name.substr(0, 40) + "...") + " has a name of " +
+                              std::to_string(fi.size_filename) + " bytes, more than " +
+                              std::to_string(pkgunzip::kMaxEntryName) + ", which the unzip utility refuses";
         if (verify && !e.isDir && listing.problem.empty()) listing.problem = verifyCurrent(uf, e.name);
         listing.entries.push_back(e);
         return true;

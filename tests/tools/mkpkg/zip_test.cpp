@@ -256,6 +256,19 @@ TEST(ZipReader, DamageIsReported) {
     EXPECT_EQ(mkpkg::listZipFile(dir.file("flipped.zip"), false).problem, "");
 }
 
+TEST(ZipReader, NameLongerThanTheReaderKeepsIsAProblemNotCut) {
+    TempDir dir;
+    const std::string zip = dir.file("long.zip");
+    ASSERT_EQ(testutil::runShell("python3 -c \"import zipfile; z = zipfile.ZipFile('" + zip +
+                                 "', 'w'); z.writestr('n' * 5000, 'x'); z.close()\"")
+                  .status,
+              0);
+    mkpkg::ZipListing l = mkpkg::listZipFile(zip, false);
+    ASSERT_EQ(l.entries.size(), 1u);
+    EXPECT_EQ(l.problem, "entry '" + std::string(40, 'n') + "...' has a name of 5000 bytes, more than 4096, which the "
+                         "unzip utility refuses");
+}
+
 TEST(ZipReader, FileLookupIgnoresDotSlashAndRepeatedSlashes) {
     std::vector<mkpkg::ZipEntry> entries(3);
     entries[0].name = "a/b.cfg";
