@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "nicupdate/fwlog.h"
+#include "common/shellchild.h"
 #include "common/banned.h"
 
 static bool composeCmd(const RunLog& log, char* out, size_t outSize, const char* format, ...)
@@ -61,23 +62,14 @@ bool composeRemoveCmd(const RunLog& log, char* out, size_t outSize, const char* 
 
 int runCommand(const char* cmd) {
     if (cmd[0] == '\0') return -1;
-    fflush(stdout);
-    pid_t pid = fork();
+    // Its own process group: the terminal's Ctrl-C and Ctrl-\ never cut a utility short.
+    pid_t pid = startShellGroup(cmd);
     if (pid < 0) return -1;
-    if (pid == 0) {
-        // Its own process group: the terminal's Ctrl-C and Ctrl-\ never cut a utility short.
-        setpgid(0, 0);
-        execl("/bin/sh", "sh", "-c", cmd, static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    setpgid(pid, pid);
     int status = 0;
     // A noted signal interrupts the wait, never the command: wait on until it has ended.
     while (waitpid(pid, &status, 0) < 0)
         if (errno != EINTR) return -1;
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-    return -1;
+    return shellStatus(status, -1);
 }
 
 static int runShell(void*, const char* cmd) { return runCommand(cmd); }

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "common/shellchild.h"
 #include "common/signals.h"
 
 namespace {
@@ -107,7 +108,5 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-    return 1;
+    return shellStatus(status, 1);
 }

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "common/shellchild.h"
 #include "common/signals.h"
 #include "common/banned.h"
 
@@ -74,12 +75,7 @@ void reap(pid_t pid, int* status) {
 
 }  // namespace
 
-int decodeWaitStatus(int status) {
-    if (status == -1) return 255;
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-    return 255;
-}
+int decodeWaitStatus(int status) { return status == -1 ? 255 : shellStatus(status, 255); }
 
 void guardPackage() {
     prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
@@ -91,16 +87,8 @@ int packageSignal() { return s_firstSignal; }
 int runPackageCommand(const char* cmd) {
     if (cmd == nullptr) return 255;
     if (s_firstSignal != 0) return 128 + s_firstSignal;
-    fflush(stdout);
-    fflush(stderr);
-    pid_t pid = fork();
+    pid_t pid = startShellGroup(cmd);
     if (pid < 0) return 255;
-    if (pid == 0) {
-        setpgid(0, 0);
-        execl("/bin/sh", "sh", "-c", cmd, static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    setpgid(pid, pid);
     s_group = pid;
     int status = -1;
     reap(pid, &status);
