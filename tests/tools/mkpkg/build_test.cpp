@@ -19,24 +19,8 @@ using testutil::TempDir;
 
 namespace {
 
-const char* const kMiniunzip = "/usr/bin/miniunzip";
-
-// A content folder, boot configuration and output folder in one temporary directory.
-struct Sources {
-    TempDir dir;
-    std::string content = dir.file("content");
-    std::string bootcfg = dir.file("boot.cfg");
-    std::string out = dir.file("out");
-    std::string pkg = dir.file("out/pkg");
-    Sources() {
-        pkgfixture::writeContent(content, "#!/bin/sh\nexit 0\n", "cfg\n");
-        testutil::writeFile(bootcfg, pkgfixture::shippedBootCfg());
-        mkdir(out.c_str(), 0755);
-    }
-    std::vector<std::string> args() const {
-        return {"build", "-o", pkg, "--content", content, "--bootcfg", bootcfg, "--unzip", kMiniunzip};
-    }
-};
+using pkgfixture::kMiniunzip;
+using pkgfixture::Sources;
 
 std::string element(const std::string& pkg, int i) { return mkpkg::readElement(mkpkg::readLayout(pkg), i); }
 

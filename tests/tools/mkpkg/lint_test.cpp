@@ -16,21 +16,11 @@ using testutil::TempDir;
 
 namespace {
 
-const char* const kMiniunzip = "/usr/bin/miniunzip";
 const std::string kTail = "./image/kickoff.cfg\n./image\n\n./kickoff\n\noverride\n";
 const std::string kClause = "*\t0\t*\tLinux_verAny_UP0_xAny.wrapcfg\n";
 
-struct Sources {
-    TempDir dir;
-    std::string content = dir.file("content");
-    std::string bootcfg = dir.file("boot.cfg");
-    std::string out = dir.file("out");
-    std::string pkg = dir.file("out/pkg");
-    std::vector<std::string> args{"build", "-o", pkg, "--content", content, "--bootcfg", bootcfg, "--unzip", kMiniunzip};
-    Sources() {
-        pkgfixture::writeContent(content, "#!/bin/sh\nexit 0\n", "cfg\n");
-        mkdir(out.c_str(), 0755);
-    }
+struct Sources : pkgfixture::Sources {
+    std::vector<std::string> cmd = args();
     // A ready image of the content plus one entry of the given name.
     void imageWithEntry(const std::string& name) {
         std::vector<mkpkg::ContentItem> items = mkpkg::collectContent(content);
@@ -41,8 +31,8 @@ struct Sources {
         extra.size = 17;
         items.push_back(extra);
         mkpkg::writeZip(dir.file("image.zip"), items, 315532800);
-        args[3] = "--image";
-        args[4] = dir.file("image.zip");
+        cmd[3] = "--image";
+        cmd[4] = dir.file("image.zip");
     }
 };
 
@@ -109,7 +99,7 @@ TEST(Lint, BuildRefusesEachMistakeWithItsLineAndForceBuildsAnyway) {
          {"error: image 'IMG': entry '/etc/evil' has an absolute path, so unzipping writes outside the working "
           "directory; rebuild the zip with paths relative to the content folder"}},
         {"big-endian directory for this launcher", "1\n" + kClause + kTail,
-         [](Sources& s) { s.args.push_back("--big-endian"); },
+         [](Sources& s) { s.cmd.push_back("--big-endian"); },
          {"error: launcher 'LAUNCHER' is a little-endian program, which reads the directory little-endian; build "
           "without --big-endian"}},
         {"several at once", "1\nRHEL\t2a\tx86 x64\tLinux_verAny_UP0_xAny.wrapcfg\n\nimage\n\n./kickoff\n\nsome\n",
@@ -148,14 +138,14 @@ TEST(Lint, BuildRefusesEachMistakeWithItsLineAndForceBuildsAnyway) {
         if (errors > 0)
             want += "mkpkg: " + std::to_string(errors) + " problem" + (errors == 1 ? "" : "s") +
                     " found, nothing written; fix them, or pass --force to build anyway\n";
-        testutil::RunResult r = pkgfixture::mkpkg(s.args);
+        testutil::RunResult r = pkgfixture::mkpkg(s.cmd);
         EXPECT_EQ(r.err, want) << c.name;
         EXPECT_EQ(r.status, errors > 0 ? 1 : 0) << c.name;
         EXPECT_EQ(testutil::listDir(s.out), errors > 0 ? std::vector<std::string>{} : std::vector<std::string>{"pkg"})
             << c.name;
         if (errors == 0) continue;
 
-        std::vector<std::string> forced = s.args;
+        std::vector<std::string> forced = s.cmd;
         forced.push_back("--force");
         r = pkgfixture::mkpkg(forced);
         EXPECT_EQ(r.status, 0) << c.name << ": " << r.err;
@@ -211,7 +201,7 @@ TEST(Lint, InfoSystemShowsTheFittingClauseForAnotherSystem) {
     for (const char* f : {"r4.cfg", "s10.cfg", "x64.cfg"}) testutil::writeFile(s.content + "/" + f, "x");
     testutil::writeFile(s.bootcfg, "4\nRHEL4\t2\tx86\tr4.cfg\nSLES10\t0\tx64\ts10.cfg\n*\t0\tx64\tx64.cfg\n" + kClause +
                                        "./image/kickoff.cfg\n./image\n\n./kickoff\n-q\nappend\n");
-    ASSERT_EQ(pkgfixture::mkpkg(s.args).status, 0);
+    ASSERT_EQ(pkgfixture::mkpkg(s.cmd).status, 0);
     const struct { const char* system; std::vector<std::string> lines; } cases[] = {
         {"RedHat 4 4 2.6.9 i686",
          {"target system (--system): Linux RedHat release 4 update 4 kernel 2.6.9 (for i386)",

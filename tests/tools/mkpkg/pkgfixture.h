@@ -45,6 +45,27 @@ inline std::string packedProgram(const std::string& name, const std::string& arc
     return testutil::pathExists(dist) ? dist : testutil::binPath(name);
 }
 
+// The unzip utility the tests pack: Debian's, so that a build needs no pkgunzip of its own.
+inline const char* const kMiniunzip = "/usr/bin/miniunzip";
+
+// A content folder, the shipped boot configuration and an output folder in one temporary
+// directory, and the `mkpkg build` command line over them.
+struct Sources {
+    testutil::TempDir dir;
+    std::string content = dir.file("content");
+    std::string bootcfg = dir.file("boot.cfg");
+    std::string out = dir.file("out");
+    std::string pkg = dir.file("out/pkg");
+    Sources() {
+        writeContent(content, "#!/bin/sh\nexit 0\n", "cfg\n");
+        testutil::writeFile(bootcfg, shippedBootCfg());
+        mkdir(out.c_str(), 0755);
+    }
+    std::vector<std::string> args() const {
+        return {"build", "-o", pkg, "--content", content, "--bootcfg", bootcfg, "--unzip", kMiniunzip};
+    }
+};
+
 inline testutil::RunResult mkpkg(const std::vector<std::string>& args,
                                  const testutil::RunOptions& opts = testutil::RunOptions()) {
     std::vector<std::string> argv{testutil::binPath("mkpkg")};
