@@ -28,22 +28,21 @@ void explain(ClauseVerdict* verdict, int field, const char* text, const char* wh
         snprintf(verdict->reason, sizeof(verdict->reason), "field %d '%.63s': %s", field, text, why);
 }
 
+const ClauseRelease c_rhelReleases[] = {{"RHEL3", 3}, {"RHEL4", 4}, {"RHEL5", 5}};
+const ClauseRelease c_slesReleases[] = {{"SLES9", 9}, {"SLES10", 10}};
+
 // why gets the failed requirement; false when the field rules the system out.
 bool fitsDistribution(const SystemFacts* facts, const char* field, char* why, size_t size) {
     const char* name = facts->name;
-    const struct { const char* form; int level; } redhat[] = {{"RHEL3", 3}, {"RHEL4", 4}, {"RHEL5", 5}},
-                                                   suse[] = {{"SLES9", 9}, {"SLES10", 10}};
     bool isRedhat = strcmp(name, c_distroName_REDHAT) == 0;
     bool isSuse = strcmp(name, c_distroName_NLD) == 0 || strcmp(name, c_distroName_SUSE) == 0;
     if (!isRedhat && !isSuse) return true;  // an unidentified distribution meets every requirement
-    const char* family = isRedhat ? "RHEL" : "SLES";
-    if (!strstr(field, family)) {
-        snprintf(why, size, "%s %d needs %s", name, facts->level, family);
+    const ClauseFamily& family = isRedhat ? c_rhelFamily : c_slesFamily;
+    if (!strstr(field, family.prefix)) {
+        snprintf(why, size, "%s %d needs %s", name, facts->level, family.prefix);
         return false;
     }
-    const auto* first = isRedhat ? std::begin(redhat) : std::begin(suse);
-    const auto* last = isRedhat ? std::end(redhat) : std::end(suse);
-    for (const auto* f = first; f != last; ++f) {
+    for (const ClauseRelease* f = family.releases; f != family.releases + family.count; ++f) {
         if (strstr(field, f->form) && facts->level != f->level) {
             snprintf(why, size, "release %d, not %d", facts->level, f->level);
             return false;
@@ -94,6 +93,9 @@ const char* matchClause(const SystemFacts* facts, const char* clause, ClauseVerd
 }
 
 }  // namespace
+
+const ClauseFamily c_rhelFamily = {"RHEL", c_rhelReleases, static_cast<int>(std::size(c_rhelReleases))};
+const ClauseFamily c_slesFamily = {"SLES", c_slesReleases, static_cast<int>(std::size(c_slesReleases))};
 
 const char* matchOsClass(const LauncherContext* ctx, const char* clause) {
     return matchClause(&ctx->system, clause, nullptr, ctx->debug);

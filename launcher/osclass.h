@@ -11,6 +11,20 @@ constexpr int OSCLASS_FIELD_SIZE = 64;
 
 constexpr int CLAUSE_REASON_SIZE = 192;
 
+// The distribution families field 1 names and the releases the matcher tells apart in each, as
+// field 1 writes them ("RHEL4"); any other release of the family fits every release.
+struct ClauseRelease {
+    const char* form;
+    int level;
+};
+struct ClauseFamily {
+    const char* prefix;  // "RHEL" for systems identified as RedHat, "SLES" for SuSE and NLD
+    const ClauseRelease* releases;
+    int count;
+};
+extern const ClauseFamily c_rhelFamily;  // RHEL3, RHEL4, RHEL5
+extern const ClauseFamily c_slesFamily;  // SLES9, SLES10
+
 // Why a clause did or did not fit: field is 0 for a fit, else the first field (1 to 3) whose
 // test failed; reason is one line such as "field 2 '5': update 4 is below 5" ("fits" for a fit).
 struct ClauseVerdict {

@@ -7,6 +7,7 @@
 
 #include "tools/mkpkg/errors.h"
 #include "launcher/decimal.h"
+#include "launcher/osclass.h"
 #include "common/banned.h"
 
 namespace mkpkg {
@@ -69,26 +70,36 @@ bool imageHasFolder(const std::vector<ZipEntry>& image, const std::string& dir) 
     return false;
 }
 
+// The release forms of family as a list: "RHEL3, RHEL4 and RHEL5" (last joined by word).
+std::string releaseForms(const ClauseFamily& family, const char* word) {
+    std::string list;
+    for (int i = 0; i < family.count; ++i) {
+        if (i > 0) list += i + 1 == family.count ? std::string(" ") + word + " " : ", ";
+        list += family.releases[i].form;
+    }
+    return list;
+}
+
 // Field 1: "*", RHEL or SLES with an optional release the matcher checks.
 void lintDistribution(const std::string& where, const std::string& field, std::vector<Problem>* out) {
     if (field == "*") return;
-    struct Family { const char* prefix; const char* system; std::vector<std::string> releases; const char* forms, *orForms; };
-    const Family families[] = {{"RHEL", "Red Hat", {"3", "4", "5"}, "RHEL3, RHEL4 and RHEL5", "RHEL3, RHEL4 or RHEL5"},
-                               {"SLES", "SuSE", {"9", "10"}, "SLES9 and SLES10", "SLES9 or SLES10"}};
-    for (const Family& f : families) {
-        if (field.compare(0, 4, f.prefix) != 0) continue;
-        std::string release = field.substr(4);
+    const struct { const ClauseFamily& family; const char* system; } families[] = {{c_rhelFamily, "Red Hat"},
+                                                                                   {c_slesFamily, "SuSE"}};
+    for (const auto& f : families) {
+        const std::string prefix = f.family.prefix;
+        if (field.compare(0, prefix.size(), prefix) != 0) continue;
+        std::string release = field.substr(prefix.size());
         if (release.empty()) return;
         if (!allDigits(release)) {
-            out->push_back(error(where + " release " + quote(release) + " in " + quote(field) +
-                                 " is not a number; write " + f.orForms + ", or " + f.prefix + " alone for any release"));
+            out->push_back(error(where + " release " + quote(release) + " in " + quote(field) + " is not a number; write " +
+                                 releaseForms(f.family, "or") + ", or " + prefix + " alone for any release"));
             return;
         }
-        for (const std::string& r : f.releases)
-            if (r == release) return;
+        for (int i = 0; i < f.family.count; ++i)
+            if (field == f.family.releases[i].form) return;
         out->push_back(warning(where + " " + quote(field) + " checks no release: the launcher tells apart only " +
-                               f.forms + ", so this clause fits every " + f.system + " release; write " + f.prefix +
-                               " to say so"));
+                               releaseForms(f.family, "and") + ", so this clause fits every " + f.system +
+                               " release; write " + prefix + " to say so"));
         return;
     }
     out->push_back(warning(where + " distribution " + quote(field) +
