@@ -697,4 +697,18 @@ TEST_F(LauncherE2E, ASecondCtrlCDuringTheRemovalLeavesNothingBehind) {
     EXPECT_EQ(r.tmpAfter, "") << "working directory left behind";
 }
 
+// SIGINT to the launcher alone while a slow `uname` identifies the system: the run stops there
+// (it used to be swallowed while the launcher waited in system(), and the package ran to its end).
+TEST_F(LauncherE2E, SigintDuringTheSystemIdentificationStopsTheRun) {
+    ASSERT_NO_FATAL_FAILURE(build("echo ran\n", pkgfixture::shippedBootCfg(), {"--launcher", testutil::binPath("pkgstub")}));
+    testutil::writeFile(bin() + "/uname",
+                        "#!/bin/sh\nsleep 0.4\ncase \"$1\" in -r) echo 6.1.0-e2e ;; *) echo x86_64 ;; esac\n", 0755);
+    PkgRun r = runScript("env --default-signal=INT ./" + std::string(kPackageName) +
+                         " &\npid=$!\nsleep 0.2\nkill -INT $pid\nwait $pid");
+    EXPECT_EQ(r.status, 130);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "\nPackage interrupted by signal 2 (SIGINT) while unpacking; its working directory was removed.\n");
+    EXPECT_EQ(r.tmpAfter, "");
+}
+
 }  // namespace
