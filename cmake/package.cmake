@@ -39,8 +39,8 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/deploy/ansible/roles/nic_firmware
 install(FILES ${PROJECT_SOURCE_DIR}/deploy/ansible/rollout.yml
         DESTINATION ${ZAV_PACKAGE_DOCDIR}/examples COMPONENT tools)
 
-# Documentation: README, copyright, a Debian changelog for this version (gzip -9n: no time stamp
-# in the file, so equal sources give an equal package), and the lintian overrides.
+# Documentation: README, copyright, a Debian changelog for this version (dated at configure time,
+# or SOURCE_DATE_EPOCH; gzip -9n keeps time stamps out of the gzip header), lintian overrides.
 string(TIMESTAMP ZAV_PACKAGE_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 configure_file(${ZAV_PACKAGE_SRC}/changelog.in ${ZAV_PACKAGE_OUT}/changelog @ONLY)
 add_custom_command(
