@@ -91,6 +91,11 @@ for arch in "${arch_list[@]}"; do
   cmp -s -i "$(stat -c %s "$stub")":0 -n "$(stat -c %s "$unzip")" "$pkg" "$unzip" ||
     fail "$arch package does not carry the package's $unzip after its launcher"
 done
+# Without --arch it packs the x86_64 launcher, which every build has.
+"$root/usr/bin/mkpkg" build -o "$tmp/pkg-default.bin" --content "$content" --bootcfg "$tmp/boot.cfg" >/dev/null ||
+  fail "mkpkg build without --arch from the unpacked package"
+cmp -s -n "$(stat -c %s "$root/usr/libexec/zav_fwpkg/x86_64/pkgstub")" "$root/usr/libexec/zav_fwpkg/x86_64/pkgstub" \
+  "$tmp/pkg-default.bin" || fail "the package built without --arch does not start with the x86_64 launcher"
 # The 64-bit one runs here (32-bit support may be switched off); its working folder goes in $tmp.
 mkdir "$tmp/run"
 (cd "$tmp" && TMPDIR=$tmp/run ./pkg-x86_64.bin hello) || fail "the x86_64 package built from the unpacked mkpkg failed"
