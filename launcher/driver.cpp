@@ -8,6 +8,7 @@
 #include "launcher/console.h"
 #include "launcher/container.h"
 #include "launcher/decimal.h"
+#include "launcher/pkgdigest.h"
 #include "launcher/os/commands.h"
 #include "launcher/os/fileio.h"
 #include "launcher/os/paths.h"
@@ -90,6 +91,21 @@ void cleanup(LauncherContext* ctx) {
 
 namespace {
 
+// A damaged package must not run anything: checked before the working directory is made.
+// 0 when the digest holds or none is recorded; 1 after showing why it fails.
+int verifyPackageDigest(const LauncherContext* ctx, int fd, const PkgDirectory* pkgDir) {
+    char why[512];
+    uint32_t recorded = 0;
+    DigestCheck check = checkPkgDigest(fd, pkgDir, why, sizeof(why), &recorded);
+    if (check == DIGEST_FAILS) {
+        showError("Failed checking package: %s\n", why);
+        return 1;
+    }
+    if (ctx->debug && check == DIGEST_HOLDS) printf("++ Package digest crc32 %08x holds.\n", static_cast<unsigned>(recorded));
+    if (ctx->debug && check == DIGEST_NOT_RECORDED) printf("++ Package digest: none recorded, not checked.\n");
+    return 0;
+}
+
 // From the package directory to the unzipped image: 0 with the boot configuration (its length
 // plus a spare byte) in *bootCfg, or 1 after a failure. fd stays open for the caller.
 int unpackPackage(LauncherContext* ctx, int fd, char* cmd, char** bootCfg, unsigned* bootCfgLen) {
@@ -100,6 +116,7 @@ int unpackPackage(LauncherContext* ctx, int fd, char* cmd, char** bootCfg, unsig
     PkgByteOrder order = ppc64 ? pkgSwappedByteOrder(pkgHostByteOrder()) : pkgHostByteOrder();
     PkgDirectory pkgDir;
     if (readPkgDirectory(fd, order, &pkgDir) != 0) return 1;
+    if (verifyPackageDigest(ctx, fd, &pkgDir) != 0) return 1;
 
     if (ctx->debug) printf("++ Extracting 'package boot config'...\n");
     // One spare byte: the boot configuration reader terminates the last line there.

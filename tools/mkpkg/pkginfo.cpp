@@ -1,6 +1,13 @@
 #include "tools/mkpkg/pkginfo.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include "tools/mkpkg/errors.h"
+#include "launcher/pkgdigest.h"
 #include "common/banned.h"
 
 namespace mkpkg {
@@ -10,6 +17,27 @@ namespace {
 Problem error(const std::string& text) { return {Severity::Error, text}; }
 
 void add(std::vector<Problem>* to, const std::vector<Problem>& more) { to->insert(to->end(), more.begin(), more.end()); }
+
+// The launcher's own check gives the verdict and its wording; the values are read beside it.
+void checkDigest(PackageInfo* info) {
+    int fd = open(info->layout.path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw Error(systemError("open", info->layout.path, errno));
+    PkgDirectory dir;
+    dir.size = info->layout.sizes;
+    char why[512];
+    info->digestCheck = checkPkgDigest(fd, &dir, why, sizeof(why));
+    char tail[PKG_DIGEST_RECORD_SIZE];
+    off_t at = static_cast<off_t>(info->layout.directoryOffset) - static_cast<off_t>(PKG_DIGEST_RECORD_SIZE);
+    info->digestRecordRead = info->layout.sizes[PKG_BOOTCFG] >= PKG_DIGEST_RECORD_SIZE &&
+                             pread(fd, tail, sizeof(tail), at) == static_cast<ssize_t>(sizeof(tail)) &&
+                             findDigestRecord(tail, sizeof(tail), &info->digestRecorded) == DIGEST_PRESENT;
+    info->digestComputed = info->digestRecordRead && computePkgDigest(fd, &dir, &info->digestActual) == 0;
+    close(fd);
+    if (info->digestCheck == DIGEST_FAILS) {
+        info->digestProblem = why;
+        info->problems.push_back(error("package " + quote(info->layout.path) + " is damaged: " + why));
+    }
+}
 
 }  // namespace
 
@@ -29,6 +57,7 @@ PackageInfo inspectPackage(const std::string& path, const std::vector<std::strin
         return info;
     }
     const PackageLayout& l = info.layout;
+    checkDigest(&info);
     try {
         info.image = listZip(path, l.offsets[2], l.sizes[2], true, "the package image of " + quote(path));
         info.imageRead = true;

@@ -8,6 +8,7 @@
 
 #include "tests/tools/mkpkg/pkgfixture.h"
 #include "tests/support/testutil.h"
+#include "launcher/pkgdigest.h"
 
 using nlohmann::json;
 using testutil::TempDir;
@@ -52,8 +53,11 @@ TEST(Info, JsonReportsDirectoryImageLinesFitAndCommand) {
     EXPECT_EQ(j["directory"]["byteOrder"], "little-endian");
     EXPECT_EQ(j["directory"]["consistent"], true);
     EXPECT_EQ(j["directory"]["elements"][0]["size"], testutil::readFile(pkgfixture::packedProgram("pkgstub")).size());
-    EXPECT_EQ(j["directory"]["elements"][3]["size"], std::string(kTwoClauses).size());
-    EXPECT_EQ(j["directory"]["elements"][3]["offset"], raw.size() - 16 - std::string(kTwoClauses).size());
+    const size_t bootSize = std::string(kTwoClauses).size() + PKG_DIGEST_RECORD_SIZE;
+    EXPECT_EQ(j["directory"]["elements"][3]["size"], bootSize);
+    EXPECT_EQ(j["directory"]["elements"][3]["offset"], raw.size() - 16 - bootSize);
+    EXPECT_EQ(j["digest"]["holds"], true);
+    EXPECT_EQ(j["digest"]["recorded"], j["digest"]["computed"]);
     ASSERT_EQ(j["image"]["entries"].size(), 5u);
     EXPECT_EQ(j["image"]["entries"][2]["name"], "image/readme.txt");
     EXPECT_EQ(j["image"]["entries"][2]["size"], 16);
@@ -64,7 +68,7 @@ TEST(Info, JsonReportsDirectoryImageLinesFitAndCommand) {
     for (const auto& l : j["bootConfig"]["lines"]) roles.push_back(l["role"]);
     EXPECT_EQ(roles, (std::vector<std::string>{"comment", "count", "clause", "clause", "final startup config file name",
                                                "startupDir", "comment", "setupPriorStartup", "startupCmd",
-                                               "defaultArgs", "argsControl", "ignored"}));
+                                               "defaultArgs", "argsControl", "ignored", "ignored"}));
     EXPECT_EQ(j["bootConfig"]["lines"][1]["count"], 2);
     EXPECT_EQ(j["bootConfig"]["lines"][3]["clause"], 1);
     EXPECT_EQ(j["bootConfig"]["lines"][10]["mode"], "append");
@@ -85,7 +89,7 @@ TEST(Info, TextShowsEveryLineWithHowItIsRead) {
              "  consistent: the sizes and the directory add up to the file length\n",
              "image: 5 entries\n",
              "  image/readme.txt\n",
-             "boot configuration: 12 lines\n",
+             "boot configuration: 13 lines\n",
              "    2  count 2                           '2'\n",
              "    3  clause 0                          '*\\t999999\\t*\\tnever.cfg'\n",
              "    5  final startup config file name    './image/kickoff.cfg'\n",
@@ -104,7 +108,7 @@ TEST(Info, NonUtf8BootConfigStillGivesJson) {
     testutil::RunResult r = pkgfixture::mkpkg({"info", "--json", b.pkg});
     ASSERT_EQ(r.status, 0) << r.err;
     json j = json::parse(r.out);
-    EXPECT_EQ(j["bootConfig"]["lines"].size(), 13u);
+    EXPECT_EQ(j["bootConfig"]["lines"].size(), 14u);  // the digest record included
     EXPECT_EQ(j["startupCommand"], "./kickoff");
     r = pkgfixture::mkpkg({"info", b.pkg});
     EXPECT_NE(r.out.find("'; caf\\xe9'"), std::string::npos);
