@@ -102,7 +102,6 @@ int verifyPackageDigest(const LauncherContext* ctx, int fd, const PkgDirectory* 
         return 1;
     }
     if (ctx->debug && check == DIGEST_HOLDS) printf("++ Package digest crc32 %08x holds.\n", static_cast<unsigned>(recorded));
-    if (ctx->debug && check == DIGEST_NOT_RECORDED) printf("++ Package digest: none recorded, not checked.\n");
     return 0;
 }
 

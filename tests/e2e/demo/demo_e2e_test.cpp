@@ -168,7 +168,8 @@ TEST(DemoPackageInfo, DescribesTheShippedLayout) {
         testutil::run({testutil::binPath("mkpkg"), "info", std::string(DEMO_DIR) + "/nicfw_demo.bin", "--", "-v"});
     EXPECT_EQ(r.status, 0) << r.err;
     for (const char* expected :
-         {"consistent: the sizes and the directory add up to the file length", "boot configuration: 12 lines",
+         {"consistent: the sizes and the directory add up to the file length", "boot configuration: 13 lines",
+          "digest: crc32 ",
           "fitting clause: 0 (file 'Linux_verAny_UP0_xAny.wrapcfg')", "startup command: './kickoff -v'",
           "image/x86_64/nicburn", "image/x86/1648bc.bin", "image/install.sh"})
         EXPECT_NE(r.out.find(expected), std::string::npos) << expected << "\n" << r.out;

@@ -123,7 +123,7 @@ TEST(Info, DamagedPackageIsReportedWithExit1) {
     EXPECT_NE(r.out.find("  NOT consistent: its directory sizes add up to "), std::string::npos) << r.out;
     EXPECT_EQ(r.err, "mkpkg: error: package '" + b.pkg + "' is damaged: its directory sizes add up to " +
                          std::to_string(bytes.size() - 16) + " bytes plus the 16-byte directory, but the file has " +
-                         std::to_string(bytes.size() - 100) + " bytes (sizes past the end of the file: truncated?)\n");
+                         std::to_string(bytes.size() - 100) + " bytes (sizes past the end of the file: the package file is damaged or incomplete)\n");
     r = pkgfixture::mkpkg({"info", b.pkg, "--json"});
     EXPECT_EQ(r.status, 1);
     json j = json::parse(r.out);
