@@ -399,8 +399,10 @@ TEST_F(LauncherE2E, WorkingDirectoryFollowsTmpdirAndRefusesNoexec) {
     const Case cases[] = {
         {"TMPDIR unset", "./pkgname", 0, "/tmp", "", ""},
         {"TMPDIR elsewhere", alt + "TMPDIR=/tmp/alt ./pkgname", 0, "/tmp/alt", "", "alt"},
-        {"TMPDIR relative", alt + "TMPDIR=alt ./pkgname", 0, "/tmp", "", "alt"},
-        {"TMPDIR missing", "TMPDIR=/nonexistent ./pkgname", 0, "/tmp", "", ""},
+        {"TMPDIR relative", alt + "TMPDIR=alt ./pkgname", 0, "/tmp",
+         "Warning: TMPDIR 'alt' is not an absolute path; using /tmp instead.\n", "alt"},
+        {"TMPDIR missing", "TMPDIR=/nonexistent ./pkgname", 0, "/tmp",
+         "Warning: TMPDIR '/nonexistent' is not an existing folder; using /tmp instead.\n", ""},
         {"/tmp noexec", noexec + "./pkgname", 1, "", refused, ""},
         {"/tmp noexec, TMPDIR elsewhere", noexec + alt + "TMPDIR=/tmp/alt ./pkgname", 0, "/tmp/alt", "", "alt"},
     };
@@ -490,13 +492,14 @@ TEST_F(LauncherE2E, CrashedUnzipFailsTheRun) {
     EXPECT_EQ(r.tmpAfter, "");
 }
 
-// Started through a search of PATH, argv[0] is a bare name the launcher cannot open.
-TEST_F(LauncherE2E, ArgvZeroFoundThroughPathFails) {
+// Started through a search of PATH, argv[0] is a bare name: the launcher opens its own program
+// file instead (once it stopped with "Failed opening file pkgname").
+TEST_F(LauncherE2E, ArgvZeroFoundThroughPathRuns) {
     ASSERT_NO_FATAL_FAILURE(build("echo ran\n"));
     PkgRun r = runScript("cd / && PATH=" + shellQuote(runDir()) + ":$PATH " + kPackageName);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "Failed opening file pkgname\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "ran\n");
+    EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.tmpAfter, "");
 }
 
@@ -610,6 +613,36 @@ TEST_F(LauncherE2E, OsMismatchStopsBeforeAnythingRuns) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "setup ran\nsles10 fits\n");
     EXPECT_EQ(r.tmpAfter, "");
+}
+
+}  // namespace
+
+namespace {
+
+// Started by name through PATH, argv[0] holds no '/': the launcher opens its own program file.
+// A TMPDIR it cannot use is named once, and the run goes on in /tmp.
+TEST_F(LauncherE2E, StartsThroughPathAndNamesAnUnusableTmpdir) {
+    ASSERT_NO_FATAL_FAILURE(build("echo \"kickoff $*\"\n"));
+    const struct {
+        const char* name;
+        std::string env;
+        std::string err;
+    } cases[] = {
+        {"through PATH", "", ""},
+        {"relative TMPDIR", "TMPDIR=tmp ", "Warning: TMPDIR 'tmp' is not an absolute path; using /tmp instead.\n"},
+        {"missing TMPDIR", "TMPDIR=/no/such/dir ",
+         "Warning: TMPDIR '/no/such/dir' is not an existing folder; using /tmp instead.\n"},
+        {"TMPDIR a file", "TMPDIR=/etc/hostname ",
+         "Warning: TMPDIR '/etc/hostname' is not an existing folder; using /tmp instead.\n"},
+        {"empty TMPDIR", "TMPDIR= ", ""},
+    };
+    for (const auto& c : cases) {
+        PkgRun r = runScript("cd / && " + c.env + "PATH=" + shellQuote(runDir()) + ":\"$PATH\" " + kPackageName + " A");
+        EXPECT_EQ(r.status, 0) << c.name << ": " << r.err;
+        EXPECT_EQ(r.out, "kickoff A\n") << c.name;
+        EXPECT_EQ(r.err, c.err) << c.name;
+        EXPECT_EQ(r.tmpAfter, "") << c.name;
+    }
 }
 
 }  // namespace
