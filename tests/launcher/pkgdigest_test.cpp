@@ -115,6 +115,21 @@ TEST_F(DigestTest, FindsOneFlippedBitInEveryElementAndInTheRecord) {
     EXPECT_NE(why.find(", but its bytes give crc32 "), std::string::npos) << why;
 }
 
+// Past 8 MiB two threads share the work: the joined value is zlib's one-pass value, and damage in
+// either half is found.
+TEST_F(DigestTest, LargePackageTakenInTwoHalves) {
+    std::string image(9u << 20, '\0');
+    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>((i * 2654435761u) >> 13);
+    const std::string good = packageWithDigest({"launcher", "unzip", image, "1\n*\t0\t*\tx\n"});
+    std::string why;
+    ASSERT_EQ(check(good, &why), DIGEST_HOLDS) << why;
+    for (size_t at : {size_t{100}, good.size() / 2 - 1, good.size() / 2 + 1, good.size() - 200}) {
+        std::string bad = good;
+        bad[at] = static_cast<char>(bad[at] ^ 0x80);
+        EXPECT_EQ(check(bad, &why), DIGEST_FAILS) << at;
+    }
+}
+
 TEST_F(DigestTest, PackageWithoutRecordIsNotChecked) {
     std::string pkg = "LLLLUUUUIIII1\nx\n";
     PkgRawDirectory raw = encodePkgSizes({4, 4, 4, 4}, PkgByteOrder::Little);
