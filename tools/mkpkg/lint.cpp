@@ -167,7 +167,7 @@ std::vector<Problem> lintBootConfig(const BootConfig& cfg, const std::string& la
     std::vector<Problem> problems;
     for (const std::string& p : bootConfigProblems(cfg, label, image)) problems.push_back(error(p));
     // The remaining checks need the lines in their places.
-    if (cfg.lines.empty() || cfg.count <= 0 || cfg.missingLines > 0) return problems;
+    if (cfg.lines.empty() || cfg.count <= 0 || cfg.missingLines > 0 || countMismatch(cfg)) return problems;
 
     for (const BootClause& clause : cfg.clauses) lintClause(clause, label, &problems);
 

@@ -117,6 +117,17 @@ TEST(Lint, BuildRefusesEachMistakeWithItsLineAndForceBuildsAnyway) {
         {"ppc64 alone", "1\n*\t0\tppc64\tLinux_verAny_UP0_xAny.wrapcfg\n" + kTail, nullptr,
          {"warning: B: clause 0 (line 2) processor 'ppc64' sets no requirement: the launcher tests only x86 and x64, "
           "so this clause fits every processor; write x64 to leave out 32-bit systems"}},
+        {"byte order mark", "\xef\xbb\xbf; clauses\n1\n" + kClause + kTail, nullptr,
+         {"error: B begins with a UTF-8 byte order mark (bytes EF BB BF), which the launcher reads as part of line 1 "
+          "'\\xef\\xbb\\xbf; clauses'; save the file without it (as plain UTF-8 or ASCII)"}},
+        {"count smaller than the clauses", "; c\n1\n" + kClause + "SLES10\t0\tx64\tLinux_verAny_UP0_xAny.wrapcfg\n" + kTail,
+         nullptr,
+         {"error: B: the count line (line 2) says 1 clause, but the line after them, "
+          "'SLES10\\t0\\tx64\\tLinux_verAny_UP0_xAny.wrapcfg', is a clause too (four TAB-separated fields); count "
+          "every clause line"}},
+        {"count larger than the clauses", "2\n" + kClause + kTail, nullptr,
+         {"error: B: the count line (line 1) says 2 clauses, but clause 1 (line 3) './image/kickoff.cfg' has no TAB: "
+          "it is the next value line; count only the clause lines"}},
         {"release the matcher does not check", "1\nRHEL7\t0\t*\tLinux_verAny_UP0_xAny.wrapcfg\n" + kTail, nullptr,
          {"warning: B: clause 0 (line 2) 'RHEL7' checks no release: the launcher tells apart only RHEL3, RHEL4 and "
           "RHEL5, so this clause fits every Red Hat release; write RHEL to say so"}},
