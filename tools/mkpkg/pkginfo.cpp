@@ -68,12 +68,19 @@ PackageInfo inspectPackage(const std::string& path, const std::vector<std::strin
     }
     add(&info.problems, lintLauncherByteOrder("the launcher of " + quote(path), readElement(l, 0).substr(0, kElfHeadSize),
                                               l.order == ByteOrder::Big));
+    info.launcherKind = elfKind(readElement(l, 0).substr(0, kElfHeadSize));
+    info.spaceNeeded = l.sizes[PKG_IMAGE] + l.sizes[PKG_UNZIP];
+    if (info.imageRead)
+        for (const ZipEntry& e : info.image.entries) info.spaceNeeded += e.size;
     if (info.imageRead) add(&info.problems, lintImage(info.image.entries, "the package image of " + quote(path)));
     std::string text = readElement(l, 3);
     info.boot = readBootConfig(text);
     info.bootRead = true;
     add(&info.problems, lintBootConfig(info.boot, "the boot configuration of " + quote(path),
                                        info.imageRead ? &info.image.entries : nullptr));
+    if (info.imageRead && errorCount(info.problems) == 0)
+        add(&info.problems, lintStartupProgram(info.boot, "the boot configuration of " + quote(path), info.image.entries,
+                                               readElement(l, 0).substr(0, kElfHeadSize)));
     if (!target.systemFrom.empty()) {
         facts = systemFromRoot(target.systemFrom);
         source = "--system-from " + target.systemFrom;

@@ -167,6 +167,10 @@ BuildResult buildPackage(const BuildOptions& opts, std::ostream& progress, std::
     std::vector<Problem> problems = lintLauncherByteOrder("launcher " + quote(launcher), fileHead(launcher), opts.bigEndian);
     for (const std::vector<Problem>& more : {lintImage(listing.entries, imageLabel), lintBootConfig(cfg, label, &listing.entries)})
         problems.insert(problems.end(), more.begin(), more.end());
+    if (errorCount(problems) == 0) {
+        std::vector<Problem> more = lintStartupProgram(cfg, label, listing.entries, fileHead(launcher));
+        problems.insert(problems.end(), more.begin(), more.end());
+    }
     for (const Problem& p : problems) diag << "mkpkg: " << problemLine(p) << "\n";
     diag << std::flush;
     int errors = errorCount(problems);

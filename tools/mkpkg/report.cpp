@@ -74,6 +74,8 @@ std::string infoText(const PackageInfo& info) {
     else
         o << "  NOT consistent: " << l.problem << "\n";
     o << "digest: " << digestText(info) << "\n";
+    o << "launcher: " << (info.launcherKind.empty() ? "not an ELF program" : info.launcherKind + " program") << "\n";
+    if (info.imageRead) o << "space a run needs in /tmp (or TMPDIR): " << info.spaceNeeded << " bytes\n";
 
     if (info.imageRead) {
         o << "image: " << info.image.entries.size() << " entries\n";
@@ -150,6 +152,8 @@ nlohmann::ordered_json infoJson(const PackageInfo& info) {
                                                                                : json(info.digestCheck == DIGEST_HOLDS);
     if (info.digestCheck == DIGEST_FAILS) digest["problem"] = info.digestProblem;
     j["digest"] = digest;
+    j["launcherProcessor"] = info.launcherKind.empty() ? json(nullptr) : json(info.launcherKind);
+    j["spaceNeeded"] = info.imageRead ? json(info.spaceNeeded) : json(nullptr);
 
     if (info.imageRead) {
         json entries = json::array();
