@@ -109,6 +109,9 @@ void warnIgnoredTempDir(const char* tmpdir) {
         showError("Warning: TMPDIR '%.512s' is not an absolute path; using /tmp instead.\n", tmpdir);
     else if (!dirExists(tmpdir))
         showError("Warning: TMPDIR '%.512s' is not an existing folder; using /tmp instead.\n", tmpdir);
+    else if (isSharedWritableDir(tmpdir))
+        showError("Warning: TMPDIR '%.512s' belongs to another user, or others may write to it without the sticky "
+                  "bit; using /tmp instead.\n", tmpdir);
 }
 
 int executeApplication(const LauncherContext* ctx, const char* command) {

@@ -205,8 +205,12 @@ int doInfo(LauncherContext* ctx, const OpenPackage& pkg, int argc, char** argv) 
     return 0;
 }
 
-// DIR is made (mode 0700), or must be an empty folder; it is entered without following a link.
-int enterEmptyDir(const char* dir) {
+// DIR is made (mode 0700), or must be an empty folder of ours that no one else may write; it is
+// entered without following a link (a trailing slash would make the kernel follow one).
+int enterEmptyDir(const char* given) {
+    std::string path(given);
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    const char* dir = path.c_str();
     if (mkdir(dir, 0700) != 0 && errno != EEXIST) {
         showError("Failed creating %s: %s\n", dir, strerror(errno));
         return 1;
@@ -214,6 +218,14 @@ int enterEmptyDir(const char* dir) {
     int fd = open(dir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         showError("Failed opening folder %s: %s\n", dir, strerror(errno));
+        return 1;
+    }
+    // Another user who may write there could swap the folders being filled for links.
+    struct stat st;
+    if (fstat(fd, &st) != 0 || st.st_uid != geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        close(fd);
+        showError("Failed extracting into %s: the folder belongs to another user or others may write to it; "
+                  "give a new folder\n", dir);
         return 1;
     }
     int rc = fchdir(fd);

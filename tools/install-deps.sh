@@ -101,8 +101,9 @@ fi
 priv=$(mktemp -d "${TMPDIR:-/tmp}/install-deps.XXXXXX")
 trap 'rm -rf "$priv"' EXIT
 mkdir -p "$priv/lists/partial" "$priv/cache/archives/partial" "$priv/deb"
-chmod -R a+rwx "$priv"  # apt's download user (_apt) writes there
-apt_i386=(-o APT::Architecture=i386 -o APT::Architectures::=i386
+# The folder stays private (mktemp's 0700): apt downloads as the invoking user instead of its
+# sandbox user, so no other user can swap the archive before it is unpacked.
+apt_i386=(-o APT::Sandbox::User="$(id -un)" -o APT::Architecture=i386 -o APT::Architectures::=i386
           -o Dir::State::Lists="$priv/lists" -o Dir::Cache="$priv/cache"
           -o Dir::State::status=/dev/null -o Debug::NoLocking=1)
 echo "install-deps: fetching the 32-bit minizip for the i386 package programs into $deps_i386"

@@ -24,8 +24,16 @@ int fileExists(const char* path) {
 
 int isAbsolutePath(const char* path) { return path[0] == '/' ? 1 : 0; }
 
+int isSharedWritableDir(const char* path) {
+    struct stat st;
+    if (stat(path, &st) != 0) return 0;
+    bool owned = st.st_uid == geteuid() || st.st_uid == 0;
+    bool othersWrite = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0;
+    return !owned || othersWrite ? 1 : 0;
+}
+
 const char* chooseTempDir(const char* tmpdir) {
-    if (tmpdir && isAbsolutePath(tmpdir) && dirExists(tmpdir)) return tmpdir;
+    if (tmpdir && isAbsolutePath(tmpdir) && dirExists(tmpdir) && !isSharedWritableDir(tmpdir)) return tmpdir;
     return "/tmp";
 }
 

@@ -6,8 +6,13 @@
 // The directory under which the launcher makes its working directory and temporary files is
 // chosen once at start (chooseTempDir) and kept in the run's context (launcher/context.h).
 
+// Whether another user can swap names inside path: a directory owned by neither us nor root, or
+// one that others may write without the sticky bit. The launcher's files there could be replaced
+// between their making and their use.
+int isSharedWritableDir(const char* path);
+
 // tmpdir (the value of TMPDIR, may be null) when it is an absolute path of an existing
-// directory, else "/tmp". The result points into tmpdir or a constant.
+// directory that is not shared-writable, else "/tmp". The result points into tmpdir or a constant.
 const char* chooseTempDir(const char* tmpdir);
 
 // 1 when the file system holding path is mounted noexec (statvfs ST_NOEXEC), else 0 (also when

@@ -3,6 +3,9 @@
 // are fresh tmpfs mounts, so the real log directory and /tmp are never touched.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -217,6 +220,22 @@ TEST(DemoPackageOptions, CheckListInfoAndExtract) {
     r = testutil::run({pkg, "++extract", into});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Failed extracting into " + into + ": the folder is not empty; give a new or empty folder\n");
+
+    // A folder others may write (they could swap its subfolders for links), and a link given
+    // with a trailing slash (which the kernel would follow), are refused before anything is written.
+    const std::string shared = dir.file("shared"), victim = dir.file("victim"), link = dir.file("link");
+    ASSERT_EQ(mkdir(shared.c_str(), 0700), 0);
+    ASSERT_EQ(chmod(shared.c_str(), 0777), 0);
+    ASSERT_EQ(mkdir(victim.c_str(), 0700), 0);
+    ASSERT_EQ(symlink(victim.c_str(), link.c_str()), 0);
+    r = testutil::run({pkg, "++extract", shared});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Failed extracting into " + shared +
+                         ": the folder belongs to another user or others may write to it; give a new folder\n");
+    r = testutil::run({pkg, "++extract", link + "/"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("Failed opening folder " + link + ": ", 0), 0u) << r.err;
+    EXPECT_EQ(testutil::listDir(shared).size() + testutil::listDir(victim).size(), 0u);
 }
 
 // One flipped byte in the unzip utility, the image or the boot configuration: ++check names the

@@ -740,9 +740,14 @@ TEST_F(LauncherE2E, StartsThroughPathAndNamesAnUnusableTmpdir) {
         {"TMPDIR a file", "TMPDIR=/etc/hostname ",
          "Warning: TMPDIR '/etc/hostname' is not an existing folder; using /tmp instead.\n"},
         {"empty TMPDIR", "TMPDIR= ", ""},
+        // Another user could swap the launcher's files there between their making and their use.
+        {"TMPDIR others may write", "mkdir -m 0777 \"$TD\" && chmod 0777 \"$TD\" && TMPDIR=\"$TD\" ",
+         "Warning: TMPDIR '" + runDir() + "/shared' belongs to another user, or others may write to it without the "
+         "sticky bit; using /tmp instead.\n"},
     };
     for (const auto& c : cases) {
-        PkgRun r = runScript("cd / && " + c.env + "PATH=" + shellQuote(runDir()) + ":\"$PATH\" " + kPackageName + " A");
+        PkgRun r = runScript("TD=" + shellQuote(runDir() + "/shared") + "; cd / && " + c.env + "PATH=" +
+                             shellQuote(runDir()) + ":\"$PATH\" " + kPackageName + " A");
         EXPECT_EQ(r.status, 0) << c.name << ": " << r.err;
         EXPECT_EQ(r.out, "kickoff A\n") << c.name;
         EXPECT_EQ(r.err, c.err) << c.name;
