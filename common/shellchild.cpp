@@ -1,5 +1,6 @@
 #include "common/shellchild.h"
 
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,4 +26,18 @@ int shellStatus(int status, int otherwise) {
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
     return otherwise;
+}
+
+pid_t startShellChild(const char* cmd, bool ownGroup, const int* ignored, size_t count) {
+    fflush(stdout);
+    fflush(stderr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        for (size_t i = 0; i < count; ++i) signal(ignored[i], SIG_IGN);
+        if (ownGroup) setpgid(0, 0);
+        execl("/bin/sh", "sh", "-c", cmd, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    if (pid > 0 && ownGroup) setpgid(pid, pid);
+    return pid;
 }

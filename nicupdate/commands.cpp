@@ -1,16 +1,21 @@
 #include "nicupdate/commands.h"
 
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <iterator>
 
 #include "nicupdate/fwlog.h"
+#include "nicupdate/interrupt.h"
+#include "common/fdwrite.h"
 #include "common/shellchild.h"
+#include "common/shellquote.h"
 #include "common/banned.h"
 
 static bool composeCmd(const RunLog& log, char* out, size_t outSize, const char* format, ...)
@@ -28,12 +33,24 @@ static bool composeCmd(const RunLog& log, char* out, size_t outSize, const char*
     return false;
 }
 
+// The log path as one shell word (see the header) into word (CMD_SIZE bytes). A word that does
+// not fit even an empty command line refuses the command as composeCmd does: logged, out empty.
+static bool logWord(const RunLog& log, const char* logPath, char* word, char* out, size_t outSize) {
+    if (shellWord(word, CMD_SIZE, logPath) == 0) return true;
+    writetoLogf(log, false, "Error! Command line would exceed %d characters; not run: log path %.60s...\n",
+                CMD_SIZE - 1, logPath);
+    if (outSize > 0) out[0] = '\0';
+    return false;
+}
+
 bool composeListCmd(const RunLog& log, char* out, size_t outSize, const char* toolPath) {
     return composeCmd(log, out, outSize, "%s <q >devices", toolPath);
 }
 
 bool composeListToLogCmd(const RunLog& log, char* out, size_t outSize, const char* toolPath, const char* logPath) {
-    return composeCmd(log, out, outSize, "%s <q >>%s", toolPath, logPath);
+    char word[CMD_SIZE];
+    if (!logWord(log, logPath, word, out, outSize)) return false;
+    return composeCmd(log, out, outSize, "%s <q >>%s", toolPath, word);
 }
 
 bool composeDirCmd(const RunLog& log, char* out, size_t outSize, const char* toolPath, const char* macAddr) {
@@ -42,34 +59,89 @@ bool composeDirCmd(const RunLog& log, char* out, size_t outSize, const char* too
 
 bool composeUpgradeCmd(const RunLog& log, char* out, size_t outSize, const char* toolPath, const char* macAddr,
                        const char* typeSuffix, const char* imageFile, const char* logPath) {
+    char word[CMD_SIZE];
+    if (!logWord(log, logPath, word, out, outSize)) return false;
     return composeCmd(log, out, outSize, "%s %s upgrade -noreset -F -%s %s nv.bak >>%s", toolPath,
-                      macAddr, typeSuffix, imageFile, logPath);
+                      macAddr, typeSuffix, imageFile, word);
 }
 
 bool composeCfgCmd(const RunLog& log, char* out, size_t outSize, const char* toolPath, const char* macAddr,
                    const char* component, const char* logPath) {
-    return composeCmd(log, out, outSize, "%s %s cfg -%s 0 >>%s", toolPath, macAddr, component, logPath);
+    char word[CMD_SIZE];
+    if (!logWord(log, logPath, word, out, outSize)) return false;
+    return composeCmd(log, out, outSize, "%s %s cfg -%s 0 >>%s", toolPath, macAddr, component, word);
 }
 
 bool composeCrcCmd(const RunLog& log, char* out, size_t outSize, const char* toolPath, const char* macAddr,
                    const char* logPath) {
-    return composeCmd(log, out, outSize, "%s %s crc <y >>%s", toolPath, macAddr, logPath);
+    char word[CMD_SIZE];
+    if (!logWord(log, logPath, word, out, outSize)) return false;
+    return composeCmd(log, out, outSize, "%s %s crc <y >>%s", toolPath, macAddr, word);
 }
 
 bool composeRemoveCmd(const RunLog& log, char* out, size_t outSize, const char* path) {
     return composeCmd(log, out, outSize, "rm %s", path);
 }
 
+// Whether this process's group is the foreground of the terminal it writes to or reads from
+// (the first of standard input, output and error that is one); false without a terminal.
+static bool inTerminalForeground() {
+    for (int fd = 0; fd <= 2; ++fd)
+        if (isatty(fd)) return tcgetpgrp(fd) == getpgrp();
+    return false;
+}
+
+static const char* stopSignalName(int sig) {
+    switch (sig) {
+        case SIGTTIN: return "SIGTTIN";
+        case SIGTTOU: return "SIGTTOU";
+        case SIGTSTP: return "SIGTSTP";
+        case SIGSTOP: return "SIGSTOP";
+        default: return "signal";
+    }
+}
+
+// A command stopped instead of ending is said on screen (standard error, also in a silent run):
+// waiting for it silently would look like a hung update.
+static void reportStopped(pid_t pid, int sig, const char* cmd) {
+    char text[CMD_SIZE + 400];
+    bool terminal = sig == SIGTTIN || sig == SIGTTOU;
+    snprintf(text, sizeof(text),
+             "\nWarning. The vendor command in flight (process %ld) was stopped by signal %d (%s)%s. The run waits for "
+             "it: it goes on once continued (kill -CONT %ld)%s, or ends when it is killed. Command: %s\n",
+             static_cast<long>(pid), sig, stopSignalName(sig),
+             terminal ? ": it tried to use the terminal, which this run does not have in the foreground" : "",
+             static_cast<long>(pid), terminal ? " while its process group has the terminal" : "", cmd);
+    writeAll(STDERR_FILENO, text, strlen(text));
+}
+
 int runCommand(const char* cmd) {
     if (cmd[0] == '\0') return -1;
-    // Its own process group: the terminal's Ctrl-C and Ctrl-\ never cut a utility short.
-    pid_t pid = startShellGroup(cmd);
+    fflush(stdout);
+    fflush(stderr);
+    // A signal noted by now (a lost screen raises SIGPIPE in the flush above) starts nothing more.
+    if (pendingSignal()) return CMD_INTERRUPTED;
+    // In the terminal's foreground the command stays in this process group, so that it can read
+    // the terminal (the utility's prompts), with the signals that reach the whole group ignored:
+    // the terminal's keys and a hang-up are noted by the tool alone. Otherwise it gets a group of
+    // its own, which no group-wide signal reaches. A lost screen never kills it either.
+    static const int c_foregroundIgnored[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGPIPE};
+    static const int c_ownGroupIgnored[] = {SIGPIPE};
+    bool foreground = inTerminalForeground();
+    pid_t pid = foreground ? startShellChild(cmd, false, c_foregroundIgnored, std::size(c_foregroundIgnored))
+                           : startShellChild(cmd, true, c_ownGroupIgnored, std::size(c_ownGroupIgnored));
     if (pid < 0) return -1;
     int status = 0;
     // A noted signal interrupts the wait, never the command: wait on until it has ended.
-    while (waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR) return -1;
-    return shellStatus(status, -1);
+    for (;;) {
+        if (waitpid(pid, &status, WUNTRACED) < 0) {
+            if (errno != EINTR) return -1;
+        } else if (WIFSTOPPED(status)) {
+            reportStopped(pid, WSTOPSIG(status), cmd);
+        } else {
+            return shellStatus(status, -1);
+        }
+    }
 }
 
 static int runShell(void*, const char* cmd) { return runCommand(cmd); }

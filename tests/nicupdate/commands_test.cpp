@@ -1,4 +1,6 @@
 // The command lines the tool composes, the limit, and how a child's status is decoded.
+#include <sys/stat.h>
+
 #include "tests/nicupdate/nictest.h"
 #include "nicupdate/commands.h"
 
@@ -24,6 +26,48 @@ TEST(Commands, ComposeExactLines) {
     EXPECT_STREQ(c[5], "./lnxfwnx2 00AA cfg -ncsi 0 >>ethflash.log");
     EXPECT_STREQ(c[6], "./lnxfwnx2 00:10:18 crc <y >>/var/log/ZAV_Support/ethflash001.log");
     EXPECT_STREQ(c[7], "rm nv.bak");
+}
+
+// A log path from outside (the starting folder, the current folder) is one shell word whatever
+// it holds; the usual paths stay unquoted (ComposeExactLines).
+TEST(Commands, LogPathFromOutsideIsQuotedOnlyWhenItMustBe) {
+    RunLog runLog;
+    const struct { const char* path; const char* word; } cases[] = {
+        {"/root/my dir/ethflash.log", "'/root/my dir/ethflash.log'"},
+        {"/srv/a;reboot/ethflash.log", "'/srv/a;reboot/ethflash.log'"},
+        {"/srv/$(reboot)/ethflash.log", "'/srv/$(reboot)/ethflash.log'"},
+        {"/srv/it's/ethflash.log", "'/srv/it'\\''s/ethflash.log'"},
+        {"/srv/pkg_1.0-rc/ethflash001.log", "/srv/pkg_1.0-rc/ethflash001.log"},
+    };
+    for (const auto& c : cases) {
+        char cmd[CMD_SIZE];
+        std::string word = c.word;
+        ASSERT_TRUE(composeListToLogCmd(runLog, cmd, sizeof(cmd), "./lnxfwupg", c.path));
+        EXPECT_EQ(std::string(cmd), "./lnxfwupg <q >>" + word);
+        ASSERT_TRUE(composeUpgradeCmd(runLog, cmd, sizeof(cmd), "./lnxfwupg", "00AA", "bc", "1648bc.bin", c.path));
+        EXPECT_EQ(std::string(cmd), "./lnxfwupg 00AA upgrade -noreset -F -bc 1648bc.bin nv.bak >>" + word);
+        ASSERT_TRUE(composeCfgCmd(runLog, cmd, sizeof(cmd), "./lnxfwupg", "00AA", "ump", c.path));
+        EXPECT_EQ(std::string(cmd), "./lnxfwupg 00AA cfg -ump 0 >>" + word);
+        ASSERT_TRUE(composeCrcCmd(runLog, cmd, sizeof(cmd), "./lnxfwupg", "00AA", c.path));
+        EXPECT_EQ(std::string(cmd), "./lnxfwupg 00AA crc <y >>" + word);
+    }
+}
+
+// Run for real from a folder named "my dir" and one named "x;touch pwned": the utility gets its
+// own arguments only, its output lands in the log, and nothing else is created or run.
+TEST_F(NicTest, UtilityOutputReachesALogInAFolderWithBlanksOrShellSyntax) {
+    writeScript("lnxfwupg", "echo \"$# args: $*\"\n");
+    for (const char* folder : {"my dir", "x;touch pwned", "$(touch pwned)"}) {
+        ASSERT_EQ(mkdir(tmp.file(folder).c_str(), 0755), 0);
+        freshLog(tmp.file(folder));
+        ASSERT_EQ(std::string(log.path), tmp.file(folder) + "/ethflash.log");
+        EXPECT_EQ(runUpgradeCmd(shell(), "./lnxfwupg", "00AA", "bc", "1648bc.bin", log.path), 0) << folder;
+        EXPECT_EQ(runCfgCmd(shell(), "./lnxfwupg", "00AA", "ump", log.path), 0) << folder;
+        EXPECT_EQ(logBody(), "7 args: 00AA upgrade -noreset -F -bc 1648bc.bin nv.bak\n4 args: 00AA cfg -ump 0\n")
+            << folder;
+    }
+    EXPECT_EQ(testutil::listDir(tmp.path()), (std::vector<std::string>{"$(touch pwned)", "lnxfwupg", "my dir",
+                                                                       "x;touch pwned"}));
 }
 
 // 255 characters fit; one more is refused (empty, logged), never cut, and runs nothing.
