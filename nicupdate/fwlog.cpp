@@ -130,7 +130,9 @@ const char* logLossText(const RunLog& log, char* out, size_t outSize) {
 
 void writetoLog(const RunLog& log, const char* text, bool toScreen) {
     if (toScreen && !log.silent) fputs(text, stdout);
-    int fd = log.path[0] ? open(log.path, O_WRONLY | O_APPEND | O_CLOEXEC) : -1;
+    // Never through a link: the log is created as a file, so a link in its place was put there
+    // by someone else.
+    int fd = log.path[0] ? open(log.path, O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC) : -1;
     bool ok = fd >= 0 && writeAll(fd, text, strlen(text));
     if (fd >= 0 && close(fd) != 0) ok = false;
     if (ok) return;

@@ -52,8 +52,9 @@ const char* logOutputPath(const RunLog& log);
 const char* logLossText(const RunLog& log, char* out, size_t outSize);
 
 // Writes text to standard output when toScreen is true and the run is not silent, then appends
-// it unchanged to log.path. The log is opened and closed for every call and never created
-// here: when there is none, or it cannot be opened or written, log.incomplete is set and
+// it unchanged to log.path. The log is opened and closed for every call, never created here and
+// never opened through a symbolic link: when there is none, or it cannot be opened or written,
+// log.incomplete is set and
 // "Error! Unable to write to log file.\n" is printed unless silent.
 void writetoLog(const RunLog& log, const char* text, bool toScreen);
 

@@ -70,13 +70,14 @@ static int failed(const char* what, const char* path, int err, int result, char*
     return result;
 }
 
+// A read-only, full or missing /run: no lock can be had on this system at all.
+static bool noPlaceAtAll(int err) { return err == EROFS || err == ENOSPC || err == EDQUOT || err == ENOENT; }
+
 // Opens dir as the lock folder, making it when missing; -1 with the result in *result.
 static int openLockDir(const char* dir, int* result, char* why, size_t whySize) {
     if (mkdir(dir, 0700) != 0 && errno != EEXIST) {
         int err = errno;
-        // A read-only or missing /run: no lock can be had on this system at all.
-        *result = failed("cannot make", dir, err, err == EROFS || err == ENOENT ? RUNLOCK_NONE : RUNLOCK_REFUSED,
-                         why, whySize);
+        *result = failed("cannot make", dir, err, noPlaceAtAll(err) ? RUNLOCK_NONE : RUNLOCK_REFUSED, why, whySize);
         return -1;
     }
     int dirFd = open(dir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -124,7 +125,7 @@ int takeRunLock(const char* dir, int* fd, int* holder, char* why, size_t whySize
     close(dirFd);
     if (planted) return refuse(path, st, false, why, whySize);
     if (lockFd < 0)
-        return failed("cannot open", path, err, err == EROFS ? RUNLOCK_NONE : RUNLOCK_REFUSED, why, whySize);
+        return failed("cannot open", path, err, noPlaceAtAll(err) ? RUNLOCK_NONE : RUNLOCK_REFUSED, why, whySize);
     int refused = fstat(lockFd, &st) != 0 ? failed("cannot read", path, errno, RUNLOCK_REFUSED, why, whySize)
                   : !isOwn(st, false)       ? refuse(path, st, false, why, whySize)
                                             : RUNLOCK_TAKEN;

@@ -23,7 +23,7 @@ enum RunLockResult {
     RUNLOCK_TAKEN = 0,    // *fd holds the lock until closed or the process ends
     RUNLOCK_BUSY = 1,     // another process holds it; *holder is its id (0 when it wrote none yet)
     RUNLOCK_NONE = 2,     // this system has no place for a lock at all (the folder's parent is
-                          // missing or read-only); why names the path and the reason
+                          // missing, read-only or full); why names the path and the reason
     RUNLOCK_REFUSED = 3,  // the folder or the file is not the tool's own (another user's, a link,
                           // a file where the folder should be, writable by others) or cannot be
                           // used; why names it and, where one must go, what to remove

@@ -147,9 +147,9 @@ protected:
         Driver::SetUp();
         const char* body =
             "tool=$(basename \"$0\")\n"
-            // The log's file system fills while the command named in "fill" runs: from then on
-            // every write to the log fails, as on a full disk (the command's own output still
-            // reaches the file it opened).
+            // While the command named in "fill" runs, a link to /dev/full takes the log's place:
+            // from then on every write to the log fails (the command's own output still reaches
+            // the file it opened).
             "if [ -f fill ] && [ \"$2\" = \"$(cat fill)\" ]; then for f in log/ethflash*.log; do\n"
             "  ln -sf /dev/full \"$f\"; done; fi\n"
             "case \"$2\" in\n"

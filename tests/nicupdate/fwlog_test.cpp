@@ -1,8 +1,10 @@
 // The update log: naming, header, where it goes, the output routine, deleteFile.
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 
 #include "tests/nicupdate/nictest.h"
@@ -123,24 +125,43 @@ TEST_F(NicTest, LogIsNeverPutInTheLauncherWorkingDirectory) {
     EXPECT_FALSE(log.incomplete);
 }
 
-// A write that fails (a full disk) marks the log incomplete, and the closing messages say where
-// its part is.
+// A write that fails (here the file size limit, as a full disk would) marks the log incomplete,
+// and the closing messages say where its part is.
 TEST_F(NicTest, FailedWriteMarksTheLogIncomplete) {
     freshLog();
     writetoLog(log, "kept\n", false);
     EXPECT_FALSE(log.incomplete);
     EXPECT_STREQ(logOutputPath(log), log.path);
-    const std::string path = log.path;
-    ASSERT_EQ(rename(path.c_str(), (path + ".part").c_str()), 0);
-    ASSERT_EQ(symlink("/dev/full", path.c_str()), 0);
+    struct rlimit old;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    struct rlimit limit = old;
+    limit.rlim_cur = kLogHeader.size() + 5;
+    void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
     StdoutCapture out;
     writetoLog(log, "lost\n", false);
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(out.stop(), "Error! Unable to write to log file.\n");
     EXPECT_TRUE(log.incomplete);
     char text[LOG_PATH_SIZE + 80];
     EXPECT_EQ(std::string(logLossText(log, text, sizeof(text))),
-              "writing to it failed. See " + path + " for the part that was saved.");
-    EXPECT_EQ(testutil::readFile(path + ".part"), kLogHeader + "kept\n");
+              "writing to it failed. See " + std::string(log.path) + " for the part that was saved.");
+    EXPECT_EQ(logBody(), "kept\n");
+}
+
+// A link put in the log's place between two writes is never written through.
+TEST_F(NicTest, LogReplacedByALinkIsNotFollowed) {
+    freshLog();
+    write("target", "root's data\n");
+    const std::string path = log.path;
+    ASSERT_EQ(rename(path.c_str(), (path + ".part").c_str()), 0);
+    ASSERT_EQ(symlink(tmp.file("target").c_str(), path.c_str()), 0);
+    StdoutCapture out;
+    writetoLog(log, "text\n", false);
+    EXPECT_EQ(out.stop(), "Error! Unable to write to log file.\n");
+    EXPECT_TRUE(log.incomplete);
+    EXPECT_EQ(read("target"), "root's data\n");
 }
 
 TEST_F(NicTest, LogThatCannotBeCreatedIsReportedUnlessSilent) {

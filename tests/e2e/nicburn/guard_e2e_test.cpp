@@ -149,16 +149,25 @@ TEST_F(NicburnGuard, AUsersFlockHoldsNoUpdateBack) {
     EXPECT_EQ(res("user-err"), "flock: cannot open lock file /run/nicburn/nicburn.lock: Permission denied\n");
 }
 
-// Only a system with no place for a lock at all (a read-only /run) runs with a warning.
-TEST_F(NicburnGuard, ReadOnlyRunIsWarnedAboutAndTheRunGoesOn) {
-    inNamespace("mount -o remount,ro /run || exit 125\n"
-                "\"$NICBURN\" -v >\"$R/out\" 2>\"$R/err\" </dev/null\necho $? >\"$R/status\"\n");
-    EXPECT_EQ(res("status"), "0\n");
-    EXPECT_EQ(res("out"), std::string(c_banner) +
-                              "\nWarning. Cannot take the firmware update lock (cannot make /run/nicburn: Read-only "
-                              "file system); another update could run at the same time.\n" +
-                              noAdapters("NetXtreme II") + c_tableHead +
-                              "00AA (5704)\t3.29\tNA\tNA\t8.3.11\tNA\tNA\tNA\n");
+// Only a system with no place for a lock at all (a read-only or full /run) runs with a warning.
+TEST_F(NicburnGuard, RunWithoutRoomForALockIsWarnedAboutAndGoesOn) {
+    const struct {
+        const char* what;
+        const char* prepare;
+    } cases[] = {
+        {"Read-only file system", "mount -o remount,ro /run"},
+        {"No space left on device", "mount -t tmpfs -o nr_inodes=2 none /run && : >/run/filler"},
+    };
+    for (const auto& c : cases) {
+        inNamespace(std::string(c.prepare) + " || exit 125\n"
+                    "\"$NICBURN\" -v >\"$R/out\" 2>\"$R/err\" </dev/null\necho $? >\"$R/status\"\n");
+        EXPECT_EQ(res("status"), "0\n") << c.what;
+        EXPECT_EQ(res("out"), std::string(c_banner) + "\nWarning. Cannot take the firmware update lock (cannot make "
+                                  "/run/nicburn: " + c.what +
+                                  "); another update could run at the same time.\n" + noAdapters("NetXtreme II") +
+                                  c_tableHead + "00AA (5704)\t3.29\tNA\tNA\t8.3.11\tNA\tNA\tNA\n")
+            << c.what;
+    }
 }
 
 // The screen is a pipe (ssh without a terminal) whose reader goes away while the first upgrade
@@ -186,12 +195,11 @@ TEST_F(NicburnGuard, LostScreenEndsTheRunBetweenTwoComponents) {
 // A utility that asks on the terminal. In the terminal's foreground it gets the answer, and a
 // Ctrl-C meanwhile is noted by nicburn alone: the command finishes, nothing more starts.
 TEST_F(NicburnGuard, UtilityReadingTheTerminalIsAnswered) {
-    const std::string pty = shellQuote(testutil::sourcePath("tests/e2e/nicburn/ptyrun.py"));
-    inNamespace("export DIR_HOOK='printf \"Proceed? \" >&2; read answer; echo \"$answer\" >>\"$R/answers\"'\n"
-                "/usr/bin/python3 " + pty + " --transcript \"$R/screen1\" --reply 'Proceed? ' 'yes\\n' -- \"$NICBURN\" -v"
-                " >\"$R/result1\"\n"
-                "/usr/bin/python3 " + pty + " --transcript \"$R/screen2\" --reply 'Proceed? ' '\\x03' --reply '' 'no\\n'"
-                " -- \"$NICBURN\" -v >\"$R/result2\"\n");
+    const std::string pty = "/usr/bin/python3 " + shellQuote(testutil::sourcePath("tests/e2e/nicburn/ptyrun.py")) +
+                            " --timeout 25 --transcript ";
+    inNamespace("export DIR_HOOK='printf \"Proceed? \" >&2; read answer; echo \"$answer\" >>\"$R/answers\"'\n" + pty +
+                "\"$R/screen1\" --reply 'Proceed? ' 'yes\\n' -- \"$NICBURN\" -v >\"$R/result1\"\n" + pty +
+                "\"$R/screen2\" --reply 'Proceed? ' '\\x03' --reply '' 'no\\n' -- \"$NICBURN\" -v >\"$R/result2\"\n");
     EXPECT_EQ(res("result1"), "status 0\n") << res("screen1");
     EXPECT_NE(res("screen1").find("00AA (5704)\t3.29\tNA\tNA\t8.3.11\tNA\tNA\tNA"), std::string::npos) << res("screen1");
     EXPECT_EQ(res("result2"), "status 130\n") << res("screen2");
@@ -204,10 +212,10 @@ TEST_F(NicburnGuard, UtilityReadingTheTerminalIsAnswered) {
 // SIGTTIN: nicburn says so on the screen instead of waiting silently (here the utility is then
 // killed, which fails its listing, and the run ends).
 TEST_F(NicburnGuard, UtilityStoppedByTheTerminalIsReported) {
-    const std::string pty = shellQuote(testutil::sourcePath("tests/e2e/nicburn/ptyrun.py"));
-    inNamespace("export DIR_HOOK='read answer'\n"
-                "/usr/bin/python3 " + pty + " --background --transcript \"$R/screen\" --kill 'Warning. The vendor "
-                "command in flight' -- \"$NICBURN\" -v >\"$R/result\"\n");
+    const std::string pty = "/usr/bin/python3 " + shellQuote(testutil::sourcePath("tests/e2e/nicburn/ptyrun.py")) +
+                            " --timeout 25 --background --transcript ";
+    inNamespace("export DIR_HOOK='read answer'\n" + pty +
+                "\"$R/screen\" --kill 'Warning. The vendor command in flight' -- \"$NICBURN\" -v >\"$R/result\"\n");
     EXPECT_EQ(res("result"), "status 0\n") << res("screen");
     EXPECT_NE(res("screen").find(") was stopped by signal 21 (SIGTTIN): it tried to use the terminal, which this run "
                                  "does not have in the foreground."),

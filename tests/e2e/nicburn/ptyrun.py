@@ -10,9 +10,9 @@ shell), or with --background a job in a process group of its own that the termin
 have in the foreground (as `PROGRAM &`). Once the terminal has shown WAITFOR (searched after
 the place where the previous reply's WAITFOR was found), SEND is typed (backslash escapes as in
 Python: "yes\\n", "\\x03" is Ctrl-C). --kill sends SIGKILL to the process the terminal names as
-"process N" from WAITFOR on. Prints "status N" (128 + the signal number when it was killed), or
-"hung" when it has not ended after the timeout (10 s); everything the terminal showed goes to
-the transcript file.
+"process N" from WAITFOR on, and to its process group. Prints "status N" (128 + the signal
+number when it was killed), or "hung" when it has not ended after the timeout (10 s);
+everything the terminal showed goes to the transcript file.
 """
 import os
 import pty
@@ -73,10 +73,14 @@ def main(argv):
     deadline = time.monotonic() + timeout
     result = "hung"
     open_master = True
+    ended = None  # the wait status, once the program has ended
     while True:
-        done, status = os.waitpid(pid, os.WNOHANG)
-        if done and not open_master:
-            result = "status %d" % (os.WEXITSTATUS(status) if os.WIFEXITED(status) else 128 + os.WTERMSIG(status))
+        if ended is None:
+            done, status = os.waitpid(pid, os.WNOHANG)
+            if done:
+                ended = status
+        if ended is not None and not open_master:
+            result = "status %d" % (os.WEXITSTATUS(ended) if os.WIFEXITED(ended) else 128 + os.WTERMSIG(ended))
             break
         left = deadline - time.monotonic()
         if left <= 0:
@@ -105,7 +109,12 @@ def main(argv):
                 time.sleep(0.1)  # the program reads only once it has asked
                 os.write(master, text.encode())
             else:
-                os.kill(int(named.group(1)), signal.SIGKILL)
+                # The named process and its process group: a stopped job is ended whole.
+                victim = int(named.group(1))
+                try:
+                    os.killpg(os.getpgid(victim), signal.SIGKILL)
+                except OSError:
+                    os.kill(victim, signal.SIGKILL)
     if result == "hung":
         # Whatever is left (a stopped job among it) goes with the pseudo-terminal's session.
         for sig in (signal.SIGCONT, signal.SIGKILL):
