@@ -8,19 +8,7 @@
 
 #include "common/banned.h"
 
-pid_t startShellGroup(const char* cmd) {
-    fflush(stdout);
-    fflush(stderr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        setpgid(0, 0);
-        execl("/bin/sh", "sh", "-c", cmd, static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    // Also in the parent, so the group exists before anyone signals it.
-    if (pid > 0) setpgid(pid, pid);
-    return pid;
-}
+pid_t startShellGroup(const char* cmd) { return startShellChild(cmd, true, nullptr, 0); }
 
 int shellStatus(int status, int otherwise) {
     if (WIFEXITED(status)) return WEXITSTATUS(status);
@@ -38,6 +26,7 @@ pid_t startShellChild(const char* cmd, bool ownGroup, const int* ignored, size_t
         execl("/bin/sh", "sh", "-c", cmd, static_cast<char*>(nullptr));
         _exit(127);
     }
+    // Also in the parent, so the group exists before anyone signals it.
     if (pid > 0 && ownGroup) setpgid(pid, pid);
     return pid;
 }

@@ -99,8 +99,9 @@ TEST(RunLock, NoPlaceForTheFolderIsNoLockAtAll) {
     EXPECT_EQ(t.why, "cannot make " + tmp.file("no-run/nicburn") + ": No such file or directory");
 }
 
-// What a local user could have planted in the folder's place, or in it: each refuses the run,
-// naming what to remove, and nothing it points to is opened, truncated or written.
+// What could stand in the folder's place or in it (the real runs of NicburnGuard plant links,
+// files and folders in the folder's place): each refuses the run, naming what to remove, and
+// nothing it points to is opened, truncated or written.
 struct PlantCase {
     const char* what;
     const char* shell;   // run in the test folder: D is the lock folder, T a root-owned file
@@ -133,10 +134,6 @@ TEST_P(RunLockPlanted, RefusesAndTouchesNothing) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, RunLockPlanted,
     ::testing::Values(
-        PlantCase{"folder is a link to a folder", "mkdir x && ln -s x $D", "nicburn", "a symbolic link"},
-        PlantCase{"folder is a link to a file", "ln -s $T $D", "nicburn", "a symbolic link"},
-        PlantCase{"folder is a file", "echo >$D", "nicburn", "a file"},
-        PlantCase{"folder of another user", "mkdir -m 700 $D && chown $U $D", "nicburn", "a folder of user 65534"},
         PlantCase{"folder others may write to", "mkdir $D && chmod 1777 $D", "nicburn",
                   "a folder others may write to (mode 1777)"},
         PlantCase{"lock is a link to a root file", "mkdir -m 700 $D && ln -s ../$T $D/nicburn.lock",
@@ -153,25 +150,5 @@ INSTANTIATE_TEST_SUITE_P(
         for (const char* p = info.param.what; *p; ++p) name += isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
         return name;
     });
-
-// Another user can neither read the lock file nor lock it (flock works on any descriptor that
-// opens), so a user's flock cannot hold every update back.
-TEST(RunLock, AnotherUserCannotOpenTheLock) {
-    testutil::TempDir tmp;
-    const std::string dir = tmp.file("nicburn");
-    Taken t = take(dir);
-    ASSERT_EQ(t.result, RUNLOCK_TAKEN) << t.why;
-    close(t.fd);
-    ASSERT_EQ(chmod(tmp.path().c_str(), 0755), 0);
-    pid_t child = fork();
-    if (child == 0) {
-        if (setgid(kOtherUser) != 0 || setuid(kOtherUser) != 0) _exit(2);
-        int fd = open((dir + "/nicburn.lock").c_str(), O_RDONLY);
-        _exit(fd < 0 && errno == EACCES ? 0 : 1);
-    }
-    int status = -1;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
-}
 
 }  // namespace
