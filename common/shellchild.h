@@ -1,27 +1,28 @@
-// Starting a shell command as a child, in a process group of its own (or the caller's), and
-// reading its wait status the way a shell reports it. pkgstub and nicburn start every child
-// through this.
+// Starting a shell command as a child, and reading its wait status the way a shell reports it.
+// pkgstub and nicburn start every child through this.
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
 
-#include <cstddef>
-
 // Flushes stdout and stderr (what was printed so far comes before the child's output), then
-// forks /bin/sh -c cmd in a new process group (the terminal's Ctrl-C and Ctrl-\ do not reach
-// it; a signal can be passed to the whole group). The child's pid, or -1 when fork fails; a
-// child that cannot run /bin/sh exits 127.
+// forks /bin/sh -c cmd. Signals are blocked from before the fork until the child has put back
+// the default action of every signal the caller handles (one ignored stays ignored, as under
+// nohup) and of each signal in toDefault (may be null), so a signal meant for the caller is never
+// taken by the child's copy of the caller's handler; the caller's handlers see it after the fork.
+// ownGroup: the child gets a process group of its own (the terminal's Ctrl-C and Ctrl-\ do not
+// reach it; a signal can be passed to the whole group); with a terminal descriptor >= 0 that
+// group is also made the terminal's foreground group before /bin/sh runs. The child's pid, or -1
+// when fork fails; a child that cannot run /bin/sh exits 127. Each signal in toIgnore (may be
+// null) is then set to be ignored in the child (an ignored signal stays ignored across exec):
+// nicburn keeps a vendor command that stays in its group (ownGroup false: while nicburn has the
+// terminal in the foreground, the command may read it) from the signals meant for the tool.
+pid_t startShellChild(const char* cmd, bool ownGroup, int terminal, const sigset_t* toDefault,
+                      const sigset_t* toIgnore = nullptr);
+
+// startShellChild in a process group of its own, no terminal handed over.
 pid_t startShellGroup(const char* cmd);
 
 // A wait status as a shell reports it: the exit code (0-255) of a normal exit, 128 + the signal
 // number when the child was killed, otherwise for anything else.
 int shellStatus(int status, int otherwise);
-
-// startShellGroup with choices (startShellGroup is startShellChild(cmd, true, nullptr, 0)), for
-// a command that must not be cut short and may read the terminal. Each of the count signals in
-// ignored is set to be ignored in the child before /bin/sh starts (an ignored signal stays
-// ignored across exec). With ownGroup the child gets a process group of its own; without, it
-// stays in the caller's group, so that when the caller is the terminal's foreground group the
-// child may read and set the terminal instead of being stopped by SIGTTIN or SIGTTOU (the
-// terminal's interrupt keys then reach it too: ignore them).
-pid_t startShellChild(const char* cmd, bool ownGroup, const int* ignored, size_t count);

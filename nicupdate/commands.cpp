@@ -9,13 +9,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iterator>
 
 #include "nicupdate/fwlog.h"
 #include "nicupdate/interrupt.h"
 #include "common/fdwrite.h"
 #include "common/shellchild.h"
 #include "common/shellquote.h"
+#include "common/signals.h"
 #include "common/banned.h"
 
 static bool composeCmd(const RunLog& log, char* out, size_t outSize, const char* format, ...)
@@ -83,13 +83,8 @@ bool composeRemoveCmd(const RunLog& log, char* out, size_t outSize, const char* 
     return composeCmd(log, out, outSize, "rm %s", path);
 }
 
-// Whether this process's group is the foreground of the terminal it writes to or reads from
-// (the first of standard input, output and error that is one); false without a terminal.
-static bool inTerminalForeground() {
-    for (int fd = 0; fd <= 2; ++fd)
-        if (isatty(fd)) return tcgetpgrp(fd) == getpgrp();
-    return false;
-}
+// Whether standard input, output or error is a terminal.
+static bool onTerminal() { return isatty(STDIN_FILENO) || isatty(STDOUT_FILENO) || isatty(STDERR_FILENO); }
 
 static const char* stopSignalName(int sig) {
     switch (sig) {
@@ -101,17 +96,16 @@ static const char* stopSignalName(int sig) {
     }
 }
 
-// A command stopped instead of ending is said on screen (standard error, also in a silent run):
-// waiting for it silently would look like a hung update.
+// A command stopped alone (the tool still running) is said on screen (standard error, also in a
+// silent run): waiting for it silently would look like a hung update.
 static void reportStopped(pid_t pid, int sig, const char* cmd) {
-    char text[CMD_SIZE + 400];
-    bool terminal = sig == SIGTTIN || sig == SIGTTOU;
+    char text[CMD_SIZE + 300];
     snprintf(text, sizeof(text),
-             "\nWarning. The vendor command in flight (process %ld) was stopped by signal %d (%s)%s. The run waits for "
-             "it: it goes on once continued (kill -CONT %ld)%s, or ends when it is killed. Command: %s\n",
+             "\nWarning. The vendor command in flight (process %ld) was stopped by signal %d (%s)%s. The run waits "
+             "until it goes on (kill -CONT %ld) or ends. Command: %s\n",
              static_cast<long>(pid), sig, stopSignalName(sig),
-             terminal ? ": it tried to use the terminal, which this run does not have in the foreground" : "",
-             static_cast<long>(pid), terminal ? " while its process group has the terminal" : "", cmd);
+             sig == SIGTTIN || sig == SIGTTOU ? ": it tried to use the terminal from the background" : "",
+             static_cast<long>(pid), cmd);
     writeAll(STDERR_FILENO, text, strlen(text));
 }
 
@@ -121,15 +115,19 @@ int runCommand(const char* cmd) {
     fflush(stderr);
     // A signal noted by now (a lost screen raises SIGPIPE in the flush above) starts nothing more.
     if (pendingSignal()) return CMD_INTERRUPTED;
-    // In the terminal's foreground the command stays in this process group, so that it can read
-    // the terminal (the utility's prompts), with the signals that reach the whole group ignored:
-    // the terminal's keys and a hang-up are noted by the tool alone. Otherwise it gets a group of
-    // its own, which no group-wide signal reaches. A lost screen never kills it either.
-    static const int c_foregroundIgnored[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGPIPE};
-    static const int c_ownGroupIgnored[] = {SIGPIPE};
-    bool foreground = inTerminalForeground();
-    pid_t pid = foreground ? startShellChild(cmd, false, c_foregroundIgnored, std::size(c_foregroundIgnored))
-                           : startShellChild(cmd, true, c_ownGroupIgnored, std::size(c_ownGroupIgnored));
+    // On a terminal the command stays in this process group, the job of whoever started the tool:
+    // in the foreground it may read the terminal (a utility's prompt); in the background a read
+    // stops the whole job, which the shell (or the launcher) says, and 'fg' lets it go on. The
+    // signals that reach the whole group are ignored in it: the terminal's keys and a hang-up are
+    // noted by the tool alone. Without a terminal it gets a group of its own, which no
+    // group-wide signal reaches. A lost screen never kills it either.
+    bool terminal = onTerminal();
+    sigset_t ignored;
+    sigemptyset(&ignored);
+    sigaddset(&ignored, SIGPIPE);
+    if (terminal)
+        for (int sig : c_runSignals) sigaddset(&ignored, sig);
+    pid_t pid = startShellChild(cmd, !terminal, -1, nullptr, &ignored);
     if (pid < 0) return -1;
     int status = 0;
     // A noted signal interrupts the wait, never the command: wait on until it has ended.

@@ -50,13 +50,16 @@ constexpr int CMD_INTERRUPTED = -2;
 
 // Runs cmd through /bin/sh -c after flushing standard output and error, and waits until it has
 // ended, whatever signals arrive meanwhile; no signal meant for the tool cuts it short:
-// - when this process is the foreground of its terminal, cmd stays in this process group, so
-//   that it may read the terminal (a utility's prompt), with SIGINT, SIGQUIT, SIGTERM and SIGHUP
-//   ignored in it (the terminal's keys and a hang-up reach the whole group; the tool notes them);
-// - otherwise in a process group of its own, which signals to this group do not reach;
+// - when standard input, output or error is a terminal, cmd stays in this process group (the job
+//   the tool belongs to), with SIGINT, SIGQUIT, SIGTERM and SIGHUP ignored in it (the terminal's
+//   keys, a hang-up and a launcher's signals to the group reach it; the tool notes them): in the
+//   terminal's foreground it may read the terminal (a utility's prompt); in the background a read
+//   stops the whole job, the tool with it, as for any job: the shell or the launcher that started
+//   it says so, and bringing it to the foreground lets it go on;
+// - without a terminal, in a process group of its own, which signals to this group do not reach;
 // - SIGPIPE is ignored in it either way: a lost screen makes its writes fail, never kills it.
-// A command that stops instead (SIGTTIN when it reads a terminal it does not have, SIGSTOP...)
-// is reported on standard error, each time it stops, and waited for on.
+// A command stopped alone (SIGSTOP...) while the tool runs on is reported on standard error,
+// each time it stops, and waited for on.
 // Returns the exit status: 0 for success, the command's exit code, or 128 + the signal number
 // when the shell died by a signal; -1 when cmd is empty (nothing is run) or no process could be
 // started; 127 when /bin/sh cannot be run; CMD_INTERRUPTED, with nothing run, when a signal

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 
 #include "tests/e2e/support/e2esupport.h"
@@ -64,8 +65,8 @@ protected:
     // fresh namespaces, then keeps the run's log as $R/log.
     void inNamespace(const std::string& body) {
         std::string script = "set -u\nmount -t tmpfs none /var/log || exit 125\n" + e2e::privateLockLine() +
-                             "R=" + shellQuote(res_.path()) + "\nexport R\nNICBURN=" +
-                             shellQuote(testutil::binPath("nicburn")) + "\ncd " + shellQuote(tools()) +
+                             "R=" + shellQuote(res_.path()) + "\nNICBURN=" + shellQuote(testutil::binPath("nicburn")) +
+                             "\nexport R NICBURN\ncd " + shellQuote(tools()) +
                              " || exit 125\nrm -f \"$R\"/*\n: >\"$R/trace\"\n" + body +
                              "\ncp /var/log/ZAV_Support/ethflash.log \"$R/log\" 2>/dev/null\nexit 0\n";
         testutil::RunOptions opts;
@@ -192,36 +193,58 @@ TEST_F(NicburnGuard, LostScreenEndsTheRunBetweenTwoComponents) {
     expectToolFolderClean("lost screen");
 }
 
+// The end of what tests/e2e/support/ptyrun.py printed: "status N" or "hung".
+std::string endOf(const std::string& screen) { return lastLine(screen); }
+
+std::string ptyrun(const std::string& mode) {
+    return "/usr/bin/python3 " + shellQuote(testutil::sourcePath("tests/e2e/support/ptyrun.py")) + " " + mode + " 25 ";
+}
+
 // A utility that asks on the terminal. In the terminal's foreground it gets the answer, and a
 // Ctrl-C meanwhile is noted by nicburn alone: the command finishes, nothing more starts.
 TEST_F(NicburnGuard, UtilityReadingTheTerminalIsAnswered) {
-    const std::string pty = "/usr/bin/python3 " + shellQuote(testutil::sourcePath("tests/e2e/nicburn/ptyrun.py")) +
-                            " --timeout 25 --transcript ";
-    inNamespace("export DIR_HOOK='printf \"Proceed? \" >&2; read answer; echo \"$answer\" >>\"$R/answers\"'\n" + pty +
-                "\"$R/screen1\" --reply 'Proceed? ' 'yes\\n' -- \"$NICBURN\" -v >\"$R/result1\"\n" + pty +
-                "\"$R/screen2\" --reply 'Proceed? ' '\\x03' --reply '' 'no\\n' -- \"$NICBURN\" -v >\"$R/result2\"\n");
-    EXPECT_EQ(res("result1"), "status 0\n") << res("screen1");
+    inNamespace("export DIR_HOOK='printf \"Proceed? \" >&2; read answer; echo \"$answer\" >>\"$R/answers\"'\n" +
+                ptyrun("fg") + "'Proceed? ' 'yes\\n' -- \"$NICBURN\" -v >\"$R/screen1\"\n" + ptyrun("fg") +
+                "'Proceed? ' '\\x03' '' 'no\\n' -- \"$NICBURN\" -v >\"$R/screen2\"\n");
+    EXPECT_EQ(endOf(res("screen1")), "status 0") << res("screen1");
     EXPECT_NE(res("screen1").find("00AA (5704)\t3.29\tNA\tNA\t8.3.11\tNA\tNA\tNA"), std::string::npos) << res("screen1");
-    EXPECT_EQ(res("result2"), "status 130\n") << res("screen2");
-    EXPECT_EQ(lastLine(res("screen2")), "Interrupted by signal 2 (SIGINT): no firmware was changed.\r") << res("screen2");
+    EXPECT_EQ(endOf(res("screen2")), "status 130") << res("screen2");
+    EXPECT_NE(res("screen2").find("Interrupted by signal 2 (SIGINT): no firmware was changed.\r\n"), std::string::npos)
+        << res("screen2");
     EXPECT_EQ(res("answers"), "yes\nno\n");
     expectToolFolderClean("terminal");
 }
 
-// Started in the background of its terminal, a utility that reads the terminal is stopped by
-// SIGTTIN: nicburn says so on the screen instead of waiting silently (here the utility is then
-// killed, which fails its listing, and the run ends).
-TEST_F(NicburnGuard, UtilityStoppedByTheTerminalIsReported) {
-    const std::string pty = "/usr/bin/python3 " + shellQuote(testutil::sourcePath("tests/e2e/nicburn/ptyrun.py")) +
-                            " --timeout 25 --background --transcript ";
-    inNamespace("export DIR_HOOK='read answer'\n" + pty +
-                "\"$R/screen\" --kill 'Warning. The vendor command in flight' -- \"$NICBURN\" -v >\"$R/result\"\n");
-    EXPECT_EQ(res("result"), "status 0\n") << res("screen");
-    EXPECT_NE(res("screen").find(") was stopped by signal 21 (SIGTTIN): it tried to use the terminal, which this run "
-                                 "does not have in the foreground."),
-              std::string::npos)
-        << res("screen");
-    expectToolFolderClean("stopped");
+// Started in the background of its terminal, the utility's question stops the whole job, as
+// for any job (ptyrun says so, as a shell would), and once the job is brought to the foreground
+// the answer reaches it.
+TEST_F(NicburnGuard, UtilityInTheBackgroundStopsTheJobWhichGoesOnInTheForeground) {
+    inNamespace("export DIR_HOOK='printf \"Proceed? \" >&2; read answer; echo \"$answer\" >>\"$R/answers\"'\n" +
+                ptyrun("bg") + "'Proceed? ' 'yes\\n' -- \"$NICBURN\" -v >\"$R/screen\"\n");
+    EXPECT_EQ(endOf(res("screen")), "status 0") << res("screen");
+    EXPECT_NE(res("screen").find("[ptyrun: the job stopped]"), std::string::npos) << res("screen");
+    EXPECT_EQ(res("answers"), "yes\n");
+    expectToolFolderClean("background");
+}
+
+// Without the terminal on its standard streams nicburn gives each command a process group of
+// its own; a utility that opens the terminal itself is then stopped alone, and nicburn says so
+// on standard error instead of waiting silently (here the utility is then killed, which fails
+// its listing, and the run ends).
+TEST_F(NicburnGuard, UtilityStoppedAloneIsReported) {
+    inNamespace("export DIR_HOOK='read answer </dev/tty'\n" + ptyrun("fg") +
+                "-- /bin/sh -c 'exec \"$NICBURN\" -v </dev/null >\"$R/out\" 2>\"$R/err\"' >\"$R/screen\" &\n"
+                "n=0; until grep -q 'was stopped by signal' \"$R/err\" 2>/dev/null || [ $n -ge 1000 ]; do sleep 0.02; "
+                "n=$((n+1)); done\n"
+                "kill -KILL -\"$(sed -n 's/.*(process \\([0-9]*\\)).*/\\1/p' \"$R/err\")\"\nwait\n");
+    EXPECT_EQ(endOf(res("screen")), "status 0") << res("screen") << res("err");
+    EXPECT_TRUE(std::regex_search(res("err"), std::regex("^\nWarning. The vendor command in flight \\(process [0-9]+\\) "
+                                                         "was stopped by signal 21 \\(SIGTTIN\\): it tried to use the "
+                                                         "terminal from the background. The run waits until it goes on "
+                                                         "\\(kill -CONT [0-9]+\\) or ends. Command: \\./lnxfwupg 00AA dir "
+                                                         ">00AA\n")))
+        << res("err");
+    expectToolFolderClean("stopped alone");
 }
 
 }  // namespace
