@@ -109,6 +109,22 @@ static void reportStopped(pid_t pid, int sig, const char* cmd) {
     writeAll(STDERR_FILENO, text, strlen(text));
 }
 
+// False when the stop just read is over: the tool was stopped with the whole job (a read of the
+// terminal in the background stops every process of the group) and continued with it. Read from
+// the process's state in /proc; without it the stop counts as lasting.
+static bool stillStopped(pid_t pid) {
+    char path[64];
+    snprintf(path, sizeof(path), "/proc/%ld/stat", static_cast<long>(pid));
+    FILE* f = fopen(path, "r");
+    if (!f) return true;
+    char text[512];
+    size_t n = fread(text, 1, sizeof(text) - 1, f);
+    fclose(f);
+    text[n] = '\0';
+    const char* close = strrchr(text, ')');
+    return !close || close[1] != ' ' || close[2] == 'T' || close[2] == 't';
+}
+
 int runCommand(const char* cmd) {
     if (cmd[0] == '\0') return -1;
     fflush(stdout);
@@ -135,7 +151,7 @@ int runCommand(const char* cmd) {
         if (waitpid(pid, &status, WUNTRACED) < 0) {
             if (errno != EINTR) return -1;
         } else if (WIFSTOPPED(status)) {
-            reportStopped(pid, WSTOPSIG(status), cmd);
+            if (stillStopped(pid)) reportStopped(pid, WSTOPSIG(status), cmd);
         } else {
             return shellStatus(status, -1);
         }

@@ -1,5 +1,6 @@
 // The one-update-per-host lock: taken (folder made 0700, file 0600 holding the id), busy with the
-// holder's id, no place for a lock at all, and everything another user could plant refused.
+// holder's id, and what could stand in its place refused (a folder that cannot be made at all is
+// Driver.LockIsTakenOnlyForARunAndItsLackIsWarnedAbout).
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -88,15 +89,6 @@ TEST(RunLock, BusyNamesTheHolder) {
     t = take(dir);
     EXPECT_EQ(t.result, RUNLOCK_TAKEN) << t.why;
     close(t.fd);
-}
-
-// Only a system without a place for the folder (missing or read-only parent) is a warning.
-TEST(RunLock, NoPlaceForTheFolderIsNoLockAtAll) {
-    testutil::TempDir tmp;
-    Taken t = take(tmp.file("no-run/nicburn"));
-    EXPECT_EQ(t.result, RUNLOCK_NONE);
-    EXPECT_EQ(t.fd, -1);
-    EXPECT_EQ(t.why, "cannot make " + tmp.file("no-run/nicburn") + ": No such file or directory");
 }
 
 // What could stand in the folder's place or in it (the real runs of NicburnGuard plant links,

@@ -223,6 +223,7 @@ TEST_F(NicburnGuard, UtilityInTheBackgroundStopsTheJobWhichGoesOnInTheForeground
                 ptyrun("bg") + "'Proceed? ' 'yes\\n' -- \"$NICBURN\" -v >\"$R/screen\"\n");
     EXPECT_EQ(endOf(res("screen")), "status 0") << res("screen");
     EXPECT_NE(res("screen").find("[ptyrun: the job stopped]"), std::string::npos) << res("screen");
+    EXPECT_EQ(res("screen").find("Warning. The vendor command"), std::string::npos) << "stopped and continued with it";
     EXPECT_EQ(res("answers"), "yes\n");
     expectToolFolderClean("background");
 }
