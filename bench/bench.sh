@@ -246,7 +246,7 @@ nicburn_runs() {
             say "nicburn $mode with $n adapters: $runs runs"
             (cd "$tool" && FWSIM_CONF=$res/fwsim-$n.conf FWSIM_TRACE=$res/trace \
                 unshare -m --pid --fork --mount-proc /bin/sh -c \
-                'mount -t tmpfs bench_log /var/log && if [ -d /run/lock ]; then mount -t tmpfs bench_lock /run/lock; fi && exec "$@"' sh \
+                'mount -t tmpfs bench_log /var/log && mount -t tmpfs -o mode=0755 bench_run /run && exec "$@"' sh \
                 $py "$here/nicrun.py" "$runs" \
                 "rm -rf /var/log/ZAV_Support; '$bin/fwsim' reset '$res/fwsim-$n.conf' >/dev/null" \
                 -- "$bin/nicburn" "${args[@]}") | sed "s/^/$n $mode /" >>"$work/nicburn.txt"

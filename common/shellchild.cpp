@@ -24,7 +24,8 @@ void defaultHandlers(const sigset_t* toDefault) {
 
 }  // namespace
 
-pid_t startShellChild(const char* cmd, bool ownGroup, int terminal, const sigset_t* toDefault) {
+pid_t startShellChild(const char* cmd, bool ownGroup, int terminal, const sigset_t* toDefault,
+                      const sigset_t* toIgnore) {
     fflush(stdout);
     fflush(stderr);
     sigset_t all, old;
@@ -33,6 +34,8 @@ pid_t startShellChild(const char* cmd, bool ownGroup, int terminal, const sigset
     pid_t pid = fork();
     if (pid == 0) {
         defaultHandlers(toDefault);
+        for (int sig = 1; toIgnore != nullptr && sig < NSIG; ++sig)
+            if (sigismember(toIgnore, sig) == 1) signal(sig, SIG_IGN);
         if (ownGroup) {
             setpgid(0, 0);
             // SIGTTOU is still blocked: a background group may take the terminal.

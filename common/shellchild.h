@@ -13,8 +13,12 @@
 // ownGroup: the child gets a process group of its own (the terminal's Ctrl-C and Ctrl-\ do not
 // reach it; a signal can be passed to the whole group); with a terminal descriptor >= 0 that
 // group is also made the terminal's foreground group before /bin/sh runs. The child's pid, or -1
-// when fork fails; a child that cannot run /bin/sh exits 127.
-pid_t startShellChild(const char* cmd, bool ownGroup, int terminal, const sigset_t* toDefault);
+// when fork fails; a child that cannot run /bin/sh exits 127. Each signal in toIgnore (may be
+// null) is then set to be ignored in the child (an ignored signal stays ignored across exec):
+// nicburn keeps a vendor command that stays in its group (ownGroup false: while nicburn has the
+// terminal in the foreground, the command may read it) from the signals meant for the tool.
+pid_t startShellChild(const char* cmd, bool ownGroup, int terminal, const sigset_t* toDefault,
+                      const sigset_t* toIgnore = nullptr);
 
 // startShellChild in a process group of its own, no terminal handed over.
 pid_t startShellGroup(const char* cmd);

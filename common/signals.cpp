@@ -4,16 +4,18 @@
 
 #include "common/banned.h"
 
+void catchSignal(int sig, void (*handler)(int)) {
+    struct sigaction old;
+    if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) return;
+    struct sigaction sa;
+    memset(&sa, 0, sizeof(sa));
+    sa.sa_handler = handler;
+    sigemptyset(&sa.sa_mask);
+    sigaction(sig, &sa, nullptr);
+}
+
 void catchRunSignals(void (*handler)(int)) {
-    for (int sig : c_runSignals) {
-        struct sigaction old;
-        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
-        struct sigaction sa;
-        memset(&sa, 0, sizeof(sa));
-        sa.sa_handler = handler;
-        sigemptyset(&sa.sa_mask);
-        sigaction(sig, &sa, nullptr);
-    }
+    for (int sig : c_runSignals) catchSignal(sig, handler);
 }
 
 const char* runSignalName(int sig) {
@@ -22,6 +24,7 @@ const char* runSignalName(int sig) {
         case SIGQUIT: return "SIGQUIT";
         case SIGTERM: return "SIGTERM";
         case SIGHUP: return "SIGHUP";
+        case SIGPIPE: return "SIGPIPE";
         default: return "signal";
     }
 }

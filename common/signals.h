@@ -9,5 +9,8 @@ inline constexpr int c_runSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
 // started: it stays ignored (a run under nohup keeps running when the session ends).
 void catchRunSignals(void (*handler)(int));
 
-// "SIGINT", "SIGQUIT", "SIGTERM", "SIGHUP", else "signal".
+// Installs handler for sig by the same rule: not when sig was ignored at the start.
+void catchSignal(int sig, void (*handler)(int));
+
+// "SIGINT", "SIGQUIT", "SIGTERM", "SIGHUP", "SIGPIPE", else "signal".
 const char* runSignalName(int sig);

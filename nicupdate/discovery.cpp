@@ -48,7 +48,7 @@ DeviceHeadTail* getDevices(const RunContext& run, const char* familyName, char* 
 
     FILE* listing = fopen(c_szListing, "r");
     if (!listing) {
-        runListToLogCmd(run, toolPath, run.log.path);
+        runListToLogCmd(run, toolPath, logOutputPath(run.log));
         writetoLogf(run.log, true, "Error! Cannot create temporary file for %s devices.\n", familyName);
         delete list;
         return nullptr;

@@ -23,6 +23,14 @@ static const char c_szProgramName[] = "./nicburn";
 static const char c_szErrorsOccurred[] =
     "\n\nOne or more errors occurred during the firmware update process. See %s for more "
     "information.\n";
+static const char c_szUpdateComplete[] = "\n\nUpdate complete. The firmware update log has been saved in %s.\n";
+// The same closings, and the warning of the other modes, when the log misses part of the run;
+// %s is logLossText.
+static const char c_szErrorsIncomplete[] =
+    "\n\nOne or more errors occurred during the firmware update process, and the firmware update log "
+    "is incomplete: %s\n";
+static const char c_szCompleteIncomplete[] = "\n\nUpdate complete, but the firmware update log is incomplete: %s\n";
+static const char c_szLogIncomplete[] = "\nWarning. The firmware update log is incomplete: %s\n";
 
 // Options in the order they are compared, with the mode each selects.
 struct OptionEntry {
@@ -64,11 +72,30 @@ DeviceHeadTail* skipNetXtremeII(const RunContext& run, char* toolPath, int* refu
     return nullptr;
 }
 
-// The update run: table, updates of each family, rediscovery, table, closing message.
-// Returns 1 when an update failed or a table row was refused, else 0; the lists hold the
-// rediscovered adapters after it.
+// A closing message naming the log (savedFormat, one %s for its path) is true only once it is in
+// the log itself: it goes there first, and is shown only when the log is still whole; otherwise
+// incompleteFormat is shown and logged with why the log misses part of the run. True when it
+// said the log is incomplete.
+static bool closeWithLog(const RunLog& log, const char* savedFormat, const char* incompleteFormat) {
+    char text[LOG_PATH_SIZE + 160];
+    if (!log.incomplete) {
+        snprintf(text, sizeof(text), savedFormat, log.path);
+        writetoLog(log, text, false);
+        if (!log.incomplete) {
+            if (!log.silent) fputs(text, stdout);
+            return false;
+        }
+    }
+    char loss[LOG_PATH_SIZE + 80];
+    writetoLogf(log, true, incompleteFormat, logLossText(log, loss, sizeof(loss)));
+    return true;
+}
+
+// The update run: table, updates of each family, rediscovery, table, closing message (*told
+// says whether it called the log incomplete). Returns 1 when an update failed or a table row was
+// refused, else 0; the lists hold the rediscovered adapters after it.
 static int updateRun(const RunContext& run, DeviceHeadTail** first, DeviceHeadTail** second, char* firstTool,
-                     char* secondTool, SecondFamilyDiscovery discoverSecond, int refusedRows) {
+                     char* secondTool, SecondFamilyDiscovery discoverSecond, int refusedRows, bool* told) {
     int result = refusedRows > 0 ? 1 : 0;
     displayFwVersions(run.log, *first, *second);
     perform_crc_check(run, *first, *second, firstTool, secondTool);
@@ -87,10 +114,9 @@ static int updateRun(const RunContext& run, DeviceHeadTail** first, DeviceHeadTa
     if (pendingSignal()) return result;
     displayFwVersions(run.log, *first, *second);
     if (result == 0)
-        writetoLogf(run.log, true, "\n\nUpdate complete. The firmware update log has been saved in %s.\n",
-                    run.log.path);
+        *told = closeWithLog(run.log, c_szUpdateComplete, c_szCompleteIncomplete);
     else
-        writetoLogf(run.log, true, c_szErrorsOccurred, run.log.path);
+        *told = closeWithLog(run.log, c_szErrorsOccurred, c_szErrorsIncomplete);
     return result;
 }
 
@@ -105,14 +131,19 @@ static void reportInterrupt(const RunLog& log, NicburnMode mode, int sig) {
     writetoLogf(log, true, what, sig, runSignalName(sig));
 }
 
-// Takes the one-update-per-host lock. False (after saying so) when another run holds it; a lock
-// that cannot be had at all is warned about and the run goes on.
-static bool lockRun(const RunLog& log, const char* const* lockPaths, int* lockFd) {
+// Takes the one-update-per-host lock. False (after saying so) when another run holds it or the
+// lock's folder or file is not the tool's own (a warning there would let any user switch the
+// lock off); a system where no lock can be had at all is warned about and the run goes on.
+static bool lockRun(const RunLog& log, const char* lockDir, int* lockFd) {
     int holder = 0;
-    char why[160];
-    int taken = takeRunLock(lockPaths, lockFd, &holder, why, sizeof(why));
+    char why[320];
+    int taken = takeRunLock(lockDir, lockFd, &holder, why, sizeof(why));
     if (taken == RUNLOCK_BUSY) {
         writetoLogf(log, true, "Error! Another firmware update is running (process %d).\n", holder);
+        return false;
+    }
+    if (taken == RUNLOCK_REFUSED) {
+        writetoLogf(log, true, "Error! Cannot take the firmware update lock: %s.\n", why);
         return false;
     }
     if (taken == RUNLOCK_NONE)
@@ -123,8 +154,8 @@ static bool lockRun(const RunLog& log, const char* const* lockPaths, int* lockFd
     return true;
 }
 
-int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond, const char* const* lockPaths,
-               const char* logDir, RunContext& run) {
+int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond, const char* lockDir, const char* logDir,
+               RunContext& run) {
     int result = 0;
     char szFirstTool[TOOL_PATH_SIZE] = "";
     char szSecondTool[TOOL_PATH_SIZE] = "";
@@ -146,7 +177,7 @@ int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond, cons
     }
     installInterruptHandlers();
     int lockFd = -1;
-    if (!lockRun(run.log, lockPaths, &lockFd)) return 1;
+    if (!lockRun(run.log, lockDir, &lockFd)) return 1;
     if (!createQuitFile(run.log)) {
         if (lockFd >= 0) close(lockFd);
         return 1;
@@ -154,12 +185,13 @@ int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond, cons
 
     // A refused table row is an adapter left alone: the run fails, whatever the mode.
     int refusedRows = 0;
+    bool told = false;  // a closing message has said that the log is incomplete
     DeviceHeadTail* first = getDevices(run, "NetXtreme", szFirstTool, &refusedRows);
     DeviceHeadTail* second = pendingSignal() ? nullptr : discoverSecond(run, szSecondTool, &refusedRows);
     if (pendingSignal()) {
         // reported below
     } else if (!first && !second) {
-        writetoLogf(run.log, true, c_szErrorsOccurred, run.log.path);
+        told = closeWithLog(run.log, c_szErrorsOccurred, c_szErrorsIncomplete);
         result = refusedRows > 0 ? 1 : EXIT_NO_ADAPTERS;
     } else if (mode == MODE_VERSIONS) {
         displayFwVersions(run.log, first, second);
@@ -169,7 +201,7 @@ int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond, cons
     } else if (mode == MODE_CRC) {
         if (!perform_crc_check(run, first, second, szFirstTool, szSecondTool) || refusedRows > 0) result = 1;
     } else {
-        result = updateRun(run, &first, &second, szFirstTool, szSecondTool, discoverSecond, refusedRows);
+        result = updateRun(run, &first, &second, szFirstTool, szSecondTool, discoverSecond, refusedRows, &told);
     }
     int sig = pendingSignal();
     if (sig) {
@@ -180,5 +212,14 @@ int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond, cons
     releaseList(run, &second);
     deleteFile(run, "q");
     if (lockFd >= 0) close(lockFd);
+    if (run.log.incomplete) {
+        if (!told) {
+            char loss[LOG_PATH_SIZE + 80];
+            writetoLogf(run.log, true, c_szLogIncomplete, logLossText(run.log, loss, sizeof(loss)));
+        }
+        // A run that changed or checked firmware and lost part of its record is not a success;
+        // -v only showed what is installed.
+        if (result == 0 && mode != MODE_VERSIONS) result = 1;
+    }
     return result;
 }

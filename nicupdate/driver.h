@@ -48,13 +48,14 @@ DeviceHeadTail* skipNetXtremeII(const RunContext& run, char* toolPath, int* refu
 // into run.log, whatever it held before, reads the mode and performs it, running every command
 // with run.runner (c_shellRunner in the programs); afterwards run.log names the run's log.
 // Returns the exit status: 0; 1 for incorrect usage, no quit file, a failed update, a failed
-// CRC check or disable command (-crc, -nomfw), a refused adapter table row (in every mode), or
-// another run holding the lock; EXIT_NO_ADAPTERS when neither family yielded an
-// adapter list and no row was refused; 128 + N after signal N.
+// CRC check or disable command (-crc, -nomfw), a refused adapter table row (in every mode),
+// another run holding the lock, or a lock folder or file that is not the tool's own;
+// EXIT_NO_ADAPTERS when neither family yielded an adapter list and no row was refused; 128 + N
+// after signal N.
 //
-// Before the first vendor utility it takes the update lock on the first of lockPaths (a
-// null-terminated list, c_lockPaths in the programs) that opens, held until it returns; usage
-// and incorrect usage take none. From then on SIGINT, SIGQUIT, SIGTERM and SIGHUP only stop
-// the run between two commands: the interruption is logged and shown, temporary files removed.
-int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond, const char* const* lockPaths,
-               const char* logDir, RunContext& run);
+// Before the first vendor utility it takes the update lock in lockDir (takeRunLock;
+// c_lockDirectory in the programs), held until it returns; usage and incorrect usage take none.
+// From then on SIGINT, SIGQUIT, SIGTERM and SIGHUP only stop the run between two commands: the
+// interruption is logged and shown, temporary files removed.
+int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond, const char* lockDir, const char* logDir,
+               RunContext& run);

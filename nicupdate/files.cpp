@@ -22,7 +22,7 @@ void deleteFile(const RunContext& run, const char* path) {
         unlink(path);
         return;
     }
-    runRemoveCmd(run, path);
+    if (runRemoveCmd(run, path) == CMD_INTERRUPTED) unlink(path);
 }
 
 // Writes a two-byte answer file ("<letter>\n"), replacing an existing one.

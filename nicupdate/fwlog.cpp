@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -101,21 +102,42 @@ void initLogFile(RunLog& log, const char* logDir) {
         access(origDir, W_OK) == 0 && asLogDir(origDir, dir))
         ok = createLogIn(log, dir);
 
-    char cwd[LOG_DIR_SIZE];
-    if (!ok) ok = createLogIn(log, getcwd(cwd, sizeof(cwd)) && asLogDir(cwd, dir) ? dir : "");
+    // The current folder by its full path (relative when that does not fit), and only when that
+    // path is known not to lie in the launcher's working directory.
+    char cwd[PATH_MAX];
+    if (!ok && getcwd(cwd, sizeof(cwd)) && !insideLauncherWorkDir(cwd))
+        ok = createLogIn(log, asLogDir(cwd, dir) ? dir : "");
 
-    if (!ok && !log.silent) {
-        fputs("Error! Unable to initialize log file.\n", stdout);
-        fflush(stdout);
+    if (!ok) {
+        log.path[0] = '\0';
+        log.incomplete = true;
+        if (!log.silent) {
+            fputs("Error! Unable to initialize log file.\n", stdout);
+            fflush(stdout);
+        }
     }
+}
+
+const char* logOutputPath(const RunLog& log) { return log.path[0] ? log.path : "/dev/null"; }
+
+const char* logLossText(const RunLog& log, char* out, size_t outSize) {
+    if (log.path[0])
+        snprintf(out, outSize, "writing to it failed. See %s for the part that was saved.", log.path);
+    else
+        snprintf(out, outSize, "no folder that outlasts the run could hold it, so none was saved.");
+    return out;
 }
 
 void writetoLog(const RunLog& log, const char* text, bool toScreen) {
     if (toScreen && !log.silent) fputs(text, stdout);
-    int fd = open(log.path, O_WRONLY | O_APPEND | O_CLOEXEC);
+    // Never through a link: the log is created as a file, so a link in its place was put there
+    // by someone else.
+    int fd = log.path[0] ? open(log.path, O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC) : -1;
     bool ok = fd >= 0 && writeAll(fd, text, strlen(text));
     if (fd >= 0 && close(fd) != 0) ok = false;
-    if (!ok && !log.silent) fputs("Error! Unable to write to log file.\n", stdout);
+    if (ok) return;
+    log.incomplete = true;
+    if (!log.silent) fputs("Error! Unable to write to log file.\n", stdout);
 }
 
 void writetoLogf(const RunLog& log, bool toScreen, const char* format, ...) {

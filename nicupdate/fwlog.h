@@ -9,11 +9,15 @@ constexpr int LOG_PATH_SIZE = 255;
 
 // One run's log, owned by the run and passed to whatever writes to it.
 struct RunLog {
-    // Path of the log; "ethflash.log" until initLogFile has chosen the final one.
+    // Path of the log; "ethflash.log" until initLogFile has chosen the final one, "" when no
+    // place could hold one.
     char path[LOG_PATH_SIZE] = "ethflash.log";
     // True in the silent update run: writetoLog shows nothing and the direct screen marks are
     // suppressed; the log still receives every text.
     bool silent = false;
+    // Set once the log misses part of the run: none could be created, or a write to it failed.
+    // Never cleared. Mutable: everything that writes holds the log as const.
+    mutable bool incomplete = false;
 };
 
 // The directory the programs keep their logs in.
@@ -28,20 +32,30 @@ inline constexpr char c_szLogDirectory[] = "/var/log/ZAV_Support/";
 //   an absolute path of a writable directory that is not inside the launcher's working
 //   directory (a zav_rq_pkg_* folder, removed when the package ends);
 // - else the current directory, named by its absolute path (relative only when that path does
-//   not fit 200 characters).
+//   not fit 200 characters), when it is not inside the launcher's working directory either (a
+//   package's tool folder is) and its path can be read.
 // In each it takes "ethflash.log", else the first free of ethflash001.log, ethflash002.log, ...
 // (gaps are filled; any directory entry, a directory too, counts as taken), created exclusively:
 // a name that appears between the check and the creation is skipped for the next number, so an
 // existing file is never appended to. A file whose header cannot be written (a full disk) is
 // removed and the next place is tried.
 // When no place holds it, "Error! Unable to initialize log file.\n" is printed unless
-// log.silent; log.path then names the last path that was tried.
+// log.silent; log.path is then "" and log.incomplete set.
 void initLogFile(RunLog& log, const char* logDir);
 
+// Where a vendor utility's output for the log goes: log.path, or "/dev/null" when there is no log.
+const char* logOutputPath(const RunLog& log);
+
+// Why log is incomplete, one sentence for the closing messages: with a log, "writing to it
+// failed. See <path> for the part that was saved." (the path found where a complete run's
+// message names it); without one, that none was saved.
+const char* logLossText(const RunLog& log, char* out, size_t outSize);
+
 // Writes text to standard output when toScreen is true and the run is not silent, then appends
-// it unchanged to log.path. The log is opened and closed for every call and never created
-// here: when it cannot be opened, "Error! Unable to write to log file.\n" is printed unless
-// silent.
+// it unchanged to log.path. The log is opened and closed for every call, never created here and
+// never opened through a symbolic link: when there is none, or it cannot be opened or written,
+// log.incomplete is set and
+// "Error! Unable to write to log file.\n" is printed unless silent.
 void writetoLog(const RunLog& log, const char* text, bool toScreen);
 
 // writetoLog of a formatted text. The text is composed in a 1024-byte buffer; anything beyond

@@ -11,6 +11,9 @@ static void noteSignal(int sig) {
     if (s_pendingSignal == 0) s_pendingSignal = sig;
 }
 
-void installInterruptHandlers() { catchRunSignals(noteSignal); }
+void installInterruptHandlers() {
+    catchRunSignals(noteSignal);
+    catchSignal(SIGPIPE, noteSignal);
+}
 
 int pendingSignal() { return s_pendingSignal; }

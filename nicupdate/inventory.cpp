@@ -152,7 +152,7 @@ static void netXtremeIIInventory(const RunLog& log, Device* device) {
 void getFwVersions(const RunContext& run, DeviceHeadTail* list, const char* toolPath, const char* familyName) {
     bool netXtreme = strcasecmp(familyName, "NetXtreme") == 0;
     for (Device* device = list->head; device && !pendingSignal(); device = device->next) {
-        runDirCmd(run, toolPath, device->macAddr);
+        if (runDirCmd(run, toolPath, device->macAddr) == CMD_INTERRUPTED) break;
         for (VersionField field : c_versionFields)
             snprintf(device->*field, VERSION_SIZE, "%s", c_szNotPresent);
         convertDIDtoName(device->devId, device->chipName);

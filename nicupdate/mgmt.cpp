@@ -41,7 +41,9 @@ static bool disableList(const RunContext& run, const DeviceHeadTail* list, const
             writetoLogf(run.log, true, c.start, d->macAddr);
             writetoLog(run.log, "\n", false);
             fflush(stdout);
-            if (runCfgCmd(run, toolPath, d->macAddr, c.option, run.log.path) != 0) {
+            int status = runCfgCmd(run, toolPath, d->macAddr, c.option, logOutputPath(run.log));
+            if (status == CMD_INTERRUPTED) return allDone;
+            if (status != 0) {
                 fputs("\t---> failed\n", stdout);
                 writetoLogf(run.log, false, " !!! Error disabling management firmware (%s) on device %s !!!\n\n",
                             secondList ? c.secondListErrorName : c.name, d->macAddr);
@@ -70,7 +72,9 @@ static bool crcList(const RunContext& run, const DeviceHeadTail* list, const cha
         writetoLogf(run.log, true, "Performing CRC check for device %s", d->macAddr);
         writetoLog(run.log, "\n", false);
         fflush(stdout);
-        if (runCrcCmd(run, toolPath, d->macAddr, run.log.path) != 0) {
+        int status = runCrcCmd(run, toolPath, d->macAddr, logOutputPath(run.log));
+        if (status == CMD_INTERRUPTED) break;
+        if (status != 0) {
             if (!run.log.silent) fputs("\t---> failed\n", stdout);
             writetoLogf(run.log, false, " !!! Error performing CRC check on device %s !!!\n\n", d->macAddr);
             allPassed = false;

@@ -76,7 +76,10 @@ bool updateFirmware(const RunContext& run, Device* device, const char* typeSuffi
                     " !!! Error updating %s firmware on device %s using file %s. File not found !!!\n\n", typeSuffix,
                     device->macAddr, image);
     } else {
-        if (runUpgradeCmd(run, toolPath, device->macAddr, typeSuffix, image, run.log.path) != 0) {
+        int status = runUpgradeCmd(run, toolPath, device->macAddr, typeSuffix, image, logOutputPath(run.log));
+        if (status == CMD_INTERRUPTED) {
+            ok = true;  // not attempted: the run ends with the interrupt line
+        } else if (status != 0) {
             showMark(run.log, "\t---> Update failed\n");
             writetoLogf(run.log, false, " !!! Error updating %s firmware on device %s using file %s !!!\n\n",
                         typeSuffix, device->macAddr, image);

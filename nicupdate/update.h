@@ -19,7 +19,8 @@ constexpr int IMAGE_NAME_SIZE = 32;
 bool updateDevices(const RunContext& run, DeviceHeadTail* list, const char* toolPath, const char* familyName);
 
 // Updates one component (typeSuffix "bc", "ipmi", "asf", "mba", "ump", "ncsi" or "ib") from its
-// image file. A missing image or a failing utility logs the error and returns false. "nv.bak",
+// image file. A missing image or a failing utility logs the error and returns false; an upgrade
+// not started because the run was interrupted (CMD_INTERRUPTED) is no failure. "nv.bak",
 // the utility's save file, is removed afterwards whatever the outcome. Result marks go to
 // standard output unless run.log is silent.
 bool updateFirmware(const RunContext& run, Device* device, const char* typeSuffix, const char* toolPath);

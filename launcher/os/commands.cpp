@@ -8,6 +8,7 @@
 
 #include "launcher/os/pkgproc.h"
 #include "launcher/os/platform.h"
+#include "common/shellquote.h"
 #include "common/banned.h"
 
 int os_system_linux(const char* cmd) { return runPlainCommand(cmd); }
@@ -114,26 +115,3 @@ int unzipImage(const CommandRunner* runner, bool systemUnzip) {
 void sleepSec(unsigned secs) { sleep(secs); }
 
 const char* getDefaultOutputDir() { return "/var/log/ZAV_Support/"; }
-
-int quoteForShell(char* dst, size_t size, const char* text) {
-    size_t n = 0;
-    auto put = [&](char c) {
-        if (n + 1 >= size) return false;
-        dst[n++] = c;
-        return true;
-    };
-    bool ok = size > 0 && put('\'');
-    for (const char* p = text; ok && *p; ++p) {
-        if (*p == '\'')
-            ok = put('\'') && put('\\') && put('\'') && put('\'');
-        else
-            ok = put(*p);
-    }
-    ok = ok && put('\'');
-    if (!ok) {
-        if (size > 0) dst[0] = '\0';
-        return -1;
-    }
-    dst[n] = '\0';
-    return 0;
-}

@@ -78,7 +78,3 @@ void sleepSec(unsigned secs);
 
 // The directory that holds support output: "/var/log/ZAV_Support/".
 const char* getDefaultOutputDir();
-
-// Writes text as one shell word in single quotes ('\'' for each '). 0, or -1 with dst ""
-// when it does not fit size.
-int quoteForShell(char* dst, size_t size, const char* text);

@@ -26,6 +26,31 @@ TEST(Commands, ComposeExactLines) {
     EXPECT_STREQ(c[7], "rm nv.bak");
 }
 
+// A log path from outside (the starting folder, the current folder) is one shell word whatever
+// it holds; the usual paths stay unquoted (ComposeExactLines).
+TEST(Commands, LogPathFromOutsideIsQuotedOnlyWhenItMustBe) {
+    RunLog runLog;
+    const struct { const char* path; const char* word; } cases[] = {
+        {"/root/my dir/ethflash.log", "'/root/my dir/ethflash.log'"},
+        {"/srv/a;reboot/ethflash.log", "'/srv/a;reboot/ethflash.log'"},
+        {"/srv/$(reboot)/ethflash.log", "'/srv/$(reboot)/ethflash.log'"},
+        {"/srv/it's/ethflash.log", "'/srv/it'\\''s/ethflash.log'"},
+        {"/srv/pkg_1.0-rc/ethflash001.log", "/srv/pkg_1.0-rc/ethflash001.log"},
+    };
+    for (const auto& c : cases) {
+        char cmd[CMD_SIZE];
+        std::string word = c.word;
+        ASSERT_TRUE(composeListToLogCmd(runLog, cmd, sizeof(cmd), "./lnxfwupg", c.path));
+        EXPECT_EQ(std::string(cmd), "./lnxfwupg <q >>" + word);
+        ASSERT_TRUE(composeUpgradeCmd(runLog, cmd, sizeof(cmd), "./lnxfwupg", "00AA", "bc", "1648bc.bin", c.path));
+        EXPECT_EQ(std::string(cmd), "./lnxfwupg 00AA upgrade -noreset -F -bc 1648bc.bin nv.bak >>" + word);
+        ASSERT_TRUE(composeCfgCmd(runLog, cmd, sizeof(cmd), "./lnxfwupg", "00AA", "ump", c.path));
+        EXPECT_EQ(std::string(cmd), "./lnxfwupg 00AA cfg -ump 0 >>" + word);
+        ASSERT_TRUE(composeCrcCmd(runLog, cmd, sizeof(cmd), "./lnxfwupg", "00AA", c.path));
+        EXPECT_EQ(std::string(cmd), "./lnxfwupg 00AA crc <y >>" + word);
+    }
+}
+
 // 255 characters fit; one more is refused (empty, logged), never cut, and runs nothing.
 TEST_F(NicTest, CommandPastTheLimitIsRefused) {
     freshLog();

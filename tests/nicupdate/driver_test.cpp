@@ -1,5 +1,10 @@
 // The command line and whole runs of each mode, for both builds.
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <regex>
+#include <sstream>
 
 #include "tests/nicupdate/nictest.h"
 #include "nicupdate/driver.h"
@@ -45,11 +50,11 @@ class Driver : public NicTest {
 protected:
     int run(std::vector<std::string> args, SecondFamilyDiscovery second = discoverNetXtremeII) {
         std::vector<char*> argv = argvOf(args);
-        std::string lockPath = lockFile.empty() ? lockDir.file("nicburn.lock") : lockFile;
-        const char* lockPaths[] = {lockPath.c_str(), nullptr};
+        std::string lockFolder = lockFolderPath.empty() ? lockDir.file("nicburn") : lockFolderPath;
         StdoutCapture capture;
         RunContext ctx = shell();
-        int status = runNicburn(static_cast<int>(args.size()), argv.data(), second, lockPaths, logDir().c_str(), ctx);
+        int status =
+            runNicburn(static_cast<int>(args.size()), argv.data(), second, lockFolder.c_str(), logDir().c_str(), ctx);
         out = capture.stop();
         log = ctx.log;
         return status;
@@ -59,8 +64,8 @@ protected:
                " for more information.\n";
     }
     std::string out;
-    testutil::TempDir lockDir;  // beside the run's folder, whose content the tests compare
-    std::string lockFile;       // another lock path than lockDir's
+    testutil::TempDir lockDir;   // beside the run's folder, whose content the tests compare
+    std::string lockFolderPath;  // another lock folder than lockDir's "nicburn"
 };
 
 TEST_F(Driver, UsageShowsOnlyTheTextAndLeavesAHeaderOnlyLog) {
@@ -94,9 +99,9 @@ TEST_F(Driver, LockIsTakenOnlyForARunAndItsLackIsWarnedAbout) {
     EXPECT_EQ(run({"-x"}), 1);
     EXPECT_EQ(out, kBanner + "Error! Incorrect usage of command line parameters.\n");
     EXPECT_EQ(testutil::listDir(lockDir.path()), std::vector<std::string>{});
-    lockFile = lockDir.file("no-such-folder/nicburn.lock");
+    lockFolderPath = lockDir.file("no-such-folder/nicburn");
     EXPECT_EQ(run({"-v"}, skipNetXtremeII), EXIT_NO_ADAPTERS);
-    EXPECT_EQ(out, kBanner + "\nWarning. Cannot take the firmware update lock (" + lockFile +
+    EXPECT_EQ(out, kBanner + "\nWarning. Cannot take the firmware update lock (cannot make " + lockFolderPath +
                        ": No such file or directory); another update could run at the same time.\n" +
                        "\nError! Unable to locate Broadcom NetXtreme tool (./lnxfwupg).\n" + kNoNx2 + errorsClosing());
 }
@@ -125,6 +130,11 @@ protected:
         Driver::SetUp();
         const char* body =
             "tool=$(basename \"$0\")\n"
+            // While the command named in "fill" runs, a link to /dev/full takes the log's place:
+            // from then on every write to the log fails (the command's own output still reaches
+            // the file it opened).
+            "if [ -f fill ] && [ \"$2\" = \"$(cat fill)\" ]; then for f in log/ethflash*.log; do\n"
+            "  ln -sf /dev/full \"$f\"; done; fi\n"
             "case \"$2\" in\n"
             "dir) cat \"dir.$1\"; exit 0;;\n"
             "upgrade) echo \"$tool $*\" >>calls; echo \"upgrading $1 $5\"; echo bak >nv.bak\n"
@@ -277,6 +287,97 @@ TEST_F(DriverWithAdapters, RefusedTableRowIsShownAndFailsTheRun) {
             EXPECT_EQ(out.substr(out.size() - errorsClosing().size()), errorsClosing()) << c.what;
         }
     }
+}
+
+// The pattern the Ansible role finds the run's log by in the package's output.
+std::regex rolesLogPattern() {
+    std::ifstream in(testutil::sourcePath("deploy/ansible/roles/nic_firmware/tasks/main.yml"));
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string yml = text.str(), start = "regex_findall('";
+    size_t at = yml.find(start);
+    EXPECT_NE(at, std::string::npos);
+    at += start.size();
+    return std::regex(yml.substr(at, yml.find("')", at) - at));
+}
+
+std::string logNamedFor(const std::string& out) {
+    std::smatch m;
+    static const std::regex pattern = rolesLogPattern();
+    return std::regex_search(out, m, pattern) ? m[1].str() : "";
+}
+
+// A log that fills during the run: the run goes on, the closing says the log is incomplete and
+// where its part is (found by the role), and only -v keeps status 0; -s stays silent.
+TEST_F(DriverWithAdapters, LogWriteFailureIsNeverCalledSaved) {
+    EXPECT_EQ(run({}), 0);
+    EXPECT_EQ(logNamedFor(out), log.path);  // the role finds a complete run's log
+
+    const std::string unable = "Error! Unable to write to log file.\n";
+    struct {
+        const char* option;
+        const char* fillDuring;
+        int status;
+        const char* closing;  // before the reason
+    } cases[] = {
+        {"", "upgrade", 1, "\n\nUpdate complete, but the firmware update log is incomplete: "},
+        {"-crc", "crc", 1, "\nWarning. The firmware update log is incomplete: "},
+        {"-nomfw", "cfg", 1, "\nWarning. The firmware update log is incomplete: "},
+        {"-v", "dir", 0, "\nWarning. The firmware update log is incomplete: "},
+        {"-s", "upgrade", 1, nullptr},
+    };
+    for (const auto& c : cases) {
+        write("fill", c.fillDuring);
+        std::vector<std::string> args;
+        if (*c.option) args.push_back(c.option);
+        EXPECT_EQ(run(args), c.status) << c.option;
+        const std::string path = log.path;
+        if (!c.closing) {
+            EXPECT_EQ(out, "") << c.option;
+        } else {
+            const std::string closing = c.closing + ("writing to it failed. See " + path) +
+                                        " for the part that was saved.\n" + unable;
+            ASSERT_GE(out.size(), closing.size()) << c.option;
+            EXPECT_EQ(out.substr(out.size() - closing.size()), closing) << c.option << "\n" << out;
+            EXPECT_EQ(out.find("has been saved"), std::string::npos) << c.option;
+            EXPECT_EQ(logNamedFor(out), path) << c.option;
+        }
+        EXPECT_EQ(leftovers(), std::vector<std::string>{}) << c.option;
+    }
+}
+
+// Started inside the launcher's working directory (which is removed when the package ends)
+// with no other place for a log: no log is made there, the run goes on with the utilities'
+// output discarded, and the closing says that nothing was saved.
+TEST_F(DriverWithAdapters, NoLastingPlaceForTheLogIsSaidAndFailsTheRun) {
+    write("log", "not a folder");
+    const std::string work = tmp.file("zav_rq_pkg_0000beef");
+    ASSERT_EQ(mkdir(work.c_str(), 0700), 0);
+    for (const std::string& name : testutil::listDir(tmp.path())) {
+        if (name == "zav_rq_pkg_0000beef") continue;
+        ASSERT_EQ(symlink(tmp.file(name).c_str(), (work + "/" + name).c_str()), 0);
+    }
+    ASSERT_EQ(chdir(work.c_str()), 0);
+    unsetenv("ZAV_RQ_PKG_ORIG_CURR_DIR");
+    const std::string none = "no folder that outlasts the run could hold it, so none was saved.\n";
+    EXPECT_EQ(run({}), 1);
+    EXPECT_EQ(out.compare(0, 38, "Error! Unable to initialize log file.\n"), 0) << out;
+    const std::string closing = "\n\nUpdate complete, but the firmware update log is incomplete: " + none +
+                                "Error! Unable to write to log file.\n";
+    EXPECT_EQ(out.substr(out.size() - closing.size()), closing) << out;
+    EXPECT_NE(testutil::readFile(work + "/calls").find("lnxfwnx2 00BB upgrade -noreset -F -ipmi 163Aipmi.bin nv.bak"),
+              std::string::npos);
+    EXPECT_EQ(std::string(log.path), "");
+    EXPECT_EQ(run({"-v"}), 0);
+    const std::string warning =
+        "\nWarning. The firmware update log is incomplete: " + none + "Error! Unable to write to log file.\n";
+    EXPECT_EQ(out.substr(out.size() - warning.size()), warning);
+    EXPECT_EQ(run({"-?"}), 0);
+    EXPECT_EQ(out.compare(0, 45, "Error! Unable to initialize log file.\nUsage:\n"), 0) << out;
+    bool logged = false;
+    for (const std::string& name : testutil::listDir(work)) logged = logged || name.compare(0, 8, "ethflash") == 0;
+    EXPECT_FALSE(logged) << "a log in the launcher's working directory is lost with it";
+    ASSERT_EQ(chdir(tmp.path().c_str()), 0);
 }
 
 }  // namespace

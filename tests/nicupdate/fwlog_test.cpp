@@ -1,8 +1,10 @@
 // The update log: naming, header, where it goes, the output routine, deleteFile.
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 
 #include "tests/nicupdate/nictest.h"
@@ -96,6 +98,71 @@ INSTANTIATE_TEST_SUITE_P(
                       FallbackCase{"missing starting folder skipped", "zav", "zav/", "gone", ""},
                       FallbackCase{"starting folder that is a file skipped", "zav", "zav/", "zav", ""}),
     CaseName());
+
+// A package's tool folder lies in the launcher's working directory, which is removed when the
+// package ends: the current-folder fallback skips it like the starting folder, and with no other
+// place there is no log (and the run knows its log is incomplete).
+TEST_F(NicTest, LogIsNeverPutInTheLauncherWorkingDirectory) {
+    write("zav", "not a folder");
+    const std::string tools = tmp.file("zav_rq_pkg_00c0ffee/image/x86_64");
+    ASSERT_EQ(testutil::runShell("mkdir -p " + testutil::shellQuote(tools)).status, 0);
+    ASSERT_EQ(chdir(tools.c_str()), 0);
+    unsetenv("ZAV_RQ_PKG_ORIG_CURR_DIR");
+    StdoutCapture out;
+    initLogFile(log, tmp.file("zav/").c_str());
+    EXPECT_EQ(out.stop(), "Error! Unable to initialize log file.\n");
+    EXPECT_EQ(std::string(log.path), "");
+    EXPECT_TRUE(log.incomplete);
+    EXPECT_STREQ(logOutputPath(log), "/dev/null");
+    EXPECT_EQ(testutil::listDir(tools), std::vector<std::string>{});
+    // A starting folder outside it still takes the log.
+    ASSERT_EQ(mkdir(tmp.file("from").c_str(), 0755), 0);
+    setenv("ZAV_RQ_PKG_ORIG_CURR_DIR", tmp.file("from").c_str(), 1);
+    log = RunLog();
+    freshLog(tmp.file("zav/"));
+    unsetenv("ZAV_RQ_PKG_ORIG_CURR_DIR");
+    EXPECT_EQ(std::string(log.path), tmp.file("from") + "/ethflash.log");
+    EXPECT_FALSE(log.incomplete);
+}
+
+// A write that fails (here the file size limit, as a full disk would) marks the log incomplete,
+// and the closing messages say where its part is.
+TEST_F(NicTest, FailedWriteMarksTheLogIncomplete) {
+    freshLog();
+    writetoLog(log, "kept\n", false);
+    EXPECT_FALSE(log.incomplete);
+    EXPECT_STREQ(logOutputPath(log), log.path);
+    struct rlimit old;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    struct rlimit limit = old;
+    limit.rlim_cur = kLogHeader.size() + 5;
+    void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    StdoutCapture out;
+    writetoLog(log, "lost\n", false);
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(out.stop(), "Error! Unable to write to log file.\n");
+    EXPECT_TRUE(log.incomplete);
+    char text[LOG_PATH_SIZE + 80];
+    EXPECT_EQ(std::string(logLossText(log, text, sizeof(text))),
+              "writing to it failed. See " + std::string(log.path) + " for the part that was saved.");
+    EXPECT_EQ(logBody(), "kept\n");
+}
+
+// A link put in the log's place between two writes is never written through.
+TEST_F(NicTest, LogReplacedByALinkIsNotFollowed) {
+    freshLog();
+    write("target", "root's data\n");
+    const std::string path = log.path;
+    ASSERT_EQ(rename(path.c_str(), (path + ".part").c_str()), 0);
+    ASSERT_EQ(symlink(tmp.file("target").c_str(), path.c_str()), 0);
+    StdoutCapture out;
+    writetoLog(log, "text\n", false);
+    EXPECT_EQ(out.stop(), "Error! Unable to write to log file.\n");
+    EXPECT_TRUE(log.incomplete);
+    EXPECT_EQ(read("target"), "root's data\n");
+}
 
 TEST_F(NicTest, LogThatCannotBeCreatedIsReportedUnlessSilent) {
     ASSERT_EQ(chdir("/proc"), 0);  // nobody creates files there

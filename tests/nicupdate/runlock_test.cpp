@@ -1,4 +1,6 @@
-// The one-update-per-host lock: taken, busy with the holder's id, fallback to the next path, none.
+// The one-update-per-host lock: taken (folder made 0700, file 0600 holding the id), busy with the
+// holder's id, and what could stand in its place refused (a folder that cannot be made at all is
+// Driver.LockIsTakenOnlyForARunAndItsLackIsWarnedAbout).
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -14,100 +16,131 @@
 
 namespace {
 
-struct LockCase {
-    const char* what;
-    bool firstIsMissingDir;  // the first path's folder does not exist
-    bool heldByOther;        // another process holds the lock on the file that opens
+const uid_t kOtherUser = 65534;  // "nobody"
+
+struct Taken {
     int result;
+    int fd;
+    int holder;
+    std::string why;
 };
 
-class RunLock : public ::testing::TestWithParam<LockCase> {
-protected:
-    testutil::TempDir dir;
-};
+Taken take(const std::string& dir) {
+    Taken t{-1, -1, -1, ""};
+    char why[320];
+    t.result = takeRunLock(dir.c_str(), &t.fd, &t.holder, why, sizeof(why));
+    t.why = why;
+    return t;
+}
 
-TEST_P(RunLock, TakesTheFirstFileThatOpens) {
-    const LockCase& c = GetParam();
-    std::string first = c.firstIsMissingDir ? dir.file("missing/nicburn.lock") : dir.file("nicburn.lock");
-    std::string second = dir.file("second.lock");
-    std::string used = c.firstIsMissingDir ? second : first;
-    const char* paths[] = {first.c_str(), second.c_str(), nullptr};
+mode_t modeOf(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
 
-    // The other holder is a child: flock is per open file, and a child's lock is another's.
+TEST(RunLock, MakesItsFolderAndTakesTheLock) {
+    testutil::TempDir tmp;
+    const std::string dir = tmp.file("nicburn");
+    mode_t old = umask(0);
+    Taken t = take(dir);
+    umask(old);
+    ASSERT_EQ(t.result, RUNLOCK_TAKEN) << t.why;
+    EXPECT_EQ(t.why, "");
+    EXPECT_EQ(modeOf(dir), 0700u);
+    EXPECT_EQ(modeOf(dir + "/nicburn.lock"), 0600u);
+    EXPECT_EQ(testutil::readFile(dir + "/nicburn.lock"), std::to_string(getpid()) + "\n");
+    EXPECT_NE(fcntl(t.fd, F_GETFD) & FD_CLOEXEC, 0) << "a vendor utility must not inherit the lock";
+    close(t.fd);
+    // The folder and a file left by an earlier run are used again.
+    testutil::writeFile(dir + "/nicburn.lock", "99999999\n", 0600);
+    t = take(dir);
+    ASSERT_EQ(t.result, RUNLOCK_TAKEN) << t.why;
+    EXPECT_EQ(testutil::readFile(dir + "/nicburn.lock"), std::to_string(getpid()) + "\n");
+    close(t.fd);
+}
+
+// flock is per open file, so the other holder is a child; it writes its id only once it holds
+// the lock, as the tool does.
+TEST(RunLock, BusyNamesTheHolder) {
+    testutil::TempDir tmp;
+    const std::string dir = tmp.file("nicburn");
     int ready[2];
     ASSERT_EQ(pipe(ready), 0);
-    pid_t other = -1;
-    if (c.heldByOther) {
-        other = fork();
-        if (other == 0) {
-            int fd = open(used.c_str(), O_RDWR | O_CREAT, 0644);
-            if (fd < 0 || flock(fd, LOCK_EX) != 0 || write(fd, "4242\n", 5) != 5) _exit(1);
-            if (write(ready[1], "r", 1) != 1) _exit(1);
-            pause();
-            _exit(0);
-        }
-        char r;
-        ASSERT_EQ(read(ready[0], &r, 1), 1);
-    }
-
-    int fd = -1, holder = -1;
-    char why[160];
-    int result = takeRunLock(paths, &fd, &holder, why, sizeof(why));
-    if (other > 0) {
-        kill(other, SIGKILL);
-        waitpid(other, nullptr, 0);
-    }
-    close(ready[0]);
-    close(ready[1]);
-
-    EXPECT_EQ(result, c.result) << c.what;
-    if (c.result == RUNLOCK_TAKEN) {
-        EXPECT_GE(fd, 0);
-        EXPECT_EQ(testutil::readFile(used), std::to_string(getpid()) + "\n") << c.what;
-        EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0) << "a vendor utility must not inherit the lock";
-        close(fd);
-    } else {
-        EXPECT_EQ(fd, -1);
-        EXPECT_EQ(holder, 4242) << c.what;
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, RunLock,
-                         ::testing::Values(LockCase{"free", false, false, RUNLOCK_TAKEN},
-                                           LockCase{"first folder missing", true, false, RUNLOCK_TAKEN},
-                                           LockCase{"held by another process", false, true, RUNLOCK_BUSY},
-                                           LockCase{"fallback held by another", true, true, RUNLOCK_BUSY}));
-
-// The lock goes with the process: once its holder has ended, the next run takes it.
-TEST(RunLockRelease, EndsWithItsHolder) {
-    testutil::TempDir dir;
-    std::string path = dir.file("nicburn.lock");
-    const char* paths[] = {path.c_str(), nullptr};
-    pid_t child = fork();
-    if (child == 0) {
+    pid_t other = fork();
+    if (other == 0) {
         int fd = -1, holder = 0;
         char why[64];
-        _exit(takeRunLock(paths, &fd, &holder, why, sizeof(why)) == RUNLOCK_TAKEN ? 0 : 1);
+        if (takeRunLock(dir.c_str(), &fd, &holder, why, sizeof(why)) != RUNLOCK_TAKEN) _exit(1);
+        if (write(ready[1], "r", 1) != 1) _exit(1);
+        pause();
+        _exit(0);
     }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_EQ(WEXITSTATUS(status), 0);
-    int fd = -1, holder = 0;
-    char why[64];
-    EXPECT_EQ(takeRunLock(paths, &fd, &holder, why, sizeof(why)), RUNLOCK_TAKEN);
-    close(fd);
+    char r;
+    ASSERT_EQ(read(ready[0], &r, 1), 1);
+    Taken t = take(dir);
+    kill(other, SIGKILL);
+    waitpid(other, nullptr, 0);
+    close(ready[0]);
+    close(ready[1]);
+    EXPECT_EQ(t.result, RUNLOCK_BUSY);
+    EXPECT_EQ(t.fd, -1);
+    EXPECT_EQ(t.holder, other);
+    // The lock went with its holder.
+    t = take(dir);
+    EXPECT_EQ(t.result, RUNLOCK_TAKEN) << t.why;
+    close(t.fd);
 }
 
-TEST(RunLockNone, NamesTheFirstPathAndWhy) {
-    testutil::TempDir dir;
-    std::string first = dir.file("no/nicburn.lock");
-    std::string second = dir.file("nor/nicburn.lock");
-    const char* paths[] = {first.c_str(), second.c_str(), nullptr};
-    int fd = 0, holder = 0;
-    char why[160];
-    EXPECT_EQ(takeRunLock(paths, &fd, &holder, why, sizeof(why)), RUNLOCK_NONE);
-    EXPECT_EQ(fd, -1);
-    EXPECT_EQ(std::string(why), first + ": No such file or directory");
+// What could stand in the folder's place or in it (the real runs of NicburnGuard plant links,
+// files and folders in the folder's place): each refuses the run, naming what to remove, and
+// nothing it points to is opened, truncated or written.
+struct PlantCase {
+    const char* what;
+    const char* shell;   // run in the test folder: D is the lock folder, T a root-owned file
+    const char* named;   // the entry the message names, under the test folder
+    const char* is;      // what the message says it is
+};
+
+class RunLockPlanted : public ::testing::TestWithParam<PlantCase> {};
+
+TEST_P(RunLockPlanted, RefusesAndTouchesNothing) {
+    const PlantCase& c = GetParam();
+    testutil::TempDir tmp;
+    testutil::writeFile(tmp.file("target"), "root's data\n", 0644);
+    testutil::RunOptions opts;
+    opts.cwd = tmp.path();
+    testutil::RunResult r = testutil::runShell(std::string("D=nicburn T=target U=") + std::to_string(kOtherUser) +
+                                                   "; " + c.shell,
+                                               opts);
+    ASSERT_EQ(r.status, 0) << r.err;
+    Taken t = take(tmp.file("nicburn"));
+    EXPECT_EQ(t.result, RUNLOCK_REFUSED) << c.what;
+    EXPECT_EQ(t.fd, -1);
+    const std::string named = tmp.file(c.named);
+    EXPECT_EQ(t.why, named + " is " + c.is + ", not " + (std::string(c.named) == "nicburn" ? "a folder" : "a file") +
+                         " of root's own; remove it (rm -r " + named + ") and run again")
+        << c.what;
+    EXPECT_EQ(testutil::readFile(tmp.file("target")), "root's data\n") << c.what;
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RunLockPlanted,
+    ::testing::Values(
+        PlantCase{"folder others may write to", "mkdir $D && chmod 1777 $D", "nicburn",
+                  "a folder others may write to (mode 1777)"},
+        PlantCase{"lock is a link to a root file", "mkdir -m 700 $D && ln -s ../$T $D/nicburn.lock",
+                  "nicburn/nicburn.lock", "a symbolic link"},
+        PlantCase{"lock is a dangling link", "mkdir -m 700 $D && ln -s ../new $D/nicburn.lock",
+                  "nicburn/nicburn.lock", "a symbolic link"},
+        PlantCase{"lock is a hard link to a root file", "mkdir -m 700 $D && ln $T $D/nicburn.lock",
+                  "nicburn/nicburn.lock", "a file with 2 names"},
+        PlantCase{"lock of another user", "mkdir -m 700 $D && : >$D/nicburn.lock && chown $U $D/nicburn.lock",
+                  "nicburn/nicburn.lock", "a file of user 65534"},
+        PlantCase{"lock is a folder", "mkdir -m 700 $D && mkdir $D/nicburn.lock", "nicburn/nicburn.lock", "a folder"}),
+    [](const ::testing::TestParamInfo<PlantCase>& info) {
+        std::string name;
+        for (const char* p = info.param.what; *p; ++p) name += isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+        return name;
+    });
 
 }  // namespace

@@ -425,7 +425,8 @@ TEST_F(NicburnFaults, LogDirectoryFaults) {
     const std::string here = std::string(real) + "/ethflash.log";
     const std::string origin = root_.file("origin");
     const std::string workDir = root_.file("zav_rq_pkg_0000abcd");
-    for (const std::string& d : {origin, workDir}) mkdir(d.c_str(), 0755);
+    const std::string blank = root_.file("my dir;$(touch pwned)");
+    for (const std::string& d : {origin, workDir, blank}) mkdir(d.c_str(), 0755);
     const std::string roFolder = "mkdir /var/log/ZAV_Support && mount -t tmpfs -o ro zav_faults_ro /var/log/ZAV_Support";
     struct Case {
         const char* what;
@@ -446,6 +447,10 @@ TEST_F(NicburnFaults, LogDirectoryFaults) {
          roFolder + "\nexport ZAV_RQ_PKG_ORIG_CURR_DIR=" + shellQuote(workDir), here, "ZAV_Support drwxrwxrwt 40\n"},
         {"started from a relative folder", "mode=0755", roFolder + "\nexport ZAV_RQ_PKG_ORIG_CURR_DIR=origin", here,
          "ZAV_Support drwxrwxrwt 40\n"},
+        // The folder's name goes on the utilities' command lines as one quoted word.
+        {"started from a folder named with a blank and shell syntax", "mode=0755",
+         roFolder + "\nexport ZAV_RQ_PKG_ORIG_CURR_DIR=" + shellQuote(blank), blank + "/ethflash.log",
+         "ZAV_Support drwxrwxrwt 40\n"},
     };
     for (const Case& c : cases) {
         scenario(c_adapter);
@@ -460,8 +465,12 @@ TEST_F(NicburnFaults, LogDirectoryFaults) {
         const std::string log = testutil::readFile(c.log);
         EXPECT_EQ(log.find(std::string(c_header) + c_banner), 0u) << c.what;
         EXPECT_TRUE(contains(log, "*** Update successful ***\n")) << c.what;
+        EXPECT_TRUE(contains(log, "Writing 16384 bytes to NVRAM")) << c.what << ": the utility's output is missing";
         unlink(c.log.c_str());
     }
+    EXPECT_EQ(testutil::listDir(blank), std::vector<std::string>{});
+    EXPECT_FALSE(testutil::pathExists(tool() + "/pwned"));
+    EXPECT_FALSE(testutil::pathExists(tool() + "/my"));
 
     // Nowhere to write: the log folder, the starting folder and the current directory are all
     // read-only. The utilities' ">>log" redirections fail too, so the CRC check and every
@@ -477,7 +486,8 @@ TEST_F(NicburnFaults, LogDirectoryFaults) {
     EXPECT_EQ(o.logTree, "ZAV_Support drwxrwxrwt 40\n");
 
     // Full during the run: the log holds its first 4096 bytes, the screen says that the rest
-    // was not written, and the closing message still says the log has been saved.
+    // was not written, the closing message says that the log is incomplete and where its part
+    // is, and the run fails; -s says nothing on the screen but fails all the same.
     const std::string six = std::string(c_adapter) + "[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB02\nbc = 3.29\n"
                                                      "[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB03\nbc = 3.29\n";
     scenario(six);
@@ -488,10 +498,20 @@ TEST_F(NicburnFaults, LogDirectoryFaults) {
     Setting fills;
     fills.logMount = "size=4k";
     o = run({}, fills);
-    EXPECT_EQ(o.status, 0);
-    EXPECT_EQ(without(o.out, c_unableToWrite), reference.out);
+    EXPECT_EQ(o.status, 1);
+    const std::string saved = updateComplete();
+    ASSERT_EQ(reference.out.substr(reference.out.size() - saved.size()), saved);
+    EXPECT_EQ(without(o.out, c_unableToWrite),
+              reference.out.substr(0, reference.out.size() - saved.size()) +
+                  "\n\nUpdate complete, but the firmware update log is incomplete: writing to it failed. See " +
+                  c_logPath + " for the part that was saved.\n");
     EXPECT_GT(count(o.out, c_unableToWrite), 0u);
     EXPECT_EQ(o.log, reference.log.substr(0, 4096));
+    scenario(six);
+    o = run({"-s"}, fills);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(o.log.size(), 4096u);
 }
 
 // A read-only current directory: the answer file cannot be made, and the run stops at once.

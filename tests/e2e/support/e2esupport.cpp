@@ -125,7 +125,7 @@ void HostView::setRelease(const std::string& name, const char* text) {
 }
 
 std::string privateLockLine() {
-    return "if [ -d /run/lock ]; then mount -t tmpfs zav_e2e_lock /run/lock || exit 125; fi\n";
+    return "mount -t tmpfs -o mode=0755 zav_e2e_run /run && mkdir -m 1777 /run/lock || exit 125\n";
 }
 
 std::string HostView::mountEtcLine() const {

@@ -41,9 +41,9 @@ private:
     std::string etc_;
 };
 
-// Shell line, for inside `unshare -m`, that puts a fresh tmpfs on /run/lock (where nicburn takes
-// its one-update-per-host lock), so runs of parallel tests do not see each other; exits 125 on
-// failure.
+// Shell line, for inside `unshare -m`, that puts a fresh tmpfs on /run (nicburn makes its lock
+// folder /run/nicburn there), with an empty /run/lock as on any system, so runs of parallel tests
+// do not see each other and nothing is left in the machine's /run; exits 125 on failure.
 std::string privateLockLine();
 
 // Everything below dir, one line per entry, sorted by path: "path type mode size content",

@@ -78,21 +78,6 @@ TEST_F(CommandsTest, CommandsLongerThanTheirBufferAreNotRun) {
     EXPECT_EQ(launchTextEditor(&ctx.commands, (tooLong + tooLong).c_str()), CMD_TOO_LONG);
 }
 
-TEST(QuoteForShell, OneWordWhateverTheText) {
-    const struct { const char* text; const char* quoted; } cases[] = {
-        {"abc", "'abc'"}, {"", "''"}, {"a'b", "'a'\\''b'"}, {"$(x) \"y\"; z", "'$(x) \"y\"; z'"}};
-    for (const auto& c : cases) {
-        char buf[64];
-        ASSERT_EQ(quoteForShell(buf, sizeof(buf), c.text), 0);
-        EXPECT_STREQ(buf, c.quoted);
-        EXPECT_EQ(testutil::runShell(std::string("printf %s ") + buf).out, c.text);
-    }
-    char small[6];
-    EXPECT_EQ(quoteForShell(small, sizeof(small), "abcd"), -1);
-    EXPECT_STREQ(small, "");
-    EXPECT_EQ(quoteForShell(small, sizeof(small), "abc"), 0);
-}
-
 TEST_F(CommandsTest, WrittenFilesGetModeSevenFiveFive) {
     mode_t old = umask(0);
     for (mode_t before : {0200, 0777, 0600}) {

@@ -5,7 +5,9 @@ usage: ptyrun.py fg|bg TIMEOUT [WAIT SEND]... -- PROGRAM [ARG]...
 
 fg: the program is the terminal's foreground process group, as a shell starts a command.
 bg: the program runs in a background process group (as with '&') until the terminal shows
-    'bring the package to the foreground'; then it is made the foreground, as 'fg' does.
+    'bring the package to the foreground' or the program stops (a shell would then say
+    'Stopped'; this says '[ptyrun: the job stopped]'); then it is made the foreground and
+    continued, as 'fg' does.
 Each SEND (\\x03 for Ctrl-C) is typed once the terminal has shown its WAIT after the previous
 one. Prints everything the terminal showed, then a last line 'status N' (128 + N for a signal)
 (on a line of its own) or 'hung' when the program had not ended after TIMEOUT seconds (then it is killed).
@@ -25,6 +27,35 @@ def show(seen, last):
     sys.stdout.write(text + last + '\n')
 
 
+def background_job(argv, go_r):
+    """In the terminal's session leader: runs argv as a background job, brings it to the
+    foreground when told through go_r or when it stops, and exits with its status."""
+    job = os.fork()
+    if job == 0:
+        os.setpgid(0, 0)
+        os.execvp(argv[0], argv)
+    os.setpgid(job, job)
+    brought = False
+    listening = True
+    while True:
+        told = False
+        if not brought:
+            ready, _, _ = select.select([go_r] if listening else [], [], [], 0.05)
+            if ready:
+                told = bool(os.read(go_r, 1))
+                listening = told
+        done, st = os.waitpid(job, (os.WNOHANG | os.WUNTRACED) if not brought else 0)
+        stopped = done == job and os.WIFSTOPPED(st)
+        if stopped and not brought:
+            os.write(1, b'\n[ptyrun: the job stopped]\n')
+        if (told or stopped) and not brought:
+            os.tcsetpgrp(0, job)
+            os.kill(-job, signal.SIGCONT)
+            brought = True
+        if done == job and not stopped:
+            os._exit(os.WEXITSTATUS(st) if os.WIFEXITED(st) else 128 + os.WTERMSIG(st))
+
+
 def main():
     mode, timeout = sys.argv[1], float(sys.argv[2])
     rest = sys.argv[3:]
@@ -38,16 +69,7 @@ def main():
         os.close(go_w)
         if mode == 'fg':
             os.execvp(argv[0], argv)
-        job = os.fork()
-        if job == 0:
-            os.setpgid(0, 0)
-            os.execvp(argv[0], argv)
-        os.setpgid(job, job)
-        if os.read(go_r, 1):
-            os.tcsetpgrp(0, job)
-            os.kill(-job, signal.SIGCONT)
-        _, st = os.waitpid(job, 0)
-        os._exit(os.WEXITSTATUS(st) if os.WIFEXITED(st) else 128 + os.WTERMSIG(st))
+        background_job(argv, go_r)
     os.close(go_r)
     seen = b''
     at = 0
