@@ -146,7 +146,7 @@ int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond, cons
     }
     installInterruptHandlers();
     int lockFd = -1;
-    if (!lockRun(run.log, lockPaths, &lockFd)) return 1;
+    if (!lockRun(run.log, lockPaths, &lockFd)) return EXIT_BUSY;
     if (!createQuitFile(run.log)) {
         if (lockFd >= 0) close(lockFd);
         return 1;
