@@ -177,7 +177,7 @@ class FleetRollout(unittest.TestCase):
         r, doc = self.report(reports, "fleet")
         self.assertEqual(r.returncode, 1, r.stdout + r.stderr)
         self.assertIn("6 hosts: 4 ok, 1 failed, 1 not applicable, 0 unreadable", r.stdout)
-        self.assertEqual(doc["schemaVersion"], 1)
+        self.assertEqual(doc["schemaVersion"], 2)
         self.assertEqual([h["host"] for h in doc["hosts"]][0], "web4", "failed hosts come first")
         hosts = {h["host"]: h for h in doc["hosts"]}
         self.assertEqual({n: h["result"] for n, h in hosts.items()}, EXPECTED)
