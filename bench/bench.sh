@@ -84,7 +84,7 @@ if ! command -v hyperfine >/dev/null; then
 fi
 # The package's own unzip utility as mkpkg packs it by default.
 pkgunzip=""
-[ -x "$build/dist/i386/pkgunzip" ] && pkgunzip=$build/dist/i386/pkgunzip
+[ -x "$build/dist/x86_64/pkgunzip" ] && pkgunzip=$build/dist/x86_64/pkgunzip
 runs_for() {  # hyperfine runs per payload size
     if [ $smoke = 1 ]; then echo 3; elif [ "$1" -le 8 ]; then echo 20; elif [ "$1" -le 128 ]; then echo 10; else echo 5; fi
 }
@@ -126,14 +126,14 @@ prepare_size() {
     fi
     # Our packages are rebuilt whenever the programs that make them or go into them changed.
     local p fresh=1
-    for p in "$bin/mkpkg" "$bin/pkgstub" "$build/dist/i386/pkgstub" "$build/dist/i386/pkgunzip" "$bootcfg"; do
+    for p in "$bin/mkpkg" "$bin/pkgstub" "$build/dist/x86_64/pkgstub" "$build/dist/x86_64/pkgunzip" "$bootcfg"; do
         if [ -e "$p" ] && [ "$p" -nt "$d/pkg-pkgunzip.bin" ]; then fresh=0; fi
     done
     [ -f "$d/pkg-pkgunzip.bin" ] && [ -f "$d/image.zip" ] || fresh=0
     if [ $fresh = 1 ]; then say "payload of $mib MiB: packages up to date"; return; fi
     say "payload of $mib MiB: packages"
     rm -f "$d/pkg-pkgunzip.bin" "$d/pkg-miniunzip.bin" "$d/image.zip"
-    # mkpkg's defaults: the launcher and pkgunzip of build/dist/i386.
+    # mkpkg's defaults: the launcher and pkgunzip of build/dist/x86_64.
     "$bin/mkpkg" build -o "$d/pkg-pkgunzip.bin" --content "$d/payload" --bootcfg "$bootcfg" >/dev/null
     rm -rf "$d/parts" && "$bin/mkpkg" extract "$d/pkg-pkgunzip.bin" "$d/parts" >/dev/null
     mv "$d/parts/2-image.zip" "$d/image.zip" && rm -rf "$d/parts"
@@ -151,7 +151,7 @@ time_size() {
     if [ -n "$pkgunzip" ]; then
         cmds+=(-n pkg-pkgunzip "$d/pkg-pkgunzip.bin")
     else
-        skip "package with pkgunzip: this build has no $build/dist/i386/pkgunzip"
+        skip "package with pkgunzip: this build has no $build/dist/x86_64/pkgunzip"
     fi
     if [ -x /usr/bin/miniunzip ]; then
         cmds+=(-n pkg-miniunzip "$d/pkg-miniunzip.bin")

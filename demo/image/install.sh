@@ -11,6 +11,10 @@ case "$(uname -m)" in
         exit 1
         ;;
 esac
+if [ ! -d "$arch" ]; then
+    echo "install.sh: this package carries no update tool for processor '$(uname -m)'; use the package built for it" >&2
+    exit 1
+fi
 cd "$arch" || exit 1
 
 # The vendor utilities of both adapter families are one program under two names; unzipping does

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <spawn.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -240,6 +241,40 @@ bool canUnshareMount(std::string* why) {
         known = r.status == 0 ? 1 : 0;
         reason = r.status == 0 ? "" : (r.err.empty() ? "unshare -m failed" : r.err);
         while (!reason.empty() && reason.back() == '\n') reason.pop_back();
+    }
+    if (why) *why = reason;
+    return known == 1;
+}
+
+bool i386Runs(std::string* why) {
+    static int known = -1;
+    static std::string reason;
+    if (known < 0) {
+        const char* off = getenv("ZAV_TEST_NO_I386");
+        const std::string probe = binPath("../dist/i386/pkgunzip");
+        if (off && *off && std::string(off) != "0") {
+            reason = "ZAV_TEST_NO_I386 is set, so the tests behave as on a kernel without 32-bit support";
+        } else if (!pathExists(probe)) {
+            reason = "the i386 programs were not built (" + probe +
+                     " is missing: their 32-bit libraries were not there; make deps fetches them)";
+        } else {
+            // pkgunzip without arguments only prints its usage.
+            posix_spawn_file_actions_t actions;
+            posix_spawn_file_actions_init(&actions);
+            for (int fd : {0, 1, 2}) posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_RDWR, 0);
+            pid_t pid = -1;
+            char* argv[] = {const_cast<char*>(probe.c_str()), nullptr};
+            int err = posix_spawn(&pid, probe.c_str(), &actions, nullptr, argv, environ);
+            posix_spawn_file_actions_destroy(&actions);
+            int status = 0;
+            if (err == 0) waitpid(pid, &status, 0);
+            if (err == ENOEXEC)
+                reason = "this kernel does not run 32-bit x86 programs (executing " + probe +
+                         " fails with ENOEXEC: 32-bit emulation is off)";
+            else if (err != 0)
+                reason = "executing " + probe + " failed: " + strerror(err);
+        }
+        known = reason.empty() ? 1 : 0;
     }
     if (why) *why = reason;
     return known == 1;

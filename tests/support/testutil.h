@@ -75,7 +75,20 @@ std::string freshTmpLines(const std::string& source, const std::string& options,
 // True when `unshare -m` works here (root with the capability to mount); otherwise *why says why.
 bool canUnshareMount(std::string* why);
 
+// True when this kernel runs the i386 package programs of the build (build/dist/i386): they were
+// built, and executing one does not fail with ENOEXEC (kernels with 32-bit emulation off).
+// Probed once. The environment variable ZAV_TEST_NO_I386 (any value but "" or "0") makes it
+// false, to try a kernel without 32-bit support on any machine. Otherwise *why says why not.
+bool i386Runs(std::string* why);
+
 }  // namespace testutil
+
+// Skips the current test, with the reason, where the i386 programs cannot run here.
+#define SKIP_UNLESS_I386_RUNS()                                                   \
+    do {                                                                          \
+        std::string why_;                                                         \
+        if (!testutil::i386Runs(&why_)) GTEST_SKIP() << "executes i386 programs; " << why_; \
+    } while (0)
 
 // Skips the current test with a clear reason when private mount namespaces are not permitted.
 #define SKIP_UNLESS_MOUNT_NAMESPACE()                                              \

@@ -240,6 +240,18 @@ std::vector<Problem> lintLauncherByteOrder(const std::string& label, const std::
     return problems;
 }
 
+std::string elfProcessor(const std::string& head) {
+    const unsigned char* h = reinterpret_cast<const unsigned char*>(head.data());
+    if (head.size() < kElfHeadSize || head.compare(0, 4, "\x7f" "ELF") != 0 || (h[5] != 1 && h[5] != 2)) return "";
+    unsigned machine = h[5] == 2 ? (h[18] << 8 | h[19]) : (h[19] << 8 | h[18]);
+    switch (machine) {
+        case 3: return "i386";
+        case 62: return "x86_64";
+        case 21: return "ppc64";
+        default: return "";
+    }
+}
+
 int errorCount(const std::vector<Problem>& problems) {
     int n = 0;
     for (const Problem& p : problems) n += p.severity == Severity::Error;

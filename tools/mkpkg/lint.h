@@ -42,6 +42,10 @@ std::string fileHead(const std::string& path);
 // warning.
 std::vector<Problem> lintLauncherByteOrder(const std::string& label, const std::string& head, bool bigEndian);
 
+// The processor an ELF program is for, as uname -m names it ("i386", "x86_64", "ppc64"), from
+// its first bytes; "" when head is no ELF program or names another processor.
+std::string elfProcessor(const std::string& head);
+
 int errorCount(const std::vector<Problem>& problems);
 
 // "error: ..." / "warning: ..."

@@ -6,6 +6,10 @@
 
 namespace mkpkg {
 
+// The processor whose launcher and unzip utility a package carries when --arch is not given:
+// 64-bit kernels need not run 32-bit programs.
+constexpr const char* kDefaultArch = "x86_64";
+
 struct BuildOptions {
     std::string output;
     std::string content;   // folder of package content, or
@@ -13,7 +17,7 @@ struct BuildOptions {
     std::string bootcfg;
     std::string launcher;  // "" for the pkgstub built for arch
     std::string unzip;     // "" for the pkgunzip built for arch
-    std::string arch;      // "i386" or "x86_64"; "" for i386
+    std::string arch;      // "i386" or "x86_64"; "" for x86_64
     bool bigEndian = false;
     bool force = false;    // write the package despite errors found in it
 };

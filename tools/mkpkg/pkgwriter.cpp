@@ -60,15 +60,25 @@ bool isExecutable(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
+// Where a package with this launcher runs: authors pick i386 or x86_64 by it.
+std::string launcherKind(const std::string& processor) {
+    if (processor == "x86_64") return "for x86_64 (runs on 64-bit x86 kernels)";
+    if (processor == "i386")
+        return "for i386 (runs on 32-bit x86 kernels, and on 64-bit ones only where they run 32-bit programs)";
+    if (processor.empty()) return "for an unknown processor";
+    return "for " + processor;
+}
+
 }  // namespace
 
 std::string packageProgram(const std::string& name, const std::string& arch, std::string* why) {
     std::vector<char> buf(PATH_MAX + 1, '\0');
     ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
     std::string bin = n > 0 ? folderOf(std::string(buf.data(), static_cast<size_t>(n))) : std::string(".");
-    const std::string forArch = arch.empty() ? "i386" : arch;
+    const std::string forArch = arch.empty() ? kDefaultArch : arch;
     // The build tree's build/bin -> build/dist/ARCH; an installed bin -> libexec/zav_fwpkg/ARCH.
-    const std::string candidates[] = {bin + "/../dist/" + forArch, bin + "/../libexec/zav_fwpkg/" + forArch};
+    const std::string top = folderOf(bin);
+    const std::string candidates[] = {top + "/dist/" + forArch, top + "/libexec/zav_fwpkg/" + forArch};
     for (const std::string& dir : candidates)
         if (isExecutable(dir + "/" + name)) return dir + "/" + name;
     // A build without the static programs (the sanitizer build) packs its own, unless a
@@ -90,6 +100,7 @@ BuildResult buildPackage(const BuildOptions& opts, std::ostream& progress, std::
     std::string launcher = opts.launcher;
     if (launcher.empty() && (launcher = packageProgram("pkgstub", opts.arch, &missing)).empty()) throw Error(missing);
     uint64_t launcherSize = partSize("launcher", launcher, "");
+    progress << "mkpkg: launcher " << launcherKind(elfProcessor(fileHead(launcher))) << ": " << launcher << "\n" << std::flush;
     checkLimit(0, launcher, launcherSize);
 
     std::string unzip = opts.unzip;

@@ -26,7 +26,7 @@ struct BuildResult {
 // and no temporary file remains.
 BuildResult buildPackage(const BuildOptions& opts, std::ostream& progress, std::ostream& diag);
 
-// Path of the static program `name` (pkgstub or pkgunzip) built for arch ("" means i386): in
+// Path of the static program `name` (pkgstub or pkgunzip) built for arch ("" means x86_64): in
 // build/dist/ARCH beside mkpkg's build/bin, or libexec/zav_fwpkg/ARCH of an installation. With
 // arch "" and neither folder present, the program beside mkpkg. "" with the reason in *why
 // when there is none.

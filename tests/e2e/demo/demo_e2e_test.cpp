@@ -163,6 +163,17 @@ TEST_F(DemoPackage, ArgumentsReachTheUpdateToolAndItsStatusComesBack) {
     EXPECT_EQ(s.tmpAfter, "") << "left behind in /tmp";
 }
 
+// The i386 package starts as the default one does, where this kernel runs 32-bit programs.
+TEST_F(DemoPackage, I386PackageShowsTheVersions) {
+    SKIP_UNLESS_I386_RUNS();
+    Session s = runPackage("nicfw_demo_i386.bin", {"-v"});
+    ASSERT_EQ(s.runs.size(), 1u);
+    EXPECT_EQ(s.runs[0].status, 0) << s.runs[0].err;
+    EXPECT_EQ(s.runs[0].out, "ZAV Ethernet Firmware Update Tool, Version 1.0.9\n\n" + std::string(nictexts::c_tableHead) +
+                                 nictexts::c_demoTableBefore);
+    EXPECT_EQ(s.tmpAfter, "") << "left behind in /tmp";
+}
+
 TEST(DemoPackageInfo, DescribesTheShippedLayout) {
     testutil::RunResult r =
         testutil::run({testutil::binPath("mkpkg"), "info", std::string(DEMO_DIR) + "/nicfw_demo.bin", "--", "-v"});
@@ -170,7 +181,7 @@ TEST(DemoPackageInfo, DescribesTheShippedLayout) {
     for (const char* expected :
          {"consistent: the sizes and the directory add up to the file length", "boot configuration: 12 lines",
           "fitting clause: 0 (file 'Linux_verAny_UP0_xAny.wrapcfg')", "startup command: './kickoff -v'",
-          "image/x86_64/nicburn", "image/x86/1648bc.bin", "image/install.sh"})
+          "image/x86_64/nicburn", "image/x86_64/1648bc.bin", "image/install.sh"})
         EXPECT_NE(r.out.find(expected), std::string::npos) << expected << "\n" << r.out;
 }
 

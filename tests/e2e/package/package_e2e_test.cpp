@@ -1,13 +1,16 @@
 // The demo packages where nothing of the build machine exists: a root folder with a static
 // busybox as /bin/sh and the few commands the launcher and the package run, an empty /tmp,
 // /var/log and /run/lock, and the package. Each run enters it with chroot inside `unshare -m`,
-// where /tmp, /var/log, /run and /dev are fresh mounts; the i386 package runs with a 32-bit
-// processor name (setarch i686), so its x86 folder is the one used. Damaged packages run there
+// where /tmp, /var/log, /run and /dev are fresh mounts; the i386 package (where the kernel runs
+// 32-bit programs) runs with a 32-bit processor name (setarch i686), so its x86 folder is the one used. Damaged packages run there
 // too: each must stop with the unzip utility's one-line reason before the package's own commands
 // start.
 #include <gtest/gtest.h>
 
+#include <elf.h>
 #include <sys/stat.h>
+
+#include <cstring>
 
 #include <cstdint>
 #include <regex>
@@ -93,32 +96,35 @@ protected:
         return s;
     }
 
-    testutil::TempDir dir_;
-};
-
-TEST_F(BareRoot, BothDemoPackagesShowAndUpdateTheAdapters) {
-    const struct {
-        const char* package;
-        bool i686;
-    } cases[] = {{"nicfw_demo.bin", true}, {"nicfw_demo_x86_64.bin", false}};
-    for (const auto& c : cases) {
-        putPackage(c.package, readFile(std::string(DEMO_DIR) + "/" + c.package));
-        Session s = start(c.package, {"-v", ""}, c.i686);
+    // Shows, then updates, the adapters with a demo package; i686: as a 32-bit system would.
+    void showAndUpdate(const std::string& package, bool i686) {
+        putPackage(package, readFile(std::string(DEMO_DIR) + "/" + package));
+        Session s = start(package, {"-v", ""}, i686);
         ASSERT_EQ(s.runs.size(), 2u);
-        EXPECT_EQ(s.runs[0].status, 0) << c.package << ": " << s.runs[0].err;
-        EXPECT_EQ(s.runs[0].err, "") << c.package;
-        EXPECT_EQ(s.runs[0].out, nictexts::c_banner + std::string(nictexts::c_tableHead) + nictexts::c_demoTableBefore) << c.package;
-        EXPECT_EQ(s.runs[1].status, 0) << c.package << ": " << s.runs[1].err;
-        EXPECT_EQ(s.runs[1].err, "") << c.package;
+        EXPECT_EQ(s.runs[0].status, 0) << package << ": " << s.runs[0].err;
+        EXPECT_EQ(s.runs[0].err, "") << package;
+        EXPECT_EQ(s.runs[0].out, nictexts::c_banner + std::string(nictexts::c_tableHead) + nictexts::c_demoTableBefore) << package;
+        EXPECT_EQ(s.runs[1].status, 0) << package << ": " << s.runs[1].err;
+        EXPECT_EQ(s.runs[1].err, "") << package;
         const std::string& update = s.runs[1].out;
         size_t before = update.find(std::string(nictexts::c_tableHead) + nictexts::c_demoTableBefore);
         size_t after = update.find(std::string(nictexts::c_tableHead) + nictexts::c_demoTableAfter);
-        EXPECT_NE(before, std::string::npos) << c.package << "\n" << update;
-        EXPECT_NE(after, std::string::npos) << c.package << "\n" << update;
-        EXPECT_LT(before, after) << c.package;
-        EXPECT_EQ(s.logs, "ZAV_Support\n") << c.package;
-        EXPECT_EQ(s.tmpAfter, "") << c.package << ": left behind in /tmp";
+        EXPECT_NE(before, std::string::npos) << package << "\n" << update;
+        EXPECT_NE(after, std::string::npos) << package << "\n" << update;
+        EXPECT_LT(before, after) << package;
+        EXPECT_EQ(s.logs, "ZAV_Support\n") << package;
+        EXPECT_EQ(s.tmpAfter, "") << package << ": left behind in /tmp";
     }
+
+    testutil::TempDir dir_;
+};
+
+TEST_F(BareRoot, DemoPackageShowsAndUpdatesTheAdapters) { showAndUpdate("nicfw_demo.bin", false); }
+
+// The i386 package, where this kernel runs 32-bit programs; its x86 folder is the one used.
+TEST_F(BareRoot, I386DemoPackageShowsAndUpdatesTheAdapters) {
+    SKIP_UNLESS_I386_RUNS();
+    showAndUpdate("nicfw_demo_i386.bin", true);
 }
 
 uint32_t le32(const std::string& b, size_t at) {
@@ -156,8 +162,8 @@ TEST_F(BareRoot, DamagedPackagesStopBeforeThePackageRuns) {
     const Elements e(good);
     const std::string& image = e.part[2];
 
-    // One byte flipped in the middle of the compressed data of image/x86/nicburn.
-    const std::string name = "image/x86/nicburn";
+    // One byte flipped in the middle of the compressed data of image/x86_64/nicburn.
+    const std::string name = "image/x86_64/nicburn";
     size_t local = image.find(std::string("PK\x03\x04", 4));
     while (local != std::string::npos && image.compare(local + 30, name.size(), name) != 0)
         local = image.find(std::string("PK\x03\x04", 4), local + 4);
@@ -182,7 +188,7 @@ TEST_F(BareRoot, DamagedPackagesStopBeforeThePackageRuns) {
     } cases[] = {
         {"flipped byte", flipped.join(), "",
          // Where the flip lands decides which of pkgunzip's three damage reports comes.
-         "pkgunzip: 'image/x86/nicburn': (inflate error \\((data error|[0-9]+ of [0-9]+ bytes came out)\\)|"
+         "pkgunzip: 'image/x86_64/nicburn': (inflate error \\((data error|[0-9]+ of [0-9]+ bytes came out)\\)|"
          "CRC mismatch \\(the data is damaged\\))\n"},
         {"image cut short", cut.join(), "",
          "pkgunzip: cannot open 'image.zip': not a zip archive or cut short \\(no end of central directory\\)\n"},
@@ -190,7 +196,7 @@ TEST_F(BareRoot, DamagedPackagesStopBeforeThePackageRuns) {
     };
     for (const auto& c : cases) {
         putPackage("damaged.bin", c.bytes);
-        Session s = start("damaged.bin", {"-v"}, true, c.tmpOptions);
+        Session s = start("damaged.bin", {"-v"}, false, c.tmpOptions);
         ASSERT_EQ(s.runs.size(), 1u);
         EXPECT_EQ(s.runs[0].status, 1) << c.name << ": " << s.runs[0].err;
         EXPECT_TRUE(std::regex_match(s.runs[0].err, std::regex(c.err))) << c.name << ": " << s.runs[0].err;
@@ -198,6 +204,49 @@ TEST_F(BareRoot, DamagedPackagesStopBeforeThePackageRuns) {
         EXPECT_EQ(s.runs[0].out, "") << c.name;
         EXPECT_EQ(s.logs, "") << c.name;
         EXPECT_EQ(s.tmpAfter, "") << c.name << ": left behind in /tmp";
+    }
+}
+
+// The programs packages carry, checked without running them (so on every kernel): each is a
+// static program for its processor. The i386 ones only where they were built.
+TEST(PackagePrograms, AreStaticProgramsOfTheirProcessor) {
+#ifndef PACKAGES_ARE_STATIC
+    GTEST_SKIP() << "this build has no static package programs (build/dist)";
+#endif
+    const struct {
+        const char* arch;
+        unsigned char elfClass;
+        uint16_t machine;
+    } arches[] = {{"x86_64", ELFCLASS64, EM_X86_64}, {"i386", ELFCLASS32, EM_386}};
+    for (const auto& a : arches) {
+        const std::string dir = std::string(DEMO_DIR) + "/../dist/" + a.arch;
+        if (std::string(a.arch) == "i386" && !testutil::pathExists(dir)) continue;
+        for (const char* p : {"pkgstub", "pkgunzip", "nicburn", "kickoff", "fwsim"}) {
+            const std::string f = readFile(dir + "/" + p), what = std::string(a.arch) + "/" + p;
+            ASSERT_GT(f.size(), sizeof(Elf64_Ehdr)) << what;
+            ASSERT_EQ(f.compare(0, 4, ELFMAG), 0) << what << " is no ELF program";
+            EXPECT_EQ(static_cast<unsigned char>(f[EI_CLASS]), a.elfClass) << what;
+            uint16_t machine, phnum, phentsize;
+            uint64_t phoff;
+            if (a.elfClass == ELFCLASS64) {
+                Elf64_Ehdr h;
+                memcpy(&h, f.data(), sizeof(h));
+                machine = h.e_machine, phoff = h.e_phoff, phnum = h.e_phnum, phentsize = h.e_phentsize;
+            } else {
+                Elf32_Ehdr h;
+                memcpy(&h, f.data(), sizeof(h));
+                machine = h.e_machine, phoff = h.e_phoff, phnum = h.e_phnum, phentsize = h.e_phentsize;
+            }
+            EXPECT_EQ(machine, a.machine) << what;
+            // A program header's type is its first 32-bit word in both classes.
+            for (uint16_t i = 0; i < phnum; ++i) {
+                const size_t at = phoff + static_cast<size_t>(i) * phentsize;
+                ASSERT_LE(at + 4, f.size()) << what;
+                uint32_t type;
+                memcpy(&type, f.data() + at, 4);
+                EXPECT_NE(type, static_cast<uint32_t>(PT_INTERP)) << what << " names a dynamic loader: not static";
+            }
+        }
     }
 }
 

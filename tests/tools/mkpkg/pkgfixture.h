@@ -40,9 +40,10 @@ inline void writeContent(const std::string& dir, const std::string& kickoff, con
 
 // The program `mkpkg build` packs by default for arch: the static build in build/dist/ARCH, or
 // in a build without those (the sanitizer build) the program in build/bin.
-inline std::string packedProgram(const std::string& name, const std::string& arch = "i386") {
-    std::string dist = testutil::binPath("../dist/" + arch + "/" + name);
-    return testutil::pathExists(dist) ? dist : testutil::binPath(name);
+inline std::string packedProgram(const std::string& name, const std::string& arch = "x86_64") {
+    const std::string own = testutil::binPath(name);
+    std::string dist = own.substr(0, own.rfind("/bin/")) + "/dist/" + arch + "/" + name;
+    return testutil::pathExists(dist) ? dist : own;
 }
 
 // The unzip utility the tests pack: Debian's, so that a build needs no pkgunzip of its own.
