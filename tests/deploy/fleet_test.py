@@ -43,6 +43,19 @@ def slowed(scenario_text, seconds):
     return re.sub(r"(?m)^\[adapter\]$", "[adapter]\nfault.upgrade = delay %s" % seconds, scenario_text)
 
 
+def entry_data_middle(zip_bytes, name_end):
+    """Offset of the middle of the data of the first zip entry whose name ends with name_end."""
+    at = zip_bytes.find(b"PK\x03\x04")
+    while at >= 0:
+        size = int.from_bytes(zip_bytes[at + 18:at + 22], "little")
+        name_len = int.from_bytes(zip_bytes[at + 26:at + 28], "little")
+        extra_len = int.from_bytes(zip_bytes[at + 28:at + 30], "little")
+        if size > 0 and bytes(zip_bytes[at + 30:at + 30 + name_len]).endswith(name_end):
+            return at + 30 + name_len + extra_len + size // 2
+        at = zip_bytes.find(b"PK\x03\x04", at + 4)
+    raise ValueError("no entry ending with %r in the package" % name_end)
+
+
 class FleetRollout(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -66,11 +79,11 @@ class FleetRollout(unittest.TestCase):
         for name, seconds in (("slow", 1), ("hung", 60)):
             with open(os.path.join(cls.work, name + ".conf"), "w") as f:
                 f.write(slowed(default, seconds))
-        # One byte flipped in the middle of the package: inside its zip image.
+        # One byte flipped in the middle of the update tool's compressed data in the zip image.
         cls.damaged = os.path.join(cls.work, "nicfw_damaged.bin")
         with open(PACKAGE, "rb") as f:
             data = bytearray(f.read())
-        data[len(data) // 2] ^= 0xFF
+        data[entry_data_middle(data, b"/nicburn")] ^= 0xFF
         with open(cls.damaged, "wb") as f:
             f.write(data)
         cp = tempfile.mkdtemp(prefix="cp.")     # ssh control sockets need a short path
