@@ -15,6 +15,10 @@
 #                     unzip and tar, memory, nicburn with 1 to 256 adapters; writes
 #                     bench/results/<date>-<machine>.md and .png (docs/PERFORMANCE.md).
 #                     BENCH_ARGS passes options, e.g. BENCH_ARGS='--sizes "1 64"'
+# Installing the tools elsewhere:
+#   make package      builds, then writes the Debian package of the author and operator tools
+#                     ($(BUILD)/zav-fwpkg-tools_VERSION_ARCH.deb, cmake/package.cmake); says so
+#                     when the i386 launchers are missing from it
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
@@ -33,7 +37,7 @@ WERROR_FLAG = $(if $(WERROR),-DCMAKE_COMPILE_WARNING_AS_ERROR=$(WERROR))
 # Where the sanitized programs write their reports (one file per process that had one).
 SANITIZER_REPORTS = $(abspath $(ASAN_BUILD))/sanitizer-reports
 
-.PHONY: all deps configure build check check-unit check-asan fuzz demo bench clean
+.PHONY: all deps configure build check check-unit check-asan fuzz demo bench package clean
 
 all: build
 
@@ -82,6 +86,9 @@ demo: deps build
 
 bench: build
 	bash bench/bench.sh --build $(BUILD) $(BENCH_ARGS)
+
+package: build
+	cd $(BUILD) && cpack
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -89,7 +89,7 @@ foreach(arch ${ZAV_DIST_ARCHS})
   set(previous dist_${arch})
   list(APPEND ZAV_DIST_TARGETS dist_${arch})
   list(APPEND ZAV_DIST_FILES ${byproducts})
-  install(PROGRAMS ${byproducts} DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/zav_fwpkg/${arch})
+  install(PROGRAMS ${byproducts} DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/zav_fwpkg/${arch} COMPONENT tools)
 endforeach()
 add_custom_target(dist ALL DEPENDS ${ZAV_DIST_TARGETS})
 # mkpkg packs these by default.
