@@ -1,5 +1,6 @@
-#!/bin/sh
-# Runs a firmware package on the host for the nic_firmware role, bounded in time.
+# shellcheck shell=sh
+# Runs a firmware package on the host for the nic_firmware role, bounded in time; the role runs
+# it with /bin/sh (a copy on the host, not a program of the controller's installation).
 # usage: nic_firmware_run.sh LIMIT GRACE LOG_DIR PACKAGE [ARG...]
 # Started in the role's private folder, which becomes the package's TMPDIR parent and is where a
 # package keeps its log when LOG_DIR cannot hold it.
