@@ -56,6 +56,10 @@ if(NOT ZAV_DIST_I386 STREQUAL "OFF")
     list(PREPEND ZAV_DIST_ARCHS i386)
   endif()
 endif()
+if(NOT "i386" IN_LIST ZAV_DIST_ARCHS)
+  # Programs of an earlier configuration must not be packed or tested as if built now.
+  file(REMOVE_RECURSE ${ZAV_DIST_DIR}/i386)
+endif()
 
 set(previous "")
 set(ZAV_DIST_FILES "")

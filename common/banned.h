@@ -1,6 +1,8 @@
 // Functions this code does not call, each with a bounded or checked replacement: snprintf for
 // the copies and formats (a result that does not fit is seen, never cut silently), fgets for
-// gets, strtol or readDecimal for ato*. A call to one fails to compile.
+// gets, strtol or readDecimal for ato*; each program's one child module for system and popen
+// (they ignore SIGINT and SIGQUIT in the caller while the child runs). A call to one fails to
+// compile.
 //
 // Include it after every other header of the file: its macros would rename the declarations
 // in the system headers.
@@ -34,3 +36,7 @@
 #define tmpnam(...) ZAV_BANNED(tmpnam)
 #undef mktemp
 #define mktemp(...) ZAV_BANNED(mktemp)
+#undef system
+#define system(...) ZAV_BANNED(system)
+#undef popen
+#define popen(...) ZAV_BANNED(popen)

@@ -68,7 +68,16 @@ int createInstallDir(LauncherContext* ctx) {
         wrkDir[0] = '\0';
         return 1;
     }
-    if (changeDir(wrkDir) < 0) {
+    int entered = enterPrivateDir(wrkDir);
+    if (entered == 1) {
+        // Someone swapped the name: what is there now is not ours to use or remove.
+        showError("Failed changing to directory %s: it was replaced after it was made (%s lets other users "
+                  "rename its entries)\n",
+                  wrkDir, parent);
+        wrkDir[0] = '\0';
+        return 1;
+    }
+    if (entered != 0) {
         showError("Failed changing to directory %s\n", wrkDir);
         return 1;
     }
@@ -80,11 +89,16 @@ int executeApplication(const LauncherContext* ctx, const char* command) {
 }
 
 void cleanup(LauncherContext* ctx) {
-    if (ctx->wrkDir[0] == '\0' || !dirExists(ctx->wrkDir)) return;
+    if (ctx->wrkDir[0] == '\0') return;
     char parent[WRK_DIR_SIZE] = "";
     getTempDir(ctx->tempDir, parent, sizeof(parent));
     changeDir(parent);
-    deleteTree(&ctx->commands, ctx->wrkDir);
+    // By its own name from the parent, in this process: no command line to outgrow, and a
+    // signal meanwhile is only noted.
+    const char* leaf = strrchr(ctx->wrkDir, FILE_SEPARATOR);
+    leaf = leaf != nullptr ? leaf + 1 : ctx->wrkDir;
+    int err = removeTreeIn(parent, leaf);
+    if (err != 0) showError("Failed removing the working directory %s: %s\n", ctx->wrkDir, strerror(err));
     ctx->wrkDir[0] = '\0';
 }
 
@@ -165,6 +179,10 @@ int extractAndExecute(LauncherContext* ctx, int argc, char** argv) {
     cmd[0] = '\0';
     getCurrentDir(cmd, sizeof(cmd));
     setOsInfoEnvVars(ctx, cmd);
+    if (packageSignal()) {
+        ctx->interruptedIn = PHASE_UNPACKING;
+        return 128 + packageSignal();
+    }
 
     const char* self = (argc > 0 && argv[0] != nullptr) ? argv[0] : "";
     int fd = fd_open(self);

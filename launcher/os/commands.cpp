@@ -10,19 +10,14 @@
 #include "launcher/os/platform.h"
 #include "common/banned.h"
 
-int os_system_linux(const char* cmd) {
-    if (cmd == nullptr) return 255;
-    // The child writes to the same streams; what we printed so far must come first.
-    fflush(stdout);
-    fflush(stderr);
-    return decodeWaitStatus(system(cmd));
-}
+int os_system_linux(const char* cmd) { return runPlainCommand(cmd); }
 
 namespace {
 
 int runForReal(void* /*self*/, CommandKind kind, const char* cmd) {
     if (kind == CMD_PACKAGE) return runPackageCommand(cmd);
-    return os_system_linux(cmd);
+    if (kind == CMD_INTERACTIVE) return runInteractiveCommand(cmd);
+    return runPlainCommand(cmd);
 }
 
 int vrunComposed(const CommandRunner* runner, CommandKind kind, const char* format, va_list ap) {
@@ -60,11 +55,15 @@ bool copyFileFits(const char* src, const char* dst) {
 }
 
 int makeDir(const CommandRunner* runner, const char* path) {
-    return asSuccess(runComposed(runner, CMD_SHELL, "mkdir -p \"%s\"", path));
+    char quoted[CMD_COMPOSE_SIZE];
+    if (quoteForShell(quoted, sizeof(quoted), path) != 0) return 0;
+    return asSuccess(runComposed(runner, CMD_SHELL, "mkdir -p %s", quoted));
 }
 
 int deleteTree(const CommandRunner* runner, const char* path) {
-    return asSuccess(runComposed(runner, CMD_SHELL, "rm -rf \"%s\"", path));
+    char quoted[CMD_COMPOSE_SIZE];
+    if (quoteForShell(quoted, sizeof(quoted), path) != 0) return 0;
+    return asSuccess(runComposed(runner, CMD_SHELL, "rm -rf %s", quoted));
 }
 
 int copyFile(const CommandRunner* runner, const char* src, const char* dst) {

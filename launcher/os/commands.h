@@ -11,9 +11,9 @@ constexpr int CMD_TOO_LONG = -1;
 
 // How a command is started.
 enum CommandKind {
-    CMD_SHELL,        // /bin/sh -c, as system() does
+    CMD_SHELL,        // one of the launcher's own commands: runPlainCommand (signals only noted meanwhile)
     CMD_PACKAGE,      // a package's own command: runPackageCommand (own process group, signals passed on)
-    CMD_INTERACTIVE,  // a shell for the user at the terminal, as system() does
+    CMD_INTERACTIVE,  // a shell for the user at the terminal: runInteractiveCommand (Ctrl-C is the shell's)
 };
 
 // The seam every child goes through: run gets the complete command line and returns its result
@@ -34,14 +34,16 @@ int runCommand(const CommandRunner* runner, CommandKind kind, const char* cmd);
 int runComposed(const CommandRunner* runner, CommandKind kind, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 
-// Runs cmd with /bin/sh -c (system) after flushing stdout and stderr, and returns its result
-// as decodeWaitStatus gives it. Only the real runner calls it.
+// Runs cmd with /bin/sh -c as runPlainCommand does (stdout and stderr flushed first), and returns
+// its result as decodeWaitStatus gives it. Only the real runner calls it.
 int os_system_linux(const char* cmd);
 
 // The following return 1 when the command's result is 0, and 0 when it ran and failed or when
-// the command line would not fit (it is then not run). Paths are put in double quotes as given.
-int makeDir(const CommandRunner* runner, const char* path);                   // mkdir -p "path"
-int deleteTree(const CommandRunner* runner, const char* path);                // rm -rf "path"
+// the command line would not fit (it is then not run). makeDir and deleteTree quote their path
+// with quoteForShell (it may come from TMPDIR); the copies put theirs in double quotes as given
+// (names from the package's boot configuration).
+int makeDir(const CommandRunner* runner, const char* path);                   // mkdir -p 'path'
+int deleteTree(const CommandRunner* runner, const char* path);                // rm -rf 'path'
 int copyFile(const CommandRunner* runner, const char* src, const char* dst);  // /bin/cp "src" "dst"
 int copyTree(const CommandRunner* runner, const char* src, const char* dst);  // /bin/cp -r "src" "dst"
 

@@ -33,3 +33,16 @@ int getPid();
 // 0 when made; 1 when anything of that name exists (left alone, also a dangling link);
 // -1 on any other failure.
 int makeDirPrivate(const char* path);
+
+// Enters the directory path that makeDirPrivate just made, without following a symbolic link
+// there and only when it is still a directory of this user that no one else may open (where
+// another user may rename entries of its parent, the name could have been swapped meanwhile).
+// 0 when entered; 1 when the object there is not that directory (not entered); -1 when it
+// cannot be opened or entered.
+int enterPrivateDir(const char* path);
+
+// Removes the entry name of the directory parent (the entry itself, not a path), with
+// everything below it, without a shell and without following a symbolic link at any level.
+// 0 when it is gone (also when there was nothing of that name), else the errno of the first
+// failure; what could be removed is removed either way.
+int removeTreeIn(const char* parent, const char* name);

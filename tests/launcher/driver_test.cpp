@@ -147,6 +147,61 @@ TEST_F(InstallDirTest, RefusesAPathLongerThanItsBufferShowingItWhole) {
     EXPECT_TRUE(testutil::listDir(parent).empty());
 }
 
+// A temporary directory of 497 characters: the working directory, with folders, files and a
+// link to something outside, is removed whole; what the link names is left alone.
+TEST_F(InstallDirTest, RemovesTheWorkingDirectoryUnderALongTempDir) {
+    std::string parent = tmp.path();
+    while (parent.size() < 497) {
+        parent += "/" + std::string(std::min<size_t>(120, 497 - parent.size() - 1), 'd');
+        ASSERT_EQ(mkdir(parent.c_str(), 0700), 0);
+    }
+    ASSERT_EQ(parent.size(), 497u);
+    writeFile(tmp.file("outside"), "keep");
+    ctx.tempDir = parent.c_str();
+    ASSERT_EQ(createInstallDir(&ctx), 0);
+    const std::string wrk = ctx.wrkDir;
+    ASSERT_EQ(mkdir("image", 0755), 0);
+    ASSERT_EQ(mkdir("image/deep", 0755), 0);
+    writeFile(wrk + "/image/deep/file", "x");
+    writeFile(wrk + "/top", "x");
+    ASSERT_EQ(symlink(tmp.file("outside").c_str(), (wrk + "/image/link").c_str()), 0);
+    ASSERT_EQ(symlink(tmp.path().c_str(), (wrk + "/dirlink").c_str()), 0);
+    std::string err = stderrOf([this] { cleanup(&ctx); });
+    EXPECT_EQ(err, "");
+    EXPECT_FALSE(pathExists(wrk));
+    EXPECT_EQ(readFile(tmp.file("outside")), "keep");
+    EXPECT_TRUE(testutil::listDir(parent).empty());
+}
+
+// A working directory that cannot be removed whole is reported, naming it and the reason.
+TEST_F(InstallDirTest, AFailedRemovalIsReported) {
+    ASSERT_EQ(createInstallDir(&ctx), 0);
+    const std::string wrk = ctx.wrkDir;
+    writeFile(wrk + "/stuck", "x");
+    writeFile(wrk + "/loose", "x");
+    if (testutil::runShell("chattr +i " + testutil::shellQuote(wrk + "/stuck") + " 2>/dev/null").status != 0)
+        GTEST_SKIP() << "chattr +i is not available on this file system";
+    std::string err = stderrOf([this] { cleanup(&ctx); });
+    testutil::runShell("chattr -i " + testutil::shellQuote(wrk + "/stuck"));
+    EXPECT_EQ(err, "Failed removing the working directory " + wrk + ": Operation not permitted\n");
+    EXPECT_FALSE(pathExists(wrk + "/loose"));
+    EXPECT_TRUE(pathExists(wrk + "/stuck"));
+}
+
+// A temporary directory whose name holds shell syntax is made as named, nothing in it run.
+TEST_F(InstallDirTest, ShellSyntaxInTheTempDirIsTakenLiterally) {
+    const std::string parent =
+        tmp.file("a $(touch " + tmp.file("ran1") + ") `touch " + tmp.file("ran2") + "` \"q\" 'x'/new");
+    ctx.tempDir = parent.c_str();
+    ASSERT_EQ(createInstallDir(&ctx), 0);
+    EXPECT_EQ(std::string(ctx.wrkDir), parent + "/" + candidate(0));
+    cleanup(&ctx);
+    EXPECT_TRUE(dirExists(parent.c_str()));
+    EXPECT_FALSE(pathExists(tmp.file("ran1")));
+    EXPECT_FALSE(pathExists(tmp.file("ran2")));
+    EXPECT_FALSE(pathExists(parent + "/" + candidate(0)));
+}
+
 // Runs whole packages in this process, under the test's own directory.
 class RunPackageTest : public LauncherTest {
 protected:

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -132,17 +133,36 @@ std::string extractCurrent(unzFile zip, const char* archive, uint64_t index, std
     return reason.empty() ? "" : prefix + reason;
 }
 
-// Whether the order of the entries matters: a name given twice, or a file whose name is also a
-// folder on the way to another entry. Such archives are extracted by one worker, in order. A
-// central directory that cannot be walked counts as ordered too (the one worker reports it).
+// The file a stored name writes: empty and "." components dropped ("./a" and "a//" name "a").
+std::string normalName(const std::string& name) {
+    std::string out;
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = name.find('/', start);
+        if (end == std::string::npos) end = name.size();
+        size_t len = end - start;
+        if (len > 0 && !(len == 1 && name[start] == '.')) {
+            if (!out.empty()) out += '/';
+            out.append(name, start, len);
+        }
+        start = end + 1;
+    }
+    return out;
+}
+
+// Whether the order of the entries matters: a file named twice (in any spelling), or a file
+// whose name is also a folder on the way to another entry. Such archives are extracted by one
+// worker, in order. A central directory that cannot be walked counts as ordered too (the one
+// worker reports it).
 bool orderMatters(unzFile zip) {
     std::set<std::string> files, folders;
     ZipWalk walk = walkZipEntries(zip, [&](const ZipEntryInfo& e) {
         if (e.info.size_filename > kMaxEntryName) return false;
-        const std::string& entry = e.name;
+        bool folder = !e.name.empty() && e.name.back() == '/';
+        const std::string entry = normalName(e.name);
         for (size_t slash = entry.find('/'); slash != std::string::npos; slash = entry.find('/', slash + 1))
-            if (slash > 0) folders.insert(entry.substr(0, slash));
-        if (!entry.empty() && entry.back() == '/') return true;
+            folders.insert(entry.substr(0, slash));
+        if (folder) return true;
         return files.insert(entry).second;
     });
     if (walk.end != ZipWalkEnd::AllVisited) return true;
@@ -220,9 +240,15 @@ bool extractAll(const char* archive, std::string* error) {
         work.entries = global.number_entry;
         ordered = work.entries < 2 || orderMatters(zip.get());
     }
-    // Inflating and writing keep a processor busy: a second worker takes the second core.
+    // Inflating and writing keep a processor busy: a second worker takes the second core. When
+    // no thread can be made, the one worker takes every entry.
     std::thread helper;
-    if (!ordered) helper = std::thread(worker, &work);
+    if (!ordered) {
+        try {
+            helper = std::thread(worker, &work);
+        } catch (const std::system_error&) {
+        }
+    }
     worker(&work);
     if (helper.joinable()) helper.join();
     if (work.faultAt != UINT64_MAX) {

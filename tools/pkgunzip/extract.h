@@ -16,8 +16,10 @@ const unsigned kWriteBuffer = 256u << 10;
 // or an unsupported entry. The file being written when it fails is removed; files extracted
 // before it stay. Two workers extract entries side by side (one each core of a two-processor
 // machine); the fault reported is still the first in the archive's order, though entries after it
-// may have been written. An archive where order matters (a name given twice, a file whose name is
-// also a folder of another entry) is extracted by one worker, in order.
+// may have been written. An archive where order matters (a file named twice, also in two
+// spellings such as "a" and "./a" or "d/f" and "d//f", a file whose name is also a folder of
+// another entry) is extracted by one worker, in order, as is every archive when no second thread
+// can be made.
 bool extractAll(const char* archive, std::string* error);
 
 // Whether a stored entry name may be written below the working directory: not empty, not

@@ -606,4 +606,109 @@ TEST_F(LauncherE2E, OsMismatchStopsBeforeAnythingRuns) {
     EXPECT_EQ(r.tmpAfter, "");
 }
 
+// ---------------------------------------------------------------------------------------------
+// The terminal, signals at the end of a run
+
+// What a pseudo-terminal showed (carriage returns taken out) and how the run ended there.
+struct TerminalRun {
+    std::string screen;
+    std::string end;  // "status N" or "hung"
+    std::string tmpAfter;
+};
+
+// A startup command that asks a question on the terminal and reads the answer.
+const char kAsks[] = "printf 'answer? '\nread answer\necho \"got $answer\"\n";
+
+class LauncherTerminalE2E : public LauncherE2E {
+protected:
+    void SetUp() override {
+        LauncherE2E::SetUp();
+        if (IsSkipped()) return;
+        std::string why;
+        if (!e2e::canUnsharePid(&why)) GTEST_SKIP() << "needs private process namespaces: " << why;
+    }
+
+    // Runs the package on a new terminal (ptyrun.py: mode, then WAIT SEND pairs) in a process
+    // namespace of its own, so that nothing it leaves outlives the case.
+    TerminalRun onTerminal(const std::string& mode, const std::vector<std::string>& steps) {
+        std::string line = "unshare --pid --fork --mount-proc /usr/bin/python3 " + shellQuote(PTYRUN) + " " + mode +
+                           " 15";
+        for (const std::string& s : steps) line += " " + shellQuote(s);
+        line += " -- ./" + std::string(kPackageName);
+        PkgRun r = runScript(line);
+        TerminalRun t;
+        for (char c : r.out)
+            if (c != '\r') t.screen += c;
+        size_t last = t.screen.rfind('\n', t.screen.size() >= 2 ? t.screen.size() - 2 : 0);
+        t.end = t.screen.substr(last == std::string::npos ? 0 : last + 1);
+        while (!t.end.empty() && t.end.back() == '\n') t.end.pop_back();
+        t.tmpAfter = r.tmpAfter;
+        EXPECT_EQ(r.err, "") << mode;
+        return t;
+    }
+
+    void buildAsking() {
+        build(kAsks, pkgfixture::shippedBootCfg(), {"--launcher", testutil::binPath("pkgstub")});
+    }
+};
+
+// Run from a terminal, the startup command gets the terminal: its question is answered, and a
+// Ctrl-C there ends the run as a Ctrl-C to the launcher does.
+TEST_F(LauncherTerminalE2E, AStartupCommandReadsTheTerminal) {
+    ASSERT_NO_FATAL_FAILURE(buildAsking());
+    TerminalRun answered = onTerminal("fg", {"answer? ", "yes\n"});
+    EXPECT_EQ(answered.end, "status 0") << answered.screen;
+    EXPECT_NE(answered.screen.find("got yes\n"), std::string::npos) << answered.screen;
+    EXPECT_EQ(answered.tmpAfter, "");
+
+    TerminalRun interrupted = onTerminal("fg", {"answer? ", "\\x03"});
+    EXPECT_EQ(interrupted.end, "status 130") << interrupted.screen;
+    EXPECT_EQ(interrupted.screen.find("got"), std::string::npos) << interrupted.screen;
+    EXPECT_EQ(interrupted.tmpAfter, "");
+}
+
+// Run in the background, the package's question stops it: that is said on the terminal, and
+// once the package is brought to the foreground the answer reaches it.
+TEST_F(LauncherTerminalE2E, AStoppedPackageIsNamedAndGoesOnInTheForeground) {
+    ASSERT_NO_FATAL_FAILURE(buildAsking());
+    TerminalRun t = onTerminal("bg", {"to go on", "yes\n"});
+    EXPECT_EQ(t.end, "status 0") << t.screen;
+    EXPECT_TRUE(std::regex_search(t.screen, std::regex("\nPackage process [0-9]+ \\(kickoff\\) is stopped, most likely "
+                                                       "waiting for the terminal: bring the package to the foreground "
+                                                       "\\(fg\\) to go on, or end it with 'kill [0-9]+'\\.\n")))
+        << t.screen;
+    EXPECT_NE(t.screen.find("got yes\n"), std::string::npos) << t.screen;
+    EXPECT_EQ(t.tmpAfter, "");
+}
+
+// Ctrl-C twice, 50 ms apart, to the package's process group: the first ends the package, the
+// second arrives while the working directory (20000 files) is being removed and changes nothing.
+TEST_F(LauncherE2E, ASecondCtrlCDuringTheRemovalLeavesNothingBehind) {
+    std::map<std::string, std::string> files;
+    for (int i = 0; i < 20000; ++i) files["image/f" + std::to_string(i)] = "";
+    const std::string started = dir_.file("started");
+    ASSERT_NO_FATAL_FAILURE(build("touch " + shellQuote(started) + "\nsleep 20\n", pkgfixture::shippedBootCfg(),
+                                  {"--launcher", testutil::binPath("pkgstub")}, files));
+    PkgRun r = runScript("setsid env --default-signal=INT,QUIT ./" + std::string(kPackageName) +
+                         " >/dev/null 2>&1 &\npid=$!\nn=0\nuntil [ -e " + shellQuote(started) +
+                         " ] || [ $n -ge 3000 ]; do sleep 0.01; n=$((n+1)); done\n"
+                         "kill -INT -$pid\nsleep 0.05\nkill -INT -$pid\nwait $pid");
+    EXPECT_EQ(r.status, 130);
+    EXPECT_EQ(r.tmpAfter, "") << "working directory left behind";
+}
+
+// SIGINT to the launcher alone while a slow `uname` identifies the system: the run stops there
+// (it used to be swallowed while the launcher waited in system(), and the package ran to its end).
+TEST_F(LauncherE2E, SigintDuringTheSystemIdentificationStopsTheRun) {
+    ASSERT_NO_FATAL_FAILURE(build("echo ran\n", pkgfixture::shippedBootCfg(), {"--launcher", testutil::binPath("pkgstub")}));
+    testutil::writeFile(bin() + "/uname",
+                        "#!/bin/sh\nsleep 0.4\ncase \"$1\" in -r) echo 6.1.0-e2e ;; *) echo x86_64 ;; esac\n", 0755);
+    PkgRun r = runScript("env --default-signal=INT ./" + std::string(kPackageName) +
+                         " &\npid=$!\nsleep 0.2\nkill -INT $pid\nwait $pid");
+    EXPECT_EQ(r.status, 130);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "\nPackage interrupted by signal 2 (SIGINT) while unpacking; its working directory was removed.\n");
+    EXPECT_EQ(r.tmpAfter, "");
+}
+
 }  // namespace

@@ -48,6 +48,27 @@ TEST_F(PathsTest, PrivateDirectoryIsMadeOnceAndAtomically) {
     umask(old);
 }
 
+// The working directory is entered only when the name still holds the private directory that
+// was made: a link, a folder others may open or another user's folder is left alone.
+TEST_F(PathsTest, EntersOnlyTheOwnPrivateDirectory) {
+    mkdir(tmp.file("own").c_str(), 0700);
+    mkdir(tmp.file("open").c_str(), 0755);
+    mkdir(tmp.file("theirs").c_str(), 0700);
+    ASSERT_EQ(chown(tmp.file("theirs").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(symlink("own", tmp.file("link").c_str()), 0);
+    testutil::writeFile(tmp.file("file"), "");
+    const struct { const char* name; int result; } cases[] = {
+        {"link", 1}, {"open", 1}, {"theirs", 1}, {"file", 1}, {"missing", -1}, {"own", 0},
+    };
+    for (const auto& c : cases) {
+        char before[4096], after[4096];
+        ASSERT_NE(getcwd(before, sizeof(before)), nullptr);
+        EXPECT_EQ(enterPrivateDir(tmp.file(c.name).c_str()), c.result) << c.name;
+        ASSERT_NE(getcwd(after, sizeof(after)), nullptr);
+        EXPECT_EQ(std::string(after), c.result == 0 ? tmp.file(c.name) : std::string(before)) << c.name;
+    }
+}
+
 TEST_F(PathsTest, BuffersTooSmallGiveEmptyText) {
     char buf[8] = "junk";
     EXPECT_EQ(getTempDir("/tmp", buf, sizeof(buf)), 0);

@@ -1,7 +1,10 @@
 // pkgunzip's two workers: a large archive comes out whole, the fault reported is the first in
 // the archive's order, and archives whose order matters keep their meaning.
+#include <pthread.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -9,6 +12,7 @@
 #include <minizip/zip.h>
 
 #include "tests/support/testutil.h"
+#include "tools/pkgunzip/extract.h"
 
 namespace {
 
@@ -87,6 +91,50 @@ TEST(PkgunzipWorkers, ANameGivenTwiceKeepsTheLaterEntry) {
     testutil::RunResult r = unzipIn(dir.path());
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(testutil::readFile(dir.file("twice")), "second");
+}
+
+// Two spellings of one file: the big first entry and the small later one would be written at
+// once by two workers; in order, the later entry wins whole.
+TEST(PkgunzipWorkers, TwoSpellingsOfOneNameKeepTheLaterEntry) {
+    const std::string big(8u << 20, 'A');
+    const struct {
+        const char* first;
+        const char* later;
+        const char* file;
+    } cases[] = {{"a", "./a", "a"}, {"d/f", "d//f", "d/f"}, {"./e/./g", "e/g", "e/g"}};
+    for (const auto& c : cases) {
+        testutil::TempDir dir;
+        std::vector<Item> items = manyItems();
+        items.insert(items.begin(), {c.first, big, Z_DEFLATED});
+        items.insert(items.begin() + 1, {c.later, "later", 0});
+        zipOf(dir.file("image.zip"), items);
+        testutil::RunResult r = unzipIn(dir.path());
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(testutil::readFile(dir.file(c.file)) == "later") << c.first << " then " << c.later;
+    }
+}
+
+// No second thread to be had (its stack cannot be mapped): one worker extracts everything.
+TEST(PkgunzipWorkers, WithoutASecondThreadOneWorkerExtractsAll) {
+    testutil::TempDir dir;
+    std::vector<Item> items = manyItems();
+    zipOf(dir.file("image.zip"), items);
+    char here[4096];
+    ASSERT_NE(getcwd(here, sizeof(here)), nullptr);
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    pthread_attr_t saved, huge;
+    ASSERT_EQ(pthread_getattr_default_np(&saved), 0);
+    pthread_attr_init(&huge);
+    pthread_attr_setstacksize(&huge, SIZE_MAX / 4);
+    ASSERT_EQ(pthread_setattr_default_np(&huge), 0);
+    std::string error;
+    bool ok = pkgunzip::extractAll("image.zip", &error);
+    pthread_setattr_default_np(&saved);
+    pthread_attr_destroy(&huge);
+    pthread_attr_destroy(&saved);
+    ASSERT_EQ(chdir(here), 0);
+    ASSERT_TRUE(ok) << error;
+    for (const Item& i : items) EXPECT_TRUE(testutil::readFile(dir.file(i.name)) == i.data) << i.name;
 }
 
 }  // namespace
