@@ -27,8 +27,8 @@ int extractPkgElement(int pkgIndex, const PkgDirectory* pkgDir, int fd_src, char
 // Returns 0, or -1 without a message; a partly written file stays on disk.
 int extractPkgElementFile(int pkgIndex, const char* path, const PkgDirectory* pkgDir, int fd_src);
 
-// Checks the limits a reader relies on: every size, and the whole file (the sizes plus the
-// directory), below 2 GiB, fileLength below 2 GiB, and the sizes plus the directory equal to
-// fileLength (else the reason names both lengths and says the package file is damaged or
-// incomplete). Returns 0 when they hold; otherwise -1 with a one-line reason (no newline) in why.
+// Checks the limits a reader relies on: the sizes plus the directory equal to fileLength (else
+// the reason names both lengths and says the package file is damaged or incomplete; checked
+// first), then every size, the whole file (the sizes plus the directory) and fileLength below
+// 2 GiB. Returns 0 when they hold; otherwise -1 with a one-line reason (no newline) in why.
 int checkPkgDirectory(const PkgDirectory* pkgDir, long long fileLength, char* why, size_t whySize);

@@ -1,5 +1,9 @@
 #include "launcher/driver.h"
 
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,6 +12,8 @@
 #include "launcher/console.h"
 #include "launcher/container.h"
 #include "launcher/decimal.h"
+#include "launcher/inspect.h"
+#include "launcher/pkgdigest.h"
 #include "launcher/os/commands.h"
 #include "launcher/os/fileio.h"
 #include "launcher/os/paths.h"
@@ -84,6 +90,27 @@ int createInstallDir(LauncherContext* ctx) {
     return 0;
 }
 
+int openOwnFile(const char* argv0) {
+    int fd = -1;
+    // Without a '/' the shell found the program through PATH: argv[0] names no file here.
+    if (strchr(argv0, FILE_SEPARATOR) != nullptr) {
+        fd = fd_open(argv0);
+        char withExt[WRK_DIR_SIZE];
+        int n = snprintf(withExt, sizeof(withExt), "%s%s", argv0, EXE_EXT);
+        if (fd < 0 && n >= 0 && static_cast<size_t>(n) < sizeof(withExt)) fd = fd_open(withExt);
+    }
+    if (fd < 0) fd = fd_open(c_ownProgramFile);
+    return fd;
+}
+
+void warnIgnoredTempDir(const char* tmpdir) {
+    if (tmpdir == nullptr || tmpdir[0] == '\0') return;
+    if (!isAbsolutePath(tmpdir))
+        showError("Warning: TMPDIR '%.512s' is not an absolute path; using /tmp instead.\n", tmpdir);
+    else if (!dirExists(tmpdir))
+        showError("Warning: TMPDIR '%.512s' is not an existing folder; using /tmp instead.\n", tmpdir);
+}
+
 int executeApplication(const LauncherContext* ctx, const char* command) {
     return runCommand(&ctx->commands, CMD_PACKAGE, command);
 }
@@ -104,6 +131,52 @@ void cleanup(LauncherContext* ctx) {
 
 namespace {
 
+// A damaged package must not run anything: checked before the working directory is made.
+// 0 when the digest holds or none is recorded; 1 after showing why it fails.
+int verifyPackageDigest(const LauncherContext* ctx, int fd, const PkgDirectory* pkgDir) {
+    char why[512];
+    uint32_t recorded = 0;
+    DigestCheck check = checkPkgDigest(fd, pkgDir, why, sizeof(why), &recorded);
+    if (check == DIGEST_FAILS) {
+        showError("Failed checking package: %s\n", why);
+        return 1;
+    }
+    if (ctx->debug && check == DIGEST_HOLDS) printf("++ Package digest crc32 %08x holds.\n", static_cast<unsigned>(recorded));
+    return 0;
+}
+
+// Where the working directory cannot be written or the package does not fit, say so before
+// anything is made: afterwards the unzip utility could only report the first file that failed.
+// 0, or 1 after the message.
+int checkTempDirRoom(const LauncherContext* ctx, int fd, const PkgDirectory* pkgDir) {
+    if (access(ctx->tempDir, W_OK | X_OK) != 0) {
+        showError("Failed creating installation directory in %s: %s; set TMPDIR to a writable folder.\n", ctx->tempDir,
+                  strerror(errno));
+        return 1;
+    }
+    struct statvfs vfs;
+    if (statvfs(ctx->tempDir, &vfs) != 0) return 0;
+    unsigned long long freeBytes = static_cast<unsigned long long>(vfs.f_bavail) * vfs.f_frsize;
+    unsigned long long need = packageSpaceNeeded(fd, pkgDir);
+    if (freeBytes < need) {
+        showError("Failed creating installation directory: the package needs %llu bytes in %s, which has %llu free; "
+                  "free space there or set TMPDIR to a folder with room.\n",
+                  need, ctx->tempDir, freeBytes);
+        return 1;
+    }
+    return 0;
+}
+
+// The reason a copy into the working directory failed, from errno (set to 0 before the copy: a
+// write cut short on a full disk leaves it 0).
+void showCopyFailure(const LauncherContext* ctx, const char* element, const char* file) {
+    int err = errno ? errno : ENOSPC;
+    const char* hint = err == ENOSPC || err == EDQUOT ? "; free space there or set TMPDIR to a folder with room"
+                       : err == EROFS || err == EACCES || err == EPERM ? "; set TMPDIR to a writable folder"
+                                                                        : "";
+    showError("Failed extracting '%s' to %s/%s: %s%s\n", element, ctx->wrkDir, file, strerror(err), hint);
+}
+
 // From the package directory to the unzipped image: 0 with the boot configuration (its length
 // plus a spare byte) in *bootCfg, or 1 after a failure. fd stays open for the caller.
 int unpackPackage(LauncherContext* ctx, int fd, char* cmd, char** bootCfg, unsigned* bootCfgLen) {
@@ -114,6 +187,7 @@ int unpackPackage(LauncherContext* ctx, int fd, char* cmd, char** bootCfg, unsig
     PkgByteOrder order = ppc64 ? pkgSwappedByteOrder(pkgHostByteOrder()) : pkgHostByteOrder();
     PkgDirectory pkgDir;
     if (readPkgDirectory(fd, order, &pkgDir) != 0) return 1;
+    if (verifyPackageDigest(ctx, fd, &pkgDir) != 0) return 1;
 
     if (ctx->debug) printf("++ Extracting 'package boot config'...\n");
     // One spare byte: the boot configuration reader terminates the last line there.
@@ -136,13 +210,15 @@ int unpackPackage(LauncherContext* ctx, int fd, char* cmd, char** bootCfg, unsig
                   ctx->tempDir);
         return 1;
     }
+    if (checkTempDirRoom(ctx, fd, &pkgDir) != 0) return 1;
     if (ctx->debug) printf("Extracting 'package image'...\n");
     if (createInstallDir(ctx) != 0) {
         showError("Failed creating installation directory.\n");
         return 1;
     }
+    errno = 0;
     if (extractPkgElementFile(PKG_IMAGE, "image.zip", &pkgDir, fd) < 0) {
-        showError("Failed extracting 'package image'\n");
+        showCopyFailure(ctx, "package image", "image.zip");
         return 1;
     }
     if (makeFileReadable("image.zip") < 0) {
@@ -153,8 +229,9 @@ int unpackPackage(LauncherContext* ctx, int fd, char* cmd, char** bootCfg, unsig
     if (ctx->debug) printf("++ Extracting 'unzip utility'...\n");
     if (!ppc64) {
         snprintf(cmd, STARTUP_CMD_SIZE, "miniunz%s", EXE_EXT);
+        errno = 0;
         if (extractPkgElementFile(PKG_UNZIP, cmd, &pkgDir, fd) < 0) {
-            showError("Failed extracting 'unzip utility'\n");
+            showCopyFailure(ctx, "unzip utility", cmd);
             return 1;
         }
         if (makeFileExecutable(cmd) < 0) showError("Failed making 'unzip utility' executable\n");
@@ -185,11 +262,7 @@ int extractAndExecute(LauncherContext* ctx, int argc, char** argv) {
     }
 
     const char* self = (argc > 0 && argv[0] != nullptr) ? argv[0] : "";
-    int fd = fd_open(self);
-    if (fd < 0) {
-        int n = snprintf(cmd, sizeof(cmd), "%s%s", self, EXE_EXT);
-        if (n >= 0 && static_cast<size_t>(n) < sizeof(cmd)) fd = fd_open(cmd);
-    }
+    int fd = openOwnFile(self);
     if (fd < 0) {
         showError("Failed opening file %s\n", self);
         return 1;

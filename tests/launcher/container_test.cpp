@@ -136,11 +136,19 @@ TEST(CheckPkgDirectory, KeepsElementsAndFileBelowTwoGiBAndMatchesTheFile) {
     } cases[] = {
         {{{0, 0, 0, 0}}, 16, nullptr},
         {{{1, 2, top - 16 - 4 - 1, 1}}, top - 1, nullptr},
-        {{{1, 2, top - 16 - 3, 0}}, 100, "the elements and the directory add up to 2147483648 bytes, 2 GiB or more"},
-        {{{0, top, 0, 0}}, 100, "element 1 'unzip utility' is 2147483648 bytes, 2 GiB or more"},
-        {{{0, 0, 0, 0xFFFFFFFFu}}, 100, "element 3 'package boot config' is 4294967295 bytes, 2 GiB or more"},
-        {{{top / 2, top / 2, 0, 0}}, 100, "the elements and the directory add up to 2147483664 bytes, 2 GiB or more"},
-        {{{0, 0, 0, 0}}, top, "the package file is 2147483648 bytes, 2 GiB or more"},
+        // A file whose sizes do not add up is damaged or incomplete, whatever the sizes say.
+        {{{1, 2, top - 16 - 3, 0}}, 100,
+         "the elements and the directory add up to 2147483648 bytes, but the package file is 100 bytes; the "
+         "package file is damaged or incomplete"},
+        {{{0, top, 0, 0}}, 100,
+         "the elements and the directory add up to 2147483664 bytes, but the package file is 100 bytes; the "
+         "package file is damaged or incomplete"},
+        {{{0, top, 0, 0}}, top + 16, "element 1 'unzip utility' is 2147483648 bytes, 2 GiB or more"},
+        {{{0, 0, 0, 0xFFFFFFFFu}}, 0xFFFFFFFFll + 16, "element 3 'package boot config' is 4294967295 bytes, 2 GiB or more"},
+        {{{top / 2, top / 2, 0, 0}}, top + 16, "the elements and the directory add up to 2147483664 bytes, 2 GiB or more"},
+        {{{0, 0, 0, 0}}, top, "the elements and the directory add up to 16 bytes, but the package file is 2147483648 "
+                              "bytes; the package file is damaged or incomplete"},
+        {{{top - 16, 0, 0, 0}}, top, "the elements and the directory add up to 2147483648 bytes, 2 GiB or more"},
         {{{1, 2, 3, 4}}, 26, nullptr},
         {{{1, 2, 3, 4}}, 25,
          "the elements and the directory add up to 26 bytes, but the package file is 25 bytes; the package file "

@@ -144,6 +144,31 @@ bool countIsNumber(const std::string& text) {
     return i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]));
 }
 
+bool looksLikeClause(const std::string& line) {
+    size_t tabs = 0;
+    for (char c : line) tabs += c == '\t' ? 1 : 0;
+    return tabs == 3;
+}
+
+}  // namespace
+
+bool countMismatch(const BootConfig& cfg) {
+    if (cfg.missingLines == 0 && looksLikeClause(cfg.finalName)) return true;
+    for (const BootClause& clause : cfg.clauses)
+        if (clause.index > 0 && clause.line > 0 && clause.text.find('\t') == std::string::npos &&
+            clause.text.find(' ') == std::string::npos)
+            return true;
+    return false;
+}
+
+namespace {
+
+int countLineOf(const BootConfig& cfg) {
+    for (const BootLine& line : cfg.lines)
+        if (line.role == LineRole::Count) return line.number;
+    return 1;
+}
+
 }  // namespace
 
 std::vector<std::string> bootConfigProblems(const BootConfig& cfg, const std::string& label,
@@ -155,6 +180,13 @@ std::vector<std::string> bootConfigProblems(const BootConfig& cfg, const std::st
     }
     if (!cfg.endsWithLineFeed)
         problems.push_back(label + " does not end with a line feed; end its last line with a newline");
+    // Editors on Windows write a byte order mark; the launcher reads it as text of the first line.
+    if (cfg.lines.front().text.compare(0, 3, "\xef\xbb\xbf") == 0) {
+        problems.push_back(label + " begins with a UTF-8 byte order mark (bytes EF BB BF), which the launcher reads "
+                                   "as part of line 1 " + quote(cfg.lines.front().text) +
+                           "; save the file without it (as plain UTF-8 or ASCII)");
+        return problems;
+    }
     if (!countIsNumber(cfg.countText)) {
         problems.push_back(label + ": the count line " + quote(cfg.countText) +
                            " is not a number; give the number of clause lines that follow");
@@ -163,6 +195,24 @@ std::vector<std::string> bootConfigProblems(const BootConfig& cfg, const std::st
     if (cfg.count <= 0) {
         problems.push_back(label + ": the clause count is " + std::to_string(cfg.count) +
                            ", so no system can fit; add at least one clause and count it");
+        return problems;
+    }
+    // A count that does not match the clause lines shifts every later line: say so at the count,
+    // not at the lines it displaces.
+    std::string countWhere = label + ": the count line (line " + std::to_string(countLineOf(cfg)) + ") says " +
+                             std::to_string(cfg.count) + " clause" + (cfg.count == 1 ? "" : "s");
+    if (cfg.missingLines == 0 && looksLikeClause(cfg.finalName)) {
+        problems.push_back(countWhere + ", but the line after them, " + quote(cfg.finalName) +
+                           ", is a clause too (four TAB-separated fields); count every clause line");
+        return problems;
+    }
+    for (const BootClause& clause : cfg.clauses) {
+        if (clause.index == 0 || clause.line == 0 || clause.text.find('\t') != std::string::npos ||
+            clause.text.find(' ') != std::string::npos)
+            continue;
+        problems.push_back(countWhere + ", but clause " + std::to_string(clause.index) + " (line " +
+                           std::to_string(clause.line) + ") " + quote(clause.text) +
+                           " has no TAB: it is the next value line; count only the clause lines");
         return problems;
     }
     if (cfg.missingLines > 0) {

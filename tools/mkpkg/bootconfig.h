@@ -70,6 +70,11 @@ struct BootConfig {
 // Never fails: what is missing is counted.
 BootConfig readBootConfig(const std::string& text);
 
+// Whether the clause count plainly disagrees with the clause lines: the line after the counted
+// clauses is one too (four TAB-separated fields), or a counted clause after the first is a bare
+// value line (no TAB, no blank).
+bool countMismatch(const BootConfig& cfg);
+
 // What would make a package with this boot configuration fail, one sentence per problem,
 // naming label (e.g. "boot configuration 'cfg.txt'") and what to do. image, when given, is
 // checked for the clause files (only when the final startup config file name is set: without it

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <vector>
 
 #include "tools/mkpkg/errors.h"
 #include "launcher/decimal.h"
@@ -167,7 +168,7 @@ std::vector<Problem> lintBootConfig(const BootConfig& cfg, const std::string& la
     std::vector<Problem> problems;
     for (const std::string& p : bootConfigProblems(cfg, label, image)) problems.push_back(error(p));
     // The remaining checks need the lines in their places.
-    if (cfg.lines.empty() || cfg.count <= 0 || cfg.missingLines > 0) return problems;
+    if (cfg.lines.empty() || cfg.count <= 0 || cfg.missingLines > 0 || countMismatch(cfg)) return problems;
 
     for (const BootClause& clause : cfg.clauses) lintClause(clause, label, &problems);
 
@@ -250,6 +251,102 @@ std::string elfProcessor(const std::string& head) {
         case 21: return "ppc64";
         default: return "";
     }
+}
+
+namespace {
+
+// dir/name with "." and ".." resolved; "" when it leads out of the image.
+std::string resolveInImage(const std::string& dir, const std::string& name) {
+    std::vector<std::string> parts;
+    for (const std::string& c : components(dir + "/" + name)) {
+        if (c.empty() || c == ".") continue;
+        if (c == "..") {
+            if (parts.empty()) return "";
+            parts.pop_back();
+            continue;
+        }
+        parts.push_back(c);
+    }
+    std::string out;
+    for (const std::string& p : parts) out += (out.empty() ? "" : "/") + p;
+    return out;
+}
+
+std::vector<std::string> words(const std::string& line) {
+    std::vector<std::string> out;
+    size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+        size_t start = i;
+        while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != ';') ++i;
+        if (i > start) out.push_back(line.substr(start, i - start));
+        if (i < line.size() && line[i] == ';') break;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string elfKind(const std::string& head) {
+    if (head.size() < kElfHeadSize || head.compare(0, 4, "\x7f" "ELF") != 0) return "";
+    const bool little = head[5] == 1;
+    unsigned lo = static_cast<unsigned char>(head[18]), hi = static_cast<unsigned char>(head[19]);
+    unsigned machine = little ? lo | hi << 8 : hi | lo << 8;
+    std::string bits = head[4] == 2 ? "64-bit" : head[4] == 1 ? "32-bit" : "?-bit";
+    switch (machine) {
+    case 3: return bits + " x86";
+    case 62: return bits + " x86-64";
+    case 21: return bits + " PowerPC64";
+    case 20: return bits + " PowerPC";
+    default: return bits + " machine " + std::to_string(machine);
+    }
+}
+
+std::vector<Problem> lintStartupProgram(const BootConfig& cfg, const std::string& label,
+                                        const std::vector<ZipEntry>& image, const std::string& launcherHead) {
+    std::vector<Problem> problems;
+    std::vector<std::string> w = words(cfg.startupCmd);
+    if (w.empty()) return problems;
+    std::string prog = w[0];
+    bool viaShell = (prog == "sh" || prog == "bash" || prog == "/bin/sh" || prog == "/bin/bash") && w.size() > 1 &&
+                    w[1][0] != '-';
+    if (viaShell) prog = w[1];
+    // A bare name is looked up in PATH, an absolute one on the server: only paths in the image.
+    if (prog[0] == '/' || (!viaShell && prog.find('/') == std::string::npos)) return problems;
+    std::string where = label + ": the startup command (line " + std::to_string(lineOf(cfg, LineRole::StartupCmd)) +
+                        ") runs " + quote(prog);
+    std::string path = resolveInImage(cfg.startupDir, prog);
+    const ZipEntry* entry = nullptr;
+    for (const ZipEntry& e : image)
+        if (!e.isDir && !path.empty() && e.name == path) entry = &e;
+    if (entry == nullptr) {
+        std::string inDir = " from startupDir " + quote(cfg.startupDir) + ", which is not in the image";
+        // A setup command that names the program (the demo copies kickoff into place) is trusted.
+        std::string base = prog.substr(prog.rfind('/') + 1);
+        if (!base.empty() && cfg.setupPriorStartup.find(base) != std::string::npos) return problems;
+        if (!cfg.setupPriorStartup.empty())
+            problems.push_back(warning(where + inDir + "; the setup command must put it there, or the shell says "
+                                                      "'not found' (exit 127)"));
+        else
+            problems.push_back(error(where + inDir + ", so the shell says 'not found' (exit 127); add it to the "
+                                                    "content or fix the command"));
+        return problems;
+    }
+    const std::string& head = entry->head;
+    if (head.compare(0, 2, "#!") == 0 || viaShell) {
+        size_t eol = head.find('\n');
+        if (eol != std::string::npos && eol > 0 && head[eol - 1] == '\r')
+            problems.push_back(error(where + ", a script with CR LF line ends: the shell reads each line with a "
+                                             "carriage return at its end (\"" + prog + ": not found\"); save it with "
+                                             "LF line ends"));
+        return problems;
+    }
+    std::string kind = elfKind(head), launcherKind = elfKind(launcherHead);
+    if (!kind.empty() && !launcherKind.empty() && kind != launcherKind)
+        problems.push_back(warning(where + ", a " + kind + " program, but the launcher is a " + launcherKind +
+                                   " one: where the kernel runs only the launcher's kind it fails with 'Exec format "
+                                   "error' (exit 126); pack the program built for the launcher's processor"));
+    return problems;
 }
 
 int errorCount(const std::vector<Problem>& problems) {

@@ -46,6 +46,17 @@ std::vector<Problem> lintLauncherByteOrder(const std::string& label, const std::
 // its first bytes; "" when head is no ELF program or names another processor.
 std::string elfProcessor(const std::string& head);
 
+// The program the startup command runs (its first word, or the script after sh/bash), resolved
+// against startupDir in the image (entries read with verify, so their heads are known):
+// missing from the image while it names a relative path, an error, or a warning when a setup
+// command could put it there; a script with CR LF line ends, an error; a program for another
+// processor than the launcher (launcherHead: its first kElfHeadSize bytes), a warning.
+std::vector<Problem> lintStartupProgram(const BootConfig& cfg, const std::string& label,
+                                        const std::vector<ZipEntry>& image, const std::string& launcherHead);
+
+// "32-bit x86", "64-bit x86-64"...: class and machine of an ELF head, "" when it is none.
+std::string elfKind(const std::string& head);
+
 int errorCount(const std::vector<Problem>& problems);
 
 // "error: ..." / "warning: ..."

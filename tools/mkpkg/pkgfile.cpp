@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tools/mkpkg/errors.h"
+#include "launcher/pkgdigest.h"
 #include "common/banned.h"
 
 namespace mkpkg {
@@ -59,16 +60,23 @@ void writeAll(int fd, const char* data, size_t len, const std::string& path) {
 
 }  // namespace
 
-void writePackageFile(const std::string& output, const std::array<std::string, PKG_ELEMENTS>& parts, const PkgSizes& sizes,
-                      bool bigEndian) {
+void writeWhole(int fd, const std::string& data, const std::string& path) { writeAll(fd, data.data(), data.size(), path); }
+
+uint32_t writePackageFile(const std::string& output, const std::array<std::string, PKG_ELEMENTS>& parts,
+                          const PkgSizes& sizes, bool bigEndian, bool digest) {
     struct stat st;
     if (stat(output.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
         throw Error("output " + quote(output) + " is a folder; give a file name to -o");
     TempFile tmp(output, ".mkpkg");
     std::vector<char> buf(1 << 16);
+    uint32_t crc = 0;
     for (int i = 0; i < PKG_ELEMENTS; ++i) {
         const std::string& part = parts[static_cast<size_t>(i)];
         uint64_t want = sizes[static_cast<size_t>(i)];
+        if (digest && i == PKG_BOOTCFG) {
+            if (want < PKG_DIGEST_RECORD_SIZE) throw Error("boot configuration size leaves no room for the digest record");
+            want -= PKG_DIGEST_RECORD_SIZE;
+        }
         std::ifstream in(part, std::ios::binary);
         if (!in) throw Error(systemError("open", part, errno));
         uint64_t copied = 0;
@@ -77,7 +85,10 @@ void writePackageFile(const std::string& output, const std::array<std::string, P
             std::streamsize got = in.gcount();
             if (got <= 0) break;
             copied += static_cast<uint64_t>(got);
-            if (copied <= want) writeAll(tmp.fd(), buf.data(), static_cast<size_t>(got), tmp.path());
+            if (copied <= want) {
+                writeAll(tmp.fd(), buf.data(), static_cast<size_t>(got), tmp.path());
+                crc = pkgDigestUpdate(crc, buf.data(), static_cast<size_t>(got));
+            }
         }
         if (in.bad()) throw Error(systemError("read", part, errno ? errno : EIO));
         if (copied != want)
@@ -86,12 +97,20 @@ void writePackageFile(const std::string& output, const std::array<std::string, P
                         " found); run the build again");
     }
     PkgRawDirectory raw = encodePkgSizes(sizes, bigEndian ? PkgByteOrder::Big : PkgByteOrder::Little);
+    if (digest) {
+        // The record covers the directory that follows it: its sizes already count the record.
+        crc = pkgDigestUpdate(crc, raw.data(), raw.size());
+        char record[PKG_DIGEST_RECORD_SIZE + 1];
+        formatDigestRecord(crc, record, sizeof(record));
+        writeAll(tmp.fd(), record, PKG_DIGEST_RECORD_SIZE, tmp.path());
+    }
     writeAll(tmp.fd(), reinterpret_cast<const char*>(raw.data()), raw.size(), tmp.path());
     if (fsync(tmp.fd()) != 0) throw Error(systemError("write", tmp.path(), errno));
     if (fchmod(tmp.fd(), 0755) != 0) throw Error(systemError("set the mode of", tmp.path(), errno));
     tmp.closeFd();
     if (rename(tmp.path().c_str(), output.c_str()) != 0) throw Error(systemError("rename into", output, errno));
     tmp.keep();
+    return digest ? crc : 0;
 }
 
 }  // namespace mkpkg

@@ -31,11 +31,17 @@ private:
     std::string path_;
 };
 
+// Writes all of data to fd (the file at path). Throws Error.
+void writeWhole(int fd, const std::string& data, const std::string& path);
+
 // Writes parts[0..3] one after another, then the directory of sizes (big-endian words with
 // bigEndian), into a temporary file in output's folder, sets mode 0755 and renames it to output.
 // Each part must still have exactly its size in sizes. A part that changed, a read or a write
 // failure throw Error after removing the temporary file; output is then untouched.
-void writePackageFile(const std::string& output, const std::array<std::string, PKG_ELEMENTS>& parts, const PkgSizes& sizes,
-                      bool bigEndian);
+// With digest, the boot configuration part holds the text without the digest record, sizes[3]
+// counts the record too (PKG_DIGEST_RECORD_SIZE more), and the record of the whole file
+// (launcher/pkgdigest.h) is written after the part. Returns the digest (0 without one).
+uint32_t writePackageFile(const std::string& output, const std::array<std::string, PKG_ELEMENTS>& parts,
+                          const PkgSizes& sizes, bool bigEndian, bool digest = false);
 
 }  // namespace mkpkg

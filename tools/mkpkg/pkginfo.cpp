@@ -1,6 +1,13 @@
 #include "tools/mkpkg/pkginfo.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include "tools/mkpkg/errors.h"
+#include "launcher/pkgdigest.h"
 #include "common/banned.h"
 
 namespace mkpkg {
@@ -10,6 +17,27 @@ namespace {
 Problem error(const std::string& text) { return {Severity::Error, text}; }
 
 void add(std::vector<Problem>* to, const std::vector<Problem>& more) { to->insert(to->end(), more.begin(), more.end()); }
+
+// The launcher's own check gives the verdict and its wording; the values are read beside it.
+void checkDigest(PackageInfo* info) {
+    int fd = open(info->layout.path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw Error(systemError("open", info->layout.path, errno));
+    PkgDirectory dir;
+    dir.size = info->layout.sizes;
+    char why[512];
+    info->digestCheck = checkPkgDigest(fd, &dir, why, sizeof(why));
+    char tail[PKG_DIGEST_RECORD_SIZE];
+    off_t at = static_cast<off_t>(info->layout.directoryOffset) - static_cast<off_t>(PKG_DIGEST_RECORD_SIZE);
+    info->digestRecordRead = info->layout.sizes[PKG_BOOTCFG] >= PKG_DIGEST_RECORD_SIZE &&
+                             pread(fd, tail, sizeof(tail), at) == static_cast<ssize_t>(sizeof(tail)) &&
+                             findDigestRecord(tail, sizeof(tail), &info->digestRecorded) == DIGEST_PRESENT;
+    info->digestComputed = info->digestRecordRead && computePkgDigest(fd, &dir, &info->digestActual) == 0;
+    close(fd);
+    if (info->digestCheck == DIGEST_FAILS) {
+        info->digestProblem = why;
+        info->problems.push_back(error("package " + quote(info->layout.path) + " is damaged: " + why));
+    }
+}
 
 }  // namespace
 
@@ -29,6 +57,7 @@ PackageInfo inspectPackage(const std::string& path, const std::vector<std::strin
         return info;
     }
     const PackageLayout& l = info.layout;
+    checkDigest(&info);
     try {
         info.image = listZip(path, l.offsets[2], l.sizes[2], true, "the package image of " + quote(path));
         info.imageRead = true;
@@ -39,12 +68,19 @@ PackageInfo inspectPackage(const std::string& path, const std::vector<std::strin
     }
     add(&info.problems, lintLauncherByteOrder("the launcher of " + quote(path), readElement(l, 0).substr(0, kElfHeadSize),
                                               l.order == ByteOrder::Big));
+    info.launcherKind = elfKind(readElement(l, 0).substr(0, kElfHeadSize));
+    info.spaceNeeded = l.sizes[PKG_IMAGE] + l.sizes[PKG_UNZIP];
+    if (info.imageRead)
+        for (const ZipEntry& e : info.image.entries) info.spaceNeeded += e.size;
     if (info.imageRead) add(&info.problems, lintImage(info.image.entries, "the package image of " + quote(path)));
     std::string text = readElement(l, 3);
     info.boot = readBootConfig(text);
     info.bootRead = true;
     add(&info.problems, lintBootConfig(info.boot, "the boot configuration of " + quote(path),
                                        info.imageRead ? &info.image.entries : nullptr));
+    if (info.imageRead && errorCount(info.problems) == 0)
+        add(&info.problems, lintStartupProgram(info.boot, "the boot configuration of " + quote(path), info.image.entries,
+                                               readElement(l, 0).substr(0, kElfHeadSize)));
     if (!target.systemFrom.empty()) {
         facts = systemFromRoot(target.systemFrom);
         source = "--system-from " + target.systemFrom;

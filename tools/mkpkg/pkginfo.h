@@ -23,6 +23,16 @@ struct PackageInfo {
     bool commandFits = false;
     std::string command;
     std::vector<Problem> problems;  // no errors for a sound package
+    std::string launcherKind;       // elfKind of the launcher, "" when it is no ELF program
+    uint64_t spaceNeeded = 0;       // image and unzip utility copied out, and the image unpacked
+    // The package digest (launcher/pkgdigest.h): checked only for a consistent layout.
+    // DIGEST_FAILS with digestProblem; recorded and computed are set when they could be read.
+    int digestCheck = 1;  // a DigestCheck
+    bool digestRecordRead = false;
+    uint32_t digestRecorded = 0;
+    bool digestComputed = false;
+    uint32_t digestActual = 0;
+    std::string digestProblem;
 };
 
 // Which system the clause is chosen for: this one (both empty), --system TEXT or --system-from DIR.

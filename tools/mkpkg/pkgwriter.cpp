@@ -14,6 +14,7 @@
 #include "tools/mkpkg/bootconfig.h"
 #include "tools/mkpkg/errors.h"
 #include "launcher/container.h"
+#include "launcher/pkgdigest.h"
 #include "tools/mkpkg/lint.h"
 #include "tools/mkpkg/pkgfile.h"
 #include "tools/mkpkg/zipreader.h"
@@ -53,6 +54,24 @@ void refuseOutputInsideContent(const std::string& output, const std::string& con
     if (folder == root || folder.compare(0, root.size() + 1, root + "/") == 0)
         throw Error("output " + quote(output) + " is inside the content folder " + quote(content) +
                     "; write the package somewhere else");
+}
+
+// The boot configuration without digest records (one left by `mkpkg extract` of a package, also
+// damaged at the very end, or one the author moved up): a rebuild writes one new one, never a second.
+std::string withoutDigestRecord(const std::string& text) {
+    uint32_t value = 0;
+    std::string kept = text;
+    if (findDigestRecord(kept.data(), kept.size(), &value) != DIGEST_NONE) kept.resize(kept.size() - PKG_DIGEST_RECORD_SIZE);
+    std::string out;
+    for (size_t start = 0; start < kept.size();) {
+        size_t end = kept.find('\n', start);
+        end = end == std::string::npos ? kept.size() : end + 1;
+        bool record = end - start == PKG_DIGEST_RECORD_SIZE &&
+                      findDigestRecord(kept.data() + start, end - start, &value) == DIGEST_PRESENT;
+        if (!record) out.append(kept, start, end - start);
+        start = end;
+    }
+    return out;
 }
 
 bool isExecutable(const std::string& path) {
@@ -148,6 +167,10 @@ BuildResult buildPackage(const BuildOptions& opts, std::ostream& progress, std::
     std::vector<Problem> problems = lintLauncherByteOrder("launcher " + quote(launcher), fileHead(launcher), opts.bigEndian);
     for (const std::vector<Problem>& more : {lintImage(listing.entries, imageLabel), lintBootConfig(cfg, label, &listing.entries)})
         problems.insert(problems.end(), more.begin(), more.end());
+    if (errorCount(problems) == 0) {
+        std::vector<Problem> more = lintStartupProgram(cfg, label, listing.entries, fileHead(launcher));
+        problems.insert(problems.end(), more.begin(), more.end());
+    }
     for (const Problem& p : problems) diag << "mkpkg: " << problemLine(p) << "\n";
     diag << std::flush;
     int errors = errorCount(problems);
@@ -155,6 +178,17 @@ BuildResult buildPackage(const BuildOptions& opts, std::ostream& progress, std::
         throw Error(std::to_string(errors) + " problem" + (errors == 1 ? "" : "s") +
                     " found, nothing written; fix them, or pass --force to build anyway");
 
+    // The digest record goes on a line of its own: after a last line without a line feed it would
+    // become part of that line's value, so such a configuration (built with --force) gets none.
+    std::string bootBody = withoutDigestRecord(bootText);
+    result.digested = !bootBody.empty() && bootBody.back() == '\n';
+    if (!result.digested)
+        progress << "mkpkg: no digest recorded: the boot configuration does not end with a line feed\n" << std::flush;
+    TempFile bootTmp(opts.output, ".bootcfg");
+    writeWhole(bootTmp.fd(), bootBody, bootTmp.path());
+    bootTmp.closeFd();
+    bootSize = bootBody.size() + (result.digested ? PKG_DIGEST_RECORD_SIZE : 0);
+    checkLimit(3, opts.bootcfg, bootSize);
     result.sizes = {static_cast<uint32_t>(launcherSize), static_cast<uint32_t>(unzipSize),
                     static_cast<uint32_t>(imageSize), static_cast<uint32_t>(bootSize)};
     PkgDirectory dir;
@@ -164,9 +198,15 @@ BuildResult buildPackage(const BuildOptions& opts, std::ostream& progress, std::
     if (checkPkgDirectory(&dir, static_cast<long long>(result.length), why, sizeof(why)) != 0)
         throw Error("package " + quote(opts.output) + " would be unreadable: " + why + "; make the content smaller");
 
-    writePackageFile(opts.output, {launcher, unzip, image, opts.bootcfg}, result.sizes, opts.bigEndian);
+    result.digest = writePackageFile(opts.output, {launcher, unzip, image, bootTmp.path()}, result.sizes, opts.bigEndian,
+                                     result.digested);
     result.imageEntries = listing.entries.size();
     progress << "mkpkg: wrote " << opts.output << " (" << result.length << " bytes)\n" << std::flush;
+    if (result.digested) {
+        char hex[16];
+        snprintf(hex, sizeof(hex), "%08x", static_cast<unsigned>(result.digest));
+        progress << "mkpkg: digest crc32 " << hex << " recorded as the boot configuration's last line\n" << std::flush;
+    }
     return result;
 }
 

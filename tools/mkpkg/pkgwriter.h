@@ -17,6 +17,8 @@ struct BuildResult {
     uint64_t length = 0;
     PkgSizes sizes{};
     size_t imageEntries = 0;
+    bool digested = false;  // a digest record was written (launcher/pkgdigest.h)
+    uint32_t digest = 0;
 };
 
 // Does the whole build of `mkpkg build`, printing progress lines ("mkpkg: ...") on progress and

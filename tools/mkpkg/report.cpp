@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "tools/mkpkg/errors.h"
+#include "launcher/pkgdigest.h"
 #include "common/banned.h"
 
 namespace mkpkg {
@@ -47,6 +48,14 @@ std::string padLeft(const std::string& s, size_t width) {
     return s.size() < width ? std::string(width - s.size(), ' ') + s : s;
 }
 
+std::string digestText(const PackageInfo& info) {
+    if (!info.layout.consistent) return "not checked (the directory does not fit the file)";
+    if (info.digestCheck == DIGEST_NOT_RECORDED)
+        return "none recorded (a package of another packer or an older mkpkg): not checked";
+    if (info.digestCheck == DIGEST_HOLDS) return "crc32 " + hex8(info.digestRecorded) + " recorded, holds";
+    return "FAILS: " + info.digestProblem;
+}
+
 }  // namespace
 
 std::string infoText(const PackageInfo& info) {
@@ -64,6 +73,9 @@ std::string infoText(const PackageInfo& info) {
         o << "  consistent: the sizes and the directory add up to the file length\n";
     else
         o << "  NOT consistent: " << l.problem << "\n";
+    o << "digest: " << digestText(info) << "\n";
+    o << "launcher: " << (info.launcherKind.empty() ? "not an ELF program" : info.launcherKind + " program") << "\n";
+    if (info.imageRead) o << "space a run needs in /tmp (or TMPDIR): " << info.spaceNeeded << " bytes\n";
 
     if (info.imageRead) {
         o << "image: " << info.image.entries.size() << " entries\n";
@@ -132,6 +144,16 @@ nlohmann::ordered_json infoJson(const PackageInfo& info) {
     }
     dir["elements"] = elements;
     j["directory"] = dir;
+    // holds: null when the package has no record (or its layout is damaged).
+    json digest;
+    digest["recorded"] = info.digestRecordRead ? json(hex8(info.digestRecorded)) : json(nullptr);
+    digest["computed"] = info.digestComputed ? json(hex8(info.digestActual)) : json(nullptr);
+    digest["holds"] = !l.consistent || info.digestCheck == DIGEST_NOT_RECORDED ? json(nullptr)
+                                                                               : json(info.digestCheck == DIGEST_HOLDS);
+    if (info.digestCheck == DIGEST_FAILS) digest["problem"] = info.digestProblem;
+    j["digest"] = digest;
+    j["launcherProcessor"] = info.launcherKind.empty() ? json(nullptr) : json(info.launcherKind);
+    j["spaceNeeded"] = info.imageRead ? json(info.spaceNeeded) : json(nullptr);
 
     if (info.imageRead) {
         json entries = json::array();

@@ -1,5 +1,7 @@
 #include "tools/mkpkg/zipreader.h"
 
+#include <algorithm>
+
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -15,11 +17,13 @@ namespace mkpkg {
 
 namespace {
 
-std::string verifyCurrent(unzFile uf, const std::string& name) {
+std::string verifyCurrent(unzFile uf, const std::string& name, std::string* head) {
     if (unzOpenCurrentFile(uf) != UNZ_OK) return "entry " + quote(name) + " cannot be opened";
     std::vector<char> buf(1 << 16);
     int got;
     while ((got = unzReadCurrentFile(uf, buf.data(), static_cast<unsigned>(buf.size()))) > 0) {
+        if (head->size() < kEntryHeadSize)
+            head->append(buf.data(), std::min(static_cast<size_t>(got), kEntryHeadSize - head->size()));
     }
     int closeErr = unzCloseCurrentFile(uf);
     if (got < 0) return "entry " + quote(name) + " does not decompress (minizip error " + std::to_string(got) + ")";
@@ -65,7 +69,7 @@ ZipListing listZip(const std::string& path, uint64_t offset, uint64_t length, bo
             listing.problem = "entry " + quote(e.name.substr(0, 40) + "...") + " has a name of " +
                               std::to_string(fi.size_filename) + " bytes, more than " +
                               std::to_string(pkgunzip::kMaxEntryName) + ", which the unzip utility refuses";
-        if (verify && !e.isDir && listing.problem.empty()) listing.problem = verifyCurrent(uf, e.name);
+        if (verify && !e.isDir && listing.problem.empty()) listing.problem = verifyCurrent(uf, e.name, &e.head);
         listing.entries.push_back(e);
         return true;
     });

@@ -15,7 +15,10 @@ struct ZipEntry {
     uint32_t crc = 0;
     uint32_t unixMode = 0;  // from the external attributes when made on unix, else 0
     bool isDir = false;
+    std::string head;  // the first kEntryHeadSize bytes of a file's data (read when verified)
 };
+
+constexpr size_t kEntryHeadSize = 512;
 
 struct ZipListing {
     std::vector<ZipEntry> entries;

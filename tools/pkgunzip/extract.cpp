@@ -174,12 +174,19 @@ bool orderMatters(unzFile zip) {
 // What the workers share: the next entry to take, and the earliest fault.
 struct Work {
     const char* archive = nullptr;
+    bool slice = false;  // only bytes [offset, offset + length) of archive
+    uint64_t offset = 0;
+    uint64_t length = 0;
     uint64_t entries = 0;
     std::atomic<uint64_t> next{0};
     std::atomic<uint64_t> faultAt{UINT64_MAX};  // index of the earliest entry that failed
     std::mutex lock;
     std::string fault;
 };
+
+unzFile openWork(const Work* work, std::string* why) {
+    return work->slice ? openZipSlice(work->archive, work->offset, work->length, why) : openZipFile(work->archive, why);
+}
 
 void failAt(Work* work, uint64_t index, const std::string& message) {
     std::lock_guard<std::mutex> guard(work->lock);
@@ -194,7 +201,7 @@ void failAt(Work* work, uint64_t index, const std::string& message) {
 // worker has its own handle on the archive, buffer and record of folders made.
 void worker(Work* work) {
     std::string why;
-    std::unique_ptr<void, ZipCloser> zip(openZipFile(work->archive, &why));
+    std::unique_ptr<void, ZipCloser> zip(openWork(work, &why));
     if (!zip) {
         failAt(work, 0, "cannot open " + quoted(work->archive) + ": " + why);
         return;
@@ -221,13 +228,15 @@ void worker(Work* work) {
 
 }  // namespace
 
-bool extractAll(const char* archive, std::string* error) {
-    Work work;
-    work.archive = archive;
+namespace {
+
+bool extractWork(Work* workp, std::string* error) {
+    Work& work = *workp;
+    const char* archive = work.archive;
     bool ordered = true;
     {
         std::string why;
-        std::unique_ptr<void, ZipCloser> zip(openZipFile(archive, &why));
+        std::unique_ptr<void, ZipCloser> zip(openWork(&work, &why));
         if (!zip) {
             *error = "cannot open " + quoted(archive) + ": " + why;
             return false;
@@ -253,6 +262,77 @@ bool extractAll(const char* archive, std::string* error) {
     if (helper.joinable()) helper.join();
     if (work.faultAt != UINT64_MAX) {
         *error = work.fault;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool extractAll(const char* archive, std::string* error) {
+    Work work;
+    work.archive = archive;
+    return extractWork(&work, error);
+}
+
+bool extractSlice(const char* path, uint64_t offset, uint64_t length, std::string* error) {
+    Work work;
+    work.archive = path;
+    work.slice = true;
+    work.offset = offset;
+    work.length = length;
+    return extractWork(&work, error);
+}
+
+std::string testEntry(unzFile zip, const unz_file_info64& info, char* buf) {
+    if (info.flag & 1u) return "encrypted entries are not supported";
+    if (info.compression_method != 0 && info.compression_method != Z_DEFLATED)
+        return "unsupported compression method " + std::to_string(info.compression_method);
+    if (unzOpenCurrentFile(zip) != UNZ_OK) return "cannot read its local header (damaged or cut short)";
+    std::string reason;
+    uint64_t total = 0;
+    for (;;) {
+        int n = unzReadCurrentFile(zip, buf, kWriteBuffer);
+        if (n == 0) break;
+        if (n < 0) {
+            reason = n == UNZ_ERRNO ? "truncated archive (the data ends early)" : std::string("inflate error (") + zError(n) + ")";
+            break;
+        }
+        total += static_cast<uint64_t>(n);
+    }
+    int closed = unzCloseCurrentFile(zip);
+    if (reason.empty() && closed == UNZ_CRCERROR) reason = "CRC mismatch (the data is damaged)";
+    if (reason.empty() && total != info.uncompressed_size)
+        reason = "inflate error (" + std::to_string(total) + " of " + std::to_string(info.uncompressed_size) +
+                 " bytes came out)";
+    return reason;
+}
+
+bool testSlice(const char* path, uint64_t offset, uint64_t length, uint64_t* entries, std::string* error) {
+    *entries = 0;
+    std::string why;
+    std::unique_ptr<void, ZipCloser> zip(openZipSlice(path, offset, length, &why));
+    if (!zip) {
+        *error = "the image cannot be opened: " + why;
+        return false;
+    }
+    std::vector<char> buf(kWriteBuffer);
+    std::string fault;
+    ZipWalk walk = walkZipEntries(zip.get(), [&](const ZipEntryInfo& e) {
+        if (e.name.find('\0') != std::string::npos || !isSafeEntryName(e.name))
+            fault = quoted(e.name) + ": refused: absolute path or '..' component";
+        else if (e.name.back() != '/')
+            fault = testEntry(zip.get(), e.info, buf.data());
+        if (!fault.empty() && fault[0] != '\'') fault = quoted(e.name) + ": " + fault;
+        ++*entries;
+        return fault.empty();
+    });
+    if (!fault.empty()) {
+        *error = fault;
+        return false;
+    }
+    if (walk.end != ZipWalkEnd::AllVisited) {
+        *error = "damaged central directory (cut short or overwritten)";
         return false;
     }
     return true;

@@ -1,6 +1,7 @@
 // Extraction of a whole zip archive into the current directory, as a package's unzip utility.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace pkgunzip {
@@ -21,6 +22,15 @@ const unsigned kWriteBuffer = 256u << 10;
 // another entry) is extracted by one worker, in order, as is every archive when no second thread
 // can be made.
 bool extractAll(const char* archive, std::string* error);
+
+// The same for the archive that is bytes [offset, offset + length) of the file path (the image
+// inside a package).
+bool extractSlice(const char* path, uint64_t offset, uint64_t length, std::string* error);
+
+// Reads every entry of that archive through, without writing anything, and checks its CRC and
+// size and that its name is safe. *entries counts the entries looked at. false with one line in
+// *error (no newline) naming the entry and the fault.
+bool testSlice(const char* path, uint64_t offset, uint64_t length, uint64_t* entries, std::string* error);
 
 // Whether a stored entry name may be written below the working directory: not empty, not
 // absolute, no ".." component.

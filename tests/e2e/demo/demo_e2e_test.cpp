@@ -179,10 +179,73 @@ TEST(DemoPackageInfo, DescribesTheShippedLayout) {
         testutil::run({testutil::binPath("mkpkg"), "info", std::string(DEMO_DIR) + "/nicfw_demo.bin", "--", "-v"});
     EXPECT_EQ(r.status, 0) << r.err;
     for (const char* expected :
-         {"consistent: the sizes and the directory add up to the file length", "boot configuration: 12 lines",
+         {"consistent: the sizes and the directory add up to the file length", "boot configuration: 13 lines",
+          "digest: crc32 ",
           "fitting clause: 0 (file 'Linux_verAny_UP0_xAny.wrapcfg')", "startup command: './kickoff -v'",
           "image/x86_64/nicburn", "image/x86_64/1648bc.bin", "image/install.sh"})
         EXPECT_NE(r.out.find(expected), std::string::npos) << expected << "\n" << r.out;
+}
+
+// The launcher's own options on the demo package: each reads the package and runs nothing of it.
+TEST(DemoPackageOptions, CheckListInfoAndExtract) {
+    const std::string pkg = std::string(DEMO_DIR) + "/nicfw_demo.bin";
+    testutil::RunResult r = testutil::run({pkg, "++check"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("package intact: digest crc32 ", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find(" image entries pass their CRC check\n"), std::string::npos) << r.out;
+
+    r = testutil::run({pkg, "++list"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("  image/install.sh\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" entries\n"), std::string::npos) << r.out;
+
+    r = testutil::run({pkg, "++info", "-v"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const char* want : {"launcher: built for ", "element 2 package image", "digest: crc32 ", "this system: Linux ",
+                             "boot configuration: 1 clause\n", "  clause 0 '*\\t0\\t*\\tLinux_verAny_UP0_xAny.wrapcfg': fits\n",
+                             "fitting clause: 0\n", "startup command: './kickoff -v' in './image'\n",
+                             "space a run needs in "})
+        EXPECT_NE(r.out.find(want), std::string::npos) << want << "\n" << r.out;
+
+    testutil::TempDir dir;
+    const std::string into = dir.file("x");
+    r = testutil::run({pkg, "++extract", into});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(testutil::pathExists(into + "/image/install.sh"));
+    EXPECT_TRUE(testutil::pathExists(into + "/imgboot.cfg"));
+    EXPECT_FALSE(testutil::pathExists(into + "/image/x86_64/fwsim.state")) << "something of the package ran";
+    r = testutil::run({pkg, "++extract", into});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Failed extracting into " + into + ": the folder is not empty; give a new or empty folder\n");
+}
+
+// One flipped byte in the unzip utility, the image or the boot configuration: ++check names the
+// damage and exits 1.
+TEST(DemoPackageOptions, CheckNamesOneFlippedByte) {
+    const std::string good = readFile(std::string(DEMO_DIR) + "/nicfw_demo.bin");
+    auto le32 = [&](size_t at) {
+        uint32_t v = 0;
+        for (int b = 3; b >= 0; --b) v = (v << 8) | static_cast<unsigned char>(good[at + static_cast<size_t>(b)]);
+        return v;
+    };
+    const size_t d = good.size() - 16;
+    const size_t s0 = le32(d), s1 = le32(d + 4), s2 = le32(d + 8);
+    testutil::TempDir dir;
+    const struct {
+        const char* what;
+        size_t at;
+    } flips[] = {{"unzip utility", s0 + s1 / 2}, {"image", s0 + s1 + s2 / 2}, {"boot configuration", s0 + s1 + s2 + 3}};
+    for (const auto& f : flips) {
+        std::string bad = good;
+        bad[f.at] = static_cast<char>(bad[f.at] ^ 0x10);
+        const std::string path = dir.file("damaged.bin");
+        testutil::writeFile(path, bad, 0755);
+        testutil::RunResult r = testutil::run({path, "++check"});
+        EXPECT_EQ(r.status, 1) << f.what;
+        EXPECT_EQ(r.out, "") << f.what;
+        EXPECT_EQ(r.err.rfind("Failed checking package: ", 0), 0u) << f.what << ": " << r.err;
+        EXPECT_NE(r.err.find("damaged"), std::string::npos) << f.what << ": " << r.err;
+    }
 }
 
 }  // namespace

@@ -70,6 +70,11 @@ std::string directory(uint32_t s0, uint32_t s1, uint32_t s2, uint32_t s3) { retu
 
 // The launcher's debug lines for the shipped boot configuration, from the clause count to the
 // composed command.
+// The text with every digest value as XXXXXXXX (each build has its own).
+std::string anyDigest(const std::string& text) {
+    return std::regex_replace(text, std::regex("crc32 [0-9a-f]{8}"), "crc32 XXXXXXXX");
+}
+
 std::string shippedDebugLines(const std::string& command) {
     return "++   # of per-os-class cfg clauses = 1\n"
            "++     os-class cfg clause:'*\t0\t*\tLinux_verAny_UP0_xAny.wrapcfg'\n"
@@ -242,9 +247,10 @@ TEST_F(LauncherE2E, DebugLinesInOrder) {
     ASSERT_NO_FATAL_FAILURE(build("echo \"kickoff $*\"\nexit 3\n"));
     PkgRun r = run({"++debug", "A"});
     EXPECT_EQ(r.status, 3);
-    EXPECT_EQ(r.out, "++ Running in debug mode (level=1).\n"
+    EXPECT_EQ(anyDigest(r.out), "++ Running in debug mode (level=1).\n"
                      "++ uname -r --> '6.1.0-e2e'\n"
                      "++ uname -i --> 'x86_64'\n"
+                     "++ Package digest crc32 XXXXXXXX holds.\n"
                      "++ Extracting 'package boot config'...\n"
                      "Extracting 'package image'...\n"
                      "++ Extracting 'unzip utility'...\n"
@@ -272,9 +278,10 @@ TEST_F(LauncherE2E, DebugLevel3OpensThreeShellsInOrder) {
     std::smatch m;
     ASSERT_TRUE(std::regex_search(r.out, m, std::regex("/tmp/zav_rq_pkg_[0-9a-f]{8}"))) << r.out;
     const std::string wrk = m.str();
-    EXPECT_EQ(r.out, "++ Running in debug mode (level=3).\n"
+    EXPECT_EQ(anyDigest(r.out), "++ Running in debug mode (level=3).\n"
                      "++ uname -r --> '6.1.0-e2e'\n"
                      "++ uname -i --> 'x86_64'\n"
+                     "++ Package digest crc32 XXXXXXXX holds.\n"
                      "++ Extracting 'package boot config'...\n"
                      "Extracting 'package image'...\n"
                      "++ Extracting 'unzip utility'...\n"
@@ -392,8 +399,10 @@ TEST_F(LauncherE2E, WorkingDirectoryFollowsTmpdirAndRefusesNoexec) {
     const Case cases[] = {
         {"TMPDIR unset", "./pkgname", 0, "/tmp", "", ""},
         {"TMPDIR elsewhere", alt + "TMPDIR=/tmp/alt ./pkgname", 0, "/tmp/alt", "", "alt"},
-        {"TMPDIR relative", alt + "TMPDIR=alt ./pkgname", 0, "/tmp", "", "alt"},
-        {"TMPDIR missing", "TMPDIR=/nonexistent ./pkgname", 0, "/tmp", "", ""},
+        {"TMPDIR relative", alt + "TMPDIR=alt ./pkgname", 0, "/tmp",
+         "Warning: TMPDIR 'alt' is not an absolute path; using /tmp instead.\n", "alt"},
+        {"TMPDIR missing", "TMPDIR=/nonexistent ./pkgname", 0, "/tmp",
+         "Warning: TMPDIR '/nonexistent' is not an existing folder; using /tmp instead.\n", ""},
         {"/tmp noexec", noexec + "./pkgname", 1, "", refused, ""},
         {"/tmp noexec, TMPDIR elsewhere", noexec + alt + "TMPDIR=/tmp/alt ./pkgname", 0, "/tmp/alt", "", "alt"},
     };
@@ -435,7 +444,8 @@ TEST_F(LauncherE2E, DamagedPackagesFailWithTheirMessages) {
     const uint32_t s0 = readLe32(good, d), s1 = readLe32(good, d + 4), s2 = readLe32(good, d + 8),
                    s3 = readLe32(good, d + 12);
     const std::string body = good.substr(0, d);
-    std::string corruptZip = good;
+    // Without its digest record, so that the unzip utility meets the damage.
+    std::string corruptZip = pkgfixture::withoutDigest(good);
     size_t eocd = corruptZip.rfind(std::string("PK\x05\x06", 4));
     ASSERT_NE(eocd, std::string::npos);
     corruptZip[eocd + 3] = 0x07;
@@ -452,16 +462,14 @@ TEST_F(LauncherE2E, DamagedPackagesFailWithTheirMessages) {
     };
     const Case cases[] = {
         // Cut after the first 16 bytes of the boot configuration: those bytes, "; <per-os-class ",
-        // are read as the directory.
-        {"truncated", good.substr(0, s0 + s1 + s2 + 16),
-         "Failed checking package directory: the elements and the directory add up to 6111114116 bytes, 2 GiB or "
-         "more\n"},
+        // are read as the directory, and do not add up to the file.
+        {"truncated", good.substr(0, s0 + s1 + s2 + 16), incomplete(6111114116ull, s0 + s1 + s2 + 16)},
         {"sizes past the end of the file", body + directory(s0, s1, s2 + 1000, s3),
          incomplete(good.size() + 1000, good.size())},
         {"cut inside the image", good.substr(0, s0 + s1 + s2 / 2) + directory(s0, s1, s2, 0),
          incomplete(s0 + s1 + s2 + 16, s0 + s1 + s2 / 2 + 16)},
         {"element of 2 GiB", body + directory(s0, s1, 0x80000000u, s3),
-         "Failed checking package directory: element 2 'package image' is 2147483648 bytes, 2 GiB or more\n"},
+         incomplete(16ull + s0 + s1 + 0x80000000u + s3, good.size())},
         {"corrupt zip", corruptZip, ""},
     };
     for (const Case& c : cases) {
@@ -484,13 +492,14 @@ TEST_F(LauncherE2E, CrashedUnzipFailsTheRun) {
     EXPECT_EQ(r.tmpAfter, "");
 }
 
-// Started through a search of PATH, argv[0] is a bare name the launcher cannot open.
-TEST_F(LauncherE2E, ArgvZeroFoundThroughPathFails) {
+// Started through a search of PATH, argv[0] is a bare name: the launcher opens its own program
+// file instead (once it stopped with "Failed opening file pkgname").
+TEST_F(LauncherE2E, ArgvZeroFoundThroughPathRuns) {
     ASSERT_NO_FATAL_FAILURE(build("echo ran\n"));
     PkgRun r = runScript("cd / && PATH=" + shellQuote(runDir()) + ":$PATH " + kPackageName);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "Failed opening file pkgname\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "ran\n");
+    EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.tmpAfter, "");
 }
 
@@ -709,6 +718,36 @@ TEST_F(LauncherE2E, SigintDuringTheSystemIdentificationStopsTheRun) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "\nPackage interrupted by signal 2 (SIGINT) while unpacking; its working directory was removed.\n");
     EXPECT_EQ(r.tmpAfter, "");
+}
+
+}  // namespace
+
+namespace {
+
+// Started by name through PATH, argv[0] holds no '/': the launcher opens its own program file.
+// A TMPDIR it cannot use is named once, and the run goes on in /tmp.
+TEST_F(LauncherE2E, StartsThroughPathAndNamesAnUnusableTmpdir) {
+    ASSERT_NO_FATAL_FAILURE(build("echo \"kickoff $*\"\n"));
+    const struct {
+        const char* name;
+        std::string env;
+        std::string err;
+    } cases[] = {
+        {"through PATH", "", ""},
+        {"relative TMPDIR", "TMPDIR=tmp ", "Warning: TMPDIR 'tmp' is not an absolute path; using /tmp instead.\n"},
+        {"missing TMPDIR", "TMPDIR=/no/such/dir ",
+         "Warning: TMPDIR '/no/such/dir' is not an existing folder; using /tmp instead.\n"},
+        {"TMPDIR a file", "TMPDIR=/etc/hostname ",
+         "Warning: TMPDIR '/etc/hostname' is not an existing folder; using /tmp instead.\n"},
+        {"empty TMPDIR", "TMPDIR= ", ""},
+    };
+    for (const auto& c : cases) {
+        PkgRun r = runScript("cd / && " + c.env + "PATH=" + shellQuote(runDir()) + ":\"$PATH\" " + kPackageName + " A");
+        EXPECT_EQ(r.status, 0) << c.name << ": " << r.err;
+        EXPECT_EQ(r.out, "kickoff A\n") << c.name;
+        EXPECT_EQ(r.err, c.err) << c.name;
+        EXPECT_EQ(r.tmpAfter, "") << c.name;
+    }
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "tests/tools/mkpkg/pkgfixture.h"
 #include "tools/mkpkg/pkgreader.h"
 #include "tests/support/testutil.h"
+#include "launcher/pkgdigest.h"
 #include "tools/mkpkg/zipreader.h"
 
 using testutil::TempDir;
@@ -32,7 +33,9 @@ TEST(Build, PackageHoldsLauncherUnzipImageAndBootConfig) {
     EXPECT_TRUE(std::regex_match(r.out, std::regex("mkpkg: launcher for x86_64 \\(runs on 64-bit x86 kernels\\): [^\n]+/pkgstub"
                                                    "\nmkpkg: zipping 3 files from " + s.content +
                                                    "\nmkpkg: image has 4 entries \\([0-9]+ bytes\\)\n"
-                                                   "mkpkg: wrote " + s.pkg + " \\([0-9]+ bytes\\)\n")))
+                                                   "mkpkg: wrote " + s.pkg + " \\([0-9]+ bytes\\)\n"
+                                                   "mkpkg: digest crc32 [0-9a-f]{8} recorded as the boot "
+                                                   "configuration's last line\n")))
         << r.out;
 
     mkpkg::PackageLayout l = mkpkg::readLayout(s.pkg);
@@ -40,7 +43,10 @@ TEST(Build, PackageHoldsLauncherUnzipImageAndBootConfig) {
     EXPECT_EQ(l.order, mkpkg::ByteOrder::Little);
     EXPECT_TRUE(mkpkg::readElement(l, 0) == testutil::readFile(pkgfixture::packedProgram("pkgstub")));
     EXPECT_TRUE(mkpkg::readElement(l, 1) == testutil::readFile(kMiniunzip));
-    EXPECT_EQ(mkpkg::readElement(l, 3), pkgfixture::shippedBootCfg());
+    std::string boot = mkpkg::readElement(l, 3);
+    ASSERT_GT(boot.size(), PKG_DIGEST_RECORD_SIZE);
+    EXPECT_EQ(boot.substr(0, boot.size() - PKG_DIGEST_RECORD_SIZE), pkgfixture::shippedBootCfg());
+    EXPECT_EQ(boot.compare(boot.size() - PKG_DIGEST_RECORD_SIZE, 23, "; package digest crc32 "), 0) << boot;
     mkpkg::ZipListing image = mkpkg::listZip(s.pkg, l.offsets[2], l.sizes[2], true, "image");
     std::vector<std::string> names;
     for (const auto& e : image.entries) names.push_back(e.name);
@@ -218,6 +224,58 @@ TEST(Build, UsageErrorsExitWith2) {
         const std::string& text = c.status == 0 ? r.out : r.err;
         EXPECT_EQ(text.substr(0, text.find('\n')), c.firstLine);
     }
+}
+
+}  // namespace
+
+namespace {
+
+int recordsIn(const std::string& text) {
+    int n = 0;
+    for (size_t at = text.find("; package digest crc32 "); at != std::string::npos;
+         at = text.find("; package digest crc32 ", at + 1))
+        ++n;
+    return n;
+}
+
+// A package rebuilt from `mkpkg extract`'s parts gets a fresh record in place of the old one.
+TEST(Build, RebuildFromExtractedPartsReplacesTheDigestRecord) {
+    Sources s;
+    ASSERT_EQ(pkgfixture::mkpkg(s.args()).status, 0);
+    std::string parts = s.dir.file("parts");
+    ASSERT_EQ(pkgfixture::mkpkg({"extract", s.pkg, parts}).status, 0);
+    std::string extracted = testutil::readFile(parts + "/3-bootcfg.txt");
+    EXPECT_EQ(recordsIn(extracted), 1);
+    testutil::writeFile(s.bootcfg, extracted + "; a note added later\n");
+    testutil::RunResult r = pkgfixture::mkpkg(s.args());
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string boot = element(s.pkg, 3);
+    EXPECT_EQ(recordsIn(boot), 1) << boot;
+    EXPECT_NE(boot.find("; a note added later\n; package digest crc32 "), std::string::npos) << boot;
+    testutil::writeFile(s.bootcfg, extracted);
+    ASSERT_EQ(pkgfixture::mkpkg(s.args()).status, 0);
+    boot = element(s.pkg, 3);
+    EXPECT_EQ(recordsIn(boot), 1);
+    EXPECT_EQ(boot.size(), extracted.size());
+    r = pkgfixture::mkpkg({"info", s.pkg});
+    EXPECT_NE(r.out.find("\ndigest: crc32 "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" recorded, holds\n"), std::string::npos) << r.out;
+}
+
+// Without a final line feed the record would join the last line's value: none is written.
+TEST(Build, NoDigestAfterALastLineWithoutLineFeed) {
+    Sources s;
+    std::string cfg = pkgfixture::shippedBootCfg();
+    testutil::writeFile(s.bootcfg, cfg.substr(0, cfg.size() - 1));
+    std::vector<std::string> args = s.args();
+    args.push_back("--force");
+    testutil::RunResult r = pkgfixture::mkpkg(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("mkpkg: no digest recorded: the boot configuration does not end with a line feed\n"),
+              std::string::npos);
+    EXPECT_EQ(element(s.pkg, 3), cfg.substr(0, cfg.size() - 1));
+    r = pkgfixture::mkpkg({"info", s.pkg});
+    EXPECT_NE(r.out.find("digest: none recorded"), std::string::npos) << r.out;
 }
 
 }  // namespace

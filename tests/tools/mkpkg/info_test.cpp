@@ -8,6 +8,7 @@
 
 #include "tests/tools/mkpkg/pkgfixture.h"
 #include "tests/support/testutil.h"
+#include "launcher/pkgdigest.h"
 
 using nlohmann::json;
 using testutil::TempDir;
@@ -52,8 +53,11 @@ TEST(Info, JsonReportsDirectoryImageLinesFitAndCommand) {
     EXPECT_EQ(j["directory"]["byteOrder"], "little-endian");
     EXPECT_EQ(j["directory"]["consistent"], true);
     EXPECT_EQ(j["directory"]["elements"][0]["size"], testutil::readFile(pkgfixture::packedProgram("pkgstub")).size());
-    EXPECT_EQ(j["directory"]["elements"][3]["size"], std::string(kTwoClauses).size());
-    EXPECT_EQ(j["directory"]["elements"][3]["offset"], raw.size() - 16 - std::string(kTwoClauses).size());
+    const size_t bootSize = std::string(kTwoClauses).size() + PKG_DIGEST_RECORD_SIZE;
+    EXPECT_EQ(j["directory"]["elements"][3]["size"], bootSize);
+    EXPECT_EQ(j["directory"]["elements"][3]["offset"], raw.size() - 16 - bootSize);
+    EXPECT_EQ(j["digest"]["holds"], true);
+    EXPECT_EQ(j["digest"]["recorded"], j["digest"]["computed"]);
     ASSERT_EQ(j["image"]["entries"].size(), 5u);
     EXPECT_EQ(j["image"]["entries"][2]["name"], "image/readme.txt");
     EXPECT_EQ(j["image"]["entries"][2]["size"], 16);
@@ -64,7 +68,7 @@ TEST(Info, JsonReportsDirectoryImageLinesFitAndCommand) {
     for (const auto& l : j["bootConfig"]["lines"]) roles.push_back(l["role"]);
     EXPECT_EQ(roles, (std::vector<std::string>{"comment", "count", "clause", "clause", "final startup config file name",
                                                "startupDir", "comment", "setupPriorStartup", "startupCmd",
-                                               "defaultArgs", "argsControl", "ignored"}));
+                                               "defaultArgs", "argsControl", "ignored", "ignored"}));
     EXPECT_EQ(j["bootConfig"]["lines"][1]["count"], 2);
     EXPECT_EQ(j["bootConfig"]["lines"][3]["clause"], 1);
     EXPECT_EQ(j["bootConfig"]["lines"][10]["mode"], "append");
@@ -74,7 +78,9 @@ TEST(Info, JsonReportsDirectoryImageLinesFitAndCommand) {
     EXPECT_EQ(j["thisSystem"]["description"].get<std::string>().rfind("Linux ", 0), 0u);
     EXPECT_EQ(j["arguments"], (std::vector<std::string>{"A", "b c"}));
     EXPECT_EQ(j["startupCommand"], "./kickoff -q A b c");
-    EXPECT_EQ(j["problems"].size(), 0u);
+    // Only that the setup command must put ./kickoff into ./image.
+    ASSERT_EQ(j["problems"].size(), 1u);
+    EXPECT_EQ(j["problems"][0]["severity"], "warning");
 }
 
 TEST(Info, TextShowsEveryLineWithHowItIsRead) {
@@ -84,8 +90,10 @@ TEST(Info, TextShowsEveryLineWithHowItIsRead) {
     for (const char* want : {
              "  consistent: the sizes and the directory add up to the file length\n",
              "image: 5 entries\n",
+             "launcher: 64-bit x86-64 program\n",
+             "space a run needs in /tmp (or TMPDIR): ",
              "  image/readme.txt\n",
-             "boot configuration: 12 lines\n",
+             "boot configuration: 13 lines\n",
              "    2  count 2                           '2'\n",
              "    3  clause 0                          '*\\t999999\\t*\\tnever.cfg'\n",
              "    5  final startup config file name    './image/kickoff.cfg'\n",
@@ -104,7 +112,7 @@ TEST(Info, NonUtf8BootConfigStillGivesJson) {
     testutil::RunResult r = pkgfixture::mkpkg({"info", "--json", b.pkg});
     ASSERT_EQ(r.status, 0) << r.err;
     json j = json::parse(r.out);
-    EXPECT_EQ(j["bootConfig"]["lines"].size(), 13u);
+    EXPECT_EQ(j["bootConfig"]["lines"].size(), 14u);  // the digest record included
     EXPECT_EQ(j["startupCommand"], "./kickoff");
     r = pkgfixture::mkpkg({"info", b.pkg});
     EXPECT_NE(r.out.find("'; caf\\xe9'"), std::string::npos);
@@ -119,7 +127,7 @@ TEST(Info, DamagedPackageIsReportedWithExit1) {
     EXPECT_NE(r.out.find("  NOT consistent: its directory sizes add up to "), std::string::npos) << r.out;
     EXPECT_EQ(r.err, "mkpkg: error: package '" + b.pkg + "' is damaged: its directory sizes add up to " +
                          std::to_string(bytes.size() - 16) + " bytes plus the 16-byte directory, but the file has " +
-                         std::to_string(bytes.size() - 100) + " bytes (sizes past the end of the file: truncated?)\n");
+                         std::to_string(bytes.size() - 100) + " bytes (sizes past the end of the file: the package file is damaged or incomplete)\n");
     r = pkgfixture::mkpkg({"info", b.pkg, "--json"});
     EXPECT_EQ(r.status, 1);
     json j = json::parse(r.out);
@@ -152,7 +160,10 @@ TEST(Extract, WritesElementsThatMatchTheSources) {
                          "/2-image.zip\nmkpkg: wrote " + out + "/3-bootcfg.txt\n");
     EXPECT_TRUE(testutil::readFile(out + "/0-launcher") == testutil::readFile(pkgfixture::packedProgram("pkgstub")));
     EXPECT_TRUE(testutil::readFile(out + "/1-unzip") == testutil::readFile("/usr/bin/miniunzip"));
-    EXPECT_EQ(testutil::readFile(out + "/3-bootcfg.txt"), pkgfixture::shippedBootCfg());
+    // With the digest record as its last line.
+    std::string boot = testutil::readFile(out + "/3-bootcfg.txt");
+    EXPECT_EQ(boot.rfind(pkgfixture::shippedBootCfg(), 0), 0u) << boot;
+    EXPECT_EQ(boot.find("; package digest crc32 "), std::string(pkgfixture::shippedBootCfg()).size()) << boot;
     struct stat st;
     ASSERT_EQ(stat((out + "/1-unzip").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0755u);

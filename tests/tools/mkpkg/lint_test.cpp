@@ -16,7 +16,7 @@ using testutil::TempDir;
 
 namespace {
 
-const std::string kTail = "./image/kickoff.cfg\n./image\n\n./kickoff\n\noverride\n";
+const std::string kTail = "./image/kickoff.cfg\n./image\n\n../kickoff\n\noverride\n";
 const std::string kClause = "*\t0\t*\tLinux_verAny_UP0_xAny.wrapcfg\n";
 
 struct Sources : pkgfixture::Sources {
@@ -117,6 +117,40 @@ TEST(Lint, BuildRefusesEachMistakeWithItsLineAndForceBuildsAnyway) {
         {"ppc64 alone", "1\n*\t0\tppc64\tLinux_verAny_UP0_xAny.wrapcfg\n" + kTail, nullptr,
          {"warning: B: clause 0 (line 2) processor 'ppc64' sets no requirement: the launcher tests only x86 and x64, "
           "so this clause fits every processor; write x64 to leave out 32-bit systems"}},
+        {"byte order mark", "\xef\xbb\xbf; clauses\n1\n" + kClause + kTail, nullptr,
+         {"error: B begins with a UTF-8 byte order mark (bytes EF BB BF), which the launcher reads as part of line 1 "
+          "'\\xef\\xbb\\xbf; clauses'; save the file without it (as plain UTF-8 or ASCII)"}},
+        {"count smaller than the clauses", "; c\n1\n" + kClause + "SLES10\t0\tx64\tLinux_verAny_UP0_xAny.wrapcfg\n" + kTail,
+         nullptr,
+         {"error: B: the count line (line 2) says 1 clause, but the line after them, "
+          "'SLES10\\t0\\tx64\\tLinux_verAny_UP0_xAny.wrapcfg', is a clause too (four TAB-separated fields); count "
+          "every clause line"}},
+        {"count larger than the clauses", "2\n" + kClause + kTail, nullptr,
+         {"error: B: the count line (line 1) says 2 clauses, but clause 1 (line 3) './image/kickoff.cfg' has no TAB: "
+          "it is the next value line; count only the clause lines"}},
+        {"startup program not in the image", "1\n" + kClause + "./image/kickoff.cfg\n./image\n\n./strat.sh\n\noverride\n",
+         nullptr,
+         {"error: B: the startup command (line 6) runs './strat.sh' from startupDir './image', which is not in the "
+          "image, so the shell says 'not found' (exit 127); add it to the content or fix the command"}},
+        {"startup program the setup command names",
+         "1\n" + kClause + "./image/kickoff.cfg\n./image\n/bin/cp ../kickoff kickoff\n./kickoff\n\noverride\n", nullptr,
+         {}},
+        {"startup program left to a setup command that does not name it",
+         "1\n" + kClause + "./image/kickoff.cfg\n./image\n/bin/cp -r ../bin .\n./kickoff\n\noverride\n", nullptr,
+         {"warning: B: the startup command (line 6) runs './kickoff' from startupDir './image', which is not in the "
+          "image; the setup command must put it there, or the shell says 'not found' (exit 127)"}},
+        {"startup script with CR LF", "1\n" + kClause + "./image/kickoff.cfg\n./image\n\n./start.sh\n\noverride\n",
+         [](Sources& s) { testutil::writeFile(s.content + "/image/start.sh", "#!/bin/sh\r\necho hi\r\n", 0755); },
+         {"error: B: the startup command (line 6) runs './start.sh', a script with CR LF line ends: the shell reads "
+          "each line with a carriage return at its end (\"./start.sh: not found\"); save it with LF line ends"}},
+        {"startup program for another processor", "1\n" + kClause + "./image/kickoff.cfg\n./image\n\n./prog\n\noverride\n",
+         [](Sources& s) {
+             testutil::writeFile(s.content + "/image/prog",
+                                 std::string("\x7f" "ELF\x01\x01\x01\0\0\0\0\0\0\0\0\0\x02\0\x03\0", 20) + "code", 0755);
+         },
+         {"warning: B: the startup command (line 6) runs './prog', a 32-bit x86 program, but the launcher is a 64-bit "
+          "x86-64 one: where the kernel runs only the launcher's kind it fails with 'Exec format error' (exit 126); "
+          "pack the program built for the launcher's processor"}},
         {"release the matcher does not check", "1\nRHEL7\t0\t*\tLinux_verAny_UP0_xAny.wrapcfg\n" + kTail, nullptr,
          {"warning: B: clause 0 (line 2) 'RHEL7' checks no release: the launcher tells apart only RHEL3, RHEL4 and "
           "RHEL5, so this clause fits every Red Hat release; write RHEL to say so"}},
@@ -200,7 +234,7 @@ TEST(Lint, InfoSystemShowsTheFittingClauseForAnotherSystem) {
     Sources s;
     for (const char* f : {"r4.cfg", "s10.cfg", "x64.cfg"}) testutil::writeFile(s.content + "/" + f, "x");
     testutil::writeFile(s.bootcfg, "4\nRHEL4\t2\tx86\tr4.cfg\nSLES10\t0\tx64\ts10.cfg\n*\t0\tx64\tx64.cfg\n" + kClause +
-                                       "./image/kickoff.cfg\n./image\n\n./kickoff\n-q\nappend\n");
+                                       "./image/kickoff.cfg\n./image\n\n../kickoff\n-q\nappend\n");
     ASSERT_EQ(pkgfixture::mkpkg(s.cmd).status, 0);
     const struct { const char* system; std::vector<std::string> lines; } cases[] = {
         {"RedHat 4 4 2.6.9 i686",

@@ -121,7 +121,7 @@ struct Damage {
 
 TEST(PackageReader, DamagedDirectoriesAreReported) {
     const Damage cases[] = {
-        {"truncated", 10, "", "its directory sizes add up to 70050 bytes plus the 16-byte directory, but the file has 70056 bytes (sizes past the end of the file: truncated?)"},
+        {"truncated", 10, "", "its directory sizes add up to 70050 bytes plus the 16-byte directory, but the file has 70056 bytes (sizes past the end of the file: the package file is damaged or incomplete)"},
         {"extra bytes", 0, "xyz", "its directory sizes add up to 70050 bytes plus the 16-byte directory, but the file has 70069 bytes (extra bytes)"},
     };
     for (const Damage& c : cases) {

@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,23 @@ inline std::string packedProgram(const std::string& name, const std::string& arc
 
 // The unzip utility the tests pack: Debian's, so that a build needs no pkgunzip of its own.
 inline const char* const kMiniunzip = "/usr/bin/miniunzip";
+
+// The bytes of a package (little-endian directory) without its digest record, as a packer without
+// digests writes it: for tests of what damage does further on, past the launcher's digest check.
+// Bytes without a record come back unchanged.
+inline std::string withoutDigest(const std::string& pkg) {
+    const std::string marker = "; package digest crc32 ";
+    const size_t recordSize = marker.size() + 9;
+    if (pkg.size() < 16 + recordSize || pkg.compare(pkg.size() - 16 - recordSize, marker.size(), marker) != 0) return pkg;
+    std::string out = pkg.substr(0, pkg.size() - 16 - recordSize) + pkg.substr(pkg.size() - 16);
+    // The boot configuration's size is the last word of the directory.
+    size_t at = out.size() - 4;
+    uint32_t size = 0;
+    for (int b = 3; b >= 0; --b) size = (size << 8) | static_cast<unsigned char>(out[at + static_cast<size_t>(b)]);
+    size -= static_cast<uint32_t>(recordSize);
+    for (int b = 0; b < 4; ++b) out[at + static_cast<size_t>(b)] = static_cast<char>((size >> (8 * b)) & 0xFF);
+    return out;
+}
 
 // A content folder, the shipped boot configuration and an output folder in one temporary
 // directory, and the `mkpkg build` command line over them.
