@@ -134,24 +134,26 @@ static void reportInterrupt(const RunLog& log, NicburnMode mode, int sig) {
 // Takes the one-update-per-host lock. False (after saying so) when another run holds it or the
 // lock's folder or file is not the tool's own (a warning there would let any user switch the
 // lock off); a system where no lock can be had at all is warned about and the run goes on.
-static bool lockRun(const RunLog& log, const char* lockDir, int* lockFd) {
+// 0 when the run may go on, else its exit status: EXIT_BUSY while another run holds the lock, 1
+// for a lock folder or file that is not the tool's own.
+static int lockRun(const RunLog& log, const char* lockDir, int* lockFd) {
     int holder = 0;
     char why[320];
     int taken = takeRunLock(lockDir, lockFd, &holder, why, sizeof(why));
     if (taken == RUNLOCK_BUSY) {
         writetoLogf(log, true, "Error! Another firmware update is running (process %d).\n", holder);
-        return false;
+        return EXIT_BUSY;
     }
     if (taken == RUNLOCK_REFUSED) {
         writetoLogf(log, true, "Error! Cannot take the firmware update lock: %s.\n", why);
-        return false;
+        return 1;
     }
     if (taken == RUNLOCK_NONE)
         writetoLogf(log, true,
                     "\nWarning. Cannot take the firmware update lock (%s); another update could run at the "
                     "same time.\n",
                     why);
-    return true;
+    return 0;
 }
 
 int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond, const char* lockDir, const char* logDir,
@@ -177,7 +179,7 @@ int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond, cons
     }
     installInterruptHandlers();
     int lockFd = -1;
-    if (!lockRun(run.log, lockDir, &lockFd)) return 1;
+    if (int refused = lockRun(run.log, lockDir, &lockFd)) return refused;
     if (!createQuitFile(run.log)) {
         if (lockFd >= 0) close(lockFd);
         return 1;

@@ -23,6 +23,9 @@ enum NicburnMode {
 
 // Exit status when no family yielded an adapter list.
 constexpr int EXIT_NO_ADAPTERS = 171;
+// Exit status when another run holds the update lock: a temporary failure, try again later
+// (sysexits' EX_TEMPFAIL; no status of the launcher, kickoff or timeout(1) uses it).
+constexpr int EXIT_BUSY = 75;
 
 // The mode of the command line (argc counts the program name). One argument is compared
 // whole, ignoring ASCII case, with "-s", "-v", "-?", "-nomfw", "-crc"; no argument gives
@@ -48,14 +51,15 @@ DeviceHeadTail* skipNetXtremeII(const RunContext& run, char* toolPath, int* refu
 // into run.log, whatever it held before, reads the mode and performs it, running every command
 // with run.runner (c_shellRunner in the programs); afterwards run.log names the run's log.
 // Returns the exit status: 0; 1 for incorrect usage, no quit file, a failed update, a failed
-// CRC check or disable command (-crc, -nomfw), a refused adapter table row (in every mode),
-// another run holding the lock, or a lock folder or file that is not the tool's own;
+// CRC check or disable command (-crc, -nomfw), a refused adapter table row (in every mode), or
+// a lock folder or file that is not the tool's own; EXIT_BUSY when another run holds the lock;
 // EXIT_NO_ADAPTERS when neither family yielded an adapter list and no row was refused; 128 + N
 // after signal N.
 //
 // Before the first vendor utility it takes the update lock in lockDir (takeRunLock;
-// c_lockDirectory in the programs), held until it returns; usage and incorrect usage take none.
-// From then on SIGINT, SIGQUIT, SIGTERM and SIGHUP only stop the run between two commands: the
-// interruption is logged and shown, temporary files removed.
+// c_lockDirectory in the programs), held until it returns; every mode takes it (-v too, so that
+// a check sees a busy host), usage and incorrect usage take none. From then on SIGINT, SIGQUIT,
+// SIGTERM and SIGHUP only stop the run between two commands: the interruption is logged and
+// shown, temporary files removed.
 int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond, const char* lockDir, const char* logDir,
                RunContext& run);

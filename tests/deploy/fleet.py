@@ -2,7 +2,8 @@
 a private mount namespace with its own /var/log, /tmp and /run. Needs root and unshare -m.
 
 Fleet.start() returns when every sshd accepts connections; Fleet.stop() ends them (and with
-them their namespaces) and is safe to call twice. Use it as a context manager so the sshd's
+them their namespaces) and is safe to call twice; Fleet.lose(name) takes one host off at once,
+as a host that loses power: its sshd, every session and whatever runs in them are killed. Use it as a context manager so the sshd's
 are stopped also when a test fails.
 """
 import os
@@ -19,7 +20,7 @@ NAMESPACE_SCRIPT = r"""
 set -e
 dir=$1 conf=$2
 mount -t tmpfs fleet-run /run
-mkdir -p /run/sshd /run/fleet
+mkdir -p /run/sshd /run/fleet /run/lock
 mount --bind "$dir" /run/fleet
 mount -t tmpfs fleet-log /var/log
 mount -t tmpfs fleet-tmp /tmp
@@ -39,6 +40,40 @@ def skip_reason():
     if r.returncode != 0:
         return "private mount namespaces are not permitted here (unshare -m: %s)" % r.stderr.decode().strip()
     return None
+
+
+def descendants(pid):
+    """Ids of every process below pid, from /proc (children first found by their parent)."""
+    parents = {}
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open("/proc/%s/stat" % entry) as f:
+                    fields = f.read().rsplit(")", 1)[1].split()
+                parents.setdefault(int(fields[1]), []).append(int(entry))
+            except (OSError, IndexError):
+                pass
+    found, todo = [], [pid]
+    while todo:
+        for child in parents.get(todo.pop(), []):
+            found.append(child)
+            todo.append(child)
+    return found
+
+
+def processes_with_env(text):
+    """Ids of the processes whose environment holds the entry text (as NAME=VALUE)."""
+    found = []
+    want = text.encode()
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open("/proc/%s/environ" % entry, "rb") as f:
+                    if want in f.read().split(b"\0"):
+                        found.append(int(entry))
+            except OSError:
+                pass
+    return found
 
 
 class Fleet:
@@ -90,6 +125,16 @@ class Fleet:
             ["ssh", "-q", "-i", self.key, "-p", str(self.port), "-o", "StrictHostKeyChecking=no",
              "-o", "UserKnownHostsFile=/dev/null", "-o", "BatchMode=yes", "root@" + self.hosts[name], command],
             capture_output=True, text=True, timeout=30)
+
+    def lose(self, name):
+        """Kills every process of the host at once (its namespace goes with them)."""
+        proc = self.procs[list(self.hosts).index(name)]
+        for pid in descendants(proc.pid) + [proc.pid]:
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+        proc.wait()
 
     def stop(self):
         for p in self.procs:

@@ -9,6 +9,7 @@
 #include "tests/nicupdate/nictest.h"
 #include "nicupdate/driver.h"
 #include "nicupdate/fwlog.h"
+#include "nicupdate/runlock.h"
 
 namespace {
 
@@ -104,6 +105,27 @@ TEST_F(Driver, LockIsTakenOnlyForARunAndItsLackIsWarnedAbout) {
     EXPECT_EQ(out, kBanner + "\nWarning. Cannot take the firmware update lock (cannot make " + lockFolderPath +
                        ": No such file or directory); another update could run at the same time.\n" +
                        "\nError! Unable to locate Broadcom NetXtreme tool (./lnxfwupg).\n" + kNoNx2 + errorsClosing());
+}
+
+// A run that finds the lock held, in any mode (-v too), says so, runs no utility and ends with
+// EXIT_BUSY, which no other outcome of the tool gives.
+TEST_F(Driver, LockHeldElsewhereEndsWithTheBusyStatus) {
+    std::string lockPath = lockDir.file("nicburn.lock");
+    const char* paths[] = {lockPath.c_str(), nullptr};
+    int heldFd = -1, holder = 0;
+    char why[160];
+    ASSERT_EQ(takeRunLock(paths, &heldFd, &holder, why, sizeof(why)), RUNLOCK_TAKEN) << why;
+    writeScript("lnxfwupg", "echo ran >>ran\n");
+    for (const char* option : {"-v", "-crc", "-nomfw", "-s"}) {
+        EXPECT_EQ(run({option}), EXIT_BUSY) << option;
+        std::string refused = "Error! Another firmware update is running (process " + std::to_string(getpid()) + ").\n";
+        EXPECT_EQ(out, std::string(option) == "-s" ? "" : kBanner + refused) << option;
+        EXPECT_EQ(logBody(), kBanner + refused) << option;
+    }
+    EXPECT_FALSE(exists("ran"));
+    close(heldFd);
+    EXPECT_EQ(run({"-v"}, skipNetXtremeII), EXIT_NO_ADAPTERS) << out;
+    EXPECT_TRUE(exists("ran"));
 }
 
 TEST_F(Driver, NoAdapterListEndsWith171) {

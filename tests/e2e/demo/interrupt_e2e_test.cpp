@@ -183,7 +183,7 @@ TEST_F(Interrupt, EachSignalInEachPhase) {
 }
 
 // Two runs at once: the second finds the first's lock, says who holds it, runs no utility and
-// ends with 1; the first runs through undisturbed.
+// ends with 75; the first runs through undisturbed.
 TEST_F(Interrupt, SecondRunAtTheSameTimeIsRefused) {
     inNamespace(
         "start >\"$R/out1\" 2>\"$R/err1\" &\npid=$!\nuntil_traced ' upgrade '\n"
@@ -191,7 +191,7 @@ TEST_F(Interrupt, SecondRunAtTheSameTimeIsRefused) {
         "(PKG=" DEMO_DIR "/nicfw_demo.bin; start -v) >\"$R/out2\" 2>\"$R/err2\"\necho $? >\"$R/status2\"\n"
         "wait $pid\necho $? >\"$R/status1\"\n");
     EXPECT_EQ(res("status1"), "0\n") << res("out1") << res("err1");
-    EXPECT_EQ(res("status2"), "1\n");
+    EXPECT_EQ(res("status2"), "75\n");
     const std::string refused = "ZAV Ethernet Firmware Update Tool, Version 1.0.9\n\n"
                                 "Error! Another firmware update is running (process ";
     EXPECT_EQ(res("out2").compare(0, refused.size(), refused), 0) << res("out2");

@@ -2,12 +2,21 @@
 import csv
 import io
 import json
-from typing import List
+from typing import List, Optional
 
 from .fleet import HostRun, summary
 from .logparse import COLUMNS
 
-SCHEMA_VERSION = 1
+SCHEMA_VERSION = 2      # 2: the roll-out ("run", "runs"); results busy, timed out, unreachable, not reached
+
+
+def run_line(run: dict) -> str:
+    """One line naming a roll-out: id, time, mode and package."""
+    pkg = run.get("package") or {}
+    return "run %s, started %s, ended %s, %s%s, package %s (%s bytes, sha256 %s)" % (
+        run.get("run", "?"), run.get("started") or "?", run.get("ended") or "not recorded",
+        run.get("mode", "?"), " (check mode)" if run.get("check") else "",
+        pkg.get("name", "?"), pkg.get("size", "?"), pkg.get("sha256", "?"))
 
 
 def host_dict(h: HostRun) -> dict:
@@ -28,8 +37,10 @@ def host_dict(h: HostRun) -> dict:
     return d
 
 
-def to_json(hosts: List[HostRun]) -> str:
-    doc = {"schemaVersion": SCHEMA_VERSION, "summary": summary(hosts), "hosts": [host_dict(h) for h in hosts]}
+def to_json(hosts: List[HostRun], runs: Optional[List[dict]] = None) -> str:
+    runs = [{k: v for k, v in r.items() if k != "hosts"} for r in (runs or [])]
+    doc = {"schemaVersion": SCHEMA_VERSION, "run": runs[0] if len(runs) == 1 else None, "runs": runs,
+           "summary": summary(hosts), "hosts": [host_dict(h) for h in hosts]}
     return json.dumps(doc, indent=2) + "\n"
 
 

@@ -1,20 +1,34 @@
-"""The fleet: one HostRun per host found under the report directories.
+"""The fleet: one HostRun per host of a roll-out.
 
-Layout read (what the nic_firmware role writes): DIR/<host>/status.json (optional: the exit
-status and the name of the run's log) and DIR/<host>/<log>. Without status.json the newest
-*.log of the folder is the host's run and its result is judged from the log alone. A log given
-directly as a file is a host of its own, named after the file. A host whose log cannot be read
-stays in the fleet with result "unreadable" and the reason ("failed" when its exit status
-says so).
+Layouts read (what the nic_firmware role writes):
+- a report folder: one folder per roll-out, REPORTS/<run-id>/, and REPORTS/latest pointing at
+  the newest. Given the report folder, the latest roll-out is read (or the one named).
+- a roll-out folder: run.json (when it ran, the package, the mode and every host the play was
+  given with its final state) and one folder per host that ran, <host>/status.json (exit
+  status, state, the name of the run's log, the package's output when there is no log) and
+  <host>/<log>. Every host of run.json is in the fleet, also one that has no folder (not
+  reached, unreachable).
+- a folder of host folders without run.json (older roll-outs, or logs gathered by hand): each
+  non-empty subfolder is a host; without status.json the newest *.log of the folder is the
+  host's run and its result is judged from the log alone.
+A log given directly as a file is a host of its own, named after the file. A host whose log
+cannot be read stays in the fleet with result "unreadable" and the reason ("failed" when its
+exit status says so).
 """
 import json
 import os
 from dataclasses import dataclass, field
-from typing import List, Optional
+from typing import List, Optional, Tuple
 
 from . import logparse
 
-RESULTS = ["failed", "unreadable", "not applicable", "ok"]   # report order: trouble first
+# Report order: trouble first.
+RESULTS = ["failed", "timed out", "unreachable", "busy", "unreadable", "not reached", "not applicable", "ok"]
+GOOD = ("ok", "not applicable")
+# States a host's record may give that its log cannot tell.
+RECORD_STATES = ("timed out", "unreachable", "busy", "not reached")
+EXIT_BUSY, EXIT_TIMED_OUT = 75, 124
+OUTPUT_LINES = 5      # lines of the package's own output shown as the reason
 
 
 @dataclass
@@ -34,6 +48,10 @@ def result_of(status: Optional[int], run: logparse.Run) -> str:
     # packages; the log is believed over that status.
     if status == 0 and logparse.run_failed(run):
         return "failed"
+    if status == EXIT_BUSY or (status is None and logparse.run_busy(run)):
+        return "busy"
+    if status == EXIT_TIMED_OUT:
+        return "timed out"
     if status is not None:
         return {0: "ok", 171: "not applicable"}.get(status, "failed")
     if logparse.run_found_no_adapter(run):
@@ -42,12 +60,13 @@ def result_of(status: Optional[int], run: logparse.Run) -> str:
 
 
 def _without_log(h: HostRun, problem: str) -> HostRun:
-    """A host whose log cannot be read: a known failed status stays a failure, else "unreadable"."""
+    """A host whose log cannot be read: a known failed status stays a failure (timed out, busy),
+    else "unreadable"."""
     failed = h.status is not None and h.status not in (0, 171)
-    h.result = "failed" if failed else "unreadable"
+    h.result = {EXIT_TIMED_OUT: "timed out", EXIT_BUSY: "busy"}.get(h.status, "failed") if failed else "unreadable"
     h.problem = problem
     if failed:
-        h.problem += "; exit status %d%s" % (h.status, " (timed out)" if h.status == 124 else "")
+        h.problem += "; exit status %d%s" % (h.status, " (timed out)" if h.status == EXIT_TIMED_OUT else "")
     return h
 
 
@@ -66,6 +85,8 @@ def read_host(host: str, log_path: str, status: Optional[int] = None, mode: str 
     h.result = result_of(status, h.run)
     if h.result == "failed" and status == 0:
         h.problem = "exit status 0, but the log shows a failure"
+    elif h.result != "ok":
+        h.problem = logparse.run_problem(h.run)
     return h
 
 
@@ -75,9 +96,30 @@ def _newest_log(folder: str) -> Optional[str]:
     return max(logs, key=lambda p: (os.path.getmtime(p), p)) if logs else None
 
 
+def _last_lines(text: str) -> str:
+    # The role's runner says "nic_firmware: timed out after N s" itself: the state tells that.
+    lines = [ln.strip() for ln in str(text or "").splitlines() if ln.strip() and not ln.startswith("nic_firmware: ")]
+    return " / ".join(lines[-OUTPUT_LINES:])
+
+
+def _from_record(h: HostRun, data: dict) -> HostRun:
+    """Applies what the role recorded beside (or instead of) the log: a state the log cannot
+    tell, and the package's own output as the reason when there is no log."""
+    state, reason = str(data.get("state", "")), str(data.get("reason", "") or "").strip()
+    output = _last_lines(data.get("stderr")) or _last_lines(data.get("stdout"))
+    if state in RECORD_STATES:
+        h.result = state
+        h.problem = "; ".join(p for p in (reason, output if state != "unreachable" else "") if p) or h.problem
+        if state == "busy" and h.run and h.run.problem:
+            h.problem = reason + "; " + h.run.problem if reason else h.run.problem
+    elif h.run is None and output:
+        h.problem = "exit status %s: %s" % (h.status, output) if h.status is not None else output
+    return h
+
+
 def read_host_dir(folder: str) -> HostRun:
     host = os.path.basename(os.path.normpath(folder))
-    status, mode, log = None, "", None
+    status, mode, log, data = None, "", None, {}
     status_file = os.path.join(folder, "status.json")
     if os.path.exists(status_file):
         try:
@@ -91,31 +133,94 @@ def read_host_dir(folder: str) -> HostRun:
         except (OSError, ValueError, AttributeError) as e:
             return HostRun(host=host, log=status_file, result="unreadable",
                            problem="cannot read '%s': %s" % (status_file, e))
+        if log is None and ("state" in data or "run" in data):
+            # The role recorded this run without a log: none of the folder's others stands in.
+            h = _without_log(HostRun(host=host, status=status, mode=mode), "no log of this run")
+            return _from_record(h, data)
     if log is None:
         log = _newest_log(folder)
     if log is None:
         return _without_log(HostRun(host=host, log=folder, status=status, mode=mode),
                             "no log in '%s' (the run's log was not fetched)" % folder)
-    return read_host(host, log, status, mode)
+    return _from_record(read_host(host, log, status, mode), data)
 
 
-def collect(paths: List[str]) -> List[HostRun]:
-    """Hosts of every path: a report directory (its subfolders are hosts), a host folder, or a log."""
+def is_run_dir(path: str) -> bool:
+    return os.path.isfile(os.path.join(path, "run.json"))
+
+
+def latest_run(reports: str, name: str = "") -> Optional[str]:
+    """The roll-out folder of a report folder: the one named, else what latest points at, else
+    the newest run id. None when the folder holds no roll-out."""
+    if name:
+        path = os.path.join(reports, os.path.basename(name))
+        return path if is_run_dir(path) else None
+    link = os.path.join(reports, "latest")
+    if is_run_dir(link):
+        return os.path.realpath(link)
+    runs = sorted(d for d in os.listdir(reports) if d != "latest" and is_run_dir(os.path.join(reports, d)))
+    return os.path.join(reports, runs[-1]) if runs else None
+
+
+def read_run(run_dir: str) -> Tuple[dict, List[HostRun]]:
+    """The roll-out's run.json and every host it lists."""
+    with open(os.path.join(run_dir, "run.json"), encoding="utf-8") as f:
+        run = json.load(f)
     hosts = []
+    for entry in run.get("hosts", []):
+        name, state = str(entry.get("host", "")), str(entry.get("state", ""))
+        folder = os.path.join(run_dir, os.path.basename(name))
+        if name and os.path.isfile(os.path.join(folder, "status.json")):
+            h = read_host_dir(folder)
+            if state in RECORD_STATES and h.result != state:
+                h.result = state
+        else:
+            h = HostRun(host=name, result=state or "not reached", log="")
+            h.problem = {"not reached": "the roll-out stopped before this host's batch",
+                         "unreachable": "the host could not be reached"}.get(h.result, "no record of this host")
+            if h.result not in RESULTS:
+                h.result = "failed"
+        hosts.append(h)
+    return run, hosts
+
+
+def load(paths: List[str], run_name: str = "") -> Tuple[List[HostRun], List[dict]]:
+    """Hosts and roll-outs of every path: a report folder (its latest roll-out, or the one named
+    run_name), a roll-out folder, a folder of host folders, a host folder, or a log."""
+    hosts, runs = [], []
     for p in paths:
         if os.path.isfile(p):
             hosts.append(read_host(os.path.splitext(os.path.basename(p))[0], p))
         elif os.path.isdir(p):
-            subdirs = sorted(d for d in os.listdir(p) if os.path.isdir(os.path.join(p, d)))
-            own = [n for n in os.listdir(p) if n.endswith(".log") or n == "status.json"]
-            if own or not subdirs:
-                hosts.append(read_host_dir(p))
-            for d in subdirs:
-                hosts.append(read_host_dir(os.path.join(p, d)))
+            run_dir = p if is_run_dir(p) else latest_run(p, run_name)
+            if run_dir is None and run_name:
+                hosts.append(HostRun(host=run_name, log=p, result="unreadable",
+                                     problem="no roll-out '%s' in '%s'" % (run_name, p)))
+            elif run_dir is not None:
+                try:
+                    run, run_hosts = read_run(run_dir)
+                    runs.append(run)
+                    hosts.extend(run_hosts)
+                except (OSError, ValueError, AttributeError) as e:
+                    hosts.append(HostRun(host=os.path.basename(run_dir), log=run_dir, result="unreadable",
+                                         problem="cannot read '%s': %s" % (os.path.join(run_dir, "run.json"), e)))
+            else:
+                subdirs = sorted(d for d in os.listdir(p) if os.path.isdir(os.path.join(p, d))
+                                 and os.listdir(os.path.join(p, d)))
+                own = [n for n in os.listdir(p) if n.endswith(".log") or n == "status.json"]
+                if own:
+                    hosts.append(read_host_dir(p))
+                for d in subdirs:
+                    hosts.append(read_host_dir(os.path.join(p, d)))
         else:
             hosts.append(HostRun(host=os.path.basename(p), log=p, result="unreadable",
                                  problem="cannot read '%s': no such file or directory" % p))
-    return sort_hosts(hosts)
+    return sort_hosts(hosts), runs
+
+
+def collect(paths: List[str]) -> List[HostRun]:
+    """Hosts of every path (see load)."""
+    return load(paths)[0]
 
 
 def sort_hosts(hosts: List[HostRun]) -> List[HostRun]:

@@ -31,6 +31,9 @@ NO_ADAPTERS = re.compile(r"^Warning\. No Broadcom (.+) adapters found\.")
 NO_TOOL = re.compile(r"^Error! Unable to locate Broadcom (.+) tool")
 COMPLETE = re.compile(r"^Update complete\. The firmware update log has been saved in (.*)\.$")
 ERRORS = re.compile(r"^One or more errors occurred during the firmware update process\. See (.*) for more")
+INTERRUPTED = re.compile(r"^(?:Update |Management firmware disabling )?[Ii]nterrupted by signal \d+ \(\w+\): ")
+BUSY = re.compile(r"^Error! Another firmware update is running \(process (\d+)\)\.")
+CRC_START = "Now starting a CRC check for each Broadcom Ethernet adapter."
 UTILITY_BANNER = re.compile(r"Firmware Upgrade Utility for Linux")
 
 
@@ -60,7 +63,8 @@ class Adapter:
 @dataclass
 class Run:
     mode: str = "inventory"     # inventory, update, crc, nomfw (as the log shows it)
-    outcome: str = ""           # "complete", "errors", "" (no closing message)
+    outcome: str = ""           # "complete", "errors", "interrupted", "busy", "" (no closing message)
+    problem: str = ""           # the tool's own line for "interrupted" and "busy"
     no_adapters: List[str] = field(default_factory=list)   # families reported missing
     missing_tools: List[str] = field(default_factory=list)
     adapters: List[Adapter] = field(default_factory=list)
@@ -76,9 +80,14 @@ class Run:
 
 
 def component_of_file(name: str) -> Optional[str]:
-    """'1648bc.bin' -> 'BOOT'; the prefix is the device id or 03C/03S."""
-    m = re.match(r"^(?:[0-9A-Fa-f]{4}|03[CS])([a-z]+)\.bin$", name)
-    return FILE_COMPONENT.get(m.group(1)) if m else None
+    """'1648bc.bin' -> 'BOOT'; the prefix is the device id or, for 16A7/16C7 adapters, 03C/03S.
+    '03Cbc.bin' also reads as device '03Cb' with component 'c': the reading whose component is
+    known wins."""
+    for prefix in (r"03[CS]", r"[0-9A-Fa-f]{4}"):
+        m = re.match(r"^%s([a-z]+)\.bin$" % prefix, name)
+        if m and m.group(1) in FILE_COMPONENT:
+            return FILE_COMPONENT[m.group(1)]
+    return None
 
 
 def _read_table(lines: List[str], i: int, run: Run) -> int:
@@ -159,6 +168,15 @@ def parse_log(text: str) -> Run:
             run.outcome = "complete"
         elif ERRORS.match(line):
             run.outcome = "errors"
+        elif INTERRUPTED.match(line):
+            run.outcome = "interrupted"
+            run.problem = line.strip()
+        elif BUSY.match(line):
+            run.outcome = "busy"
+            run.problem = line.strip()
+        elif line.startswith(CRC_START) and run.tables:
+            # Only an update run shows the versions before its CRC check (-crc shows no table).
+            run.mode = "update"
         elif current:
             since.append(line)
         i += 1
@@ -177,8 +195,12 @@ def parse_log(text: str) -> Run:
 
 
 def run_failed(run: Run) -> bool:
-    """True when the log itself shows a failure (used when the exit status is not known)."""
-    if run.outcome == "errors":
+    """True when the log itself shows a failure (used when the exit status is not known). An
+    update run that was interrupted, or whose log ends before its closing message (cut short,
+    or the tool was killed), failed."""
+    if run.outcome in ("errors", "interrupted"):
+        return True
+    if run.mode == "update" and run.outcome == "":
         return True
     for a in run.adapters:
         if not a.detected or a.crc == "failed" or "failed" in a.mgmt.values():
@@ -186,6 +208,20 @@ def run_failed(run: Run) -> bool:
         if any(c.result == "failed" for c in a.components.values()):
             return True
     return False
+
+
+def run_busy(run: Run) -> bool:
+    """True when the run was refused because another update held the host's lock."""
+    return run.outcome == "busy"
+
+
+def run_problem(run: Run) -> str:
+    """Why the log alone makes the run fail or busy, in words; "" when it does not say."""
+    if run.problem:
+        return run.problem
+    if run.mode == "update" and run.outcome == "":
+        return "the log ends before the update's closing message (cut short, or the tool was stopped)"
+    return ""
 
 
 def run_found_no_adapter(run: Run) -> bool:

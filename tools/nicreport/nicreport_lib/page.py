@@ -6,9 +6,10 @@ Without a sort the hosts stand as written: trouble first (failed, unreadable), t
 equal values of a sorted column keep that order.
 """
 import html
-from typing import List
+from typing import List, Optional
 
-from .fleet import HostRun, summary
+from .export import run_line
+from .fleet import GOOD, HostRun, summary
 from .logparse import COLUMNS
 
 STYLE = """
@@ -17,6 +18,8 @@ h1{font-size:1.4em;margin:0 0 .3em}
 .summary{margin:.5em 0 1em;font-size:1.05em}
 .summary span{display:inline-block;padding:.15em .6em;border-radius:.8em;margin-right:.4em}
 .s-ok{background:#d8f3dc}.s-failed{background:#f8d7da}.s-na{background:#e9ecef}.s-unreadable{background:#ffe5b4}
+.s-trouble{background:#f8d7da}.s-notreached{background:#e9ecef}
+.runinfo{color:#555;margin:.2em 0}
 input#filter{padding:.35em .5em;width:22em;margin-bottom:.8em}
 table.fleet{border-collapse:collapse;width:100%}
 table.fleet>thead th{background:#343a40;color:#fff;text-align:left;padding:.4em .6em;cursor:pointer;user-select:none}
@@ -25,6 +28,9 @@ table.fleet>thead th[aria-sort=descending]::after{content:" \\25BC"}
 table.fleet>tbody>tr>td{padding:.35em .6em;border-bottom:1px solid #ddd;vertical-align:top}
 tbody.r-failed tr.host{background:#f8d7da}tbody.r-failed td.result{color:#842029;font-weight:bold}
 tbody.r-unreadable tr.host{background:#ffe5b4}
+tbody.r-timed-out tr.host,tbody.r-unreachable tr.host,tbody.r-busy tr.host{background:#f8d7da}
+tbody.r-timed-out td.result,tbody.r-unreachable td.result,tbody.r-busy td.result{color:#842029;font-weight:bold}
+tbody.r-not-reached tr.host{background:#e9ecef}
 tbody.r-ok td.result{color:#0f5132}tbody.r-not-applicable td.result{color:#555}
 tr.detail td{background:#fafafa;padding:.2em .6em .8em 2em}
 table.versions{border-collapse:collapse;font-size:.92em;margin-top:.3em}
@@ -94,6 +100,8 @@ def _outcome(h: HostRun) -> str:
     if h.problem:
         return h.problem
     r = h.run
+    if r is None:
+        return h.result
     if r.missing_tools and not r.adapters:
         return "no vendor utility: " + ", ".join(r.missing_tools)
     if r.no_adapters and not r.adapters:
@@ -133,20 +141,23 @@ def _adapter_table(h: HostRun) -> str:
     return '<table class="versions">%s</table>' % "".join(rows)
 
 
-def to_html(hosts: List[HostRun], title: str = "Firmware roll-out report") -> str:
+def to_html(hosts: List[HostRun], title: str = "Firmware roll-out report", runs: Optional[List[dict]] = None) -> str:
     s = summary(hosts)
+    more = "".join('<span class="%s">%d %s</span>' % ("s-notreached" if r == "not reached" else "s-trouble", s[r], r)
+                   for r in ("busy", "timed out", "unreachable", "not reached") if s[r])
     parts = ['<!DOCTYPE html><html lang="en"><head><meta charset="utf-8">',
              '<meta name="viewport" content="width=device-width">',
              "<title>%s</title><style>%s</style></head><body>" % (_e(title), STYLE),
-             "<h1>%s</h1>" % _e(title),
-             '<div class="summary" id="summary">%d hosts: <span class="s-ok">%d ok</span>'
-             '<span class="s-failed">%d failed</span><span class="s-na">%d not applicable</span>'
-             '<span class="s-unreadable">%d unreadable</span></div>'
-             % (s["hosts"], s["ok"], s["failed"], s["not applicable"], s["unreadable"]),
-             '<input id="filter" type="search" placeholder="Filter hosts (any text)" aria-label="Filter">'
-             ' <span id="shown"></span>',
-             '<table class="fleet" id="fleet"><thead><tr>%s</tr></thead>'
-             % "".join('<th data-key="%s">%s</th>' % (k, t) for k, t in HEAD_COLUMNS)]
+             "<h1>%s</h1>" % _e(title)]
+    parts += ['<div class="runinfo">%s</div>' % _e(run_line(r)) for r in runs or []]
+    parts += ['<div class="summary" id="summary">%d hosts: <span class="s-ok">%d ok</span>'
+              '<span class="s-failed">%d failed</span><span class="s-na">%d not applicable</span>'
+              '<span class="s-unreadable">%d unreadable</span>%s</div>'
+              % (s["hosts"], s["ok"], s["failed"], s["not applicable"], s["unreadable"], more),
+              '<input id="filter" type="search" placeholder="Filter hosts (any text)" aria-label="Filter">'
+              ' <span id="shown"></span>',
+              '<table class="fleet" id="fleet"><thead><tr>%s</tr></thead>'
+              % "".join('<th data-key="%s">%s</th>' % (k, t) for k, t in HEAD_COLUMNS)]
     for order, h in enumerate(hosts):
         updated, failed = _counts(h)
         values = {"host": h.host, "result": h.result, "status": "" if h.status is None else h.status,
@@ -158,7 +169,7 @@ def to_html(hosts: List[HostRun], title: str = "Firmware roll-out report") -> st
                         "".join('<td class="%s">%s</td>' % (k, _e(values[k])) for k, _ in HEAD_COLUMNS)))
         parts.append('<tr class="detail"><td colspan="%d"><details%s><summary>Adapters of %s</summary>%s'
                      '<div class="logpath">Log: %s</div></details></td></tr></tbody>'
-                     % (len(HEAD_COLUMNS), " open" if h.result in ("failed", "unreadable") else "",
+                     % (len(HEAD_COLUMNS), " open" if h.result not in GOOD + ("not reached",) else "",
                         _e(h.host), _adapter_table(h), _e(h.log)))
     parts.append("</table><script>%s</script></body></html>\n" % SCRIPT)
     return "".join(parts)
