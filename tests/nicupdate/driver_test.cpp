@@ -110,11 +110,10 @@ TEST_F(Driver, LockIsTakenOnlyForARunAndItsLackIsWarnedAbout) {
 // A run that finds the lock held, in any mode (-v too), says so, runs no utility and ends with
 // EXIT_BUSY, which no other outcome of the tool gives.
 TEST_F(Driver, LockHeldElsewhereEndsWithTheBusyStatus) {
-    std::string lockPath = lockDir.file("nicburn.lock");
-    const char* paths[] = {lockPath.c_str(), nullptr};
+    const std::string folder = lockDir.file("nicburn");
     int heldFd = -1, holder = 0;
     char why[160];
-    ASSERT_EQ(takeRunLock(paths, &heldFd, &holder, why, sizeof(why)), RUNLOCK_TAKEN) << why;
+    ASSERT_EQ(takeRunLock(folder.c_str(), &heldFd, &holder, why, sizeof(why)), RUNLOCK_TAKEN) << why;
     writeScript("lnxfwupg", "echo ran >>ran\n");
     for (const char* option : {"-v", "-crc", "-nomfw", "-s"}) {
         EXPECT_EQ(run({option}), EXIT_BUSY) << option;
