@@ -12,7 +12,7 @@
 #include "launcher/console.h"
 #include "launcher/container.h"
 #include "launcher/decimal.h"
-#include "launcher/inspect.h"
+#include "launcher/examine.h"
 #include "launcher/pkgdigest.h"
 #include "launcher/os/commands.h"
 #include "launcher/os/fileio.h"

@@ -3,7 +3,7 @@
 
 #include "launcher/context.h"
 #include "launcher/driver.h"
-#include "launcher/inspect.h"
+#include "launcher/examine.h"
 #include "launcher/os/paths.h"
 #include "common/banned.h"
 

@@ -20,9 +20,9 @@ ROLE = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else ""
 
 
 def load(name, path):
-    spec = importlib.util.spec_from_file_location(name, os.path.join(ROLE, path))
-    mod = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(mod)
+    found = importlib.util.spec_from_file_location(name, os.path.join(ROLE, path))
+    mod = importlib.util.module_from_spec(found)
+    found.loader.exec_module(mod)
     return mod
 
 

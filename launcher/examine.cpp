@@ -1,4 +1,4 @@
-#include "launcher/inspect.h"
+#include "launcher/examine.h"
 
 #include <dirent.h>
 #include <fcntl.h>
