@@ -302,6 +302,9 @@ std::string elfKind(const std::string& head) {
     }
 }
 
+namespace {
+}  // namespace
+
 std::vector<Problem> lintStartupProgram(const BootConfig& cfg, const std::string& label,
                                         const std::vector<ZipEntry>& image, const std::string& launcherHead) {
     std::vector<Problem> problems;
@@ -321,9 +324,6 @@ std::vector<Problem> lintStartupProgram(const BootConfig& cfg, const std::string
         if (!e.isDir && !path.empty() && e.name == path) entry = &e;
     if (entry == nullptr) {
         std::string inDir = " from startupDir " + quote(cfg.startupDir) + ", which is not in the image";
-        // A setup command that names the program (the demo copies kickoff into place) is trusted.
-        std::string base = prog.substr(prog.rfind('/') + 1);
-        if (!base.empty() && cfg.setupPriorStartup.find(base) != std::string::npos) return problems;
         if (!cfg.setupPriorStartup.empty())
             problems.push_back(warning(where + inDir + "; the setup command must put it there, or the shell says "
                                                       "'not found' (exit 127)"));

@@ -29,7 +29,7 @@ TEST(Build, PackageHoldsLauncherUnzipImageAndBootConfig) {
     Sources s;
     testutil::RunResult r = pkgfixture::mkpkg(s.args());
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, pkgfixture::shippedStartupWarning(s.bootcfg));
     EXPECT_TRUE(std::regex_match(r.out, std::regex("mkpkg: launcher for x86_64 \\(runs on 64-bit x86 kernels\\): [^\n]+/pkgstub"
                                                    "\nmkpkg: zipping 3 files from " + s.content +
                                                    "\nmkpkg: image has 4 entries \\([0-9]+ bytes\\)\n"
@@ -76,7 +76,7 @@ TEST(Build, BigEndianDirectoryForABigEndianLauncher) {
     args.insert(args.end(), {"--big-endian", "--launcher", launcher});
     testutil::RunResult r = pkgfixture::mkpkg(args);
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, pkgfixture::shippedStartupWarning(s.bootcfg));
     mkpkg::PackageLayout l = mkpkg::readLayout(s.pkg);
     ASSERT_TRUE(l.consistent);
     EXPECT_EQ(l.order, mkpkg::ByteOrder::Big);

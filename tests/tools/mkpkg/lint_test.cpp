@@ -132,11 +132,8 @@ TEST(Lint, BuildRefusesEachMistakeWithItsLineAndForceBuildsAnyway) {
          nullptr,
          {"error: B: the startup command (line 6) runs './strat.sh' from startupDir './image', which is not in the "
           "image, so the shell says 'not found' (exit 127); add it to the content or fix the command"}},
-        {"startup program the setup command names",
+        {"startup program left to the setup command",
          "1\n" + kClause + "./image/kickoff.cfg\n./image\n/bin/cp ../kickoff kickoff\n./kickoff\n\noverride\n", nullptr,
-         {}},
-        {"startup program left to a setup command that does not name it",
-         "1\n" + kClause + "./image/kickoff.cfg\n./image\n/bin/cp -r ../bin .\n./kickoff\n\noverride\n", nullptr,
          {"warning: B: the startup command (line 6) runs './kickoff' from startupDir './image', which is not in the "
           "image; the setup command must put it there, or the shell says 'not found' (exit 127)"}},
         {"startup script with CR LF", "1\n" + kClause + "./image/kickoff.cfg\n./image\n\n./start.sh\n\noverride\n",

@@ -29,6 +29,14 @@ inline const char* shippedBootCfg() {
            "override <defaultArgs> with <userArgs>\n";
 }
 
+// The warning `mkpkg build` gives for the shipped boot configuration at path: its startup command
+// runs ./kickoff in ./image, which only its setup command puts there.
+inline std::string shippedStartupWarning(const std::string& path) {
+    return "mkpkg: warning: boot configuration '" + path +
+           "': the startup command (line 10) runs './kickoff' from startupDir './image', which is not in the image; "
+           "the setup command must put it there, or the shell says 'not found' (exit 127)\n";
+}
+
 // Content for the shipped boot configuration: kickoff (the given shell script) in the root,
 // the clause file with cfgText, and the folder image/ that becomes the startup directory.
 inline void writeContent(const std::string& dir, const std::string& kickoff, const std::string& cfgText) {
