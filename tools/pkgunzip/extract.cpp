@@ -53,14 +53,10 @@ struct ZipCloser {
 };
 
 // Inflates the current entry into `path`. Returns "" or the reason it failed.
-std::string extractEntry(unzFile zip, const unz_file_info64& info, const std::string& path, char* buf) {
-    if (unzOpenCurrentFile(zip) != UNZ_OK) return "cannot read its local header (damaged or cut short)";
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        int err = errno;
-        unzCloseCurrentFile(zip);
-        return writeReason(err);
-    }
+// Reads the opened current entry through, writing it to fd unless fd < 0, and closes it: "" or the
+// reason the entry is bad. minizip checks the CRC only once the stated size has come out; a
+// stream that ends early is caught by the count.
+std::string drainCurrentEntry(unzFile zip, const unz_file_info64& info, char* buf, int fd) {
     std::string reason;
     uint64_t total = 0;
     for (;;) {
@@ -75,20 +71,31 @@ std::string extractEntry(unzFile zip, const unz_file_info64& info, const std::st
                 reason = std::string("inflate error (") + zError(n) + ")";
             break;
         }
-        if (!writeAll(fd, buf, static_cast<size_t>(n))) {
+        if (fd >= 0 && !writeAll(fd, buf, static_cast<size_t>(n))) {
             reason = writeReason(errno);
             break;
         }
         total += static_cast<uint64_t>(n);
     }
-    if (close(fd) != 0 && reason.empty()) reason = writeReason(errno);
+    if (fd >= 0 && close(fd) != 0 && reason.empty()) reason = writeReason(errno);
     int closed = unzCloseCurrentFile(zip);
     if (reason.empty() && closed == UNZ_CRCERROR) reason = "CRC mismatch (the data is damaged)";
-    // minizip checks the CRC only once the stated size has come out; a stream that ends early
-    // is caught here.
     if (reason.empty() && total != info.uncompressed_size)
         reason = "inflate error (" + std::to_string(total) + " of " + std::to_string(info.uncompressed_size) +
                  " bytes came out)";
+    return reason;
+}
+
+// Inflates the current entry into `path`. Returns "" or the reason it failed.
+std::string extractEntry(unzFile zip, const unz_file_info64& info, const std::string& path, char* buf) {
+    if (unzOpenCurrentFile(zip) != UNZ_OK) return "cannot read its local header (damaged or cut short)";
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        int err = errno;
+        unzCloseCurrentFile(zip);
+        return writeReason(err);
+    }
+    std::string reason = drainCurrentEntry(zip, info, buf, fd);
     if (!reason.empty()) unlink(path.c_str());
     return reason;
 }
@@ -289,23 +296,7 @@ std::string testEntry(unzFile zip, const unz_file_info64& info, char* buf) {
     if (info.compression_method != 0 && info.compression_method != Z_DEFLATED)
         return "unsupported compression method " + std::to_string(info.compression_method);
     if (unzOpenCurrentFile(zip) != UNZ_OK) return "cannot read its local header (damaged or cut short)";
-    std::string reason;
-    uint64_t total = 0;
-    for (;;) {
-        int n = unzReadCurrentFile(zip, buf, kWriteBuffer);
-        if (n == 0) break;
-        if (n < 0) {
-            reason = n == UNZ_ERRNO ? "truncated archive (the data ends early)" : std::string("inflate error (") + zError(n) + ")";
-            break;
-        }
-        total += static_cast<uint64_t>(n);
-    }
-    int closed = unzCloseCurrentFile(zip);
-    if (reason.empty() && closed == UNZ_CRCERROR) reason = "CRC mismatch (the data is damaged)";
-    if (reason.empty() && total != info.uncompressed_size)
-        reason = "inflate error (" + std::to_string(total) + " of " + std::to_string(info.uncompressed_size) +
-                 " bytes came out)";
-    return reason;
+    return drainCurrentEntry(zip, info, buf, -1);
 }
 
 bool testSlice(const char* path, uint64_t offset, uint64_t length, uint64_t* entries, std::string* error) {
