@@ -157,7 +157,7 @@ std::vector<std::string> extractPackage(const std::string& pkg, const std::strin
         throw Error("output " + quote(dir) + " exists and is not a folder; name a folder to extract into");
     std::vector<std::string> written;
     for (int i = 0; i < PKG_ELEMENTS; ++i) {
-        std::string dest = dir + "/" + pkgElementNames(i).file;
+        std::string dest = (!dir.empty() && dir.back() == '/' ? dir : dir + "/") + pkgElementNames(i).file;
         copyElement(layout, i, dest, i < 2 ? 0755 : 0644);
         written.push_back(dest);
     }
