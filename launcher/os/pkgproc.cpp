@@ -227,8 +227,13 @@ void killLeftovers() {
                 break;
             }
         }
+        // Killed first: a screen that is gone (SIGPIPE on the message) must not leave them running.
+        s_killed = true;
+        for (const Proc& p : left) kill(p.pid, SIGKILL);
+        if (s_group > 0) kill(-s_group, SIGKILL);
         say("\nPackage processes still running %d s after signal %d (%s), killed: %s.\n", s_graceMs / 1000,
             static_cast<int>(s_firstSignal), runSignalName(s_firstSignal), names.c_str());
+        return;
     }
     s_killed = true;
     for (const Proc& p : left) kill(p.pid, SIGKILL);

@@ -17,6 +17,8 @@
 # line, in the file "new-logs" of the private folder.
 
 limit=$1 grace=$2 logdir=$3
+# Whole seconds only: anything else would leave the package without a time limit.
+case "$limit$grace" in ''|*[!0-9]*) echo "nic_firmware_run.sh: LIMIT and GRACE must be whole seconds" >&2; exit 125 ;; esac
 shift 3
 here=$(pwd) || exit 125
 TMPDIR=$here/tmp
