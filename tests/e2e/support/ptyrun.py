@@ -34,7 +34,10 @@ def background_job(argv, go_r):
     if job == 0:
         os.setpgid(0, 0)
         os.execvp(argv[0], argv)
-    os.setpgid(job, job)
+    try:
+        os.setpgid(job, job)
+    except PermissionError:
+        pass  # the job has already exec'd, after putting itself in its own group
     brought = False
     listening = True
     while True:
