@@ -15,8 +15,7 @@ void defaultHandlers(const sigset_t* toDefault) {
     for (int sig = 1; sig < NSIG; ++sig) {
         struct sigaction cur;
         if (sigaction(sig, nullptr, &cur) != 0) continue;
-        bool handled = (cur.sa_flags & SA_SIGINFO) != 0 ||
-                       (cur.sa_handler != SIG_DFL && cur.sa_handler != SIG_IGN);
+        bool handled = (cur.sa_flags & SA_SIGINFO) != 0 || (cur.sa_handler != SIG_DFL && cur.sa_handler != SIG_IGN);
         bool asked = toDefault != nullptr && sigismember(toDefault, sig) == 1;
         if (handled || asked) signal(sig, SIG_DFL);
     }

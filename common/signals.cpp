@@ -20,11 +20,11 @@ void catchRunSignals(void (*handler)(int)) {
 
 const char* runSignalName(int sig) {
     switch (sig) {
-        case SIGINT: return "SIGINT";
-        case SIGQUIT: return "SIGQUIT";
-        case SIGTERM: return "SIGTERM";
-        case SIGHUP: return "SIGHUP";
-        case SIGPIPE: return "SIGPIPE";
-        default: return "signal";
+    case SIGINT: return "SIGINT";
+    case SIGQUIT: return "SIGQUIT";
+    case SIGTERM: return "SIGTERM";
+    case SIGHUP: return "SIGHUP";
+    case SIGPIPE: return "SIGPIPE";
+    default: return "signal";
     }
 }

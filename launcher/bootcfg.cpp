@@ -34,8 +34,8 @@ bool appendPiece(char* out, size_t outSize, size_t* used, const char* piece) {
 
 }  // namespace
 
-int composeStartupCmd(char* out, size_t outSize, const char* startupCmd, const char* defaultArgs,
-                      ArgsMode mode, int argc, char** argv) {
+int composeStartupCmd(char* out, size_t outSize, const char* startupCmd, const char* defaultArgs, ArgsMode mode,
+                      int argc, char** argv) {
     if (outSize == 0) return -1;
     size_t used = strlen(startupCmd);
     bool ok = used < outSize;
@@ -67,17 +67,17 @@ int processBootCfg(const LauncherContext* ctx, char* data, unsigned len, int arg
         if (c == nullptr) break;
         const char* clause = c->at.text;
         cfgFile = matchOsClass(ctx, clause);
-        if (cfgFile != nullptr && ctx->debug)
-            printf("++   per-os-class cfg[%d] (GOOD) = '%s'\n", i, clause);
+        if (cfgFile != nullptr && ctx->debug) printf("++   per-os-class cfg[%d] (GOOD) = '%s'\n", i, clause);
         if (cfgFile == nullptr && ctx->debug) printf("++   per-os-class cfg[%d] (n.g.) = '%s'\n", i, clause);
     }
 
     if (cfgFile == nullptr) {
         char desc[512];
         getOsInfoDesc(ctx, desc, sizeof(desc));
-        showError("ERROR!! The system does not meet the OS requirements of the package.\n\n"
-                  "        The current system is identified as follows:\n\n        %s\n",
-                  desc);
+        showError(
+            "ERROR!! The system does not meet the OS requirements of the package.\n\n"
+            "        The current system is identified as follows:\n\n        %s\n",
+            desc);
         return -1;
     }
     if (ctx->debug) printf("++ Final startup cfg file found: '%s'\n", cfgFile);
@@ -88,9 +88,10 @@ int processBootCfg(const LauncherContext* ctx, char* data, unsigned len, int arg
     if (cfgFile[0] != '\0' && finalName[0] != '\0') {
         if (ctx->debug) printf("++ Copying '%s' to '%s'...\n", cfgFile, finalName);
         if (!copyFileFits(cfgFile, finalName)) {
-            showError("Failed copying the startup config file: the command line would be longer than %d "
-                      "characters\n",
-                      CMD_COMPOSE_SIZE - 1);
+            showError(
+                "Failed copying the startup config file: the command line would be longer than %d "
+                "characters\n",
+                CMD_COMPOSE_SIZE - 1);
             return -1;
         }
         copyFile(&ctx->commands, cfgFile, finalName);
@@ -113,8 +114,8 @@ int processBootCfg(const LauncherContext* ctx, char* data, unsigned len, int arg
     const char* defaultArgs = cfg.defaultArgs.text;
     const char* argsControl = cfg.argsControl.text;
     if (ctx->debug)
-        printf("++   startupCmd  = '%s'\n++   defaultArgs = '%s'\n++   argsControl = '%s'\n", startupCmd,
-               defaultArgs, argsControl);
+        printf("++   startupCmd  = '%s'\n++   defaultArgs = '%s'\n++   argsControl = '%s'\n", startupCmd, defaultArgs,
+               argsControl);
 
     ArgsMode mode = decideArgsMode(argsControl);
     if (composeStartupCmd(cmdOut, STARTUP_CMD_SIZE, startupCmd, defaultArgs, mode, argc, argv) != 0) {

@@ -22,8 +22,8 @@ ArgsMode decideArgsMode(const char* argsControl);
 // Composes the startup command into out: startupCmd, then defaultArgs and/or argv[1..argc-1]
 // as mode says, each piece after one blank, user arguments verbatim. Returns 0, or -1 (out
 // holds "") when the command would not fit outSize.
-int composeStartupCmd(char* out, size_t outSize, const char* startupCmd, const char* defaultArgs,
-                      ArgsMode mode, int argc, char** argv);
+int composeStartupCmd(char* out, size_t outSize, const char* startupCmd, const char* defaultArgs, ArgsMode mode,
+                      int argc, char** argv);
 
 // Selects the first fitting clause for ctx's system, makes every file executable, copies the
 // clause file, changes into the startup directory, runs the setup command (every command through

@@ -14,9 +14,9 @@
 // line skipped, gets its end replaced by NUL, so a returned line is a terminated string.
 struct BootCfgCursor {
     char* pos;
-    char* end;     // one past the last byte of the text; *end is the spare NUL
-    int line;      // 1-based number, counted in line feeds, of the line at pos
-    int missing;   // lines asked for after the text ended
+    char* end;    // one past the last byte of the text; *end is the spare NUL
+    int line;     // 1-based number, counted in line feeds, of the line at pos
+    int missing;  // lines asked for after the text ended
 };
 
 // Stores NUL in data[len] (the caller's spare byte) and puts the cursor at the start.

@@ -39,8 +39,8 @@ int extractPkgElement(int pkgIndex, const PkgDirectory* pkgDir, int fd_src, char
     uint32_t size = pkgDir->size[pkgIndex];
     if (size > buflen) {
         // "extractPkgExlement": kept as shipped (scripts may match the message).
-        showError("extractPkgExlement failed where buflen %d < pkgDir->size[pkgIndex %d]) \n",
-                  static_cast<int>(buflen), pkgIndex);
+        showError("extractPkgExlement failed where buflen %d < pkgDir->size[pkgIndex %d]) \n", static_cast<int>(buflen),
+                  pkgIndex);
         return -1;
     }
     if (size >= PKG_SIZE_LIMIT) {
@@ -48,13 +48,11 @@ int extractPkgElement(int pkgIndex, const PkgDirectory* pkgDir, int fd_src, char
         return -1;
     }
     if (seekToPkgElement(pkgIndex, pkgDir, fd_src) < 0) {
-        showError("extractPkgElement failed where seekToPkgElement(pkgIndex %d, pkgDir, fd_src) < 0) \n",
-                  pkgIndex);
+        showError("extractPkgElement failed where seekToPkgElement(pkgIndex %d, pkgDir, fd_src) < 0) \n", pkgIndex);
         return -1;
     }
     if (fd_read(fd_src, buf, size) != static_cast<long>(size)) {
-        showError("extractPkgElement failed where pkgDir->size[pkgIndex %d] !=  (unsigned int) ...\n",
-                  pkgIndex);
+        showError("extractPkgElement failed where pkgDir->size[pkgIndex %d] !=  (unsigned int) ...\n", pkgIndex);
         return -1;
     }
     return static_cast<int>(size);

@@ -77,9 +77,10 @@ int createInstallDir(LauncherContext* ctx) {
     int entered = enterPrivateDir(wrkDir);
     if (entered == 1) {
         // Someone swapped the name: what is there now is not ours to use or remove.
-        showError("Failed changing to directory %s: it was replaced after it was made (%s lets other users "
-                  "rename its entries)\n",
-                  wrkDir, parent);
+        showError(
+            "Failed changing to directory %s: it was replaced after it was made (%s lets other users "
+            "rename its entries)\n",
+            wrkDir, parent);
         wrkDir[0] = '\0';
         return 1;
     }
@@ -110,8 +111,10 @@ void warnIgnoredTempDir(const char* tmpdir) {
     else if (!dirExists(tmpdir))
         showError("Warning: TMPDIR '%.512s' is not an existing folder; using /tmp instead.\n", tmpdir);
     else if (isSharedWritableDir(tmpdir))
-        showError("Warning: TMPDIR '%.512s' belongs to another user, or others may write to it without the sticky "
-                  "bit; using /tmp instead.\n", tmpdir);
+        showError(
+            "Warning: TMPDIR '%.512s' belongs to another user, or others may write to it without the sticky "
+            "bit; using /tmp instead.\n",
+            tmpdir);
 }
 
 int executeApplication(const LauncherContext* ctx, const char* command) {
@@ -144,7 +147,8 @@ int verifyPackageDigest(const LauncherContext* ctx, int fd, const PkgDirectory* 
         showError("Failed checking package: %s\n", why);
         return 1;
     }
-    if (ctx->debug && check == DIGEST_HOLDS) printf("++ Package digest crc32 %08x holds.\n", static_cast<unsigned>(recorded));
+    if (ctx->debug && check == DIGEST_HOLDS)
+        printf("++ Package digest crc32 %08x holds.\n", static_cast<unsigned>(recorded));
     return 0;
 }
 
@@ -162,9 +166,10 @@ int checkTempDirRoom(const LauncherContext* ctx, int fd, const PkgDirectory* pkg
     unsigned long long freeBytes = static_cast<unsigned long long>(vfs.f_bavail) * vfs.f_frsize;
     unsigned long long need = packageSpaceNeeded(fd, pkgDir);
     if (freeBytes < need) {
-        showError("Failed creating installation directory: the package needs %llu bytes in %s, which has %llu free; "
-                  "free space there or set TMPDIR to a folder with room.\n",
-                  need, ctx->tempDir, freeBytes);
+        showError(
+            "Failed creating installation directory: the package needs %llu bytes in %s, which has %llu free; "
+            "free space there or set TMPDIR to a folder with room.\n",
+            need, ctx->tempDir, freeBytes);
         return 1;
     }
     return 0;
@@ -176,7 +181,7 @@ void showCopyFailure(const LauncherContext* ctx, const char* element, const char
     int err = errno ? errno : ENOSPC;
     const char* hint = err == ENOSPC || err == EDQUOT ? "; free space there or set TMPDIR to a folder with room"
                        : err == EROFS || err == EACCES || err == EPERM ? "; set TMPDIR to a writable folder"
-                                                                        : "";
+                                                                       : "";
     showError("Failed extracting '%s' to %s/%s: %s%s\n", element, ctx->wrkDir, file, strerror(err), hint);
 }
 
@@ -208,9 +213,10 @@ int unpackPackage(LauncherContext* ctx, int fd, char* cmd, char** bootCfg, unsig
     // Programs of the package run from the working directory: a noexec mount would only show
     // as "Permission denied" from the shell later on.
     if (isNoExecFileSystem(ctx->tempDir)) {
-        showError("Failed creating installation directory: %s is on a file system mounted noexec, where the "
-                  "package cannot run its programs; set TMPDIR to a directory that allows them.\n",
-                  ctx->tempDir);
+        showError(
+            "Failed creating installation directory: %s is on a file system mounted noexec, where the "
+            "package cannot run its programs; set TMPDIR to a directory that allows them.\n",
+            ctx->tempDir);
         return 1;
     }
     if (checkTempDirRoom(ctx, fd, &pkgDir) != 0) return 1;
@@ -331,8 +337,9 @@ int launcherMain(LauncherContext* ctx, int argc, char** argv) {
         showError("\nPackage interrupted by signal %d (%s) while unpacking; its working directory was removed.\n", sig,
                   runSignalName(sig));
     else if (ctx->interruptedIn == PHASE_SETUP)
-        showError("\nPackage interrupted by signal %d (%s) during its setup command; its startup command was not run "
-                  "and its working directory was removed.\n",
-                  sig, runSignalName(sig));
+        showError(
+            "\nPackage interrupted by signal %d (%s) during its setup command; its startup command was not run "
+            "and its working directory was removed.\n",
+            sig, runSignalName(sig));
     return code;
 }

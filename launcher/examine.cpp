@@ -93,7 +93,8 @@ ImageSummary walkImage(const OpenPackage& pkg, bool list) {
     pkgunzip::ZipWalk walk = pkgunzip::walkZipEntries(zip, [&](const pkgunzip::ZipEntryInfo& e) {
         ++sum.entries;
         sum.unpacked += e.info.uncompressed_size;
-        if (list) printf("%12llu  %s\n", static_cast<unsigned long long>(e.info.uncompressed_size), visible(e.name).c_str());
+        if (list)
+            printf("%12llu  %s\n", static_cast<unsigned long long>(e.info.uncompressed_size), visible(e.name).c_str());
         return true;
     });
     unzClose(zip);
@@ -117,9 +118,10 @@ int doCheck(const OpenPackage& pkg) {
         printf("package intact: digest crc32 %08x holds, %llu image entries pass their CRC check\n",
                static_cast<unsigned>(pkg.digestValue), static_cast<unsigned long long>(entries));
     else
-        printf("package intact as far as can be told: no digest recorded (launcher, unzip utility and boot "
-               "configuration unchecked), %llu image entries pass their CRC check\n",
-               static_cast<unsigned long long>(entries));
+        printf(
+            "package intact as far as can be told: no digest recorded (launcher, unzip utility and boot "
+            "configuration unchecked), %llu image entries pass their CRC check\n",
+            static_cast<unsigned long long>(entries));
     return 0;
 }
 
@@ -159,12 +161,15 @@ void showClauses(LauncherContext* ctx, std::vector<char>& text, int argc, char**
         const char* file = matchOsClassFor(&facts, c->at.text, &verdict);
         bool fits = file != nullptr && fitting < 0;
         printf("  clause %d '%s': %s\n", index, visible(c->at.text).c_str(),
-               file == nullptr ? verdict.reason : fitting >= 0 ? "fits, but an earlier clause is taken" : "fits");
+               file == nullptr ? verdict.reason
+               : fitting >= 0  ? "fits, but an earlier clause is taken"
+                               : "fits");
         if (fits) fitting = index;
     }
     if (fitting < 0)
-        printf("fitting clause: none; a run stops with \"ERROR!! The system does not meet the OS requirements of the "
-               "package.\"\n");
+        printf(
+            "fitting clause: none; a run stops with \"ERROR!! The system does not meet the OS requirements of the "
+            "package.\"\n");
     else
         printf("fitting clause: %d\n", fitting);
     char cmd[STARTUP_CMD_SIZE];
@@ -224,8 +229,10 @@ int enterEmptyDir(const char* given) {
     struct stat st;
     if (fstat(fd, &st) != 0 || st.st_uid != geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
         close(fd);
-        showError("Failed extracting into %s: the folder belongs to another user or others may write to it; "
-                  "give a new folder\n", dir);
+        showError(
+            "Failed extracting into %s: the folder belongs to another user or others may write to it; "
+            "give a new folder\n",
+            dir);
         return 1;
     }
     int rc = fchdir(fd);
@@ -265,9 +272,10 @@ int doExtract(const OpenPackage& pkg, const char* dir) {
         showError("Failed writing 'package boot config' to %s/imgboot.cfg: %s\n", dir, strerror(errno));
         return 1;
     }
-    printf("Unpacked the package image and its boot configuration (imgboot.cfg) into %s; nothing of the package "
-           "was run.\n",
-           dir);
+    printf(
+        "Unpacked the package image and its boot configuration (imgboot.cfg) into %s; nothing of the package "
+        "was run.\n",
+        dir);
     return 0;
 }
 
@@ -315,9 +323,10 @@ const char* launcherProcessor() {
 int runInspection(LauncherContext* ctx, int argc, char** argv) {
     InspectOption option = argc > 1 ? parseInspectOption(argv[1]) : INSPECT_NONE;
     if (option == INSPECT_EXTRACT && (argc != 3 || argv[2][0] == '\0')) {
-        showError("usage: %s ++extract DIR  (unpacks the image and the boot configuration into DIR, a new or empty "
-                  "folder, without running anything of the package)\n",
-                  argv[0]);
+        showError(
+            "usage: %s ++extract DIR  (unpacks the image and the boot configuration into DIR, a new or empty "
+            "folder, without running anything of the package)\n",
+            argv[0]);
         return 2;
     }
     OpenPackage pkg;

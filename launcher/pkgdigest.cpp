@@ -139,8 +139,7 @@ DigestCheck checkPkgDigest(int fd, const PkgDirectory* dir, char* why, size_t wh
     if (state == DIGEST_DAMAGED) {
         // Quoted as it stands, without its line feed; bytes outside printable ASCII as '?'.
         char shown[PKG_DIGEST_RECORD_SIZE];
-        for (size_t i = 0; i + 1 < sizeof(tail); ++i)
-            shown[i] = tail[i] >= 0x20 && tail[i] < 0x7f ? tail[i] : '?';
+        for (size_t i = 0; i + 1 < sizeof(tail); ++i) shown[i] = tail[i] >= 0x20 && tail[i] < 0x7f ? tail[i] : '?';
         shown[sizeof(shown) - 1] = '\0';
         snprintf(why, whySize,
                  "the digest record at the end of the boot configuration reads '%s' where '%s' and eight "

@@ -42,7 +42,8 @@ uint32_t ByteSwap2(uint32_t value) {
 PkgRawDirectory encodePkgSizes(const PkgSizes& sizes, PkgByteOrder order) {
     PkgRawDirectory raw{};
     for (size_t i = 0; i < sizes.size(); ++i)
-        for (int b = 0; b < 4; ++b) raw[4 * i + static_cast<size_t>(b)] = static_cast<uint8_t>(sizes[i] >> shiftOf(b, order));
+        for (int b = 0; b < 4; ++b)
+            raw[4 * i + static_cast<size_t>(b)] = static_cast<uint8_t>(sizes[i] >> shiftOf(b, order));
     return raw;
 }
 

@@ -54,11 +54,11 @@ PkgSizes decodePkgSizes(const PkgRawDirectory& raw, PkgByteOrder order);
 // The facts that decide whether a directory fits its file. Each program words them itself and
 // reports them in its own order of preference.
 struct PkgSizeCheck {
-    int oversized = -1;                // first element of 2 GiB or more, -1 when none
-    unsigned long long total = 0;      // the sizes plus the directory
-    bool totalTooLarge = false;        // total of 2 GiB or more
-    bool fileTooLarge = false;         // the file of 2 GiB or more
-    bool lengthMismatch = false;       // total differs from the file length
+    int oversized = -1;            // first element of 2 GiB or more, -1 when none
+    unsigned long long total = 0;  // the sizes plus the directory
+    bool totalTooLarge = false;    // total of 2 GiB or more
+    bool fileTooLarge = false;     // the file of 2 GiB or more
+    bool lengthMismatch = false;   // total differs from the file length
     bool consistent() const { return oversized < 0 && !totalTooLarge && !fileTooLarge && !lengthMismatch; }
 };
 

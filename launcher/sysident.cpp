@@ -121,7 +121,7 @@ bool readReleaseText(const char* path, char* buf, int debug) {
 // surrounding quotes, into out. False when the key is missing or the value does not fit.
 bool osReleaseValue(const char* text, const char* key, char* out, size_t size) {
     size_t keyLen = strlen(key);
-    for (const char* line = text; *line; ) {
+    for (const char* line = text; *line;) {
         const char* end = strchr(line, '\n');
         size_t len = end ? static_cast<size_t>(end - line) : strlen(line);
         if (len > keyLen && strncmp(line, key, keyLen) == 0 && line[keyLen] == '=') {
@@ -151,9 +151,7 @@ bool isPlainId(const char* id) {
     return true;
 }
 
-void setName(SystemFacts* facts, const char* name) {
-    snprintf(facts->name, sizeof(facts->name), "%s", name);
-}
+void setName(SystemFacts* facts, const char* name) { snprintf(facts->name, sizeof(facts->name), "%s", name); }
 
 void distroFromOsRelease(const char* text, SystemFacts* facts) {
     char id[DISTRO_NAME_SIZE];
@@ -178,7 +176,11 @@ int readReleaseTexts(const char* root, ReleaseTexts* texts, int debug) {
     texts->redhat[0] = texts->suse[0] = texts->osRelease[0] = '\0';
     const char* sep = root[0] != '\0' && root[strlen(root) - 1] == '/' ? "" : "/";
     char path[1024];
-    const struct { const char* name; bool* has; char* text; } files[] = {
+    const struct {
+        const char* name;
+        bool* has;
+        char* text;
+    } files[] = {
         {"etc/redhat-release", &texts->hasRedhat, texts->redhat},
         {"etc/SuSE-release", &texts->hasSuse, texts->suse},
         {"etc/os-release", &texts->hasOsRelease, texts->osRelease},

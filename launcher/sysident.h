@@ -21,9 +21,9 @@ constexpr int RELEASE_TEXT_SIZE = 2048;
 // that exists but cannot be read counts as present with an empty text.
 struct ReleaseTexts {
     bool hasRedhat, hasSuse, hasOsRelease;
-    char redhat[RELEASE_TEXT_SIZE];      // etc/redhat-release
-    char suse[RELEASE_TEXT_SIZE];        // etc/SuSE-release
-    char osRelease[RELEASE_TEXT_SIZE];   // etc/os-release
+    char redhat[RELEASE_TEXT_SIZE];     // etc/redhat-release
+    char suse[RELEASE_TEXT_SIZE];       // etc/SuSE-release
+    char osRelease[RELEASE_TEXT_SIZE];  // etc/os-release
 };
 
 // Reads the release files under root ("/" for this system). Returns 0, or -1 (texts all

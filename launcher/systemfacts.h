@@ -7,9 +7,9 @@ constexpr int KERNEL_LEVEL_SIZE = 128;
 constexpr int PROCESSOR_CLASS_SIZE = 16;
 
 struct SystemFacts {
-    char name[DISTRO_NAME_SIZE];            // "RedHat", "SuSE", "NLD", an os-release name, "Unknown"
+    char name[DISTRO_NAME_SIZE];  // "RedHat", "SuSE", "NLD", an os-release name, "Unknown"
     int level;
     int update;
     char kernel[KERNEL_LEVEL_SIZE];
-    char processor[PROCESSOR_CLASS_SIZE];   // "i386", "x86_64", "ppc64" or "Unknown"
+    char processor[PROCESSOR_CLASS_SIZE];  // "i386", "x86_64", "ppc64" or "Unknown"
 };

@@ -27,8 +27,7 @@ static bool composeCmd(const RunLog& log, char* out, size_t outSize, const char*
     int len = vsnprintf(out, outSize, format, ap);
     va_end(ap);
     if (len >= 0 && static_cast<size_t>(len) < outSize) return true;
-    writetoLogf(log, false, "Error! Command line would exceed %zu characters; not run: %.60s...\n",
-                outSize - 1, out);
+    writetoLogf(log, false, "Error! Command line would exceed %zu characters; not run: %.60s...\n", outSize - 1, out);
     if (outSize > 0) out[0] = '\0';
     return false;
 }
@@ -61,8 +60,8 @@ bool composeUpgradeCmd(const RunLog& log, char* out, size_t outSize, const char*
                        const char* typeSuffix, const char* imageFile, const char* logPath) {
     char word[CMD_SIZE];
     if (!logWord(log, logPath, word, out, outSize)) return false;
-    return composeCmd(log, out, outSize, "%s %s upgrade -noreset -F -%s %s nv.bak >>%s", toolPath,
-                      macAddr, typeSuffix, imageFile, word);
+    return composeCmd(log, out, outSize, "%s %s upgrade -noreset -F -%s %s nv.bak >>%s", toolPath, macAddr, typeSuffix,
+                      imageFile, word);
 }
 
 bool composeCfgCmd(const RunLog& log, char* out, size_t outSize, const char* toolPath, const char* macAddr,
@@ -88,11 +87,11 @@ static bool onTerminal() { return isatty(STDIN_FILENO) || isatty(STDOUT_FILENO) 
 
 static const char* stopSignalName(int sig) {
     switch (sig) {
-        case SIGTTIN: return "SIGTTIN";
-        case SIGTTOU: return "SIGTTOU";
-        case SIGTSTP: return "SIGTSTP";
-        case SIGSTOP: return "SIGSTOP";
-        default: return "signal";
+    case SIGTTIN: return "SIGTTIN";
+    case SIGTTOU: return "SIGTTOU";
+    case SIGTSTP: return "SIGTSTP";
+    case SIGSTOP: return "SIGSTOP";
+    default: return "signal";
     }
 }
 

@@ -9,8 +9,8 @@
 #include "common/banned.h"
 
 static bool isAdapterChar(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == ':' ||
-           c == '-' || c == '.' || c == '_';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == ':' || c == '-' ||
+           c == '.' || c == '_';
 }
 
 static bool isMacChar(char c) {

@@ -8,9 +8,9 @@
 struct RunContext;
 struct RunLog;
 
-constexpr int DEVID_SIZE = 10;      // device id text, at most 9 characters
-constexpr int MACADDR_SIZE = 20;    // MAC address text, at most 19 characters
-constexpr int VERSION_SIZE = 20;    // version text, at most 19 characters
+constexpr int DEVID_SIZE = 10;    // device id text, at most 9 characters
+constexpr int MACADDR_SIZE = 20;  // MAC address text, at most 19 characters
+constexpr int VERSION_SIZE = 20;  // version text, at most 19 characters
 constexpr int CHIPNAME_SIZE = 256;
 constexpr int TOOL_PATH_SIZE = 32;  // "./lnxfwupg" or "./lnxfwnx2"
 

@@ -38,8 +38,7 @@ struct OptionEntry {
     NicburnMode mode;
 };
 static const OptionEntry c_options[] = {
-    {"-s", MODE_SILENT}, {"-v", MODE_VERSIONS}, {"-?", MODE_USAGE},
-    {"-nomfw", MODE_NOMFW}, {"-crc", MODE_CRC},
+    {"-s", MODE_SILENT}, {"-v", MODE_VERSIONS}, {"-?", MODE_USAGE}, {"-nomfw", MODE_NOMFW}, {"-crc", MODE_CRC},
 };
 
 NicburnMode processCmdLine(int argc, char** argv) {
@@ -126,8 +125,9 @@ static void reportInterrupt(const RunLog& log, NicburnMode mode, int sig) {
     if (mode == MODE_UPDATE || mode == MODE_SILENT)
         what = "\nUpdate interrupted by signal %d (%s): the components not yet updated were left unchanged.\n";
     else if (mode == MODE_NOMFW)
-        what = "\nManagement firmware disabling interrupted by signal %d (%s): the components not yet disabled "
-               "were left unchanged.\n";
+        what =
+            "\nManagement firmware disabling interrupted by signal %d (%s): the components not yet disabled "
+            "were left unchanged.\n";
     writetoLogf(log, true, what, sig, runSignalName(sig));
 }
 

@@ -27,9 +27,8 @@ struct MarkerRule {
     VersionField field;
 };
 
-static const VersionField c_versionFields[] = {&Device::bootVer, &Device::ipmiVer, &Device::asfVer,
-                                                &Device::pxeVer,  &Device::umpVer,  &Device::ncsiVer,
-                                                &Device::iscsiVer};
+static const VersionField c_versionFields[] = {&Device::bootVer, &Device::ipmiVer, &Device::asfVer,  &Device::pxeVer,
+                                               &Device::umpVer,  &Device::ncsiVer, &Device::iscsiVer};
 
 static const MarkerRule c_netXtremeRules[] = {
     {"ASFIPMI", nullptr, &Device::ipmiVer},
@@ -39,11 +38,8 @@ static const MarkerRule c_netXtremeRules[] = {
 };
 
 static const MarkerRule c_netXtremeIIRules[] = {
-    {" ipmi ", " IPMI ", &Device::ipmiVer},
-    {" UMP ", nullptr, &Device::umpVer},
-    {" mba ", " MBA ", &Device::pxeVer},
-    {"NCSI_X", nullptr, &Device::ncsiVer},
-    {"ISCSI", nullptr, &Device::iscsiVer},
+    {" ipmi ", " IPMI ", &Device::ipmiVer}, {" UMP ", nullptr, &Device::umpVer},   {" mba ", " MBA ", &Device::pxeVer},
+    {"NCSI_X", nullptr, &Device::ncsiVer},  {"ISCSI", nullptr, &Device::iscsiVer},
 };
 
 struct ChipEntry {
@@ -53,10 +49,10 @@ struct ChipEntry {
 
 // Ids 0x1600 to 0x16C7 with a name; 0x16A7 and 0x16C7 have none on purpose.
 static const ChipEntry c_chipNames[] = {
-    {0x1600, "5752"}, {0x1639, "5709"},  {0x163A, "5709s"}, {0x1644, "5700"},  {0x1648, "5704"},
-    {0x164A, "5706"}, {0x164C, "5708"},  {0x164E, "57710"}, {0x1659, "5721"},  {0x165A, "5722"},
-    {0x1669, "5714s"}, {0x166A, "5780"}, {0x166B, "5780s"}, {0x1678, "5715"},  {0x1679, "5715s"},
-    {0x16A6, "5702"}, {0x16A8, "5704s"}, {0x16AA, "5706s"}, {0x16AC, "5708s"},
+    {0x1600, "5752"},  {0x1639, "5709"},  {0x163A, "5709s"}, {0x1644, "5700"},  {0x1648, "5704"},
+    {0x164A, "5706"},  {0x164C, "5708"},  {0x164E, "57710"}, {0x1659, "5721"},  {0x165A, "5722"},
+    {0x1669, "5714s"}, {0x166A, "5780"},  {0x166B, "5780s"}, {0x1678, "5715"},  {0x1679, "5715s"},
+    {0x16A6, "5702"},  {0x16A8, "5704s"}, {0x16AA, "5706s"}, {0x16AC, "5708s"},
 };
 constexpr unsigned long CHIP_TABLE_BASE = 0x1600UL;
 constexpr unsigned long CHIP_TABLE_ENTRIES = 200UL;
@@ -153,8 +149,7 @@ void getFwVersions(const RunContext& run, DeviceHeadTail* list, const char* tool
     bool netXtreme = strcasecmp(familyName, "NetXtreme") == 0;
     for (Device* device = list->head; device && !pendingSignal(); device = device->next) {
         if (runDirCmd(run, toolPath, device->macAddr) == CMD_INTERRUPTED) break;
-        for (VersionField field : c_versionFields)
-            snprintf(device->*field, VERSION_SIZE, "%s", c_szNotPresent);
+        for (VersionField field : c_versionFields) snprintf(device->*field, VERSION_SIZE, "%s", c_szNotPresent);
         convertDIDtoName(device->devId, device->chipName);
         if (netXtreme)
             netXtremeInventory(run.log, device);
@@ -165,8 +160,8 @@ void getFwVersions(const RunContext& run, DeviceHeadTail* list, const char* tool
 
 static void displayList(const RunLog& log, const DeviceHeadTail* list) {
     for (const Device* d = list ? list->head : nullptr; d; d = d->next)
-        writetoLogf(log, true, "%s (%s)\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n", d->macAddr, d->chipName, d->bootVer,
-                    d->ipmiVer, d->asfVer, d->pxeVer, d->umpVer, d->ncsiVer, d->iscsiVer);
+        writetoLogf(log, true, "%s (%s)\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n", d->macAddr, d->chipName, d->bootVer, d->ipmiVer,
+                    d->asfVer, d->pxeVer, d->umpVer, d->ncsiVer, d->iscsiVer);
 }
 
 void displayFwVersions(const RunLog& log, const DeviceHeadTail* first, const DeviceHeadTail* second) {

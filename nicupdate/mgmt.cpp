@@ -30,8 +30,7 @@ static const MgmtComponent c_mgmtComponents[] = {
     {"ncsi", "NCSI", &Device::ncsiVer, false, "Disabling management firmware (NCSI) for %s", "NSCI"},
 };
 
-static bool disableList(const RunContext& run, const DeviceHeadTail* list, const char* toolPath,
-                        bool secondList) {
+static bool disableList(const RunContext& run, const DeviceHeadTail* list, const char* toolPath, bool secondList) {
     bool allDone = true;
     for (const Device* d = list ? list->head : nullptr; d; d = d->next) {
         for (const MgmtComponent& c : c_mgmtComponents) {
@@ -49,9 +48,8 @@ static bool disableList(const RunContext& run, const DeviceHeadTail* list, const
                             secondList ? c.secondListErrorName : c.name, d->macAddr);
                 allDone = false;
             } else {
-                writetoLogf(run.log, false,
-                            "*** Successfully disabled management firmware (%s) on device %s ***\n\n", c.name,
-                            d->macAddr);
+                writetoLogf(run.log, false, "*** Successfully disabled management firmware (%s) on device %s ***\n\n",
+                            c.name, d->macAddr);
                 fputs("\t---> successful\n", stdout);
             }
         }

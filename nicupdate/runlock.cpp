@@ -127,8 +127,8 @@ int takeRunLock(const char* dir, int* fd, int* holder, char* why, size_t whySize
     if (lockFd < 0)
         return failed("cannot open", path, err, noPlaceAtAll(err) ? RUNLOCK_NONE : RUNLOCK_REFUSED, why, whySize);
     int refused = fstat(lockFd, &st) != 0 ? failed("cannot read", path, errno, RUNLOCK_REFUSED, why, whySize)
-                  : !isOwn(st, false)       ? refuse(path, st, false, why, whySize)
-                                            : RUNLOCK_TAKEN;
+                  : !isOwn(st, false)     ? refuse(path, st, false, why, whySize)
+                                          : RUNLOCK_TAKEN;
     if (refused != RUNLOCK_TAKEN) {
         close(lockFd);
         return refused;
@@ -140,8 +140,10 @@ int takeRunLock(const char* dir, int* fd, int* holder, char* why, size_t whySize
     if (rc != 0) {
         err = errno;
         int result = RUNLOCK_BUSY;
-        if (err == EWOULDBLOCK) *holder = readHolder(lockFd);
-        else result = failed("cannot lock", path, err, RUNLOCK_NONE, why, whySize);
+        if (err == EWOULDBLOCK)
+            *holder = readHolder(lockFd);
+        else
+            result = failed("cannot lock", path, err, RUNLOCK_NONE, why, whySize);
         close(lockFd);
         return result;
     }

@@ -23,8 +23,8 @@ struct Component {
 };
 
 static const Component c_components[] = {
-    {"bc", &Device::bootVer, false},   {"ipmi", &Device::ipmiVer, false}, {"asf", &Device::asfVer, true},
-    {"mba", &Device::pxeVer, false},   {"ump", &Device::umpVer, false},   {"ncsi", &Device::ncsiVer, false},
+    {"bc", &Device::bootVer, false},  {"ipmi", &Device::ipmiVer, false}, {"asf", &Device::asfVer, true},
+    {"mba", &Device::pxeVer, false},  {"ump", &Device::umpVer, false},   {"ncsi", &Device::ncsiVer, false},
     {"ib", &Device::iscsiVer, false},
 };
 

@@ -53,7 +53,8 @@ int readCommand(const std::string& cfgPath, std::string* command) {
     char line[4096];
     while (fgets(line, sizeof(line), f)) {
         std::string text(line);
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '\t'))
+        while (!text.empty() &&
+               (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '\t'))
             text.pop_back();
         size_t start = text.find_first_not_of(" \t");
         if (start == std::string::npos || text[start] == '#' || text[start] == ';') continue;
@@ -62,8 +63,7 @@ int readCommand(const std::string& cfgPath, std::string* command) {
         return 0;
     }
     fclose(f);
-    fprintf(stderr, "kickoff: '%s' names no command; put the command on its first non-comment line\n",
-            cfgPath.c_str());
+    fprintf(stderr, "kickoff: '%s' names no command; put the command on its first non-comment line\n", cfgPath.c_str());
     return -1;
 }
 

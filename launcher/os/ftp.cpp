@@ -69,8 +69,7 @@ int ftpFileTo(const char* path, const char* host, int port) {
 
     char portText[16] = "";
     if (port > 0) snprintf(portText, sizeof(portText), ":%d", port);
-    size_t urlSize = strlen("ftp://") + strlen(host) + strlen(portText) + 1 + strlen(c_ftpUploadDir) +
-                     strlen(name) + 1;
+    size_t urlSize = strlen("ftp://") + strlen(host) + strlen(portText) + 1 + strlen(c_ftpUploadDir) + strlen(name) + 1;
     char* url = static_cast<char*>(malloc(urlSize));
     if (url == nullptr) return -1;
     snprintf(url, urlSize, "ftp://%s%s/%s%s", host, portText, c_ftpUploadDir, name);

@@ -10,8 +10,10 @@
 namespace {
 
 TEST(QuoteForShell, OneWordWhateverTheText) {
-    const struct { const char* text; const char* quoted; } cases[] = {
-        {"abc", "'abc'"}, {"", "''"}, {"a'b", "'a'\\''b'"}, {"$(x) \"y\"; z", "'$(x) \"y\"; z'"}};
+    const struct {
+        const char* text;
+        const char* quoted;
+    } cases[] = {{"abc", "'abc'"}, {"", "''"}, {"a'b", "'a'\\''b'"}, {"$(x) \"y\"; z", "'$(x) \"y\"; z'"}};
     for (const auto& c : cases) {
         char buf[64];
         ASSERT_EQ(quoteForShell(buf, sizeof(buf), c.text), 0);
@@ -26,7 +28,10 @@ TEST(QuoteForShell, OneWordWhateverTheText) {
 
 // A plain text keeps its form byte for byte; anything else becomes one quoted word.
 TEST(ShellWord, QuotesOnlyWhatTheShellWouldChange) {
-    const struct { const char* text; const char* word; } cases[] = {
+    const struct {
+        const char* text;
+        const char* word;
+    } cases[] = {
         {"/var/log/ZAV_Support/ethflash001.log", "/var/log/ZAV_Support/ethflash001.log"},
         {"ethflash.log", "ethflash.log"},
         {"/tmp/my dir/ethflash.log", "'/tmp/my dir/ethflash.log'"},

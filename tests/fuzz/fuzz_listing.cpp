@@ -27,11 +27,13 @@ struct Marker {
 };
 
 // The inventory's marker rules, gate first.
-const Marker c_netXtreme[] = {{"BootCode", nullptr, &Device::bootVer}, {"ASFIPMI", nullptr, &Device::ipmiVer},
-                              {"UMP", nullptr, &Device::umpVer},       {"BRCM ASF", nullptr, &Device::asfVer},
+const Marker c_netXtreme[] = {{"BootCode", nullptr, &Device::bootVer},
+                              {"ASFIPMI", nullptr, &Device::ipmiVer},
+                              {"UMP", nullptr, &Device::umpVer},
+                              {"BRCM ASF", nullptr, &Device::asfVer},
                               {"PXE", nullptr, &Device::pxeVer}};
-const Marker c_netXtremeII[] = {{"BC1", nullptr, &Device::bootVer},   {" ipmi ", " IPMI ", &Device::ipmiVer},
-                                {" UMP ", nullptr, &Device::umpVer},  {" mba ", " MBA ", &Device::pxeVer},
+const Marker c_netXtremeII[] = {{"BC1", nullptr, &Device::bootVer},    {" ipmi ", " IPMI ", &Device::ipmiVer},
+                                {" UMP ", nullptr, &Device::umpVer},   {" mba ", " MBA ", &Device::pxeVer},
                                 {"NCSI_X", nullptr, &Device::ncsiVer}, {"ISCSI", nullptr, &Device::iscsiVer}};
 
 // A version as parseForVersion leaves it: one word of at most 19 characters.

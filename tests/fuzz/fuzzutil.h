@@ -28,7 +28,7 @@ std::string readFileOrDie(const std::string& path);
 
 }  // namespace fuzzutil
 
-#define FUZZ_CHECK(cond) \
-    do {                 \
+#define FUZZ_CHECK(cond)                                        \
+    do {                                                        \
         if (!(cond)) fuzzutil::fail(__FILE__, __LINE__, #cond); \
     } while (0)

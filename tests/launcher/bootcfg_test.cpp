@@ -40,11 +40,14 @@ std::vector<std::string> linesOf(const std::string& text) {
 
 TEST(BootCfgLines, CommentsSkippedValuesKept) {
     using L = std::vector<std::string>;
-    const struct { std::string text; L lines; } cases[] = {
-        {"; c\n2\n;c\n;c\nA\n; c\nB\n", {"2", "A", "B"}},   // comments between clauses
-        {"1\r\nA\r\n", {"1\r", "A\r"}},                     // CR LF: the CR stays
+    const struct {
+        std::string text;
+        L lines;
+    } cases[] = {
+        {"; c\n2\n;c\n;c\nA\n; c\nB\n", {"2", "A", "B"}},  // comments between clauses
+        {"1\r\nA\r\n", {"1\r", "A\r"}},                    // CR LF: the CR stays
         {"1\nlast", {"1", "last"}},                        // no final line feed
-        {"\n \n ;x\n;", {"", " ", " ;x"}},                 // empty lines are values, "; " after a blank is not a comment
+        {"\n \n ;x\n;", {"", " ", " ;x"}},  // empty lines are values, "; " after a blank is not a comment
         {"", {}},
         {";only\n;comments", {}},
     };
@@ -52,21 +55,34 @@ TEST(BootCfgLines, CommentsSkippedValuesKept) {
 }
 
 TEST(BootCfgLines, ClauseCountAndArgsControl) {
-    const struct { const char* text; int count; } counts[] = {
-        {"1", 1}, {" 2", 2}, {"-1", -1}, {"", 0}, {"x", 0}, {"3abc", 3}, {"+4", 4}, {"1\r", 1}, {"99999999999", INT_MAX}};
+    const struct {
+        const char* text;
+        int count;
+    } counts[] = {{"1", 1},  {" 2", 2},  {"-1", -1},
+                  {"", 0},   {"x", 0},   {"3abc", 3},
+                  {"+4", 4}, {"1\r", 1}, {"99999999999", INT_MAX}};
     for (const auto& c : counts) EXPECT_EQ(parseClauseCount(c.text), c.count) << c.text;
 
-    const struct { const char* text; int mode; } modes[] = {
-        {"append", ARGS_APPEND},   {"appendix", ARGS_APPEND},  {"prepend", ARGS_PREPEND},
-        {"override <defaultArgs> with <userArgs>", ARGS_OVERRIDE}, {"Override", ARGS_APPEND},
-        {"discard\r", ARGS_DISCARD}, {"", ARGS_APPEND},          {"discar", ARGS_APPEND},
-        {"prepen", ARGS_APPEND},   {"overrid", ARGS_APPEND},   {" append", ARGS_APPEND}};
+    const struct {
+        const char* text;
+        int mode;
+    } modes[] = {{"append", ARGS_APPEND},   {"appendix", ARGS_APPEND},
+                 {"prepend", ARGS_PREPEND}, {"override <defaultArgs> with <userArgs>", ARGS_OVERRIDE},
+                 {"Override", ARGS_APPEND}, {"discard\r", ARGS_DISCARD},
+                 {"", ARGS_APPEND},         {"discar", ARGS_APPEND},
+                 {"prepen", ARGS_APPEND},   {"overrid", ARGS_APPEND},
+                 {" append", ARGS_APPEND}};
     for (const auto& c : modes) EXPECT_EQ(decideArgsMode(c.text), c.mode) << c.text;
 }
 
 TEST(StartupCommand, ComposedByMode) {
     using A = std::vector<std::string>;
-    const struct { ArgsMode mode; const char* defaults; A user; const char* expected; } cases[] = {
+    const struct {
+        ArgsMode mode;
+        const char* defaults;
+        A user;
+        const char* expected;
+    } cases[] = {
         {ARGS_APPEND, "-q", {"A", "B"}, "cmd -q A B"},
         {ARGS_APPEND, "", {"A"}, "cmd A"},
         {ARGS_APPEND, "-q", {}, "cmd -q"},
@@ -81,8 +97,9 @@ TEST(StartupCommand, ComposedByMode) {
         std::vector<char*> argv = {const_cast<char*>("pkg")};
         for (const auto& a : c.user) argv.push_back(const_cast<char*>(a.c_str()));
         char out[STARTUP_CMD_SIZE];
-        EXPECT_EQ(composeStartupCmd(out, sizeof(out), "cmd", c.defaults, c.mode, static_cast<int>(argv.size()),
-                                    argv.data()), 0);
+        EXPECT_EQ(
+            composeStartupCmd(out, sizeof(out), "cmd", c.defaults, c.mode, static_cast<int>(argv.size()), argv.data()),
+            0);
         EXPECT_STREQ(out, c.expected);
     }
 }
@@ -179,11 +196,15 @@ TEST_F(ProcessBootCfgTest, NoFittingClauseShowsTheSystemAndRunsNothing) {
 
 TEST_F(ProcessBootCfgTest, ReadsOddTextsWithinTheirBounds) {
     using A = std::vector<const char*>;
-    const struct { std::string text; A user; const char* expected; } cases[] = {
+    const struct {
+        std::string text;
+        A user;
+        const char* expected;
+    } cases[] = {
         // more clauses counted than listed: the value lines shift into the clauses
         {"3\n*\t0\t*\t\nx\ny\n\n\ntrue\necho hi\n-z\ndiscard\n", {"U"}, "echo hi -z"},
         {"1\n*\t0\t*\t\n\n\n\necho hi\n-z\nprepend", {"U"}, "echo hi U"},  // no final line feed
-        {"1\n*\t0\t*\t\n", {"U"}, " U"},                                  // value lines missing: empty
+        {"1\n*\t0\t*\t\n", {"U"}, " U"},                                   // value lines missing: empty
         {"2000000000\n*\t0\t*\t\n", {}, ""},                               // huge count, short text
         {"1\n*\t0\t*\t\n\n\n\n" + std::string(STARTUP_CMD_SIZE, 'c') + "\n", {}, nullptr},
         {"1\n*\t0\t*\tf.cfg\n" + std::string(600, 'n') + "\n\n\nrun\n", {}, nullptr},
@@ -198,8 +219,10 @@ TEST_F(ProcessBootCfgTest, ReadsOddTextsWithinTheirBounds) {
         } else {
             EXPECT_EQ(cmd, "");
             EXPECT_TRUE(err == "Failed composing the startup command: it would be longer than 2047 characters\n" ||
-                        err == "Failed copying the startup config file: the command line would be longer than "
-                               "519 characters\n") << err;
+                        err ==
+                            "Failed copying the startup config file: the command line would be longer than "
+                            "519 characters\n")
+                << err;
         }
     }
 }

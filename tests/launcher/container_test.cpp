@@ -44,8 +44,13 @@ protected:
 };
 
 TEST(ByteSwap2, ReversesTheFourBytes) {
-    const struct { uint32_t in, out; } cases[] = {
-        {0x000071A6u, 0xA6710000u}, {0xA6710000u, 0x000071A6u}, {0x12345678u, 0x78563412u}, {0, 0}, {0xFFFFFFFFu, 0xFFFFFFFFu}};
+    const struct {
+        uint32_t in, out;
+    } cases[] = {{0x000071A6u, 0xA6710000u},
+                 {0xA6710000u, 0x000071A6u},
+                 {0x12345678u, 0x78563412u},
+                 {0, 0},
+                 {0xFFFFFFFFu, 0xFFFFFFFFu}};
     for (const auto& c : cases) {
         EXPECT_EQ(ByteSwap2(c.in), c.out) << std::hex << c.in;
         EXPECT_EQ(ByteSwap2(ByteSwap2(c.in)), c.in);
@@ -100,7 +105,7 @@ TEST_F(ContainerTest, ReadsAnElementIntoMemoryWithinItsBuffer) {
     PkgDirectory d = sizesOf(el);
     ASSERT_GE(openPackage(el, d), 0);
     char buf[32] = {};
-    EXPECT_EQ(extractPkgElement(PKG_IMAGE, &d, fd_, buf, 0), 0);  // size 0: nothing read
+    EXPECT_EQ(extractPkgElement(PKG_IMAGE, &d, fd_, buf, 0), 0);      // size 0: nothing read
     EXPECT_EQ(extractPkgElement(PKG_BOOTCFG, &d, fd_, buf, 10), 10);  // buflen equal to the size
     EXPECT_EQ(std::string(buf, 10), el[3]);
     std::string err = stderrOf([&] { EXPECT_EQ(extractPkgElement(PKG_BOOTCFG, &d, fd_, buf, 9), -1); });
@@ -137,23 +142,33 @@ TEST(CheckPkgDirectory, KeepsElementsAndFileBelowTwoGiBAndMatchesTheFile) {
         {{{0, 0, 0, 0}}, 16, nullptr},
         {{{1, 2, top - 16 - 4 - 1, 1}}, top - 1, nullptr},
         // A file whose sizes do not add up is damaged or incomplete, whatever the sizes say.
-        {{{1, 2, top - 16 - 3, 0}}, 100,
+        {{{1, 2, top - 16 - 3, 0}},
+         100,
          "the elements and the directory add up to 2147483648 bytes, but the package file is 100 bytes; the "
          "package file is damaged or incomplete"},
-        {{{0, top, 0, 0}}, 100,
+        {{{0, top, 0, 0}},
+         100,
          "the elements and the directory add up to 2147483664 bytes, but the package file is 100 bytes; the "
          "package file is damaged or incomplete"},
         {{{0, top, 0, 0}}, top + 16, "element 1 'unzip utility' is 2147483648 bytes, 2 GiB or more"},
-        {{{0, 0, 0, 0xFFFFFFFFu}}, 0xFFFFFFFFll + 16, "element 3 'package boot config' is 4294967295 bytes, 2 GiB or more"},
-        {{{top / 2, top / 2, 0, 0}}, top + 16, "the elements and the directory add up to 2147483664 bytes, 2 GiB or more"},
-        {{{0, 0, 0, 0}}, top, "the elements and the directory add up to 16 bytes, but the package file is 2147483648 "
-                              "bytes; the package file is damaged or incomplete"},
+        {{{0, 0, 0, 0xFFFFFFFFu}},
+         0xFFFFFFFFll + 16,
+         "element 3 'package boot config' is 4294967295 bytes, 2 GiB or more"},
+        {{{top / 2, top / 2, 0, 0}},
+         top + 16,
+         "the elements and the directory add up to 2147483664 bytes, 2 GiB or more"},
+        {{{0, 0, 0, 0}},
+         top,
+         "the elements and the directory add up to 16 bytes, but the package file is 2147483648 "
+         "bytes; the package file is damaged or incomplete"},
         {{{top - 16, 0, 0, 0}}, top, "the elements and the directory add up to 2147483648 bytes, 2 GiB or more"},
         {{{1, 2, 3, 4}}, 26, nullptr},
-        {{{1, 2, 3, 4}}, 25,
+        {{{1, 2, 3, 4}},
+         25,
          "the elements and the directory add up to 26 bytes, but the package file is 25 bytes; the package file "
          "is damaged or incomplete"},
-        {{{1, 2, 3, 4}}, 27,
+        {{{1, 2, 3, 4}},
+         27,
          "the elements and the directory add up to 26 bytes, but the package file is 27 bytes; the package file "
          "is damaged or incomplete"},
     };

@@ -33,10 +33,16 @@ std::string cwd() {
 }
 
 TEST(DebugOption, LevelFromTheFirstArgument) {
-    const struct { const char* arg; int level; } cases[] = {
-        {"++debug", 1},     {"++debug=3", 3},  {"++debug=0", 0},   {"++debug=-1", 0},  {"++debug=", 0},
-        {"++debug=abc", 0}, {"++debug=2x", 2}, {"++debug= 4", 4},  {"++debugx", 0},    {"++DEBUG", 0},
-        {"+debug", 0},      {"", 0},           {"++debug=+5", 5},  {"++debug=99999999999", INT_MAX}};
+    const struct {
+        const char* arg;
+        int level;
+    } cases[] = {{"++debug", 1},    {"++debug=3", 3},
+                 {"++debug=0", 0},  {"++debug=-1", 0},
+                 {"++debug=", 0},   {"++debug=abc", 0},
+                 {"++debug=2x", 2}, {"++debug= 4", 4},
+                 {"++debugx", 0},   {"++DEBUG", 0},
+                 {"+debug", 0},     {"", 0},
+                 {"++debug=+5", 5}, {"++debug=99999999999", INT_MAX}};
     for (const auto& c : cases) EXPECT_EQ(parseDebugLevel(c.arg), c.level) << c.arg;
 }
 
@@ -207,7 +213,8 @@ class RunPackageTest : public LauncherTest {
 protected:
     void SetUp() override {
         LauncherTest::SetUp();
-        fakeProgram("uname", "case \"$1\" in -r) echo 5.10.0-test;; -i) echo \"${FAKE_ARCH:-x86_64}\";; *) exit 1;; esac");
+        fakeProgram("uname",
+                    "case \"$1\" in -r) echo 5.10.0-test;; -i) echo \"${FAKE_ARCH:-x86_64}\";; *) exit 1;; esac");
         // The distribution as on a machine without release files; the processor still comes from uname.
         setSystem(c_distroName_UNKNOWN, 0, 0, nullptr, "5.10.0-test");
         mkdir(tmp.file("content").c_str(), 0755);

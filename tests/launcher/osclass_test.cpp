@@ -22,7 +22,11 @@ TEST_F(OsClassTest, ClauseTableAgainstFourSystems) {
                                {c_distroName_NLD, 9, 0, c_szCPU_I386},
                                {c_distroName_UNKNOWN, 0, 0, c_szCPU_UNKNOWN}};
     //                        clause                                     RH4 SU10 NL9 UN
-    const struct { const char* clause; const char* file; bool fits[4]; } rows[] = {
+    const struct {
+        const char* clause;
+        const char* file;
+        bool fits[4];
+    } rows[] = {
         {"*\t0\t*\tLinux_verAny_UP0_xAny.wrapcfg", "Linux_verAny_UP0_xAny.wrapcfg", {1, 1, 1, 1}},
         {"RHEL4\t2\tx86\tr4.wrapcfg", "r4.wrapcfg", {1, 0, 0, 0}},
         {"RHEL5\t0\t*\tr5.wrapcfg", "r5.wrapcfg", {0, 0, 0, 1}},
@@ -47,13 +51,17 @@ TEST_F(OsClassTest, ClauseTableAgainstFourSystems) {
 
 TEST_F(OsClassTest, FieldEdges) {
     const std::string f63(63, 'A'), f64(64, 'A'), z63(63, '0'), z64(64, '0');
-    const struct { System sys; std::string clause; const char* file; } cases[] = {
+    const struct {
+        System sys;
+        std::string clause;
+        const char* file;
+    } cases[] = {
         {{c_distroName_REDHAT, 3, 8, c_szCPU_I386}, "RHEL3\t9\t*\tf", nullptr},
         {{c_distroName_REDHAT, 3, 8, c_szCPU_I386}, "RHEL3\t8\t*\tf", "f"},
         {{c_distroName_REDHAT, 3, 8, c_szCPU_I386}, "*RHEL3\t8\t*\tf", "*\tf"},  // text after "*" is field 2
-        {{c_distroName_SUSE, 10, 0, c_szCPU_ppc64}, "SLES\t0\tx64\tp", "p"},      // x64 admits ppc64
-        {{c_distroName_SUSE, 10, 0, c_szCPU_I386}, "SLES\t0\tx86_64\tp", "p"},    // contains x86 only
-        {{c_distroName_UNKNOWN, 0, 0, c_szCPU_I386}, "*\t0\t*", ""},               // three fields
+        {{c_distroName_SUSE, 10, 0, c_szCPU_ppc64}, "SLES\t0\tx64\tp", "p"},     // x64 admits ppc64
+        {{c_distroName_SUSE, 10, 0, c_szCPU_I386}, "SLES\t0\tx86_64\tp", "p"},   // contains x86 only
+        {{c_distroName_UNKNOWN, 0, 0, c_szCPU_I386}, "*\t0\t*", ""},             // three fields
         {{c_distroName_UNKNOWN, 0, 0, c_szCPU_I386}, "*\t0\t*\t\tname \t", "name \t"},
         {{c_distroName_UNKNOWN, 0, 0, c_szCPU_I386}, "*\t0\t*\t\t\tname", "\tname"},
         {{c_distroName_UNKNOWN, 0, 0, c_szCPU_I386}, "", ""},
@@ -88,7 +96,12 @@ namespace {
 TEST(OsClassVerdict, NamesTheFieldThatRulesTheSystemOut) {
     SystemFacts rh4{"RedHat", 4, 4, "2.6.9", "i386"}, un{"Unknown", 0, 0, "6.1", "Unknown"};
     const std::string longField = std::string(64, 'A') + "\t0\t*\tf";
-    const struct { const SystemFacts* sys; const char* clause; int field; const char* reason; } cases[] = {
+    const struct {
+        const SystemFacts* sys;
+        const char* clause;
+        int field;
+        const char* reason;
+    } cases[] = {
         {&rh4, "RHEL4\t2\tx86\tr4", 0, "fits"},
         {&rh4, "RHEL5\t0\t*\tr5", 1, "field 1 'RHEL5': release 4, not 5"},
         {&rh4, "SLES10\t0\tx64\ts", 1, "field 1 'SLES10': RedHat 4 needs RHEL"},

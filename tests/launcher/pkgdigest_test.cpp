@@ -46,9 +46,9 @@ TEST(DigestRecord, TellsRecordFromOtherEndingsAndDamagedRecords) {
         DigestRecordState state;
     } cases[] = {
         {"; package digest crc32 0123abcd\n", DIGEST_PRESENT},
-        {"", DIGEST_NONE},                                  // no record at all
+        {"", DIGEST_NONE},  // no record at all
         {"; made by another packer, no digest\n", DIGEST_NONE},
-        {"; package digest crc32 0123abcd", DIGEST_NONE},   // cut: the record's bytes no longer line up
+        {"; package digest crc32 0123abcd", DIGEST_NONE},       // cut: the record's bytes no longer line up
         {"; package digest crc32 0123ABCD\n", DIGEST_DAMAGED},  // value not as written
         {"; package digest crc32 0123ab d\n", DIGEST_DAMAGED},
         {"; package digest crc32 0123abcd\r", DIGEST_DAMAGED},  // line feed changed
@@ -88,8 +88,8 @@ protected:
 // One flipped bit anywhere but in the directory (whose sizes the launcher checks first) is found,
 // the record's own bytes included, and the reason names both values.
 TEST_F(DigestTest, FindsOneFlippedBitInEveryElementAndInTheRecord) {
-    const std::string good = packageWithDigest({std::string(3000, 'L'), std::string(2000, 'U'),
-                                                std::string(70000, 'I'), "1\n*\t0\t*\tx\n./x\n.\n\n./go\n\nappend\n"});
+    const std::string good = packageWithDigest({std::string(3000, 'L'), std::string(2000, 'U'), std::string(70000, 'I'),
+                                                "1\n*\t0\t*\tx\n./x\n.\n\n./go\n\nappend\n"});
     std::string why;
     ASSERT_EQ(check(good, &why), DIGEST_HOLDS) << why;
     EXPECT_EQ(why, "");
@@ -99,8 +99,13 @@ TEST_F(DigestTest, FindsOneFlippedBitInEveryElementAndInTheRecord) {
     const struct {
         size_t at;
         const char* what;
-    } flips[] = {{0, "launcher"},        {2999, "launcher"},  {3000, "unzip utility"},   {5000 + 65536, "image"},
-                 {bootAt + 2, "boot configuration"}, {recordAt + 3, "record marker"}, {recordAt + 25, "record value"},
+    } flips[] = {{0, "launcher"},
+                 {2999, "launcher"},
+                 {3000, "unzip utility"},
+                 {5000 + 65536, "image"},
+                 {bootAt + 2, "boot configuration"},
+                 {recordAt + 3, "record marker"},
+                 {recordAt + 25, "record value"},
                  {recordAt + PKG_DIGEST_RECORD_SIZE - 1, "record line feed"}};
     for (const auto& f : flips) {
         std::string bad = good;

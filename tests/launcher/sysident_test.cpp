@@ -30,7 +30,10 @@ protected:
             EXPECT_TRUE(exact) << cmd;
             if (!exact) return 127;
             unameCalls_ += opt + "\n";
-            writeFile(cmd.substr(11, cmd.size() - 11 - tail.size()), opt == "-r" ? r : opt == "-i" ? i : opt == "-m" ? m : "");
+            writeFile(cmd.substr(11, cmd.size() - 11 - tail.size()), opt == "-r"   ? r
+                                                                     : opt == "-i" ? i
+                                                                     : opt == "-m" ? m
+                                                                                   : "");
             return status;
         });
     }
@@ -46,7 +49,11 @@ protected:
 };
 
 TEST(ReleaseText, WorkedExamples) {
-    const struct { const char* text; const char* key; int level, update; } cases[] = {
+    const struct {
+        const char* text;
+        const char* key;
+        int level, update;
+    } cases[] = {
         {"Red Hat Enterprise Linux AS release 4 (Nahant Update 4)", "release ", 4, 4},
         {"Red Hat Enterprise Linux ES release 3 (Taroon)", "release ", 3, 0},
         {"Red Hat Enterprise Linux Server release 5 (Tikanga)", "release ", 5, 0},
@@ -56,10 +63,10 @@ TEST(ReleaseText, WorkedExamples) {
         {"SUSE Linux Enterprise Server 10 (x86_64)\nVERSION = 10\nPATCHLEVEL = 1", "VERSION = ", 10, 0},
         {"Novell Linux Desktop 9 (i586)\nVERSION = 9", "VERSION = ", 9, 0},
         {"SUSE LINUX 10.1 (i586)\nVERSION = 10.1", "VERSION = ", 10, 1},
-        {"release 4 (Nahant)\nSee the notes.", "release ", 4, 0},   // a dot anywhere after the key
-        {"release 4 (x). 7", "release ", 4, 0},                       // update field ends at the blank
-        {"release -2 (Update -3)", "release ", 0, 0},                 // negatives become 0
-        {"Update 6) release 4", "release ", 4, 6},                    // update searched in the whole text
+        {"release 4 (Nahant)\nSee the notes.", "release ", 4, 0},  // a dot anywhere after the key
+        {"release 4 (x). 7", "release ", 4, 0},                    // update field ends at the blank
+        {"release -2 (Update -3)", "release ", 0, 0},              // negatives become 0
+        {"Update 6) release 4", "release ", 4, 6},                 // update searched in the whole text
     };
     SystemFacts facts{};
     for (const auto& c : cases) {
@@ -75,9 +82,11 @@ TEST(ReleaseText, WorkedExamples) {
 }
 
 TEST(ReleaseText, TrimsBlanksControlsAndHighBytes) {
-    const struct { const char* in; const char* out; } cases[] = {
-        {"abc  \t\r\n", "abc"}, {"abc\x80", "abc"}, {"abc\xff \x90", "abc"}, {"  ", ""}, {"", ""},
-        {" a b ", " a b"},      {"caf\xc3\xa9", "caf"}, {"x\x01\x1f", "x"}, {"x!", "x!"}};
+    const struct {
+        const char* in;
+        const char* out;
+    } cases[] = {{"abc  \t\r\n", "abc"}, {"abc\x80", "abc"},     {"abc\xff \x90", "abc"}, {"  ", ""},  {"", ""},
+                 {" a b ", " a b"},      {"caf\xc3\xa9", "caf"}, {"x\x01\x1f", "x"},      {"x!", "x!"}};
     for (const auto& c : cases) {
         std::string s = c.in;
         trimTrailingSpaces(&s[0]);
@@ -97,7 +106,12 @@ TEST_F(SysIdentTest, DescriptionLineIsCutToItsBuffer) {
 }
 
 TEST_F(SysIdentTest, DistributionFromTheReleaseFiles) {
-    const struct { const char* redhat; const char* suse; const char* name; int level, update; } cases[] = {
+    const struct {
+        const char* redhat;
+        const char* suse;
+        const char* name;
+        int level, update;
+    } cases[] = {
         {"Red Hat Enterprise Linux Server release 5.2 (Tikanga)\n", "VERSION = 10", "RedHat", 5, 2},
         {nullptr, "Novell Linux Desktop 9 (i586)\nVERSION = 9\n", "NLD", 9, 0},
         {nullptr, "novell Linux Desktop 9 (i586)\nVERSION = 9\n", "SuSE", 9, 0},
@@ -120,7 +134,12 @@ TEST_F(SysIdentTest, DistributionFromTheReleaseFiles) {
 
 TEST_F(SysIdentTest, ProcessorClassAndKernelFromUname) {
     const std::string longKernel(200, 'k');
-    const struct { std::string r, i; int status; const char* kernel; const char* cpu; } cases[] = {
+    const struct {
+        std::string r, i;
+        int status;
+        const char* kernel;
+        const char* cpu;
+    } cases[] = {
         {"2.6.9\n", "X86_64\n", 0, "2.6.9", "x86_64"},
         {"2.6.9", "i386", 0, "2.6.9", "i386"},
         {"x", "PPC64 \n", 0, "x", "ppc64"},
@@ -162,10 +181,15 @@ TEST_F(SysIdentTest, ExportsSixVariablesIdentifyingOnce) {
     });
     EXPECT_EQ(out, "++ uname -r --> '2.6.9-42.ELsmp'\n++ uname -i --> 'i386'\n");
     EXPECT_EQ(unameCalls_, "-r\n-i\n");
-    const struct { const char* name; const char* value; } vars[] = {
-        {"ZAV_RQ_PKG_ORIG_CURR_DIR", "/home/admin dir"}, {"ZAV_RQ_PKG_LINUX_DISTRO_NAME", "Unknown"},
-        {"ZAV_RQ_PKG_LINUX_DISTRO_LEVEL", "0"},          {"ZAV_RQ_PKG_LINUX_UPDATE_LEVEL", "0"},
-        {"ZAV_RQ_PKG_LINUX_KERNEL_LEVEL", "2.6.9-42.ELsmp"}, {"ZAV_RQ_PKG_LINUX_PROCESSOR", "i386"}};
+    const struct {
+        const char* name;
+        const char* value;
+    } vars[] = {{"ZAV_RQ_PKG_ORIG_CURR_DIR", "/home/admin dir"},
+                {"ZAV_RQ_PKG_LINUX_DISTRO_NAME", "Unknown"},
+                {"ZAV_RQ_PKG_LINUX_DISTRO_LEVEL", "0"},
+                {"ZAV_RQ_PKG_LINUX_UPDATE_LEVEL", "0"},
+                {"ZAV_RQ_PKG_LINUX_KERNEL_LEVEL", "2.6.9-42.ELsmp"},
+                {"ZAV_RQ_PKG_LINUX_PROCESSOR", "i386"}};
     for (const auto& v : vars) EXPECT_STREQ(getenv(v.name), v.value) << v.name;
 }
 
@@ -187,9 +211,13 @@ TEST_F(SysIdentTest, ReadsFilesWithStandardInputClosed) {
 namespace {
 
 TEST(ProcessorClass, UnameMachineStandsInWhereUnameHardwareDoesNotAnswer) {
-    const struct { const char* i; const char* m; const char* cpu; } cases[] = {
-        {"x86_64", "i686", "x86_64"},   // an answer of -i decides alone
-        {"i686", "i686", "Unknown"},    // as before: -i answered, with a word it does not know
+    const struct {
+        const char* i;
+        const char* m;
+        const char* cpu;
+    } cases[] = {
+        {"x86_64", "i686", "x86_64"},  // an answer of -i decides alone
+        {"i686", "i686", "Unknown"},   // as before: -i answered, with a word it does not know
         {"X86_64", nullptr, "x86_64"},
         {"unknown", "x86_64", "x86_64"},
         {"Unknown", "i386", "i386"},
@@ -210,19 +238,23 @@ TEST(ProcessorClass, UnameMachineStandsInWhereUnameHardwareDoesNotAnswer) {
 
 TEST(OsRelease, NameLevelAndUpdateWhenNoOlderReleaseFileExists) {
     const std::string longId(31, 'a'), tooLongId(32, 'a');
-    const struct { std::string text; const char* name; int level, update; } cases[] = {
+    const struct {
+        std::string text;
+        const char* name;
+        int level, update;
+    } cases[] = {
         {"NAME=\"SLES\"\nVERSION=\"15-SP5\"\nVERSION_ID=\"15.5\"\nID=\"sles\"\n", "SuSE", 15, 5},
         {"ID=opensuse-leap\nVERSION_ID=\"15.4\"\n", "SuSE", 15, 4},
         {"PRETTY_NAME=\"Ubuntu 22.04.3 LTS\"\nVERSION_ID=\"22.04\"\nID=ubuntu\nID_LIKE=debian\n", "Ubuntu", 22, 4},
         {"PRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nVERSION_ID=\"12\"\nID=debian\n", "Debian", 12, 0},
         {"ID='rocky'\r\nVERSION_ID='9.2'\r\n", "Rocky", 9, 2},
-        {"ID=debian\n", "Debian", 0, 0},               // testing and unstable have no VERSION_ID
-        {"VERSION_ID=12\n", "Unknown", 0, 0},           // no ID
+        {"ID=debian\n", "Debian", 0, 0},       // testing and unstable have no VERSION_ID
+        {"VERSION_ID=12\n", "Unknown", 0, 0},  // no ID
         {"ID=\n", "Unknown", 0, 0},
-        {"ID=\"two words\"\n", "Unknown", 0, 0},        // not an os-release ID
+        {"ID=\"two words\"\n", "Unknown", 0, 0},  // not an os-release ID
         {"ID=" + longId + "\n", nullptr, 0, 0},
-        {"ID=" + tooLongId + "\n", "Unknown", 0, 0},     // never cut to a different name
-        {"XID=debian\n ID=ubuntu\n", "Unknown", 0, 0},   // keys only at the start of a line
+        {"ID=" + tooLongId + "\n", "Unknown", 0, 0},    // never cut to a different name
+        {"XID=debian\n ID=ubuntu\n", "Unknown", 0, 0},  // keys only at the start of a line
         {"ID=arch\nVERSION_ID=-3.x\n", "Arch", 0, 0},
         {"", "Unknown", 0, 0},
     };
@@ -241,7 +273,11 @@ TEST(OsRelease, NameLevelAndUpdateWhenNoOlderReleaseFileExists) {
 
 TEST_F(SysIdentTest, OsReleaseIsReadOnlyWithoutTheOlderFiles) {
     fakeUname("5.14.21\n", "x86_64\n");
-    const struct { const char* suse; const char* name; int level, update; } cases[] = {
+    const struct {
+        const char* suse;
+        const char* name;
+        int level, update;
+    } cases[] = {
         {"SUSE Linux Enterprise Server 11 (x86_64)\nVERSION = 11\n", "SuSE", 11, 0},
         {nullptr, "Ubuntu", 22, 4},
     };

@@ -19,7 +19,8 @@ TEST(Commands, ComposeExactLines) {
     EXPECT_STREQ(c[0], "./lnxfwupg <q >devices");
     EXPECT_STREQ(c[1], "./lnxfwnx2 <q >>/var/log/ZAV_Support/ethflash001.log");
     EXPECT_STREQ(c[2], "./lnxfwupg 001018A1B2C3 dir >001018A1B2C3");
-    EXPECT_STREQ(c[3], "./lnxfwupg 00AA upgrade -noreset -F -bc 1639bc.bin nv.bak >>/var/log/ZAV_Support/ethflash001.log");
+    EXPECT_STREQ(c[3],
+                 "./lnxfwupg 00AA upgrade -noreset -F -bc 1639bc.bin nv.bak >>/var/log/ZAV_Support/ethflash001.log");
     EXPECT_STREQ(c[4], "./lnxfwupg 00AA cfg -asf 0 >>/var/log/ZAV_Support/ethflash001.log");
     EXPECT_STREQ(c[5], "./lnxfwnx2 00AA cfg -ncsi 0 >>ethflash.log");
     EXPECT_STREQ(c[6], "./lnxfwnx2 00:10:18 crc <y >>/var/log/ZAV_Support/ethflash001.log");
@@ -30,7 +31,10 @@ TEST(Commands, ComposeExactLines) {
 // it holds; the usual paths stay unquoted (ComposeExactLines).
 TEST(Commands, LogPathFromOutsideIsQuotedOnlyWhenItMustBe) {
     RunLog runLog;
-    const struct { const char* path; const char* word; } cases[] = {
+    const struct {
+        const char* path;
+        const char* word;
+    } cases[] = {
         {"/root/my dir/ethflash.log", "'/root/my dir/ethflash.log'"},
         {"/srv/a;reboot/ethflash.log", "'/srv/a;reboot/ethflash.log'"},
         {"/srv/$(reboot)/ethflash.log", "'/srv/$(reboot)/ethflash.log'"},

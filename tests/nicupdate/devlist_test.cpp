@@ -14,7 +14,8 @@ Pairs pairsOf(const DeviceHeadTail* list) {
     return out;
 }
 
-const std::string kTop = "Broadcom NetXtreme Firmware Upgrade Utility\n\nC  Dev   MAC Address    Name\n-  ----  -----\n";
+const std::string kTop =
+    "Broadcom NetXtreme Firmware Upgrade Utility\n\nC  Dev   MAC Address    Name\n-  ----  -----\n";
 
 std::string refused(const char* why, const char* row) {
     return std::string("\nWarning. Adapter table row refused (") + why + "): " + row + "\n";
@@ -30,8 +31,11 @@ struct TableCase {
 };
 
 const TableCase kTables[] = {
-    {"rows in order", kTop + "1  1648  001018A1B2C3  eth0\n2  16A7  001018A1B2C4  eth1\n\nQ=Quit 0>\n", "0>",
-     {{"1648", "001018A1B2C3"}, {"16A7", "001018A1B2C4"}}, ""},
+    {"rows in order",
+     kTop + "1  1648  001018A1B2C3  eth0\n2  16A7  001018A1B2C4  eth1\n\nQ=Quit 0>\n",
+     "0>",
+     {{"1648", "001018A1B2C3"}, {"16A7", "001018A1B2C4"}},
+     ""},
     {"header needs a blank before MAC", "MAC Address\n----\n1 1648 00AA\n", "0>", {}, ""},
     {"header needs a blank after MAC", "Address MAC\n----\n1 1648 00AA\n", "0>", {}, ""},
     {"line under header is skipped", " MAC \n1 1648 00AA\n2 1639 00BB\n", "0>", {{"1639", "00BB"}}, ""},
@@ -43,26 +47,38 @@ const TableCase kTables[] = {
     {"only the first table", kTop + "1 1648 00AA\n0>\n" + kTop + "1 1639 00BB\n", "0>", {{"1648", "00AA"}}, ""},
     {"CR LF", " MAC \r\n--\r\n1 1648 00AA\r\n", "0>", {{"1648", "00AA"}}, ""},
     {"a long row is read from its first 254-character piece only",
-     kTop + "1 1648 00AA" + std::string(243, ' ') + "x 16A8 00BB\n2 1639 00CC\n", "0>",
-     {{"1648", "00AA"}, {"1639", "00CC"}}, ""},
+     kTop + "1 1648 00AA" + std::string(243, ' ') + "x 16A8 00BB\n2 1639 00CC\n",
+     "0>",
+     {{"1648", "00AA"}, {"1639", "00CC"}},
+     ""},
     {"the end marker in a later piece still ends the table",
-     kTop + "1 1648 00AA\n2 1639 00BB" + std::string(250, ' ') + "0>\n3 16A8 00CC\n", "0>",
-     {{"1648", "00AA"}, {"1639", "00BB"}}, ""},
+     kTop + "1 1648 00AA\n2 1639 00BB" + std::string(250, ' ') + "0>\n3 16A8 00CC\n",
+     "0>",
+     {{"1648", "00AA"}, {"1639", "00BB"}},
+     ""},
     {"fields at their limits, the unused first word of any length",
-     kTop + std::string(200, 'x') + " 123456789 00:10:18:AA:BB:01.2\n", "0>",
-     {{"123456789", "00:10:18:AA:BB:01.2"}}, ""},
+     kTop + std::string(200, 'x') + " 123456789 00:10:18:AA:BB:01.2\n",
+     "0>",
+     {{"123456789", "00:10:18:AA:BB:01.2"}},
+     ""},
     {"MAC addresses with separators",
-     kTop + "1 1648 00:10:18:AA:BB:01 eth0\n2 16A7 00-10-18-aa-bb-02 eth1\n3 1659 0010.18AA.BB03\n", "0>",
-     {{"1648", "00:10:18:AA:BB:01"}, {"16A7", "00-10-18-aa-bb-02"}, {"1659", "0010.18AA.BB03"}}, ""},
+     kTop + "1 1648 00:10:18:AA:BB:01 eth0\n2 16A7 00-10-18-aa-bb-02 eth1\n3 1659 0010.18AA.BB03\n",
+     "0>",
+     {{"1648", "00:10:18:AA:BB:01"}, {"16A7", "00-10-18-aa-bb-02"}, {"1659", "0010.18AA.BB03"}},
+     ""},
     {"one past the limits",
-     kTop + "1 1234567890 00AA\n2 1648 00:10:18:AA:BB:01.23\n3 1648 00BB\n", "0>", {{"1648", "00BB"}},
+     kTop + "1 1234567890 00AA\n2 1648 00:10:18:AA:BB:01.23\n3 1648 00BB\n",
+     "0>",
+     {{"1648", "00BB"}},
      refused("device id longer than 9 characters", "1 1234567890 00AA") +
          refused("MAC address longer than 19 characters", "2 1648 00:10:18:AA:BB:01.23")},
     {"unsafe rows refused and shown",
      kTop + "2 1648 $(reboot)\n4 16A8 00BB\n5 1648 a>b\n"
-            "6 1648 ../etc\n7 1648 q\n7a 1659 install.sh\n7b 1659 fwsim\n8 1648 -0AB\n9 1648 ..\n10 1648 1648bc.bin\n11 16;ls 00CC\n"
+            "6 1648 ../etc\n7 1648 q\n7a 1659 install.sh\n7b 1659 fwsim\n8 1648 -0AB\n9 1648 ..\n10 1648 "
+            "1648bc.bin\n11 16;ls 00CC\n"
             "12 -1648 00EE\r\n13 1639 00FF\n",
-     "0>", {{"16A8", "00BB"}, {"1639", "00FF"}},
+     "0>",
+     {{"16A8", "00BB"}, {"1639", "00FF"}},
      refused(kBadChar, "2 1648 $(reboot)") + refused(kBadChar, "5 1648 a>b") + refused(kBadChar, "6 1648 ../etc") +
          refused(kBadChar, "7 1648 q") + refused(kBadChar, "7a 1659 install.sh") + refused(kBadChar, "7b 1659 fwsim") +
          refused("MAC address starts with '-'", "8 1648 -0AB") + refused("MAC address starts with '.'", "9 1648 ..") +

@@ -26,10 +26,10 @@ TEST(ProcessCmdLine, Modes) {
         std::vector<std::string> args;
         int mode;
     } cases[] = {
-        {{}, MODE_UPDATE},           {{"-s"}, MODE_SILENT},         {{"-S"}, MODE_SILENT},
-        {{"-v"}, MODE_VERSIONS},     {{"-?"}, MODE_USAGE},          {{"-NoMfW"}, MODE_NOMFW},
-        {{"-CRC"}, MODE_CRC},        {{"--v"}, MODE_BAD_USAGE},     {{"v"}, MODE_BAD_USAGE},
-        {{"-"}, MODE_BAD_USAGE},     {{""}, MODE_BAD_USAGE},        {{"-nomf"}, MODE_BAD_USAGE},
+        {{}, MODE_UPDATE},           {{"-s"}, MODE_SILENT},          {{"-S"}, MODE_SILENT},
+        {{"-v"}, MODE_VERSIONS},     {{"-?"}, MODE_USAGE},           {{"-NoMfW"}, MODE_NOMFW},
+        {{"-CRC"}, MODE_CRC},        {{"--v"}, MODE_BAD_USAGE},      {{"v"}, MODE_BAD_USAGE},
+        {{"-"}, MODE_BAD_USAGE},     {{""}, MODE_BAD_USAGE},         {{"-nomf"}, MODE_BAD_USAGE},
         {{"-crcc"}, MODE_BAD_USAGE}, {{"-s", "-v"}, MODE_BAD_USAGE}, {{"-v", "-v", "-v"}, MODE_BAD_USAGE},
     };
     for (auto& c : cases) {
@@ -129,7 +129,8 @@ TEST_F(Driver, LockHeldElsewhereEndsWithTheBusyStatus) {
 
 TEST_F(Driver, NoAdapterListEndsWith171) {
     EXPECT_EQ(run({"-v"}, skipNetXtremeII), EXIT_NO_ADAPTERS);
-    EXPECT_EQ(out, kBanner + "\nError! Unable to locate Broadcom NetXtreme tool (./lnxfwupg).\n" + kNoNx2 + errorsClosing());
+    EXPECT_EQ(out,
+              kBanner + "\nError! Unable to locate Broadcom NetXtreme tool (./lnxfwupg).\n" + kNoNx2 + errorsClosing());
     writeScript("lnxfwupg", "echo no table\n");
     writeScript("lnxfwnx2", "echo no table\n");
     EXPECT_EQ(run({"-crc"}), EXIT_NO_ADAPTERS);
@@ -260,14 +261,20 @@ TEST_F(DriverWithAdapters, NoMfwAndCrcExit1WhenAnyAdapterFailed) {
         std::string out;
     } cases[] = {
         {"-crc", nullptr, 0,
-         crcStart + "Performing CRC check for device 00AA\t---> successful\n"
-                    "Performing CRC check for device 00BB\t---> successful\n" + crcEnd},
+         crcStart +
+             "Performing CRC check for device 00AA\t---> successful\n"
+             "Performing CRC check for device 00BB\t---> successful\n" +
+             crcEnd},
         {"-crc", "failcrc.00BB", 1,
-         crcStart + "Performing CRC check for device 00AA\t---> successful\n"
-                    "Performing CRC check for device 00BB\t---> failed\n" + crcEnd},
+         crcStart +
+             "Performing CRC check for device 00AA\t---> successful\n"
+             "Performing CRC check for device 00BB\t---> failed\n" +
+             crcEnd},
         {"-CRC", "failcrc", 1,
-         crcStart + "Performing CRC check for device 00AA\t---> failed\n"
-                    "Performing CRC check for device 00BB\t---> failed\n" + crcEnd},
+         crcStart +
+             "Performing CRC check for device 00AA\t---> failed\n"
+             "Performing CRC check for device 00BB\t---> failed\n" +
+             crcEnd},
         {"-nomfw", nullptr, 0,
          kBanner + "Disabling management firmware (IPMI) for 00AA\t---> successful\n" +
              "Disabling management firmware (IPMI) for 00BB\t---> successful\n"},
@@ -287,8 +294,9 @@ TEST_F(DriverWithAdapters, NoMfwAndCrcExit1WhenAnyAdapterFailed) {
 
 // A row the tool refuses is an adapter left alone: shown, and the run fails in every mode.
 TEST_F(DriverWithAdapters, RefusedTableRowIsShownAndFailsTheRun) {
-    const std::string warning = "\nWarning. Adapter table row refused (MAC address holds a character other than "
-                                "hexadecimal digits, ':-.'): 2 1648 00:10:18:AA:BB:0G eth1\n";
+    const std::string warning =
+        "\nWarning. Adapter table row refused (MAC address holds a character other than "
+        "hexadecimal digits, ':-.'): 2 1648 00:10:18:AA:BB:0G eth1\n";
     struct {
         const char* what;
         std::vector<std::string> args;
@@ -296,7 +304,10 @@ TEST_F(DriverWithAdapters, RefusedTableRowIsShownAndFailsTheRun) {
         int status;
     } cases[] = {
         {"only adapter refused", {"-v"}, " C Dev MAC Address\n--\n2 1648 00:10:18:AA:BB:0G eth1\n0>\n", 1},
-        {"mixed table, versions", {"-v"}, " C Dev MAC Address\n--\n1 1648 00AA\n2 1648 00:10:18:AA:BB:0G eth1\n0>\n", 1},
+        {"mixed table, versions",
+         {"-v"},
+         " C Dev MAC Address\n--\n1 1648 00AA\n2 1648 00:10:18:AA:BB:0G eth1\n0>\n",
+         1},
         {"mixed table, update", {}, " C Dev MAC Address\n--\n1 1648 00AA\n2 1648 00:10:18:AA:BB:0G eth1\n0>\n", 1},
         {"mixed table, crc", {"-crc"}, " C Dev MAC Address\n--\n1 1648 00AA\n2 1648 00:10:18:AA:BB:0G eth1\n0>\n", 1},
     };
@@ -356,8 +367,8 @@ TEST_F(DriverWithAdapters, LogWriteFailureIsNeverCalledSaved) {
         if (!c.closing) {
             EXPECT_EQ(out, "") << c.option;
         } else {
-            const std::string closing = c.closing + ("writing to it failed. See " + path) +
-                                        " for the part that was saved.\n" + unable;
+            const std::string closing =
+                c.closing + ("writing to it failed. See " + path) + " for the part that was saved.\n" + unable;
             ASSERT_GE(out.size(), closing.size()) << c.option;
             EXPECT_EQ(out.substr(out.size() - closing.size()), closing) << c.option << "\n" << out;
             EXPECT_EQ(out.find("has been saved"), std::string::npos) << c.option;

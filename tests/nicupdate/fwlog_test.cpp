@@ -201,7 +201,8 @@ TEST_F(NicTest, DeleteFileRunsRmOnlyForExistingPathsThatFit) {
     EXPECT_EQ(commands.lines, std::vector<std::string>{"rm nv.bak"});
     EXPECT_FALSE(exists("nv.bak"));
     EXPECT_TRUE(exists(longName));
-    EXPECT_EQ(logBody(), "Error! Command line would exceed 255 characters; not run: rm " + std::string(57, 'n') + "...\n");
+    EXPECT_EQ(logBody(),
+              "Error! Command line would exceed 255 characters; not run: rm " + std::string(57, 'n') + "...\n");
 }
 
 }  // namespace

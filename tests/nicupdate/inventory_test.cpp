@@ -54,7 +54,7 @@ TEST(ChipNameFromBootLine, SixthWordBeforeDash) {
     const char* cases[][2] = {
         {"1 BootCode BC 0x0 0x0 5704-v3.29 more\n", "5704"},
         {"1 BootCode BC 0x0 0x0 5703s-a-b\n", "5703s"},
-        {"1 BootCode BC 0x0 0x0 v3.29\n", "table"},  // no dash
+        {"1 BootCode BC 0x0 0x0 v3.29\n", "table"},   // no dash
         {"1 BootCode BC 0x0 5704-v3.29\n", "table"},  // five words
         {"1 BootCode BC 0 0 1234567890123456789012345678-v1\n", "1234567890123456789012345678"},
         {"1 BootCode BC 0 0 12345678901234567890123456789-v1\n", "table"},  // 32 characters
@@ -83,7 +83,8 @@ protected:
         getFwVersions(shell(), &one, "./lnxfwupg", family);
         out = capture.stop();
         const Device* d = one.head;
-        std::vector<std::string> v{d->chipName, d->bootVer, d->ipmiVer, d->asfVer, d->pxeVer, d->umpVer, d->ncsiVer, d->iscsiVer};
+        std::vector<std::string> v{d->chipName, d->bootVer, d->ipmiVer, d->asfVer,
+                                   d->pxeVer,   d->umpVer,  d->ncsiVer, d->iscsiVer};
         emptyList(shell(), &one);
         return v;
     }
@@ -100,18 +101,24 @@ TEST_F(Inventory, NetXtremeMarkers) {
         "4  BRCM ASF   ASF   v2.1\n"
         "5  PXE        MBA   v8.3.11\n"
         "6  NCSI_X     NCSI  2.0.3\n";
-    EXPECT_EQ(take("NetXtreme", "1659", "00AA", listing), (V{"5721", "3.61", "6.2.1", "2.1", "8.3.11", "1.1.9", "NA", "NA"}));
+    EXPECT_EQ(take("NetXtreme", "1659", "00AA", listing),
+              (V{"5721", "3.61", "6.2.1", "2.1", "8.3.11", "1.1.9", "NA", "NA"}));
     EXPECT_EQ(out, "");
     EXPECT_EQ(take("NetXtreme", "16A7", "00AA", "BootCode 3.1\n")[0], "unknown");
-    EXPECT_EQ(take("NetXtreme", "1648", "00AA", "PXE v8.3.11\nASFIPMI 1.0\n"), (V{"5704", "NA", "NA", "NA", "NA", "NA", "NA", "NA"}));
+    EXPECT_EQ(take("NetXtreme", "1648", "00AA", "PXE v8.3.11\nASFIPMI 1.0\n"),
+              (V{"5704", "NA", "NA", "NA", "NA", "NA", "NA", "NA"}));
 }
 
 TEST_F(Inventory, NetXtremeIIMarkersAndPrecedence) {
-    std::string listing = "BC1 4.4.1\n  IPMI 2.0\n  ipmi 1.0\n  MBA 3.0\n  mba 4.0\n  UMP 1.5\n  BRCM ASF v2.1\n  NCSI_X 2.0.3\n  ISCSI v3.1\n";
-    EXPECT_EQ(take("NetXtreme II", "163A", "00AA", listing), (V{"5709s", "4.4.1", "1.0", "NA", "4.0", "1.5", "2.0.3", "3.1"}));
+    std::string listing =
+        "BC1 4.4.1\n  IPMI 2.0\n  ipmi 1.0\n  MBA 3.0\n  mba 4.0\n  UMP 1.5\n  BRCM ASF v2.1\n  NCSI_X 2.0.3\n  ISCSI "
+        "v3.1\n";
+    EXPECT_EQ(take("NetXtreme II", "163A", "00AA", listing),
+              (V{"5709s", "4.4.1", "1.0", "NA", "4.0", "1.5", "2.0.3", "3.1"}));
     EXPECT_EQ(take("NetXtreme II", "1639", "00AA", "BC1 4.4.1\n  IPMI 2.0\n  MBA 3.0\nUMP 1\n"),
               (V{"5709", "4.4.1", "2.0", "NA", "3.0", "NA", "NA", "NA"}));
-    EXPECT_EQ(take("NetXtreme II", "1639", "00AA", " ipmi 1.0\n"), (V{"5709", "NA", "NA", "NA", "NA", "NA", "NA", "NA"}));
+    EXPECT_EQ(take("NetXtreme II", "1639", "00AA", " ipmi 1.0\n"),
+              (V{"5709", "NA", "NA", "NA", "NA", "NA", "NA", "NA"}));
 }
 
 TEST_F(Inventory, MarkerLineWithoutVersionIsPresentButUnknown) {

@@ -65,7 +65,7 @@ void NicTest::adapter(DeviceHeadTail* list, const char* devId, const char* mac,
                       std::initializer_list<const char*> versions) {
     ASSERT_TRUE(addDevicetoList(log, list, devId, mac));
     Device* d = list->tail;
-    const VersionField fields[] = {&Device::bootVer, &Device::ipmiVer, &Device::asfVer, &Device::pxeVer,
+    const VersionField fields[] = {&Device::bootVer, &Device::ipmiVer, &Device::asfVer,  &Device::pxeVer,
                                    &Device::umpVer,  &Device::ncsiVer, &Device::iscsiVer};
     auto v = versions.begin();
     for (VersionField f : fields) snprintf(d->*f, VERSION_SIZE, "%s", v != versions.end() ? *v++ : "NA");

@@ -42,7 +42,9 @@ protected:
     std::string logBody() const;
     // An executable "#!/bin/sh" script in the current directory.
     void writeScript(const std::string& name, const std::string& body) const;
-    void write(const std::string& name, const std::string& content) const { testutil::writeFile(tmp.file(name), content); }
+    void write(const std::string& name, const std::string& content) const {
+        testutil::writeFile(tmp.file(name), content);
+    }
     bool exists(const std::string& name) const { return testutil::pathExists(tmp.file(name)); }
     std::string read(const std::string& name) const { return testutil::readFile(tmp.file(name)); }
     // A fresh log (initLogFile into log) in dir, logDir() when empty.

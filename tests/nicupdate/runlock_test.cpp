@@ -96,9 +96,9 @@ TEST(RunLock, BusyNamesTheHolder) {
 // nothing it points to is opened, truncated or written.
 struct PlantCase {
     const char* what;
-    const char* shell;   // run in the test folder: D is the lock folder, T a root-owned file
-    const char* named;   // the entry the message names, under the test folder
-    const char* is;      // what the message says it is
+    const char* shell;  // run in the test folder: D is the lock folder, T a root-owned file
+    const char* named;  // the entry the message names, under the test folder
+    const char* is;     // what the message says it is
 };
 
 class RunLockPlanted : public ::testing::TestWithParam<PlantCase> {};
@@ -109,9 +109,8 @@ TEST_P(RunLockPlanted, RefusesAndTouchesNothing) {
     testutil::writeFile(tmp.file("target"), "root's data\n", 0644);
     testutil::RunOptions opts;
     opts.cwd = tmp.path();
-    testutil::RunResult r = testutil::runShell(std::string("D=nicburn T=target U=") + std::to_string(kOtherUser) +
-                                                   "; " + c.shell,
-                                               opts);
+    testutil::RunResult r =
+        testutil::runShell(std::string("D=nicburn T=target U=") + std::to_string(kOtherUser) + "; " + c.shell, opts);
     ASSERT_EQ(r.status, 0) << r.err;
     Taken t = take(tmp.file("nicburn"));
     EXPECT_EQ(t.result, RUNLOCK_REFUSED) << c.what;
@@ -130,8 +129,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "a folder others may write to (mode 1777)"},
         PlantCase{"lock is a link to a root file", "mkdir -m 700 $D && ln -s ../$T $D/nicburn.lock",
                   "nicburn/nicburn.lock", "a symbolic link"},
-        PlantCase{"lock is a dangling link", "mkdir -m 700 $D && ln -s ../new $D/nicburn.lock",
-                  "nicburn/nicburn.lock", "a symbolic link"},
+        PlantCase{"lock is a dangling link", "mkdir -m 700 $D && ln -s ../new $D/nicburn.lock", "nicburn/nicburn.lock",
+                  "a symbolic link"},
         PlantCase{"lock is a hard link to a root file", "mkdir -m 700 $D && ln $T $D/nicburn.lock",
                   "nicburn/nicburn.lock", "a file with 2 names"},
         PlantCase{"lock of another user", "mkdir -m 700 $D && : >$D/nicburn.lock && chown $U $D/nicburn.lock",

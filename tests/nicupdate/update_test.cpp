@@ -15,7 +15,8 @@ protected:
     void SetUp() override {
         NicTest::SetUp();
         freshLog();
-        writeScript("lnxfwupg", "echo \"$*\" >>calls\necho \"utility output $5\"\necho backup >nv.bak\n[ ! -f \"fail$5\" ]\n");
+        writeScript("lnxfwupg",
+                    "echo \"$*\" >>calls\necho \"utility output $5\"\necho backup >nv.bak\n[ ! -f \"fail$5\" ]\n");
     }
     void TearDown() override {
         emptyList(shell(), &list);
@@ -96,8 +97,8 @@ TEST_F(Update, The5703IdsTakeNoAsfAndChooseTheirPrefix) {
     write("00BB", "1 BootCode BC 0 0 5703S-v3.29\n");
     images({"03Sbc.bin", "03Smba.bin", "03Cbc.bin"});
     EXPECT_TRUE(update());
-    EXPECT_EQ(read("calls"),
-              upgrade("00AA", "-bc", "03Sbc.bin") + upgrade("00AA", "-mba", "03Smba.bin") + upgrade("00BB", "-bc", "03Cbc.bin"));
+    EXPECT_EQ(read("calls"), upgrade("00AA", "-bc", "03Sbc.bin") + upgrade("00AA", "-mba", "03Smba.bin") +
+                                 upgrade("00BB", "-bc", "03Cbc.bin"));
 }
 
 TEST_F(NicTest, ImageNames) {
@@ -105,9 +106,11 @@ TEST_F(NicTest, ImageNames) {
     write("00AA", "x\nBootCode 5703s-v3\n");
     write("00BB", "x\nBootCode 5704-v3\n");
     const char* cases[][4] = {
-        {"1639", "00AA", "ipmi", "1639ipmi.bin"}, {"163a", "00AA", "bc", "163abc.bin"},
-        {"16a7", "00AA", "mba", "03Smba.bin"},    {"16C7", "00BB", "bc", "03Cbc.bin"},
-        {"16C7", "00CC", "bc", ""},  // no listing: no image is guessed
+        {"1639", "00AA", "ipmi", "1639ipmi.bin"},
+        {"163a", "00AA", "bc", "163abc.bin"},
+        {"16a7", "00AA", "mba", "03Smba.bin"},
+        {"16C7", "00BB", "bc", "03Cbc.bin"},
+        {"16C7", "00CC", "bc", ""},            // no listing: no image is guessed
         {"1648", "00CC", "bc", "1648bc.bin"},  // other ids never need the listing
         {"123456789", "00AA", "ipmi", "123456789ipmi.bin"},
     };
@@ -130,8 +133,9 @@ TEST_F(Update, UnreadableListingOfA5703FailsItsComponents) {
     images({"03Sbc.bin", "03Cbc.bin", "03Cmba.bin", "1648bc.bin"});
     EXPECT_FALSE(update());
     EXPECT_EQ(read("calls"), upgrade("00BB", "-bc", "1648bc.bin"));
-    const std::string line = "Error! Cannot read the firmware listing of device 00AA; its image type (03S or 03C) is "
-                             "unknown, so no component was updated.\n";
+    const std::string line =
+        "Error! Cannot read the firmware listing of device 00AA; its image type (03S or 03C) is "
+        "unknown, so no component was updated.\n";
     EXPECT_NE(out.find(line), std::string::npos) << out;
     EXPECT_NE(logBody().find(line), std::string::npos);
 }

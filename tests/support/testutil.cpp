@@ -139,7 +139,10 @@ RunResult run(const std::vector<std::string>& argv, const RunOptions& opts) {
             if (got > 0) {
                 dst.append(buf, static_cast<size_t>(got));
             } else {
-                if (fds[i].fd == out[0]) outOpen = false; else errOpen = false;
+                if (fds[i].fd == out[0])
+                    outOpen = false;
+                else
+                    errOpen = false;
             }
         }
         queueReplies();
@@ -150,20 +153,22 @@ RunResult run(const std::vector<std::string>& argv, const RunOptions& opts) {
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
-    else if (WIFSIGNALED(status)) result.status = 128 + WTERMSIG(status);
+    if (WIFEXITED(status))
+        result.status = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        result.status = 128 + WTERMSIG(status);
     return result;
 }
 
-RunResult runShell(const std::string& command, const RunOptions& opts) {
-    return run({"/bin/sh", "-c", command}, opts);
-}
+RunResult runShell(const std::string& command, const RunOptions& opts) { return run({"/bin/sh", "-c", command}, opts); }
 
 std::string shellQuote(const std::string& text) {
     std::string q = "'";
     for (char c : text) {
-        if (c == '\'') q += "'\\''";
-        else q += c;
+        if (c == '\'')
+            q += "'\\''";
+        else
+            q += c;
     }
     return q + "'";
 }
@@ -209,7 +214,8 @@ std::string freshTmpLines(const std::string& source, const std::string& options,
         char real[PATH_MAX];
         std::string path = realpath(p.c_str(), real) ? real : p;
         if (path.compare(0, 5, "/tmp/") != 0) continue;
-        std::string top = path.substr(5, path.find('/', 5) == std::string::npos ? std::string::npos : path.find('/', 5) - 5);
+        std::string top =
+            path.substr(5, path.find('/', 5) == std::string::npos ? std::string::npos : path.find('/', 5) - 5);
         if (!top.empty() && std::find(tops.begin(), tops.end(), top) == tops.end()) tops.push_back(top);
     }
     if (kept) *kept = tops;

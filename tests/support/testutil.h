@@ -22,9 +22,9 @@ private:
 };
 
 struct RunResult {
-    int status = -1;   // exit code, or 128 + signal number when the child died by a signal
-    std::string out;   // everything written to standard output
-    std::string err;   // everything written to standard error
+    int status = -1;  // exit code, or 128 + signal number when the child died by a signal
+    std::string out;  // everything written to standard output
+    std::string err;  // everything written to standard error
 };
 
 // Text written to standard input once standard output has shown waitFor (searched after the
@@ -40,8 +40,8 @@ struct RunOptions {
     std::string cwd;                                       // empty: the test's own directory
     std::vector<std::pair<std::string, std::string>> env;  // set (or, with an empty value, kept empty)
     std::vector<std::string> unsetEnv;
-    bool closeStdin = false;                               // start with descriptor 0 closed
-    int timeoutSeconds = 120;                              // the child is killed after this long
+    bool closeStdin = false;   // start with descriptor 0 closed
+    int timeoutSeconds = 120;  // the child is killed after this long
 };
 
 // Runs argv[0] (searched in PATH when it has no '/') and collects its output and status.
@@ -84,16 +84,16 @@ bool i386Runs(std::string* why);
 }  // namespace testutil
 
 // Skips the current test, with the reason, where the i386 programs cannot run here.
-#define SKIP_UNLESS_I386_RUNS()                                                   \
-    do {                                                                          \
-        std::string why_;                                                         \
+#define SKIP_UNLESS_I386_RUNS()                                                             \
+    do {                                                                                    \
+        std::string why_;                                                                   \
         if (!testutil::i386Runs(&why_)) GTEST_SKIP() << "executes i386 programs; " << why_; \
     } while (0)
 
 // Skips the current test with a clear reason when private mount namespaces are not permitted.
-#define SKIP_UNLESS_MOUNT_NAMESPACE()                                              \
-    do {                                                                           \
-        std::string why_;                                                          \
-        if (!testutil::canUnshareMount(&why_))                                     \
+#define SKIP_UNLESS_MOUNT_NAMESPACE()                                                 \
+    do {                                                                              \
+        std::string why_;                                                             \
+        if (!testutil::canUnshareMount(&why_))                                        \
             GTEST_SKIP() << "needs a private mount namespace (unshare -m): " << why_; \
     } while (0)

@@ -39,7 +39,8 @@ bool parseImage(const std::string& text, const std::string& path, Image* out, st
         if (key == "component") {
             const ComponentInfo* c = findComponent(value);
             if (!c) {
-                *error = "image '" + path + "': unknown component '" + value + "' (expected bc, ipmi, asf, mba, ump, ncsi or ib)";
+                *error = "image '" + path + "': unknown component '" + value +
+                         "' (expected bc, ipmi, asf, mba, ump, ncsi or ib)";
                 return false;
             }
             img.component = c->key;

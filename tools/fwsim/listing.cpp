@@ -58,10 +58,10 @@ std::string chipOfDevId(const std::string& devId) {
         unsigned id;
         const char* chip;
     } table[] = {
-        {0x1600, "5752"}, {0x1639, "5709"}, {0x163A, "5709s"}, {0x1644, "5700"}, {0x1648, "5704"},
-        {0x164A, "5706"}, {0x164C, "5708"}, {0x164E, "57710"}, {0x1659, "5721"}, {0x165A, "5722"},
-        {0x1669, "5714s"}, {0x166A, "5780"}, {0x166B, "5780s"}, {0x1678, "5715"}, {0x1679, "5715s"},
-        {0x16A6, "5702"}, {0x16A8, "5704s"}, {0x16AA, "5706s"}, {0x16AC, "5708s"},
+        {0x1600, "5752"},  {0x1639, "5709"},  {0x163A, "5709s"}, {0x1644, "5700"},  {0x1648, "5704"},
+        {0x164A, "5706"},  {0x164C, "5708"},  {0x164E, "57710"}, {0x1659, "5721"},  {0x165A, "5722"},
+        {0x1669, "5714s"}, {0x166A, "5780"},  {0x166B, "5780s"}, {0x1678, "5715"},  {0x1679, "5715s"},
+        {0x16A6, "5702"},  {0x16A8, "5704s"}, {0x16AA, "5706s"}, {0x16AC, "5708s"},
     };
     unsigned long id = strtoul(devId.c_str(), nullptr, 16);
     for (const auto& e : table)
@@ -106,8 +106,10 @@ std::string adapterTable(const Scenario& scenario, Family family) {
             continue;
         }
         std::string bus = a.bus.empty() ? fmt("%02x:00.0", index + 1) : a.bus;
-        std::string name = a.name.empty() ? std::string("Broadcom ") + familyName(family) + " Gigabit Ethernet" : a.name;
-        std::string row = fmt("%2d  %-4s  %-12s  %-7s  %s", index, a.devId.c_str(), a.mac.c_str(), bus.c_str(), name.c_str());
+        std::string name =
+            a.name.empty() ? std::string("Broadcom ") + familyName(family) + " Gigabit Ethernet" : a.name;
+        std::string row =
+            fmt("%2d  %-4s  %-12s  %-7s  %s", index, a.devId.c_str(), a.mac.c_str(), bus.c_str(), name.c_str());
         // A long description of dots: the part past the update tool's 254-character pieces is one word.
         if (kind == Fault::Overlong) row += " " + std::string(300 - std::min<size_t>(row.size(), 200), '.');
         out += row + "\n";

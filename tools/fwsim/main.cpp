@@ -48,8 +48,8 @@ int main(int argc, char** argv) {
     if (name == "lnxfwupg" || name == "lnxfwnx2") {
         const char* trace = getenv("FWSIM_TRACE");
         fwsim::UtilityIo io{&std::cin, &std::cout, &std::cerr, fwsim::scenarioPath(), trace ? trace : ""};
-        fwsim::UtilityResult r = fwsim::runUtility(
-            name == "lnxfwupg" ? fwsim::Family::NetXtreme : fwsim::Family::NetXtremeII, args, io);
+        fwsim::UtilityResult r =
+            fwsim::runUtility(name == "lnxfwupg" ? fwsim::Family::NetXtreme : fwsim::Family::NetXtremeII, args, io);
         std::cout.flush();
         if (r.signal) dieBySignal(r.signal);
         return r.status;

@@ -18,12 +18,8 @@ const char* utilityName(Family family) { return family == Family::NetXtreme ? "l
 
 const std::vector<ComponentInfo>& components() {
     static const std::vector<ComponentInfo> table = {
-        {"bc", "BootCode", "BC1", false},
-        {"ipmi", "ASFIPMI", "IPMI", true},
-        {"asf", "BRCM ASF", nullptr, true},
-        {"mba", "PXE", "MBA", false},
-        {"ump", "UMP", "UMP", true},
-        {"ncsi", nullptr, "NCSI_X", true},
+        {"bc", "BootCode", "BC1", false},  {"ipmi", "ASFIPMI", "IPMI", true}, {"asf", "BRCM ASF", nullptr, true},
+        {"mba", "PXE", "MBA", false},      {"ump", "UMP", "UMP", true},       {"ncsi", nullptr, "NCSI_X", true},
         {"ib", nullptr, "ISCSI_B", false},
     };
     return table;
@@ -134,10 +130,14 @@ bool parseFault(const std::string& place, const std::string& text, Fault* out, s
 
     // Kinds each place accepts, as shown in messages.
     std::vector<std::string> allowed;
-    if (base == "table") allowed = {"exit N", "signal N", "empty", "notable", "noend", "delay S"};
-    else if (base == "row") allowed = {"malformed", "overlong", "hidden", "text ROW"};
-    else if (base == "dir") allowed = {"exit N", "signal N", "empty", "overlong", "delay S"};
-    else allowed = {"exit N", "signal N", "delay S"};
+    if (base == "table")
+        allowed = {"exit N", "signal N", "empty", "notable", "noend", "delay S"};
+    else if (base == "row")
+        allowed = {"malformed", "overlong", "hidden", "text ROW"};
+    else if (base == "dir")
+        allowed = {"exit N", "signal N", "empty", "overlong", "delay S"};
+    else
+        allowed = {"exit N", "signal N", "delay S"};
     std::string list;
     bool known = false;
     for (const auto& k : allowed) {
@@ -159,7 +159,8 @@ bool parseFault(const std::string& place, const std::string& text, Fault* out, s
     } else if (word == "signal") {
         f.kind = Fault::Signal;
         if (!parseSignal(arg, &f.number)) {
-            *error = "fault '" + t + "': signal needs a signal that ends a process, by number or name "
+            *error = "fault '" + t +
+                     "': signal needs a signal that ends a process, by number or name "
                      "(HUP INT QUIT ILL TRAP ABRT BUS FPE KILL USR1 SEGV USR2 PIPE ALRM TERM)";
             return false;
         }
@@ -180,8 +181,12 @@ bool parseFault(const std::string& place, const std::string& text, Fault* out, s
             *error = "fault '" + t + "': '" + word + "' takes no argument";
             return false;
         }
-        f.kind = word == "empty" ? Fault::Empty : word == "notable" ? Fault::NoTable : word == "noend" ? Fault::NoEnd
-               : word == "overlong" ? Fault::Overlong : word == "malformed" ? Fault::Malformed : Fault::Hidden;
+        f.kind = word == "empty"       ? Fault::Empty
+                 : word == "notable"   ? Fault::NoTable
+                 : word == "noend"     ? Fault::NoEnd
+                 : word == "overlong"  ? Fault::Overlong
+                 : word == "malformed" ? Fault::Malformed
+                                       : Fault::Hidden;
     }
     *out = f;
     return true;
@@ -281,9 +286,12 @@ struct Parser {
         Adapter& a = sc->adapters.back();
         if (key == "family") {
             std::string v = lower(value);
-            if (v == "netxtreme") a.family = Family::NetXtreme;
-            else if (v == "netxtreme ii" || v == "netxtreme2" || v == "netxtremeii") a.family = Family::NetXtremeII;
-            else return fail("family '" + value + "' is neither NetXtreme nor NetXtreme II");
+            if (v == "netxtreme")
+                a.family = Family::NetXtreme;
+            else if (v == "netxtreme ii" || v == "netxtreme2" || v == "netxtremeii")
+                a.family = Family::NetXtremeII;
+            else
+                return fail("family '" + value + "' is neither NetXtreme nor NetXtreme II");
             familySet = true;
         } else if (key == "devid") {
             if (value.size() != 4 || !isHex(value))
@@ -301,9 +309,12 @@ struct Parser {
             a.chip = value;
         } else if (key == "5703s") {
             std::string v = lower(value);
-            if (v == "yes" || v == "true" || v == "1") a.has5703s = true;
-            else if (v == "no" || v == "false" || v == "0") a.has5703s = false;
-            else return fail("5703s must be yes or no, not '" + value + "'");
+            if (v == "yes" || v == "true" || v == "1")
+                a.has5703s = true;
+            else if (v == "no" || v == "false" || v == "0")
+                a.has5703s = false;
+            else
+                return fail("5703s must be yes or no, not '" + value + "'");
         } else if (key == "bus") {
             if (value.empty() || hasSpace(value)) return fail("bus must be one word, e.g. bus = 02:01.0");
             a.bus = value;
@@ -316,7 +327,8 @@ struct Parser {
             return faultKey(key.substr(6), value);
         } else if (const ComponentInfo* c = findComponent(key)) {
             if (value.empty() || hasSpace(value) || value.size() > 64)
-                return fail("version of " + key + " must be one word of at most 64 characters, e.g. " + key + " = 3.29");
+                return fail("version of " + key + " must be one word of at most 64 characters, e.g. " + key +
+                            " = 3.29");
             a.versions[c->key] = value;
         } else {
             return fail("unknown key '" + key +
@@ -334,7 +346,9 @@ struct Parser {
         if (base == "upgrade" || base == "cfg") {
             if (hasComp) {
                 const ComponentInfo* c = findComponent(comp);
-                if (!c) return fail("fault." + place + ": unknown component '" + comp + "' (expected bc, ipmi, asf, mba, ump, ncsi or ib)");
+                if (!c)
+                    return fail("fault." + place + ": unknown component '" + comp +
+                                "' (expected bc, ipmi, asf, mba, ump, ncsi or ib)");
                 if (base == "cfg" && !c->management)
                     return fail("fault." + place + ": cfg switches management firmware only (asf, ipmi, ump, ncsi)");
                 norm = base + "." + c->key;
@@ -342,7 +356,8 @@ struct Parser {
         } else if (base == "row" || base == "dir" || base == "crc") {
             if (hasComp) return fail("fault." + place + ": " + base + " takes no component");
         } else {
-            return fail("unknown fault place 'fault." + place + "' (expected fault.row, fault.dir, fault.upgrade, "
+            return fail("unknown fault place 'fault." + place +
+                        "' (expected fault.row, fault.dir, fault.upgrade, "
                         "fault.upgrade.COMPONENT, fault.cfg, fault.cfg.COMPONENT or fault.crc)");
         }
         Fault f;

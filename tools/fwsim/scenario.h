@@ -59,12 +59,12 @@ struct Fault {
 
 struct Adapter {
     Family family = Family::NetXtreme;
-    std::string devId;     // as printed, case kept ("16A7", "163a")
-    std::string mac;       // normalised: twelve upper-case hexadecimal digits
-    std::string chip;      // chip part of the BootCode image word; "" = from devId, "none" = left out
-    bool has5703s = false; // listing carries a "5703s" controller line
-    std::string bus;       // PCI location shown in the table; "" = made up from the position
-    std::string name;      // description shown in the table; "" = family default
+    std::string devId;      // as printed, case kept ("16A7", "163a")
+    std::string mac;        // normalised: twelve upper-case hexadecimal digits
+    std::string chip;       // chip part of the BootCode image word; "" = from devId, "none" = left out
+    bool has5703s = false;  // listing carries a "5703s" controller line
+    std::string bus;        // PCI location shown in the table; "" = made up from the position
+    std::string name;       // description shown in the table; "" = family default
     std::map<std::string, std::string> versions;  // component key -> version, present components
     std::vector<std::string> dirLines;            // extra raw lines at the end of the "dir" listing
     // Faults by place: "row", "dir", "upgrade", "upgrade.bc", "cfg", "cfg.asf", "crc".
@@ -73,8 +73,8 @@ struct Adapter {
 };
 
 struct UtilitySettings {
-    Fault tableFault;          // fault of the run without a command (the adapter table)
-    std::string version;       // version shown in the banner; "" = default
+    Fault tableFault;     // fault of the run without a command (the adapter table)
+    std::string version;  // version shown in the banner; "" = default
 };
 
 struct Scenario {

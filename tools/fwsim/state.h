@@ -17,7 +17,7 @@ namespace fwsim {
 
 struct State {
     std::map<std::string, std::map<std::string, std::string>> versions;  // MAC -> component -> version
-    std::map<std::string, std::set<std::string>> disabled;                 // MAC -> components switched off
+    std::map<std::string, std::set<std::string>> disabled;               // MAC -> components switched off
 };
 
 // "fwsim.state" in the folder of the scenario file at `scenarioPath`.

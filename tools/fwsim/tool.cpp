@@ -44,15 +44,21 @@ int cmdMkimage(Context& c) {
         const std::string& a = c.args[i];
         if (i + 1 >= c.args.size()) return c.bad("option '" + a + "' needs a value; see 'fwsim help'");
         const std::string& v = c.args[++i];
-        if (a == "--component") img.component = v;
-        else if (a == "--version") img.version = v;
-        else if (a == "--devid") img.devId = v;
-        else if (a == "-o" || a == "--output") output = v;
-        else return c.bad("unknown mkimage option '" + a + "'; see 'fwsim help'");
+        if (a == "--component")
+            img.component = v;
+        else if (a == "--version")
+            img.version = v;
+        else if (a == "--devid")
+            img.devId = v;
+        else if (a == "-o" || a == "--output")
+            output = v;
+        else
+            return c.bad("unknown mkimage option '" + a + "'; see 'fwsim help'");
     }
     if (img.component.empty() || img.version.empty() || output.empty())
-        return c.bad("mkimage needs --component, --version and -o FILE, e.g. "
-                      "fwsim mkimage --component bc --version 3.38 -o 1648bc.bin");
+        return c.bad(
+            "mkimage needs --component, --version and -o FILE, e.g. "
+            "fwsim mkimage --component bc --version 3.38 -o 1648bc.bin");
     const ComponentInfo* info = findComponent(img.component);
     if (!info) return c.bad("unknown component '" + img.component + "' (expected bc, ipmi, asf, mba, ump, ncsi or ib)");
     img.component = info->key;
@@ -74,9 +80,12 @@ int cmdInstall(Context& c) {
     bool copy = false;
     std::string dir;
     for (const auto& a : c.args) {
-        if (a == "--copy") copy = true;
-        else if (dir.empty() && !a.empty() && a[0] != '-') dir = a;
-        else return c.bad("usage: fwsim install [--copy] DIR");
+        if (a == "--copy")
+            copy = true;
+        else if (dir.empty() && !a.empty() && a[0] != '-')
+            dir = a;
+        else
+            return c.bad("usage: fwsim install [--copy] DIR");
     }
     if (dir.empty()) return c.bad("usage: fwsim install [--copy] DIR");
     struct stat st;
@@ -89,7 +98,8 @@ int cmdInstall(Context& c) {
     }
     for (const char* name : {"lnxfwupg", "lnxfwnx2"}) {
         std::string path = dir + "/" + name;
-        if (unlink(path.c_str()) != 0 && errno != ENOENT) return c.fail("cannot replace '" + path + "': " + strerror(errno));
+        if (unlink(path.c_str()) != 0 && errno != ENOENT)
+            return c.fail("cannot replace '" + path + "': " + strerror(errno));
         if (copy) {
             std::ofstream f(path, std::ios::binary | std::ios::trunc);
             if (!f || !(f << content) || !f.flush()) return c.fail("cannot write '" + path + "': " + strerror(errno));

@@ -191,11 +191,11 @@ UtilityResult upgrade(Run& r, const Adapter& a, const std::vector<std::string>& 
     if (!comp) return usage(r, "upgrade needs a component option (-bc, -ipmi, -asf, -mba, -ump, -ncsi or -ib)");
     if (files.empty() || files.size() > 2) return usage(r, "upgrade needs an image file and at most one save file");
     if (!familyHas(r.family, *comp))
-        return r.fail(2, std::string(familyName(r.family)) + " adapters have no " + comp->key + " firmware (-" + comp->key + ")");
+        return r.fail(
+            2, std::string(familyName(r.family)) + " adapters have no " + comp->key + " firmware (-" + comp->key + ")");
 
     auto cur = a.versions.find(comp->key);
-    if (cur == a.versions.end())
-        return r.fail(1, r.who(a) + " has no " + r.regionName(*comp) + " firmware to upgrade");
+    if (cur == a.versions.end()) return r.fail(1, r.who(a) + " has no " + r.regionName(*comp) + " firmware to upgrade");
 
     Image img;
     std::string error;
@@ -204,8 +204,8 @@ UtilityResult upgrade(Run& r, const Adapter& a, const std::vector<std::string>& 
         return r.fail(1, "image '" + files[0] + "' holds " + img.component + " firmware, not " + comp->key +
                              "; nothing was written");
     if (!img.devId.empty() && strcasecmp(img.devId.c_str(), a.devId.c_str()) != 0)
-        return r.fail(1, "image '" + files[0] + "' is made for device " + img.devId + ", " + r.who(a) +
-                             " is device " + a.devId + "; nothing was written");
+        return r.fail(1, "image '" + files[0] + "' is made for device " + img.devId + ", " + r.who(a) + " is device " +
+                             a.devId + "; nothing was written");
 
     r.out() << banner(r.now, r.family);
     r.out() << "Upgrading " << r.regionName(*comp) << " of " << r.who(a) << " from " << cur->second << " to "
@@ -245,8 +245,10 @@ UtilityResult upgrade(Run& r, const Adapter& a, const std::vector<std::string>& 
         return r.fail(1, error);
     }
     r.out() << "done\nVerifying ... done\n";
-    if (noreset) r.out() << "Upgrade successful; the new firmware runs after the next reset.\n";
-    else r.out() << "Resetting the adapter ... done\nUpgrade successful.\n";
+    if (noreset)
+        r.out() << "Upgrade successful; the new firmware runs after the next reset.\n";
+    else
+        r.out() << "Resetting the adapter ... done\nUpgrade successful.\n";
     return {0, 0};
 }
 
@@ -257,8 +259,10 @@ UtilityResult cfg(Run& r, const Adapter& a, const std::vector<std::string>& args
     if (!c || args[2].substr(1) != c->key || !c->management)
         return usage(r, "unknown cfg setting '" + args[2] + "' (expected -asf, -ipmi, -ump or -ncsi)");
     if (!familyHas(r.family, *c))
-        return r.fail(2, std::string(familyName(r.family)) + " adapters have no " + c->key + " firmware (" + args[2] + ")");
-    if (args[3] != "0" && args[3] != "1") return usage(r, "cfg " + args[2] + " takes 0 (off) or 1 (on), not '" + args[3] + "'");
+        return r.fail(
+            2, std::string(familyName(r.family)) + " adapters have no " + c->key + " firmware (" + args[2] + ")");
+    if (args[3] != "0" && args[3] != "1")
+        return usage(r, "cfg " + args[2] + " takes 0 (off) or 1 (on), not '" + args[3] + "'");
 
     const Adapter* base = r.find(a.mac, r.base);
     std::string label = r.regionName(*c) + " firmware";
@@ -278,8 +282,10 @@ UtilityResult cfg(Run& r, const Adapter& a, const std::vector<std::string>& args
         r.out() << label << " of " << r.who(a) << " is already " << (off ? "disabled" : "enabled") << ".\n";
         return {0, 0};
     }
-    if (off) disabled.insert(c->key);
-    else disabled.erase(c->key);
+    if (off)
+        disabled.insert(c->key);
+    else
+        disabled.erase(c->key);
     if (disabled.empty()) r.state.disabled.erase(a.mac);
     std::string error;
     if (!r.save(&error)) return r.fail(1, error);
@@ -309,8 +315,10 @@ UtilityResult crc(Run& r, const Adapter& a, const std::vector<std::string>& args
         uint32_t sum = crc32(a.mac + c.key + v->second);
         r.out() << "  " << std::string(r.regionName(c)) << std::string(12 - r.regionName(c).size(), ' ') << "crc32 "
                 << hex8(sum);
-        if (f.kind == Fault::Exit && first) r.out() << "  MISMATCH (stored " << hex8(sum ^ 0x5a5a5a5au) << ")\n";
-        else r.out() << "  ok\n";
+        if (f.kind == Fault::Exit && first)
+            r.out() << "  MISMATCH (stored " << hex8(sum ^ 0x5a5a5a5au) << ")\n";
+        else
+            r.out() << "  ok\n";
         first = false;
     }
     if (f.kind == Fault::Exit) {
@@ -340,8 +348,8 @@ UtilityResult runUtility(Family family, const std::vector<std::string>& args, co
     if (mac.empty()) return usage(r, "'" + args[0] + "' is not a MAC address (e.g. 001018AABB01)");
     const Adapter* a = r.find(mac, r.now);
     if (!a)
-        return r.fail(1, "no " + std::string(familyName(family)) + " adapter has MAC address " + args[0] +
-                             "; run " + r.name + " without arguments to list them");
+        return r.fail(1, "no " + std::string(familyName(family)) + " adapter has MAC address " + args[0] + "; run " +
+                             r.name + " without arguments to list them");
     const std::string& cmd = args[1];
     if (cmd == "dir") {
         if (args.size() != 2) return usage(r, "dir takes no options");

@@ -182,9 +182,10 @@ std::vector<std::string> bootConfigProblems(const BootConfig& cfg, const std::st
         problems.push_back(label + " does not end with a line feed; end its last line with a newline");
     // Editors on Windows write a byte order mark; the launcher reads it as text of the first line.
     if (cfg.lines.front().text.compare(0, 3, "\xef\xbb\xbf") == 0) {
-        problems.push_back(label + " begins with a UTF-8 byte order mark (bytes EF BB BF), which the launcher reads "
-                                   "as part of line 1 " + quote(cfg.lines.front().text) +
-                           "; save the file without it (as plain UTF-8 or ASCII)");
+        problems.push_back(label +
+                           " begins with a UTF-8 byte order mark (bytes EF BB BF), which the launcher reads "
+                           "as part of line 1 " +
+                           quote(cfg.lines.front().text) + "; save the file without it (as plain UTF-8 or ASCII)");
         return problems;
     }
     if (!countIsNumber(cfg.countText)) {

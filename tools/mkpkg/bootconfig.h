@@ -31,10 +31,10 @@ const char* roleName(LineRole role);
 const char* argsModeName(ArgsMode mode);
 
 struct BootLine {
-    int number = 0;     // 1-based
-    std::string text;   // without its line feed
+    int number = 0;    // 1-based
+    std::string text;  // without its line feed
     LineRole role = LineRole::Ignored;
-    int clause = -1;    // clause index for LineRole::Clause
+    int clause = -1;  // clause index for LineRole::Clause
 };
 
 // The four TAB-separated fields of a clause, split by the launcher's splitClause.

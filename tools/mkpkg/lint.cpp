@@ -84,16 +84,19 @@ std::string releaseForms(const ClauseFamily& family, const char* word) {
 // Field 1: "*", RHEL or SLES with an optional release the matcher checks.
 void lintDistribution(const std::string& where, const std::string& field, std::vector<Problem>* out) {
     if (field == "*") return;
-    const struct { const ClauseFamily& family; const char* system; } families[] = {{c_rhelFamily, "Red Hat"},
-                                                                                   {c_slesFamily, "SuSE"}};
+    const struct {
+        const ClauseFamily& family;
+        const char* system;
+    } families[] = {{c_rhelFamily, "Red Hat"}, {c_slesFamily, "SuSE"}};
     for (const auto& f : families) {
         const std::string prefix = f.family.prefix;
         if (field.compare(0, prefix.size(), prefix) != 0) continue;
         std::string release = field.substr(prefix.size());
         if (release.empty()) return;
         if (!allDigits(release)) {
-            out->push_back(error(where + " release " + quote(release) + " in " + quote(field) + " is not a number; write " +
-                                 releaseForms(f.family, "or") + ", or " + prefix + " alone for any release"));
+            out->push_back(error(where + " release " + quote(release) + " in " + quote(field) +
+                                 " is not a number; write " + releaseForms(f.family, "or") + ", or " + prefix +
+                                 " alone for any release"));
             return;
         }
         for (int i = 0; i < f.family.count; ++i)
@@ -125,15 +128,18 @@ bool knownProcessor(const std::string& field) {
 
 void lintClause(const BootClause& clause, const std::string& label, std::vector<Problem>* out) {
     const std::string& t = clause.text;
-    std::string where = label + ": clause " + std::to_string(clause.index) + " (line " + std::to_string(clause.line) + ")";
+    std::string where =
+        label + ": clause " + std::to_string(clause.index) + " (line " + std::to_string(clause.line) + ")";
     size_t t1 = t.find('\t');
     size_t t2 = t1 == std::string::npos ? t1 : t.find('\t', t1 + 1);
     size_t t3 = t2 == std::string::npos ? t2 : t.find('\t', t2 + 1);
     if (t3 == std::string::npos || t1 == 0 || t2 == t1 + 1 || t3 == t2 + 1) {
         size_t tabs = 0;
         for (char c : t) tabs += c == '\t';
-        out->push_back(error(where + " " + quote(t) + " is not four TAB-separated fields (distribution, update level, "
-                             "processor, file name): it has " + std::to_string(tabs) + " TAB" + (tabs == 1 ? "" : "s") +
+        out->push_back(error(where + " " + quote(t) +
+                             " is not four TAB-separated fields (distribution, update level, "
+                             "processor, file name): it has " +
+                             std::to_string(tabs) + " TAB" + (tabs == 1 ? "" : "s") +
                              (t.find(' ') != std::string::npos ? " (blanks do not separate fields)" : "") +
                              "; separate the fields with one TAB each"));
         return;
@@ -164,7 +170,8 @@ void lintClause(const BootClause& clause, const std::string& label, std::vector<
 
 }  // namespace
 
-std::vector<Problem> lintBootConfig(const BootConfig& cfg, const std::string& label, const std::vector<ZipEntry>* image) {
+std::vector<Problem> lintBootConfig(const BootConfig& cfg, const std::string& label,
+                                    const std::vector<ZipEntry>* image) {
     std::vector<Problem> problems;
     for (const std::string& p : bootConfigProblems(cfg, label, image)) problems.push_back(error(p));
     // The remaining checks need the lines in their places.
@@ -183,13 +190,15 @@ std::vector<Problem> lintBootConfig(const BootConfig& cfg, const std::string& la
                                  "the line with append, prepend, override or discard"));
 
     const std::string& dir = cfg.startupDir;
-    std::string dirWhere = label + ": startupDir (line " + std::to_string(lineOf(cfg, LineRole::StartupDir)) + ") " + quote(dir);
+    std::string dirWhere =
+        label + ": startupDir (line " + std::to_string(lineOf(cfg, LineRole::StartupDir)) + ") " + quote(dir);
     if (!dir.empty() && (dir[0] == '/' || hasDotDot(dir))) {
         problems.push_back(error(dirWhere + " leads out of the unpacked image, so the startup command runs on "
-                                 "whatever the server has there; name a folder inside the image"));
+                                            "whatever the server has there; name a folder inside the image"));
     } else if (!dir.empty() && image && !imageHasFolder(*image, dir)) {
         std::string hint = crHint(dir);
-        problems.push_back(error(dirWhere + " is not a folder in the image, so the launcher's cd fails and the "
+        problems.push_back(error(dirWhere +
+                                 " is not a folder in the image, so the launcher's cd fails and the "
                                  "startup command runs in the working directory" +
                                  (hint.empty() ? "; add the folder to the content or fix the line" : hint)));
     }
@@ -221,10 +230,14 @@ std::string fileHead(const std::string& path) {
 std::vector<Problem> lintLauncherByteOrder(const std::string& label, const std::string& head, bool bigEndian) {
     std::vector<Problem> problems;
     const unsigned char* h = reinterpret_cast<const unsigned char*>(head.data());
-    bool elf = head.size() >= kElfHeadSize && head.compare(0, 4, "\x7f" "ELF") == 0 && (h[5] == 1 || h[5] == 2);
+    bool elf = head.size() >= kElfHeadSize &&
+               head.compare(0, 4,
+                            "\x7f"
+                            "ELF") == 0 &&
+               (h[5] == 1 || h[5] == 2);
     if (!elf) {
-        problems.push_back(warning(label +
-                                   " is not an ELF program, so the byte order of its directory cannot be checked"));
+        problems.push_back(
+            warning(label + " is not an ELF program, so the byte order of its directory cannot be checked"));
         return problems;
     }
     bool launcherBig = h[5] == 2;
@@ -243,13 +256,18 @@ std::vector<Problem> lintLauncherByteOrder(const std::string& label, const std::
 
 std::string elfProcessor(const std::string& head) {
     const unsigned char* h = reinterpret_cast<const unsigned char*>(head.data());
-    if (head.size() < kElfHeadSize || head.compare(0, 4, "\x7f" "ELF") != 0 || (h[5] != 1 && h[5] != 2)) return "";
+    if (head.size() < kElfHeadSize ||
+        head.compare(0, 4,
+                     "\x7f"
+                     "ELF") != 0 ||
+        (h[5] != 1 && h[5] != 2))
+        return "";
     unsigned machine = h[5] == 2 ? (h[18] << 8 | h[19]) : (h[19] << 8 | h[18]);
     switch (machine) {
-        case 3: return "i386";
-        case 62: return "x86_64";
-        case 21: return "ppc64";
-        default: return "";
+    case 3: return "i386";
+    case 62: return "x86_64";
+    case 21: return "ppc64";
+    default: return "";
     }
 }
 
@@ -288,7 +306,10 @@ std::vector<std::string> words(const std::string& line) {
 }  // namespace
 
 std::string elfKind(const std::string& head) {
-    if (head.size() < kElfHeadSize || head.compare(0, 4, "\x7f" "ELF") != 0) return "";
+    if (head.size() < kElfHeadSize || head.compare(0, 4,
+                                                   "\x7f"
+                                                   "ELF") != 0)
+        return "";
     const bool little = head[5] == 1;
     unsigned lo = static_cast<unsigned char>(head[18]), hi = static_cast<unsigned char>(head[19]);
     unsigned machine = little ? lo | hi << 8 : hi | lo << 8;
@@ -302,8 +323,7 @@ std::string elfKind(const std::string& head) {
     }
 }
 
-namespace {
-}  // namespace
+namespace {}  // namespace
 
 std::vector<Problem> lintStartupProgram(const BootConfig& cfg, const std::string& label,
                                         const std::vector<ZipEntry>& image, const std::string& launcherHead) {
@@ -311,8 +331,8 @@ std::vector<Problem> lintStartupProgram(const BootConfig& cfg, const std::string
     std::vector<std::string> w = words(cfg.startupCmd);
     if (w.empty()) return problems;
     std::string prog = w[0];
-    bool viaShell = (prog == "sh" || prog == "bash" || prog == "/bin/sh" || prog == "/bin/bash") && w.size() > 1 &&
-                    w[1][0] != '-';
+    bool viaShell =
+        (prog == "sh" || prog == "bash" || prog == "/bin/sh" || prog == "/bin/bash") && w.size() > 1 && w[1][0] != '-';
     if (viaShell) prog = w[1];
     // A bare name is looked up in PATH, an absolute one on the server: only paths in the image.
     if (prog[0] == '/' || (!viaShell && prog.find('/') == std::string::npos)) return problems;
@@ -325,20 +345,25 @@ std::vector<Problem> lintStartupProgram(const BootConfig& cfg, const std::string
     if (entry == nullptr) {
         std::string inDir = " from startupDir " + quote(cfg.startupDir) + ", which is not in the image";
         if (!cfg.setupPriorStartup.empty())
-            problems.push_back(warning(where + inDir + "; the setup command must put it there, or the shell says "
-                                                      "'not found' (exit 127)"));
+            problems.push_back(warning(where + inDir +
+                                       "; the setup command must put it there, or the shell says "
+                                       "'not found' (exit 127)"));
         else
-            problems.push_back(error(where + inDir + ", so the shell says 'not found' (exit 127); add it to the "
-                                                    "content or fix the command"));
+            problems.push_back(error(where + inDir +
+                                     ", so the shell says 'not found' (exit 127); add it to the "
+                                     "content or fix the command"));
         return problems;
     }
     const std::string& head = entry->head;
     if (head.compare(0, 2, "#!") == 0 || viaShell) {
         size_t eol = head.find('\n');
         if (eol != std::string::npos && eol > 0 && head[eol - 1] == '\r')
-            problems.push_back(error(where + ", a script with CR LF line ends: the shell reads each line with a "
-                                             "carriage return at its end (\"" + prog + ": not found\"); save it with "
-                                             "LF line ends"));
+            problems.push_back(error(where +
+                                     ", a script with CR LF line ends: the shell reads each line with a "
+                                     "carriage return at its end (\"" +
+                                     prog +
+                                     ": not found\"); save it with "
+                                     "LF line ends"));
         return problems;
     }
     std::string kind = elfKind(head), launcherKind = elfKind(launcherHead);

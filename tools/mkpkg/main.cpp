@@ -24,7 +24,8 @@ int runInfo(const std::vector<std::string>& args) {
     mkpkg::InfoOptions opts = mkpkg::parseInfoOptions(args);
     mkpkg::PackageInfo info = mkpkg::inspectPackage(opts.package, opts.args, {opts.system, opts.systemFrom});
     if (opts.json)
-        std::cout << mkpkg::infoJson(info).dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+        std::cout << mkpkg::infoJson(info).dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
+                  << "\n";
     else
         std::cout << mkpkg::infoText(info);
     std::cout.flush();

@@ -141,9 +141,12 @@ ExtractOptions parseExtractOptions(const std::vector<std::string>& args) {
     ExtractOptions o;
     for (const std::string& a : args) {
         if (!a.empty() && a[0] == '-') unexpected(a);
-        if (o.package.empty()) o.package = a;
-        else if (o.dir.empty()) o.dir = a;
-        else unexpected(a);
+        if (o.package.empty())
+            o.package = a;
+        else if (o.dir.empty())
+            o.dir = a;
+        else
+            unexpected(a);
     }
     if (o.package.empty() || o.dir.empty()) throw UsageError("needs PKG and DIR");
     return o;

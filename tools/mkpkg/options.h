@@ -12,21 +12,21 @@ constexpr const char* kDefaultArch = "x86_64";
 
 struct BuildOptions {
     std::string output;
-    std::string content;   // folder of package content, or
-    std::string image;     // a ready zip image
+    std::string content;  // folder of package content, or
+    std::string image;    // a ready zip image
     std::string bootcfg;
     std::string launcher;  // "" for the pkgstub built for arch
     std::string unzip;     // "" for the pkgunzip built for arch
     std::string arch;      // "i386" or "x86_64"; "" for x86_64
     bool bigEndian = false;
-    bool force = false;    // write the package despite errors found in it
+    bool force = false;  // write the package despite errors found in it
 };
 
 struct InfoOptions {
     std::string package;
     bool json = false;
-    std::string system;      // --system 'NAME LEVEL UPDATE KERNEL PROCESSOR'
-    std::string systemFrom;  // --system-from DIR
+    std::string system;             // --system 'NAME LEVEL UPDATE KERNEL PROCESSOR'
+    std::string systemFrom;         // --system-from DIR
     std::vector<std::string> args;  // after "--": the user arguments to compose the command for
 };
 

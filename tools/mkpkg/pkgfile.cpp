@@ -60,7 +60,9 @@ void writeAll(int fd, const char* data, size_t len, const std::string& path) {
 
 }  // namespace
 
-void writeWhole(int fd, const std::string& data, const std::string& path) { writeAll(fd, data.data(), data.size(), path); }
+void writeWhole(int fd, const std::string& data, const std::string& path) {
+    writeAll(fd, data.data(), data.size(), path);
+}
 
 uint32_t writePackageFile(const std::string& output, const std::array<std::string, PKG_ELEMENTS>& parts,
                           const PkgSizes& sizes, bool bigEndian, bool digest) {
@@ -74,7 +76,8 @@ uint32_t writePackageFile(const std::string& output, const std::array<std::strin
         const std::string& part = parts[static_cast<size_t>(i)];
         uint64_t want = sizes[static_cast<size_t>(i)];
         if (digest && i == PKG_BOOTCFG) {
-            if (want < PKG_DIGEST_RECORD_SIZE) throw Error("boot configuration size leaves no room for the digest record");
+            if (want < PKG_DIGEST_RECORD_SIZE)
+                throw Error("boot configuration size leaves no room for the digest record");
             want -= PKG_DIGEST_RECORD_SIZE;
         }
         std::ifstream in(part, std::ios::binary);
@@ -92,9 +95,9 @@ uint32_t writePackageFile(const std::string& output, const std::array<std::strin
         }
         if (in.bad()) throw Error(systemError("read", part, errno ? errno : EIO));
         if (copied != want)
-            throw Error(std::string(pkgElementNames(i).display) + " " + quote(part) + " changed while being packaged (" +
-                        std::to_string(want) + " bytes expected, " + (copied > want ? "more" : std::to_string(copied)) +
-                        " found); run the build again");
+            throw Error(std::string(pkgElementNames(i).display) + " " + quote(part) +
+                        " changed while being packaged (" + std::to_string(want) + " bytes expected, " +
+                        (copied > want ? "more" : std::to_string(copied)) + " found); run the build again");
     }
     PkgRawDirectory raw = encodePkgSizes(sizes, bigEndian ? PkgByteOrder::Big : PkgByteOrder::Little);
     if (digest) {

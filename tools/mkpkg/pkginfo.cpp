@@ -16,7 +16,9 @@ namespace {
 
 Problem error(const std::string& text) { return {Severity::Error, text}; }
 
-void add(std::vector<Problem>* to, const std::vector<Problem>& more) { to->insert(to->end(), more.begin(), more.end()); }
+void add(std::vector<Problem>* to, const std::vector<Problem>& more) {
+    to->insert(to->end(), more.begin(), more.end());
+}
 
 // The launcher's own check gives the verdict and its wording; the values are read beside it.
 void checkDigest(PackageInfo* info) {
@@ -62,12 +64,13 @@ PackageInfo inspectPackage(const std::string& path, const std::vector<std::strin
         info.image = listZip(path, l.offsets[2], l.sizes[2], true, "the package image of " + quote(path));
         info.imageRead = true;
         if (!info.image.problem.empty())
-            info.problems.push_back(error("the package image of " + quote(path) + " is damaged: " + info.image.problem));
+            info.problems.push_back(
+                error("the package image of " + quote(path) + " is damaged: " + info.image.problem));
     } catch (const Error& e) {
         info.problems.push_back(error(e.what()));
     }
-    add(&info.problems, lintLauncherByteOrder("the launcher of " + quote(path), readElement(l, 0).substr(0, kElfHeadSize),
-                                              l.order == ByteOrder::Big));
+    add(&info.problems, lintLauncherByteOrder("the launcher of " + quote(path),
+                                              readElement(l, 0).substr(0, kElfHeadSize), l.order == ByteOrder::Big));
     info.launcherKind = elfKind(readElement(l, 0).substr(0, kElfHeadSize));
     info.spaceNeeded = l.sizes[PKG_IMAGE] + l.sizes[PKG_UNZIP];
     if (info.imageRead)
@@ -79,8 +82,8 @@ PackageInfo inspectPackage(const std::string& path, const std::vector<std::strin
     add(&info.problems, lintBootConfig(info.boot, "the boot configuration of " + quote(path),
                                        info.imageRead ? &info.image.entries : nullptr));
     if (info.imageRead && errorCount(info.problems) == 0)
-        add(&info.problems, lintStartupProgram(info.boot, "the boot configuration of " + quote(path), info.image.entries,
-                                               readElement(l, 0).substr(0, kElfHeadSize)));
+        add(&info.problems, lintStartupProgram(info.boot, "the boot configuration of " + quote(path),
+                                               info.image.entries, readElement(l, 0).substr(0, kElfHeadSize)));
     if (!target.systemFrom.empty()) {
         facts = systemFromRoot(target.systemFrom);
         source = "--system-from " + target.systemFrom;

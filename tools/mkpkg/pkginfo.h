@@ -44,6 +44,7 @@ struct Target {
 // Reads package path and works out all of the above. Throws Error only when the file cannot be
 // read as a package at all (missing, unreadable, shorter than its directory), UsageError for a
 // target system text that cannot be used.
-PackageInfo inspectPackage(const std::string& path, const std::vector<std::string>& args, const Target& target = Target());
+PackageInfo inspectPackage(const std::string& path, const std::vector<std::string>& args,
+                           const Target& target = Target());
 
 }  // namespace mkpkg

@@ -90,9 +90,12 @@ PackageLayout readLayout(const std::string& path) {
     layout.consistent = check.consistent();
     if (check.lengthMismatch) {
         uint64_t sum = check.total - PKG_DIRECTORY_SIZE;
-        layout.problem = "its directory sizes add up to " + std::to_string(sum) + " bytes plus the 16-byte directory, but the file has " +
-                         std::to_string(layout.fileLength) + " bytes" +
-                         (sum > layout.directoryOffset ? " (sizes past the end of the file: the package file is damaged or incomplete)" : " (extra bytes)");
+        layout.problem = "its directory sizes add up to " + std::to_string(sum) +
+                         " bytes plus the 16-byte directory, but the file has " + std::to_string(layout.fileLength) +
+                         " bytes" +
+                         (sum > layout.directoryOffset
+                              ? " (sizes past the end of the file: the package file is damaged or incomplete)"
+                              : " (extra bytes)");
     } else if (check.oversized >= 0) {
         int i = check.oversized;
         layout.problem = "element " + std::to_string(i) + " (" + pkgElementNames(i).display + ") has " +

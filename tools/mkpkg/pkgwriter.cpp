@@ -61,7 +61,8 @@ void refuseOutputInsideContent(const std::string& output, const std::string& con
 std::string withoutDigestRecord(const std::string& text) {
     uint32_t value = 0;
     std::string kept = text;
-    if (findDigestRecord(kept.data(), kept.size(), &value) != DIGEST_NONE) kept.resize(kept.size() - PKG_DIGEST_RECORD_SIZE);
+    if (findDigestRecord(kept.data(), kept.size(), &value) != DIGEST_NONE)
+        kept.resize(kept.size() - PKG_DIGEST_RECORD_SIZE);
     std::string out;
     for (size_t start = 0; start < kept.size();) {
         size_t end = kept.find('\n', start);
@@ -119,7 +120,8 @@ BuildResult buildPackage(const BuildOptions& opts, std::ostream& progress, std::
     std::string launcher = opts.launcher;
     if (launcher.empty() && (launcher = packageProgram("pkgstub", opts.arch, &missing)).empty()) throw Error(missing);
     uint64_t launcherSize = partSize("launcher", launcher, "");
-    progress << "mkpkg: launcher " << launcherKind(elfProcessor(fileHead(launcher))) << ": " << launcher << "\n" << std::flush;
+    progress << "mkpkg: launcher " << launcherKind(elfProcessor(fileHead(launcher))) << ": " << launcher << "\n"
+             << std::flush;
     checkLimit(0, launcher, launcherSize);
 
     std::string unzip = opts.unzip;
@@ -164,8 +166,10 @@ BuildResult buildPackage(const BuildOptions& opts, std::ostream& progress, std::
     if (listing.entries.empty()) throw Error(imageLabel + " has no entries; put the package content in it");
     progress << "mkpkg: image has " << listing.entries.size() << " entries (" << imageSize << " bytes)\n" << std::flush;
 
-    std::vector<Problem> problems = lintLauncherByteOrder("launcher " + quote(launcher), fileHead(launcher), opts.bigEndian);
-    for (const std::vector<Problem>& more : {lintImage(listing.entries, imageLabel), lintBootConfig(cfg, label, &listing.entries)})
+    std::vector<Problem> problems =
+        lintLauncherByteOrder("launcher " + quote(launcher), fileHead(launcher), opts.bigEndian);
+    for (const std::vector<Problem>& more :
+         {lintImage(listing.entries, imageLabel), lintBootConfig(cfg, label, &listing.entries)})
         problems.insert(problems.end(), more.begin(), more.end());
     if (errorCount(problems) == 0) {
         std::vector<Problem> more = lintStartupProgram(cfg, label, listing.entries, fileHead(launcher));
@@ -198,8 +202,8 @@ BuildResult buildPackage(const BuildOptions& opts, std::ostream& progress, std::
     if (checkPkgDirectory(&dir, static_cast<long long>(result.length), why, sizeof(why)) != 0)
         throw Error("package " + quote(opts.output) + " would be unreadable: " + why + "; make the content smaller");
 
-    result.digest = writePackageFile(opts.output, {launcher, unzip, image, bootTmp.path()}, result.sizes, opts.bigEndian,
-                                     result.digested);
+    result.digest = writePackageFile(opts.output, {launcher, unzip, image, bootTmp.path()}, result.sizes,
+                                     opts.bigEndian, result.digested);
     result.imageEntries = listing.entries.size();
     progress << "mkpkg: wrote " << opts.output << " (" << result.length << " bytes)\n" << std::flush;
     if (result.digested) {

@@ -65,7 +65,8 @@ std::string infoText(const PackageInfo& info) {
     o << "directory (" << orderName(l.order) << "): " << rawHex(l.raw) << "\n";
     o << "  element                 offset        size\n";
     for (int i = 0; i < PKG_ELEMENTS; ++i) {
-        o << "  " << pad(std::to_string(i) + " " + pkgElementNames(i).display, 20) << padLeft(std::to_string(l.offsets[static_cast<size_t>(i)]), 10)
+        o << "  " << pad(std::to_string(i) + " " + pkgElementNames(i).display, 20)
+          << padLeft(std::to_string(l.offsets[static_cast<size_t>(i)]), 10)
           << padLeft(std::to_string(l.sizes[static_cast<size_t>(i)]), 12) << "\n";
     }
     o << "  " << pad("directory", 20) << padLeft(std::to_string(l.directoryOffset), 10) << padLeft("16", 12) << "\n";
@@ -211,9 +212,13 @@ nlohmann::ordered_json infoJson(const PackageInfo& info) {
                            {"endsWithLineFeed", b.endsWithLineFeed}};
         const SystemFit& s = info.system;
         // Where the system comes from, the five facts the clauses are matched against, the verdict.
-        j["thisSystem"] = {{"source", s.source}, {"description", s.description},
-                           {"distroName", s.distroName}, {"distroLevel", s.distroLevel}, {"updateLevel", s.updateLevel},
-                           {"kernel", s.kernel}, {"processor", s.processor},
+        j["thisSystem"] = {{"source", s.source},
+                           {"description", s.description},
+                           {"distroName", s.distroName},
+                           {"distroLevel", s.distroLevel},
+                           {"updateLevel", s.updateLevel},
+                           {"kernel", s.kernel},
+                           {"processor", s.processor},
                            {"fittingClause", s.clause >= 0 ? json(s.clause) : json(nullptr)},
                            {"file", s.clause >= 0 ? json(s.fileName) : json(nullptr)}};
         j["arguments"] = info.args;

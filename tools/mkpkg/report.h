@@ -14,8 +14,8 @@ std::string infoText(const PackageInfo& info);
 
 constexpr int kInfoJsonSchema = 2;
 
-// "schemaVersion" first, then keys in the order of the package (ordered_json). Strings as read; bytes that are not UTF-8
-// are replaced when the caller dumps with error_handler_t::replace.
+// "schemaVersion" first, then keys in the order of the package (ordered_json). Strings as read; bytes that are not
+// UTF-8 are replaced when the caller dumps with error_handler_t::replace.
 nlohmann::ordered_json infoJson(const PackageInfo& info);
 
 }  // namespace mkpkg

@@ -61,8 +61,7 @@ SystemFacts parseSystemText(const std::string& text) {
     if (w[0].size() >= sizeof(facts.name))
         throw UsageError("--system name " + quote(w[0]) + " is longer than " + std::to_string(sizeof(facts.name) - 1) +
                          " characters" + form);
-    if (!wholeNumber(w[1], &facts.level))
-        throw UsageError("--system level " + quote(w[1]) + " is not a number" + form);
+    if (!wholeNumber(w[1], &facts.level)) throw UsageError("--system level " + quote(w[1]) + " is not a number" + form);
     if (!wholeNumber(w[2], &facts.update))
         throw UsageError("--system update " + quote(w[2]) + " is not a number" + form);
     if (w[3].size() >= sizeof(facts.kernel))
@@ -77,7 +76,8 @@ SystemFacts parseSystemText(const std::string& text) {
 SystemFacts systemFromRoot(const std::string& dir) {
     struct stat st;
     if (stat(dir.c_str(), &st) != 0) throw Error(systemError("read system folder", dir, errno));
-    if (!S_ISDIR(st.st_mode)) throw Error("system folder " + quote(dir) + " is not a folder; pass the folder that holds etc/");
+    if (!S_ISDIR(st.st_mode))
+        throw Error("system folder " + quote(dir) + " is not a folder; pass the folder that holds etc/");
     SystemFacts facts = thisSystemFacts();
     static ReleaseTexts texts;  // three 2 KiB texts
     if (readReleaseTexts(dir.c_str(), &texts, 0) != 0)

@@ -15,8 +15,8 @@ struct ClauseFit {
     int index = 0;
     bool examined = false;  // false after the first fitting clause: the launcher reads past it
     bool fits = false;
-    int field = 0;          // the failing field (1 to 3), 0 when it fits or was not examined
-    std::string reason;     // "fits", "field 2 '5': update 4 is below 5", or why it was not examined
+    int field = 0;       // the failing field (1 to 3), 0 when it fits or was not examined
+    std::string reason;  // "fits", "field 2 '5': update 4 is below 5", or why it was not examined
 };
 
 struct SystemFit {
@@ -27,8 +27,8 @@ struct SystemFit {
     int updateLevel = 0;
     std::string kernel;
     std::string processor;
-    int clause = -1;          // index of the first fitting clause, -1 when none fits
-    std::string fileName;     // what the launcher returns for it (field 4)
+    int clause = -1;       // index of the first fitting clause, -1 when none fits
+    std::string fileName;  // what the launcher returns for it (field 4)
     std::vector<ClauseFit> clauses;
 };
 

@@ -28,7 +28,8 @@ std::string verifyCurrent(unzFile uf, const std::string& name, std::string* head
     int closeErr = unzCloseCurrentFile(uf);
     if (got < 0) return "entry " + quote(name) + " does not decompress (minizip error " + std::to_string(got) + ")";
     if (closeErr == UNZ_CRCERROR) return "entry " + quote(name) + " fails its CRC check";
-    if (closeErr != UNZ_OK) return "entry " + quote(name) + " cannot be read (minizip error " + std::to_string(closeErr) + ")";
+    if (closeErr != UNZ_OK)
+        return "entry " + quote(name) + " cannot be read (minizip error " + std::to_string(closeErr) + ")";
     return "";
 }
 
@@ -48,8 +49,7 @@ std::string normalize(const std::string& name) {
 
 }  // namespace
 
-ZipListing listZip(const std::string& path, uint64_t offset, uint64_t length, bool verify,
-                   const std::string& label) {
+ZipListing listZip(const std::string& path, uint64_t offset, uint64_t length, bool verify, const std::string& label) {
     std::string why;
     unzFile uf = pkgunzip::openZipSlice(path.c_str(), offset, length, &why);
     if (!uf) throw Error(label + " is not a readable zip archive; rebuild it (e.g. with mkpkg build --content DIR)");
@@ -84,7 +84,8 @@ ZipListing listZip(const std::string& path, uint64_t offset, uint64_t length, bo
 ZipListing listZipFile(const std::string& path, bool verify) {
     struct stat st;
     if (stat(path.c_str(), &st) != 0) throw Error(systemError("open image", path, errno));
-    if (!S_ISREG(st.st_mode)) throw Error("image " + quote(path) + " is not a regular file; pass a zip file to --image");
+    if (!S_ISREG(st.st_mode))
+        throw Error("image " + quote(path) + " is not a regular file; pass a zip file to --image");
     return listZip(path, 0, static_cast<uint64_t>(st.st_size), verify, "image " + quote(path));
 }
 

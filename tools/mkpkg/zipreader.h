@@ -28,8 +28,7 @@ struct ZipListing {
 // Lists the archive held in bytes [offset, offset + length) of the file path; with verify, also
 // reads every entry through. Throws Error when the bytes are not a zip archive at all (label
 // names the archive in the message, e.g. "image 'x.zip'").
-ZipListing listZip(const std::string& path, uint64_t offset, uint64_t length, bool verify,
-                   const std::string& label);
+ZipListing listZip(const std::string& path, uint64_t offset, uint64_t length, bool verify, const std::string& label);
 
 // The same for a whole file.
 ZipListing listZipFile(const std::string& path, bool verify);

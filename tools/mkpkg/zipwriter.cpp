@@ -125,7 +125,8 @@ Deflated deflateToScratch(const std::string& path, int scratch, const std::strin
             z.avail_out = static_cast<uInt>(out.size());
             deflate(&z, flush);  // cannot fail with a valid stream and room in out
             size_t have = out.size() - z.avail_out;
-            if (!writeAll(scratch, out.data(), have)) throw Error(systemError("write scratch file of", zipPath, errno ? errno : EIO));
+            if (!writeAll(scratch, out.data(), have))
+                throw Error(systemError("write scratch file of", zipPath, errno ? errno : EIO));
             d.compressed += have;
         } while (z.avail_out == 0);
     }
@@ -140,7 +141,8 @@ void copyToEntry(zipFile zf, int fd, uint64_t n, std::vector<char>& buf, const s
         ssize_t got = read(fd, buf.data(), static_cast<size_t>(std::min<uint64_t>(n, buf.size())));
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) throw Error(systemError("read", what, errno));
-        if (got == 0) throw Error("file " + quote(what) + " shrank while being added to " + quote(zipPath) + "; add it again");
+        if (got == 0)
+            throw Error("file " + quote(what) + " shrank while being added to " + quote(zipPath) + "; add it again");
         if (zipWriteInFileInZip(zf, buf.data(), static_cast<unsigned>(got)) != ZIP_OK)
             throw Error(systemError("write archive", zipPath, errno ? errno : EIO));
         n -= static_cast<uint64_t>(got);
@@ -158,8 +160,7 @@ std::vector<ContentItem> collectContent(const std::string& dir) {
     while (base.size() > 1 && base.back() == '/') base.pop_back();
     walk(base, "", items);
     if (items.empty()) throw Error("content folder " + quote(dir) + " is empty; put the package content in it");
-    std::sort(items.begin(), items.end(),
-              [](const ContentItem& a, const ContentItem& b) { return a.name < b.name; });
+    std::sort(items.begin(), items.end(), [](const ContentItem& a, const ContentItem& b) { return a.name < b.name; });
     return items;
 }
 
@@ -206,10 +207,10 @@ void writeZip(const std::string& zipPath, const std::vector<ContentItem>& items,
             Deflated d;
             if (!item.isDir) d = deflateToScratch(item.fullPath, scratch.fd(), zipPath, buf);
             bool deflated = !item.isDir && d.compressed < d.size;
-            int err = zipOpenNewFileInZip4_64(zf, item.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
-                                              deflated ? Z_DEFLATED : 0, deflated ? kLevel : 0, deflated ? 1 : 0,
-                                              -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0,
-                                              madeByUnix, 0, zip64);
+            int err =
+                zipOpenNewFileInZip4_64(zf, item.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
+                                        deflated ? Z_DEFLATED : 0, deflated ? kLevel : 0, deflated ? 1 : 0, -MAX_WBITS,
+                                        DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, madeByUnix, 0, zip64);
             if (err != ZIP_OK)
                 throw Error("cannot add " + quote(item.name) + " to archive " + quote(zipPath) + " (minizip error " +
                             std::to_string(err) + ")");
@@ -225,7 +226,8 @@ void writeZip(const std::string& zipPath, const std::vector<ContentItem>& items,
                 std::unique_ptr<int, void (*)(int*)> inGuard(&in, [](int* f) { close(*f); });
                 copyToEntry(zf, in, d.size, buf, item.fullPath, zipPath);
             }
-            if (zipCloseFileInZip(zf) != ZIP_OK) throw Error(systemError("write archive", zipPath, errno ? errno : EIO));
+            if (zipCloseFileInZip(zf) != ZIP_OK)
+                throw Error(systemError("write archive", zipPath, errno ? errno : EIO));
         }
     } catch (const Error& e) {
         fail(e.what());

@@ -15,7 +15,7 @@ struct ContentItem {
     std::string name;      // relative path with '/'; folders end with '/'
     std::string fullPath;  // where it is read from
     bool isDir = false;
-    mode_t mode = 0;       // permission bits (and type bits) stored in the external attributes
+    mode_t mode = 0;  // permission bits (and type bits) stored in the external attributes
     uint64_t size = 0;
 };
 

@@ -117,8 +117,7 @@ bool isSafeEntryName(const std::string& name) {
 namespace {
 
 // Checks the current entry (index counts from 0) and extracts it. Returns "" or the message.
-std::string extractCurrent(unzFile zip, const char* archive, uint64_t index, std::set<std::string>* made,
-                           char* buf) {
+std::string extractCurrent(unzFile zip, const char* archive, uint64_t index, std::set<std::string>* made, char* buf) {
     ZipEntryInfo current;
     if (readCurrentEntry(zip, &current) != UNZ_OK)
         return quoted(archive) + ": entry " + std::to_string(index + 1) + ": damaged central directory";

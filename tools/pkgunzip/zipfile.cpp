@@ -81,10 +81,10 @@ long ZCALLBACK seekFile(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
     Source* s = static_cast<Source*>(stream);
     uint64_t base = 0;
     switch (origin) {
-        case ZLIB_FILEFUNC_SEEK_SET: base = 0; break;
-        case ZLIB_FILEFUNC_SEEK_CUR: base = s->pos; break;
-        case ZLIB_FILEFUNC_SEEK_END: base = s->size; break;
-        default: return -1;
+    case ZLIB_FILEFUNC_SEEK_SET: base = 0; break;
+    case ZLIB_FILEFUNC_SEEK_CUR: base = s->pos; break;
+    case ZLIB_FILEFUNC_SEEK_END: base = s->size; break;
+    default: return -1;
     }
     // Past the end is allowed, as with a file: the next read returns nothing.
     if (offset > UINT64_MAX - base) return -1;

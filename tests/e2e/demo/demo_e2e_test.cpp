@@ -28,7 +28,7 @@ struct Session {
     std::vector<PackageRun> runs;
     std::vector<std::string> logs;  // log files in /var/log/ZAV_Support after the last run
     std::string logText(size_t i) const { return i < logs.size() ? logs[i] : std::string(); }
-    std::string tmpAfter;           // what /tmp held after the runs
+    std::string tmpAfter;  // what /tmp held after the runs
 };
 
 // Runs the package once per argument list in one namespace, in the package's own folder.
@@ -103,8 +103,10 @@ TEST_F(DemoPackage, UpdatesEveryComponentThenShowsTheVersionsOnlyAndLogsEachRun)
     // Every component the adapters report is rewritten: 9 NetXtreme, 12 NetXtreme II.
     EXPECT_EQ(count(update.out, "\t---> Update successful\n"), 21u);
     EXPECT_EQ(count(update.out, "Performing CRC check for device "), 6u);
-    EXPECT_NE(update.out.find("Updating 0010180A0103 using file 03Cbc.bin\t---> Update successful\n"), std::string::npos);
-    EXPECT_NE(update.out.find("Updating 0010180B0202 using file 163Aib.bin\t---> Update successful\n"), std::string::npos);
+    EXPECT_NE(update.out.find("Updating 0010180A0103 using file 03Cbc.bin\t---> Update successful\n"),
+              std::string::npos);
+    EXPECT_NE(update.out.find("Updating 0010180B0202 using file 163Aib.bin\t---> Update successful\n"),
+              std::string::npos);
     EXPECT_TRUE(update.out.size() >= 96 &&
                 update.out.compare(update.out.size() - 96, 96,
                                    "\n\nUpdate complete. The firmware update log has been saved in "
@@ -113,8 +115,8 @@ TEST_F(DemoPackage, UpdatesEveryComponentThenShowsTheVersionsOnlyAndLogsEachRun)
 
     const PackageRun& versions = s.runs[1];
     EXPECT_EQ(versions.status, 0) << versions.err;
-    EXPECT_EQ(versions.out, "ZAV Ethernet Firmware Update Tool, Version 1.0.9\n\n" + std::string(nictexts::c_tableHead) +
-                                nictexts::c_demoTableBefore);
+    EXPECT_EQ(versions.out, "ZAV Ethernet Firmware Update Tool, Version 1.0.9\n\n" +
+                                std::string(nictexts::c_tableHead) + nictexts::c_demoTableBefore);
 
     // One new log per run, the first under the plain name; each holds what its run showed.
     ASSERT_EQ(s.logs.size(), 2u);
@@ -172,8 +174,8 @@ TEST_F(DemoPackage, I386PackageShowsTheVersions) {
     Session s = runPackage("nicfw_demo_i386.bin", {"-v"});
     ASSERT_EQ(s.runs.size(), 1u);
     EXPECT_EQ(s.runs[0].status, 0) << s.runs[0].err;
-    EXPECT_EQ(s.runs[0].out, "ZAV Ethernet Firmware Update Tool, Version 1.0.9\n\n" + std::string(nictexts::c_tableHead) +
-                                 nictexts::c_demoTableBefore);
+    EXPECT_EQ(s.runs[0].out, "ZAV Ethernet Firmware Update Tool, Version 1.0.9\n\n" +
+                                 std::string(nictexts::c_tableHead) + nictexts::c_demoTableBefore);
     EXPECT_EQ(s.tmpAfter, "") << "left behind in /tmp";
 }
 
@@ -183,9 +185,8 @@ TEST(DemoPackageInfo, DescribesTheShippedLayout) {
     EXPECT_EQ(r.status, 0) << r.err;
     for (const char* expected :
          {"consistent: the sizes and the directory add up to the file length", "boot configuration: 13 lines",
-          "digest: crc32 ",
-          "fitting clause: 0 (file 'Linux_verAny_UP0_xAny.wrapcfg')", "startup command: './kickoff -v'",
-          "image/x86_64/nicburn", "image/x86_64/1648bc.bin", "image/install.sh"})
+          "digest: crc32 ", "fitting clause: 0 (file 'Linux_verAny_UP0_xAny.wrapcfg')",
+          "startup command: './kickoff -v'", "image/x86_64/nicburn", "image/x86_64/1648bc.bin", "image/install.sh"})
         EXPECT_NE(r.out.find(expected), std::string::npos) << expected << "\n" << r.out;
 }
 
@@ -204,10 +205,10 @@ TEST(DemoPackageOptions, CheckListInfoAndExtract) {
 
     r = testutil::run({pkg, "++info", "-v"});
     EXPECT_EQ(r.status, 0) << r.err;
-    for (const char* want : {"launcher: built for ", "element 2 package image", "digest: crc32 ", "this system: Linux ",
-                             "boot configuration: 1 clause\n", "  clause 0 '*\\t0\\t*\\tLinux_verAny_UP0_xAny.wrapcfg': fits\n",
-                             "fitting clause: 0\n", "startup command: './kickoff -v' in './image'\n",
-                             "space a run needs in "})
+    for (const char* want :
+         {"launcher: built for ", "element 2 package image", "digest: crc32 ", "this system: Linux ",
+          "boot configuration: 1 clause\n", "  clause 0 '*\\t0\\t*\\tLinux_verAny_UP0_xAny.wrapcfg': fits\n",
+          "fitting clause: 0\n", "startup command: './kickoff -v' in './image'\n", "space a run needs in "})
         EXPECT_NE(r.out.find(want), std::string::npos) << want << "\n" << r.out;
 
     testutil::TempDir dir;

@@ -61,10 +61,10 @@ protected:
         const std::string parts = dir_.file("parts");
         testutil::RunResult r = testutil::run({BIN_DIR "/mkpkg", "extract", DEMO_DIR "/nicfw_demo.bin", parts});
         ASSERT_EQ(r.status, 0) << r.err;
-        testutil::writeFile(dir_.file("slow-unzip"),
-                            "#!/bin/sh\necho unzip >>\"$FWSIM_TRACE\"\nsleep 0.6\nexec " +
-                                shellQuote(parts + "/1-unzip") + " \"$@\"\n",
-                            0755);
+        testutil::writeFile(
+            dir_.file("slow-unzip"),
+            "#!/bin/sh\necho unzip >>\"$FWSIM_TRACE\"\nsleep 0.6\nexec " + shellQuote(parts + "/1-unzip") + " \"$@\"\n",
+            0755);
         std::string bootCfg = readFile(parts + "/3-bootcfg.txt");
         const std::string setup = "chmod +x kickoff 1>/dev/null";
         size_t at = bootCfg.find(setup);
@@ -89,23 +89,24 @@ protected:
         std::string tmpLines = testutil::freshTmpLines(
             "none", "mode=1777", {dir_.path(), res_.path(), std::string(BIN_DIR), std::string(DEMO_DIR)}, &kept);
         for (const std::string& k : kept) listTmp += " | grep -v -x -F -e " + shellQuote(k);
-        std::string script = "set -u\nunset TMPDIR\nmount -t tmpfs none /var/log || exit 125\n" + tmpLines +
-                             e2e::privateLockLine() + "cd " + shellQuote(dir_.path()) + " || exit 125\n" +
-                             "R=" + shellQuote(res_.path()) + "\nrm -f \"$R\"/* sim/fwsim.state\n" +
-                             "export FWSIM_CONF=" + shellQuote(dir_.file("sim/fwsim.conf")) +
-                             " FWSIM_TRACE=\"$R/trace\"\n: >\"$R/trace\"\n" +
-                             // Started as from a terminal: its own session, no signal ignored; exec, so
-                             // that $! is the launcher.
-                             "start() { exec setsid env --default-signal=INT,QUIT,TERM,HUP \"$PKG\" \"$@\" </dev/null; }\nPKG=./slow.bin\n" +
-                             "until_traced() { n=0; until grep -q \"$1\" \"$R/trace\" || [ $n -ge 1500 ]; do sleep 0.01; "
-                             "n=$((n+1)); done; }\n" +
-                             body +
-                             listTmp + " >\"$R/tmp\"\n"
-                             "for p in /proc/[0-9]*; do [ \"${p#/proc/}\" = 1 ] || { read c <\"$p/comm\" && echo \"$c\"; }; "
-                             "done >\"$R/procs\" 2>/dev/null\n"
-                             "cp /var/log/ZAV_Support/ethflash.log \"$R/log\" 2>/dev/null\n"
-                             "cp /var/log/ZAV_Support/ethflash001.log \"$R/log1\" 2>/dev/null\n"
-                             "cp sim/fwsim.state \"$R/state\" 2>/dev/null\nexit 0\n";
+        std::string script =
+            "set -u\nunset TMPDIR\nmount -t tmpfs none /var/log || exit 125\n" + tmpLines + e2e::privateLockLine() +
+            "cd " + shellQuote(dir_.path()) + " || exit 125\n" + "R=" + shellQuote(res_.path()) +
+            "\nrm -f \"$R\"/* sim/fwsim.state\n" + "export FWSIM_CONF=" + shellQuote(dir_.file("sim/fwsim.conf")) +
+            " FWSIM_TRACE=\"$R/trace\"\n: >\"$R/trace\"\n" +
+            // Started as from a terminal: its own session, no signal ignored; exec, so
+            // that $! is the launcher.
+            "start() { exec setsid env --default-signal=INT,QUIT,TERM,HUP \"$PKG\" \"$@\" </dev/null; "
+            "}\nPKG=./slow.bin\n" +
+            "until_traced() { n=0; until grep -q \"$1\" \"$R/trace\" || [ $n -ge 1500 ]; do sleep 0.01; "
+            "n=$((n+1)); done; }\n" +
+            body + listTmp +
+            " >\"$R/tmp\"\n"
+            "for p in /proc/[0-9]*; do [ \"${p#/proc/}\" = 1 ] || { read c <\"$p/comm\" && echo \"$c\"; }; "
+            "done >\"$R/procs\" 2>/dev/null\n"
+            "cp /var/log/ZAV_Support/ethflash.log \"$R/log\" 2>/dev/null\n"
+            "cp /var/log/ZAV_Support/ethflash001.log \"$R/log1\" 2>/dev/null\n"
+            "cp sim/fwsim.state \"$R/state\" 2>/dev/null\nexit 0\n";
         testutil::RunOptions opts;
         opts.timeoutSeconds = 60;
         testutil::RunResult r =
@@ -127,8 +128,8 @@ struct Phase {
 };
 
 const Phase kPhases[] = {
-    {"unpacking", "^unzip", "\nPackage interrupted by signal %d (%s) while unpacking; its working directory was removed.\n",
-     false},
+    {"unpacking", "^unzip",
+     "\nPackage interrupted by signal %d (%s) while unpacking; its working directory was removed.\n", false},
     {"setup", "^setup",
      "\nPackage interrupted by signal %d (%s) during its setup command; its startup command was not run and its "
      "working directory was removed.\n",
@@ -143,7 +144,8 @@ struct Sig {
     const char* kill;  // how the test sends it: to the group or to the launcher alone
 };
 
-const Sig kSignals[] = {{2, "SIGINT", "kill -INT -$pid"}, {15, "SIGTERM", "kill -TERM $pid"}, {1, "SIGHUP", "kill -HUP -$pid"}};
+const Sig kSignals[] = {
+    {2, "SIGINT", "kill -INT -$pid"}, {15, "SIGTERM", "kill -TERM $pid"}, {1, "SIGHUP", "kill -HUP -$pid"}};
 
 TEST_F(Interrupt, EachSignalInEachPhase) {
     for (const Phase& phase : kPhases) {
@@ -168,8 +170,10 @@ TEST_F(Interrupt, EachSignalInEachPhase) {
             EXPECT_EQ(lastLine(res("log")), line) << what;
             EXPECT_EQ(lastLine(res("out")), line) << what;
             // The command in flight was the last one started.
-            EXPECT_NE(lastLine(trace).find(phase.name == std::string("listing") ? " dir" : " upgrade "), std::string::npos)
-                << what << "\n" << trace;
+            EXPECT_NE(lastLine(trace).find(phase.name == std::string("listing") ? " dir" : " upgrade "),
+                      std::string::npos)
+                << what << "\n"
+                << trace;
             std::string state;
             for (const std::string& l : lines(res("state")))
                 if (l.compare(0, 1, "#") != 0) state += l + "\n";
@@ -188,12 +192,14 @@ TEST_F(Interrupt, SecondRunAtTheSameTimeIsRefused) {
     inNamespace(
         "start >\"$R/out1\" 2>\"$R/err1\" &\npid=$!\nuntil_traced ' upgrade '\n"
         // The second run unpacks quickly: the demo package as shipped.
-        "(PKG=" DEMO_DIR "/nicfw_demo.bin; start -v) >\"$R/out2\" 2>\"$R/err2\"\necho $? >\"$R/status2\"\n"
+        "(PKG=" DEMO_DIR
+        "/nicfw_demo.bin; start -v) >\"$R/out2\" 2>\"$R/err2\"\necho $? >\"$R/status2\"\n"
         "wait $pid\necho $? >\"$R/status1\"\n");
     EXPECT_EQ(res("status1"), "0\n") << res("out1") << res("err1");
     EXPECT_EQ(res("status2"), "75\n");
-    const std::string refused = "ZAV Ethernet Firmware Update Tool, Version 1.0.9\n\n"
-                                "Error! Another firmware update is running (process ";
+    const std::string refused =
+        "ZAV Ethernet Firmware Update Tool, Version 1.0.9\n\n"
+        "Error! Another firmware update is running (process ";
     EXPECT_EQ(res("out2").compare(0, refused.size(), refused), 0) << res("out2");
     EXPECT_EQ(res("err2"), "");
     // The second run's log holds the same lines; the first run's log is whole.
@@ -218,9 +224,10 @@ TEST_F(Interrupt, EachModeSaysWhatWasLeftUnchanged) {
     testutil::RunResult r = testutil::run({BIN_DIR "/fwsim", "mkimage", "--component", "bc", "--version", "3.38",
                                            "--devid", "1648", "-o", tools + "/1648bc.bin"});
     ASSERT_EQ(r.status, 0) << r.err;
-    testutil::writeFile(dir_.file("sim/fwsim.conf"),
-                        "[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 00:10:18:aa:bb:01\nbc = 3.29\nipmi = 1.2.3\n"
-                        "fault.dir = delay 0.4\nfault.upgrade = delay 0.4\nfault.cfg = delay 0.4\nfault.crc = delay 0.4\n");
+    testutil::writeFile(
+        dir_.file("sim/fwsim.conf"),
+        "[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 00:10:18:aa:bb:01\nbc = 3.29\nipmi = 1.2.3\n"
+        "fault.dir = delay 0.4\nfault.upgrade = delay 0.4\nfault.cfg = delay 0.4\nfault.crc = delay 0.4\n");
     struct {
         const char* option;
         const char* traced;
@@ -233,7 +240,8 @@ TEST_F(Interrupt, EachModeSaysWhatWasLeftUnchanged) {
          "Management firmware disabling interrupted by signal 2 (SIGINT): the components not yet disabled were left "
          "unchanged.",
          "disabled 001018AABB01 ipmi\n"},
-        {"-s", " upgrade ", "Update interrupted by signal 2 (SIGINT): the components not yet updated were left unchanged.",
+        {"-s", " upgrade ",
+         "Update interrupted by signal 2 (SIGINT): the components not yet updated were left unchanged.",
          "version 001018AABB01 bc 3.38\n"},
     };
     for (const auto& c : cases) {

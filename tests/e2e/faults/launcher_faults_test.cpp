@@ -44,7 +44,8 @@ uint32_t readLe32(const std::string& bytes, size_t at) {
 }
 
 uint32_t readLe16(const std::string& bytes, size_t at) {
-    return static_cast<unsigned char>(bytes[at]) | static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + 1])) << 8;
+    return static_cast<unsigned char>(bytes[at]) | static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + 1]))
+                                                       << 8;
 }
 
 std::string le32(uint32_t v) {
@@ -63,12 +64,14 @@ Sizes sizesOf(const std::string& pkg) {
     return z;
 }
 
-std::string directory(uint32_t s0, uint32_t s1, uint32_t s2, uint32_t s3) { return le32(s0) + le32(s1) + le32(s2) + le32(s3); }
+std::string directory(uint32_t s0, uint32_t s1, uint32_t s2, uint32_t s3) {
+    return le32(s0) + le32(s1) + le32(s2) + le32(s3);
+}
 
 std::string tooBig(int element, uint32_t size) {
     static const char* const names[] = {"launcher", "unzip utility", "package image", "package boot config"};
-    return "Failed checking package directory: element " + std::to_string(element) + " '" + names[element] +
-           "' is " + std::to_string(size) + " bytes, 2 GiB or more\n";
+    return "Failed checking package directory: element " + std::to_string(element) + " '" + names[element] + "' is " +
+           std::to_string(size) + " bytes, 2 GiB or more\n";
 }
 
 std::string incomplete(unsigned long long total, unsigned long long fileLength) {
@@ -131,12 +134,12 @@ Prediction predictReads(const std::string& bytes) {
 
 // How a case starts the package; the shell that does it runs in the namespace.
 struct Start {
-    std::string cwd = "run";        // relative to the test's folder
+    std::string cwd = "run";         // relative to the test's folder
     std::string path = "./pkgname";  // as typed
     std::vector<std::string> args{"a"};
-    std::string in;   // redirection of standard input; empty: </dev/null
-    std::string out;  // of standard output (">&-" closes it); empty: into a file the test reads
-    std::string err;  // of standard error
+    std::string in;                        // redirection of standard input; empty: </dev/null
+    std::string out;                       // of standard output (">&-" closes it); empty: into a file the test reads
+    std::string err;                       // of standard error
     std::string tmpOptions = "mode=1777";  // the tmpfs on /tmp
     std::string prepare;                   // shell lines run in the namespace before the start
     bool termWhenReady = false;            // SIGTERM to the launcher once $FAULT_READY exists
@@ -184,7 +187,8 @@ protected:
         return pkgfixture::withoutDigest(testutil::readFile(pkg()));
     }
 
-    std::string contentFolder(const std::string& cfg, const std::vector<std::pair<std::string, std::string>>& extraFiles = {}) {
+    std::string contentFolder(const std::string& cfg,
+                              const std::vector<std::pair<std::string, std::string>>& extraFiles = {}) {
         std::string content = src("content" + std::to_string(++builds_));
         pkgfixture::writeContent(content, kKickoff, cfg);
         for (const auto& f : extraFiles) testutil::writeFile(content + "/" + f.first, f.second);
@@ -222,13 +226,15 @@ protected:
                   (how.out.empty() ? ">" + shellQuote(res("out")) : how.out) + " " +
                   (how.err.empty() ? "2>" + shellQuote(res("err")) : how.err) + " &\npid=$!\n";
         if (how.termWhenReady)
-            script += "n=0\nwhile [ ! -e \"$FAULT_READY\" ] && [ $n -lt 1000 ]; do sleep 0.01; n=$((n+1)); done\n"
-                      "kill -TERM $pid\n";
+            script +=
+                "n=0\nwhile [ ! -e \"$FAULT_READY\" ] && [ $n -lt 1000 ]; do sleep 0.01; n=$((n+1)); done\n"
+                "kill -TERM $pid\n";
         script += "wait $pid\necho $? >" + shellQuote(res("status")) + "\necho $pid >" + shellQuote(res("pid")) +
                   "\n(cd /tmp && " + listTmp + " | LC_ALL=C sort) >" + shellQuote(res("tmp")) + "\n";
         if (pidNs)
-            script += "for p in /proc/[0-9]*; do [ \"${p#/proc/}\" = 1 ] || { read c <\"$p/comm\" && echo \"$c\"; }; done >" +
-                      shellQuote(res("procs")) + " 2>/dev/null\n";
+            script +=
+                "for p in /proc/[0-9]*; do [ \"${p#/proc/}\" = 1 ] || { read c <\"$p/comm\" && echo \"$c\"; }; done >" +
+                shellQuote(res("procs")) + " 2>/dev/null\n";
         script += "exit 0\n";
 
         std::vector<std::string> argv{"unshare", "-m"};
@@ -246,7 +252,8 @@ protected:
         o.out = testutil::readFile(res("out"));
         o.err = testutil::readFile(res("err"));
         char name[32];
-        snprintf(name, sizeof(name), "zav_rq_pkg_%08x", static_cast<unsigned>(atoi(testutil::readFile(res("pid")).c_str())));
+        snprintf(name, sizeof(name), "zav_rq_pkg_%08x",
+                 static_cast<unsigned>(atoi(testutil::readFile(res("pid")).c_str())));
         o.wrk = name;
         o.sh = "/bin/sh: " + std::to_string(startLine) + ": ";
         for (std::string line : lines(testutil::readFile(res("tmp")))) {
@@ -361,11 +368,13 @@ TEST_F(LauncherFaults, DigestStopsDamage) {
         {"digest record value", bootAt + z.s[3] - 5, 0},
         {"digest record marker", bootAt + z.s[3] - 20, 0},
     };
-    const std::regex mismatch("Failed checking package: its digest records crc32 [0-9a-f]{8}, but its bytes give "
-                              "crc32 [0-9a-f]{8}; the package file is damaged\n");
-    const std::regex damagedRecord("Failed checking package: the digest record at the end of the boot configuration "
-                                   "reads '.*' where '; package digest crc32 ' and eight hexadecimal digits were "
-                                   "expected; the package file is damaged\n");
+    const std::regex mismatch(
+        "Failed checking package: its digest records crc32 [0-9a-f]{8}, but its bytes give "
+        "crc32 [0-9a-f]{8}; the package file is damaged\n");
+    const std::regex damagedRecord(
+        "Failed checking package: the digest record at the end of the boot configuration "
+        "reads '.*' where '; package digest crc32 ' and eight hexadecimal digits were "
+        "expected; the package file is damaged\n");
     for (const auto& d : damage) {
         std::string bytes = good;
         bytes[d.at] = d.to ? d.to : static_cast<char>(bytes[d.at] ^ 1);
@@ -374,7 +383,8 @@ TEST_F(LauncherFaults, DigestStopsDamage) {
         Outcome o = start(Start());
         EXPECT_EQ(o.status, 1) << d.what;
         EXPECT_EQ(o.out, "") << d.what;
-        EXPECT_TRUE(std::regex_match(o.err, mismatch) || std::regex_match(o.err, damagedRecord)) << d.what << ": " << o.err;
+        EXPECT_TRUE(std::regex_match(o.err, mismatch) || std::regex_match(o.err, damagedRecord))
+            << d.what << ": " << o.err;
         EXPECT_EQ(o.tmp, "") << d.what;
     }
 }
@@ -396,29 +406,43 @@ TEST_F(LauncherFaults, DamagedDirectory) {
         Expect expect;
     };
     const Case cases[] = {
-        {"launcher size past the end", body + directory(s0 + 100000, s1, s2, s3), {1, "", incomplete(real + 100000, real), ""}},
-        {"boot configuration past the end", body + directory(s0, s1, s2, s3 + 17), {1, "", incomplete(real + 17, real), ""}},
+        {"launcher size past the end",
+         body + directory(s0 + 100000, s1, s2, s3),
+         {1, "", incomplete(real + 100000, real), ""}},
+        {"boot configuration past the end",
+         body + directory(s0, s1, s2, s3 + 17),
+         {1, "", incomplete(real + 17, real), ""}},
         {"image past the end", body + directory(s0, s1, s2 + 1000, 0), {1, "", incomplete(real - s3 + 1000, real), ""}},
-        {"unzip utility past the end", body + directory(s0, s1 + 100000, 0, 0),
+        {"unzip utility past the end",
+         body + directory(s0, s1 + 100000, 0, 0),
          {1, "", incomplete(real - s2 - s3 + 100000, real), ""}},
-        {"launcher size short of the start", body + directory(s0 - 1, s1, s2, s3), {1, "", incomplete(real - 1, real), ""}},
-        {"sizes add up past 2 GiB", body + directory(s0, s1, 0x7ffffff0u, 0x7ffffff0u),
+        {"launcher size short of the start",
+         body + directory(s0 - 1, s1, s2, s3),
+         {1, "", incomplete(real - 1, real), ""}},
+        {"sizes add up past 2 GiB",
+         body + directory(s0, s1, 0x7ffffff0u, 0x7ffffff0u),
          {1, "", incomplete(16ull + s0 + s1 + 0x7ffffff0ull * 2, real), ""}},
         // In 32 bits these sizes add up to the true length again.
-        {"sizes wrap round 4 GiB", body + directory(s0, s1 + third, s2 + third, s3 + third + 1),
+        {"sizes wrap round 4 GiB",
+         body + directory(s0, s1 + third, s2 + third, s3 + third + 1),
          {1, "", incomplete(real + 0x100000000ull, real), ""}},
         {"element of 2 GiB", body + directory(s0, s1, kLimit, s3), {1, "", incomplete(real - s2 + kLimit, real), ""}},
-        {"element of 4 GiB less one", body + directory(0xffffffffu, s1, s2, s3),
+        {"element of 4 GiB less one",
+         body + directory(0xffffffffu, s1, s2, s3),
          {1, "", incomplete(real - s0 + 0xffffffffull, real), ""}},
-        {"bytes appended after the directory", good + "appended garbage",
-         {1, "", incomplete(16ull + readLe32("appe", 0) + readLe32("nded", 0) + readLe32(" gar", 0) + readLe32("bage", 0),
-                            real + 16), ""}},
+        {"bytes appended after the directory",
+         good + "appended garbage",
+         {1, "",
+          incomplete(16ull + readLe32("appe", 0) + readLe32("nded", 0) + readLe32(" gar", 0) + readLe32("bage", 0),
+                     real + 16),
+          ""}},
         // miniunzip cannot open an empty archive; it says so on its standard output, which the
         // launcher sends to /dev/null: a bare exit 1.
         {"image of size 0", launcher + unzip + bootcfg + directory(s0, s1, 0, s3), {1, "", "", ""}},
         // The shell runs an empty file as an empty script: the "unzip" succeeds and extracts
         // nothing, so the setup line and the startup command find nothing either.
-        {"unzip utility of size 0", launcher + image + bootcfg + directory(s0, 0, s2, s3),
+        {"unzip utility of size 0",
+         launcher + image + bootcfg + directory(s0, 0, s2, s3),
          {127, "",
           "/bin/cp: cannot stat 'Linux_verAny_UP0_xAny.wrapcfg': No such file or directory\n"
           "/bin/cp: cannot stat 'kickoff.cfg': No such file or directory\n"
@@ -443,8 +467,8 @@ TEST_F(LauncherFaults, CorruptImage) {
     // in the package (mkpkg itself refuses an image that fails its CRC check).
     const std::string content = contentFolder(kCfg);
     const std::string storedZip = src("stored.zip");
-    testutil::RunResult z = testutil::runShell("cd " + shellQuote(content) + " && zip -q -0 -r " + shellQuote(storedZip) +
-                                               " kickoff image Linux_verAny_UP0_xAny.wrapcfg");
+    testutil::RunResult z = testutil::runShell("cd " + shellQuote(content) + " && zip -q -0 -r " +
+                                               shellQuote(storedZip) + " kickoff image Linux_verAny_UP0_xAny.wrapcfg");
     ASSERT_EQ(z.status, 0) << z.err;
     const struct {
         const char* name;
@@ -492,7 +516,8 @@ TEST_F(LauncherFaults, CorruptImage) {
     } damaged[] = {
         // miniunzip gives up at the damaged first entry and still exits 0: the launcher goes on
         // without the rest of the content, and the setup and startup commands fail.
-        {"deflated data damaged", deflated,
+        {"deflated data damaged",
+         deflated,
          {127, "",
           "/bin/cp: cannot create regular file './image/kickoff.cfg': No such file or directory\n"
           "/bin/cp: cannot stat 'kickoff.cfg': No such file or directory\n"
@@ -543,16 +568,27 @@ TEST_F(LauncherFaults, HostileTmp) {
         // Each is refused before anything is made: the unpacked image would not fit. (Once the run
         // went on: a cut-short image, or an empty kickoff that "succeeded".)
         {"full: the image does not fit", {{"noise.bin", noise(100000, 3)}}, "size=64k", {1, "", "ROOM", ""}},
-        {"full: the image does not expand", {{"zzfill.bin", std::string(200000, '\0')}}, "size=64k", {1, "", "ROOM", ""}},
-        {"full: the image does not expand, Info-ZIP unzip", {{"zzfill.bin", std::string(400000, '\0')}}, "size=256k",
-         {1, "", "ROOM", ""}, "/usr/bin/unzip"},
-        {"noexec", {}, "noexec",
+        {"full: the image does not expand",
+         {{"zzfill.bin", std::string(200000, '\0')}},
+         "size=64k",
+         {1, "", "ROOM", ""}},
+        {"full: the image does not expand, Info-ZIP unzip",
+         {{"zzfill.bin", std::string(400000, '\0')}},
+         "size=256k",
+         {1, "", "ROOM", ""},
+         "/usr/bin/unzip"},
+        {"noexec",
+         {},
+         "noexec",
          {1, "",
           "Failed creating installation directory: /tmp is on a file system mounted noexec, where the package "
           "cannot run its programs; set TMPDIR to a directory that allows them.\n",
           ""}},
-        {"read-only", {}, "ro",
-         {1, "", "Failed creating installation directory in /tmp: Read-only file system; set TMPDIR to a writable folder.\n",
+        {"read-only",
+         {},
+         "ro",
+         {1, "",
+          "Failed creating installation directory in /tmp: Read-only file system; set TMPDIR to a writable folder.\n",
           ""}},
     };
     for (const Case& c : cases) {
@@ -561,8 +597,9 @@ TEST_F(LauncherFaults, HostileTmp) {
         how.tmpOptions = c.tmpOptions;
         Outcome o = start(how);
         Expect e = c.expect;
-        const std::regex room("Failed creating installation directory: the package needs [0-9]+ bytes in /tmp, which "
-                              "has [0-9]+ free; free space there or set TMPDIR to a folder with room.\n");
+        const std::regex room(
+            "Failed creating installation directory: the package needs [0-9]+ bytes in /tmp, which "
+            "has [0-9]+ free; free space there or set TMPDIR to a folder with room.\n");
         if (e.err == "ROOM" && std::regex_match(o.err, room)) e.err = o.err;
         check(o, e, c.name);
     }
@@ -595,11 +632,15 @@ TEST_F(LauncherFaults, StartingAndEnding) {
     const Case cases[] = {
         {"standard input closed", redirected("<&-", "", ""), {0, "ran a from run\n", "to stderr\n", ""}},
         // The package's own output fails; the launcher itself has nothing to say.
-        {"standard output closed", redirected("", ">&-", ""), {1, "", "to stderr\n./kickoff: 2: echo: echo: I/O error\n", ""}},
+        {"standard output closed",
+         redirected("", ">&-", ""),
+         {1, "", "to stderr\n./kickoff: 2: echo: echo: I/O error\n", ""}},
         {"standard error closed", redirected("", "", "2>&-"), {0, "ran a from run\n", "", ""}},
         {"through a link beside it", from("run", "./pkglink"), {0, "ran a from run\n", "to stderr\n", ""}},
         {"through a link in another folder", from("other", "./pkglink"), {0, "ran a from other\n", "to stderr\n", ""}},
-        {"by a relative path from another folder", from("other", "../run/pkgname"), {0, "ran a from other\n", "to stderr\n", ""}},
+        {"by a relative path from another folder",
+         from("other", "../run/pkgname"),
+         {0, "ran a from other\n", "to stderr\n", ""}},
         {"through PATH", from("other", "PATH=../run:$PATH pkgname"), {0, "ran a from other\n", "to stderr\n", ""}},
     };
     for (const Case& c : cases) check(start(c.how), c.expect, c.name);
@@ -622,14 +663,17 @@ TEST_F(LauncherFaults, SigtermEndsThePackageAndRemovesTheWorkingDirectory) {
     if (!e2e::canUnsharePid(&why)) GTEST_SKIP() << "needs a private process namespace (unshare --pid): " << why;
     // Says it is ready only once its sleep has started, so the processes left are known.
     const std::string waiting =
-        "sleep 30 &\np=$!\nc=\nwhile [ \"$c\" != sleep ]; do read c <\"/proc/$p/comm\"; done\n: >\"$FAULT_READY\"\nwait\n";
+        "sleep 30 &\np=$!\nc=\nwhile [ \"$c\" != sleep ]; do read c <\"/proc/$p/comm\"; done\n: "
+        ">\"$FAULT_READY\"\nwait\n";
     Start how;
     how.termWhenReady = true;
 
     testutil::writeFile(src("slow-unzip"), "#!/bin/sh\n" + waiting, 0755);
     build(kCfg, {"--unzip", src("slow-unzip")});
     Outcome o = start(how);
-    check(o, {143, "", "\nPackage interrupted by signal 15 (SIGTERM) while unpacking; its working directory was removed.\n", ""},
+    check(o,
+          {143, "",
+           "\nPackage interrupted by signal 15 (SIGTERM) while unpacking; its working directory was removed.\n", ""},
           "during unzip");
     EXPECT_EQ(o.procs, "") << "during unzip";
 

@@ -28,7 +28,8 @@ namespace {
 
 const char c_mac[] = "001018AABB01";
 // One NetXtreme adapter with bootcode, ASF and PXE firmware; no NetXtreme II adapter.
-const char c_adapter[] = "[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB01\nbc = 3.29\nasf = 2.10\nmba = 8.3.11\n";
+const char c_adapter[] =
+    "[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB01\nbc = 3.29\nasf = 2.10\nmba = 8.3.11\n";
 const char c_unableToWrite[] = "Error! Unable to write to log file.\n";
 
 std::string rowOf(const std::vector<std::string>& versions) { return row(c_mac, "5704", versions); }
@@ -118,8 +119,10 @@ protected:
         std::string self = sim("lnxfwupg");
         std::string act = how == "missing" ? "rm -f " + shellQuote(self) : "chmod 0644 " + shellQuote(self);
         testutil::writeFile(self,
-                            "#!/bin/sh\n" + shellQuote(sim("real/lnxfwupg")) + " \"$@\"\nrc=$?\n"
-                            "if [ \"${2:-table}\" = " + shellQuote(after) + " ]; then " + act + "; fi\nexit $rc\n",
+                            "#!/bin/sh\n" + shellQuote(sim("real/lnxfwupg")) +
+                                " \"$@\"\nrc=$?\n"
+                                "if [ \"${2:-table}\" = " +
+                                shellQuote(after) + " ]; then " + act + "; fi\nexit $rc\n",
                             0755);
         std::string link = tool() + "/lnxfwupg";
         unlink(link.c_str());
@@ -137,10 +140,15 @@ protected:
         std::string self = sim("lnxfwupg");
         testutil::writeFile(self,
                             "#!/bin/sh\necho \"lnxfwupg $*\" >>\"$FWSIM_TRACE\"\n"
-                            "if [ $# -eq 0 ]; then cat " + shellQuote(sim("table")) + "; exit 0; fi\n"
-                            "if [ \"$2\" = dir ] && [ -s " + shellQuote(sim("dir")) + " ]; then\n"
-                            "  while IFS= read -r l; do printf '%s\\n' \"$l\"; done <" + shellQuote(sim("dir")) +
-                            "\n  exit 0\nfi\nexec " + shellQuote(sim("real/lnxfwupg")) + " \"$@\"\n",
+                            "if [ $# -eq 0 ]; then cat " +
+                                shellQuote(sim("table")) +
+                                "; exit 0; fi\n"
+                                "if [ \"$2\" = dir ] && [ -s " +
+                                shellQuote(sim("dir")) +
+                                " ]; then\n"
+                                "  while IFS= read -r l; do printf '%s\\n' \"$l\"; done <" +
+                                shellQuote(sim("dir")) + "\n  exit 0\nfi\nexec " + shellQuote(sim("real/lnxfwupg")) +
+                                " \"$@\"\n",
                             0755);
         std::string link = tool() + "/lnxfwupg";
         unlink(link.c_str());
@@ -153,14 +161,17 @@ protected:
     NicOutcome run(const std::vector<std::string>& args, const Setting& setting = Setting()) {
         const std::string before = e2e::snapshotTree(tool());
         for (const char* f : {"out", "err", "status", "logtree", "log", "trace"}) unlink(res(f).c_str());
-        std::string script = "umask 022\nmount -t tmpfs -o " + setting.logMount + " zav_faults_log /var/log || exit 125\n" + e2e::privateLockLine() +
-                             "cd " + shellQuote(tool()) + " || exit 125\n" + setting.prepare + "\n" +
+        std::string script = "umask 022\nmount -t tmpfs -o " + setting.logMount +
+                             " zav_faults_log /var/log || exit 125\n" + e2e::privateLockLine() + "cd " +
+                             shellQuote(tool()) + " || exit 125\n" + setting.prepare + "\n" +
                              shellQuote(testutil::binPath("nicburn"));
         for (const std::string& a : args) script += " " + shellQuote(a);
         script += " </dev/null >" + shellQuote(res("out")) + " 2>" + shellQuote(res("err")) + "\necho $? >" +
                   shellQuote(res("status")) + "\nfind /var/log -mindepth 1 -printf '%P %M %s\\n' | LC_ALL=C sort >" +
-                  shellQuote(res("logtree")) + "\nfor f in /var/log/ZAV_Support/ethflash.log ethflash.log; do "
-                  "if [ -f \"$f\" ]; then cat \"$f\" >" + shellQuote(res("log")) + "; break; fi; done\nexit 0\n";
+                  shellQuote(res("logtree")) +
+                  "\nfor f in /var/log/ZAV_Support/ethflash.log ethflash.log; do "
+                  "if [ -f \"$f\" ]; then cat \"$f\" >" +
+                  shellQuote(res("log")) + "; break; fi; done\nexit 0\n";
         testutil::RunOptions opts;
         opts.env = {{"FWSIM_CONF", res("fwsim.conf")}, {"FWSIM_TRACE", res("trace")}, {"LC_ALL", "C"}};
         opts.timeoutSeconds = 60;
@@ -220,35 +231,41 @@ TEST_F(NicburnFaults, UtilityFailsInEachCommand) {
         std::string logHas;  // the per-adapter result in the log, or the closing text
     };
     const Case cases[] = {
-        {"listing", "missing", "", "start", "", 171, c_banner + c_locate + nx2 + errorsOccurred(), "", errorsOccurred()},
+        {"listing", "missing", "", "start", "", 171, c_banner + c_locate + nx2 + errorsOccurred(), "",
+         errorsOccurred()},
         {"listing", "noexec", "", "start", "", 171, noList, denied, errorsOccurred()},
         {"listing", "signal", "", "", "[lnxfwupg]\nfault.table = signal SEGV\n", 171, noList, segv, errorsOccurred()},
         // The listing file stays empty: no firmware found, nothing written; the CRC check fails
         // the same way, and the rediscovery finds the utility broken.
         {"dir", "missing", "", "table", "", 1,
-         c_banner + nx2 + table({rowOf(c_none)}) + crcOf(false) + "\nUpdating Broadcom NetXtreme adapters.\n"
-         "Error! Firmware not detected on device 001018AABB01.\n" + c_locate + nx2 + table({}) + errorsOccurred(),
+         c_banner + nx2 + table({rowOf(c_none)}) + crcOf(false) +
+             "\nUpdating Broadcom NetXtreme adapters.\n"
+             "Error! Firmware not detected on device 001018AABB01.\n" +
+             c_locate + nx2 + table({}) + errorsOccurred(),
          times(notFound, 2), "Error! Firmware not detected on device 001018AABB01.\n"},
         {"dir", "noexec", "", "table", "", 1,
-         c_banner + nx2 + table({rowOf(c_none)}) + crcOf(false) + "\nUpdating Broadcom NetXtreme adapters.\n"
-         "Error! Firmware not detected on device 001018AABB01.\n" + noAdapters("NetXtreme") + nx2 + table({}) +
-         errorsOccurred(),
+         c_banner + nx2 + table({rowOf(c_none)}) + crcOf(false) +
+             "\nUpdating Broadcom NetXtreme adapters.\n"
+             "Error! Firmware not detected on device 001018AABB01.\n" +
+             noAdapters("NetXtreme") + nx2 + table({}) + errorsOccurred(),
          times(denied, 3), "Error! Firmware not detected on device 001018AABB01.\n"},
         {"dir", "signal", "", "", "fault.dir = signal SEGV\n", 1,
-         c_banner + nx2 + table({rowOf(c_none)}) + crcOf(true) + "\nUpdating Broadcom NetXtreme adapters.\n"
-         "Error! Firmware not detected on device 001018AABB01.\n" + nx2 + table({rowOf(c_none)}) + errorsOccurred(),
+         c_banner + nx2 + table({rowOf(c_none)}) + crcOf(true) +
+             "\nUpdating Broadcom NetXtreme adapters.\n"
+             "Error! Firmware not detected on device 001018AABB01.\n" +
+             nx2 + table({rowOf(c_none)}) + errorsOccurred(),
          times(segv, 2), "Error! Firmware not detected on device 001018AABB01.\n"},
         {"upgrade", "missing", "", "crc", "", 1,
          c_banner + nx2 + table({rowOf(c_before)}) + crcOf(true) + updatesOf(false) + c_locate + nx2 + table({}) +
-         errorsOccurred(),
+             errorsOccurred(),
          times(notFound, 3), " !!! Error updating bc firmware on device 001018AABB01 using file 1648bc.bin !!!\n"},
         {"upgrade", "noexec", "", "crc", "", 1,
          c_banner + nx2 + table({rowOf(c_before)}) + crcOf(true) + updatesOf(false) + noAdapters("NetXtreme") + nx2 +
-         table({}) + errorsOccurred(),
+             table({}) + errorsOccurred(),
          times(denied, 4), " !!! Error updating bc firmware on device 001018AABB01 using file 1648bc.bin !!!\n"},
         {"upgrade", "signal", "", "", "fault.upgrade = signal SEGV\n", 1,
          c_banner + nx2 + table({rowOf(c_before)}) + crcOf(true) + updatesOf(false) + nx2 + table({rowOf(c_before)}) +
-         errorsOccurred(),
+             errorsOccurred(),
          times(segv, 3), " !!! Error updating mba firmware on device 001018AABB01 using file 1648mba.bin !!!\n"},
         // -nomfw and -crc report failures in the log, on screen and in the status.
         {"cfg", "missing", "-nomfw", "dir", "", 1, c_banner + nx2 + disabling + "\t---> failed\n", notFound,
@@ -291,8 +308,9 @@ const char c_bootLine[] = "   0  BootCode    0x00000200  0x00003c00  valid  5704
 TEST_F(NicburnFaults, GarbageFromTheUtility) {
     const std::string nx2 = noAdapters("NetXtreme II");
     const std::string one = table({row(c_mac, "5704", {"3.29", "NA", "NA", "NA", "NA", "NA", "NA"})});
-    const std::string refusedRow = "\nWarning. Adapter table row refused (MAC address holds a character other than "
-                                   "hexadecimal digits, ':-.'): ";
+    const std::string refusedRow =
+        "\nWarning. Adapter table row refused (MAC address holds a character other than "
+        "hexadecimal digits, ':-.'): ";
     const std::string binary = noise(4096, 11, false);
     ASSERT_EQ(binary.find(" MAC "), std::string::npos);
 
@@ -307,29 +325,50 @@ TEST_F(NicburnFaults, GarbageFromTheUtility) {
     };
     const Case cases[] = {
         // Binary noise instead of a table: no adapter; the log holds the noise as printed.
-        {"binary noise", binary, "", 171, c_banner + noAdapters("NetXtreme") + nx2 + errorsOccurred(),
-         {"\n" + binary + "\n", noAdapters("NetXtreme")}, {}},
+        {"binary noise",
+         binary,
+         "",
+         171,
+         c_banner + noAdapters("NetXtreme") + nx2 + errorsOccurred(),
+         {"\n" + binary + "\n", noAdapters("NetXtreme")},
+         {}},
         // A NUL byte in the listing: the log's copy of that 254-byte piece ends at the NUL, so
         // "hidden" and the line end after it are lost.
-        {"NUL byte", std::string("junk\0hidden\n", 12) + c_tableTop + c_tableRow + c_tableEnd, c_bootLine, 0,
-         c_banner + nx2 + one, {"\njunkBroadcom NetXtreme Firmware Upgrade Utility"}, {"hidden"}},
+        {"NUL byte",
+         std::string("junk\0hidden\n", 12) + c_tableTop + c_tableRow + c_tableEnd,
+         c_bootLine,
+         0,
+         c_banner + nx2 + one,
+         {"\njunkBroadcom NetXtreme Firmware Upgrade Utility"},
+         {"hidden"}},
         // Terminal controls and bytes above 127 in a row's MAC address: refused, shown and
         // logged, and the run fails.
-        {"control bytes in a row", std::string(c_tableTop) + c_tableRow + " 2  1648  \x1b[2J\xff\x01  03:00.0  x\n" + c_tableEnd,
-         c_bootLine, 1, c_banner + refusedRow + " 2  1648  \x1b[2J\xff\x01  03:00.0  x\n" + nx2 + one,
-         {refusedRow + " 2  1648  \x1b[2J\xff\x01  03:00.0  x\n"}, {}},
+        {"control bytes in a row",
+         std::string(c_tableTop) + c_tableRow + " 2  1648  \x1b[2J\xff\x01  03:00.0  x\n" + c_tableEnd,
+         c_bootLine,
+         1,
+         c_banner + refusedRow + " 2  1648  \x1b[2J\xff\x01  03:00.0  x\n" + nx2 + one,
+         {refusedRow + " 2  1648  \x1b[2J\xff\x01  03:00.0  x\n"},
+         {}},
         // Shell words in a row: refused before they reach a command line (the snapshot shows no
         // file "pwned" was made).
         {"shell words in a row",
          std::string(c_tableTop) + c_tableRow + " 2  1648  $(>pwned)  03:00.0  x\n 3  1648  `>pwned`  x\n" + c_tableEnd,
-         c_bootLine, 1,
-         c_banner + refusedRow + " 2  1648  $(>pwned)  03:00.0  x\n" + refusedRow + " 3  1648  `>pwned`  x\n" + nx2 + one,
-         {refusedRow + " 2  1648  $(>pwned)  03:00.0  x\n", refusedRow + " 3  1648  `>pwned`  x\n"}, {}},
+         c_bootLine,
+         1,
+         c_banner + refusedRow + " 2  1648  $(>pwned)  03:00.0  x\n" + refusedRow + " 3  1648  `>pwned`  x\n" + nx2 +
+             one,
+         {refusedRow + " 2  1648  $(>pwned)  03:00.0  x\n", refusedRow + " 3  1648  `>pwned`  x\n"},
+         {}},
         // Terminal controls inside a version word reach the screen as they are: the utility is
         // trusted to print text.
-        {"control bytes in a version", std::string(c_tableTop) + c_tableRow + c_tableEnd,
-         std::string(c_bootLine) + "   1  PXE         0x0000fe00  0x00010000  valid  v8.3\x1b[1m\n", 0,
-         c_banner + nx2 + table({row(c_mac, "5704", {"3.29", "NA", "NA", "8.3\x1b[1m", "NA", "NA", "NA"})}), {}, {}},
+        {"control bytes in a version",
+         std::string(c_tableTop) + c_tableRow + c_tableEnd,
+         std::string(c_bootLine) + "   1  PXE         0x0000fe00  0x00010000  valid  v8.3\x1b[1m\n",
+         0,
+         c_banner + nx2 + table({row(c_mac, "5704", {"3.29", "NA", "NA", "8.3\x1b[1m", "NA", "NA", "NA"})}),
+         {},
+         {}},
     };
     for (const Case& c : cases) {
         scripted(c.table, c.dir);
@@ -376,7 +415,8 @@ TEST_F(NicburnFaults, LinesOf10000Characters) {
     scripted(std::string(c_tableTop) + c_tableRow + c_tableEnd, std::string(c_bootLine) + dotted + "\n");
     o = run({"-v"});
     EXPECT_EQ(o.status, 0);
-    EXPECT_EQ(o.out, c_banner + nx2 + table({row(c_mac, "5704", {"3.29", "NA", "NA", std::string(19, '.'), "NA", "NA", "NA"})}));
+    EXPECT_EQ(o.out, c_banner + nx2 +
+                         table({row(c_mac, "5704", {"3.29", "NA", "NA", std::string(19, '.'), "NA", "NA", "NA"})}));
     EXPECT_EQ(o.err, "");
 }
 
@@ -396,7 +436,8 @@ TEST_F(NicburnFaults, FiveHundredAdapters) {
             listing += line;
             rows += row(mac, "5704", {"3.29", "NA", "NA", "8.3.11", "NA", "NA", "NA"});
         }
-        scripted(listing + c_tableEnd, std::string(c_bootLine) + "   1  PXE         0x0000fe00  0x00010000  valid  v8.3.11\n");
+        scripted(listing + c_tableEnd,
+                 std::string(c_bootLine) + "   1  PXE         0x0000fe00  0x00010000  valid  v8.3.11\n");
         NicOutcome o = run({"-v"});
         EXPECT_EQ(o.status, 0);
         EXPECT_EQ(o.out, c_banner + noAdapters("NetXtreme II") + c_tableHead + rows);
@@ -415,8 +456,8 @@ TEST_F(NicburnFaults, FiveHundredAdapters) {
 
 TEST_F(NicburnFaults, LogDirectoryFaults) {
     const std::string nx2 = noAdapters("NetXtreme II");
-    const std::string normal = c_banner + nx2 + table({rowOf(c_before)}) + crcOf(true) + updatesOf(true) + nx2 +
-                               table({rowOf(c_after)});
+    const std::string normal =
+        c_banner + nx2 + table({rowOf(c_before)}) + crcOf(true) + updatesOf(true) + nx2 + table({rowOf(c_after)});
 
     // Wherever the log folder cannot hold the log, the log goes to the folder the package was
     // started from, else the current directory; the closing message names it by its full path.
@@ -427,7 +468,8 @@ TEST_F(NicburnFaults, LogDirectoryFaults) {
     const std::string workDir = root_.file("zav_rq_pkg_0000abcd");
     const std::string blank = root_.file("my dir;$(touch pwned)");
     for (const std::string& d : {origin, workDir, blank}) mkdir(d.c_str(), 0755);
-    const std::string roFolder = "mkdir /var/log/ZAV_Support && mount -t tmpfs -o ro zav_faults_ro /var/log/ZAV_Support";
+    const std::string roFolder =
+        "mkdir /var/log/ZAV_Support && mount -t tmpfs -o ro zav_faults_ro /var/log/ZAV_Support";
     struct Case {
         const char* what;
         std::string logMount;
@@ -438,7 +480,8 @@ TEST_F(NicburnFaults, LogDirectoryFaults) {
     const Case cases[] = {
         {"log folder read-only", "mode=0755", roFolder, here, "ZAV_Support drwxrwxrwt 40\n"},
         {"/var/log read-only", "ro", "", here, ""},
-        {"log folder is a file", "mode=0755", "echo not a folder >/var/log/ZAV_Support", here, "ZAV_Support -rw-r--r-- 13\n"},
+        {"log folder is a file", "mode=0755", "echo not a folder >/var/log/ZAV_Support", here,
+         "ZAV_Support -rw-r--r-- 13\n"},
         {"log folder full", "size=4k", "mkdir /var/log/ZAV_Support && head -c 4096 /dev/zero >/var/log/filler", here,
          "ZAV_Support drwxr-xr-x 40\nfiller -rw-r--r-- 4096\n"},
         {"started from a folder", "mode=0755", roFolder + "\nexport ZAV_RQ_PKG_ORIG_CURR_DIR=" + shellQuote(origin),
@@ -477,7 +520,8 @@ TEST_F(NicburnFaults, LogDirectoryFaults) {
     // update fail and the run ends with 1.
     scenario(c_adapter);
     Setting ro;
-    ro.prepare = roFolder + "\nexport ZAV_RQ_PKG_ORIG_CURR_DIR=/proc\nmount --bind . . && mount -o remount,ro,bind . . && cd " +
+    ro.prepare = roFolder +
+                 "\nexport ZAV_RQ_PKG_ORIG_CURR_DIR=/proc\nmount --bind . . && mount -o remount,ro,bind . . && cd " +
                  shellQuote(tool());
     NicOutcome o = run({"-v"}, ro);
     EXPECT_EQ(o.status, 1);
@@ -488,8 +532,9 @@ TEST_F(NicburnFaults, LogDirectoryFaults) {
     // Full during the run: the log holds its first 4096 bytes, the screen says that the rest
     // was not written, the closing message says that the log is incomplete and where its part
     // is, and the run fails; -s says nothing on the screen but fails all the same.
-    const std::string six = std::string(c_adapter) + "[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB02\nbc = 3.29\n"
-                                                     "[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB03\nbc = 3.29\n";
+    const std::string six = std::string(c_adapter) +
+                            "[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB02\nbc = 3.29\n"
+                            "[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB03\nbc = 3.29\n";
     scenario(six);
     NicOutcome reference = run({});
     ASSERT_EQ(reference.status, 0);

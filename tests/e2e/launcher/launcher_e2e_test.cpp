@@ -66,7 +66,9 @@ std::string le32(uint32_t v) {
     return s;
 }
 
-std::string directory(uint32_t s0, uint32_t s1, uint32_t s2, uint32_t s3) { return le32(s0) + le32(s1) + le32(s2) + le32(s3); }
+std::string directory(uint32_t s0, uint32_t s1, uint32_t s2, uint32_t s3) {
+    return le32(s0) + le32(s1) + le32(s2) + le32(s3);
+}
 
 // The launcher's debug lines for the shipped boot configuration, from the clause count to the
 // composed command.
@@ -89,7 +91,8 @@ std::string shippedDebugLines(const std::string& command) {
            "++   startupCmd  = './kickoff'\n"
            "++   defaultArgs = ''\n"
            "++   argsControl = 'override <defaultArgs> with <userArgs>'\n"
-           "++   startupCmd  = '" + command + "'\n";
+           "++   startupCmd  = '" +
+           command + "'\n";
 }
 
 class LauncherE2E : public ::testing::Test {
@@ -135,8 +138,8 @@ protected:
         std::string listTmp = "ls -A /tmp";
         for (const std::string& k : kept) listTmp += " | grep -v -x -F -e " + shellQuote(k);
         std::string script = "cd " + shellQuote(runDir()) + " || exit 125\n" + host_.mountEtcLine() + tmpLines +
-                             runLine + "\nrc=$?\n" + epilogue +
-                             "\nprintf '@@e2e-tmp:%s\\n' \"$(" + listTmp + " | tr '\\n' ' ')\" >&2\nexit $rc\n";
+                             runLine + "\nrc=$?\n" + epilogue + "\nprintf '@@e2e-tmp:%s\\n' \"$(" + listTmp +
+                             " | tr '\\n' ' ')\" >&2\nexit $rc\n";
         std::vector<std::string> argv{"unshare", "-m", "/bin/sh", "-c", script};
         std::vector<std::pair<std::string, std::string>> env = host_.env();
         testutil::RunOptions opts;
@@ -177,8 +180,9 @@ protected:
 // Exit status, arguments, output
 
 TEST_F(LauncherE2E, ExitStatusIsTheStartupCommands) {
-    const std::string execBootCfg = "1\n*\t0\t*\tLinux_verAny_UP0_xAny.wrapcfg\n./image/kickoff.cfg\n./image\n"
-                                    "/bin/cp ../kickoff kickoff\nexec ./kickoff\n\noverride\n";
+    const std::string execBootCfg =
+        "1\n*\t0\t*\tLinux_verAny_UP0_xAny.wrapcfg\n./image/kickoff.cfg\n./image\n"
+        "/bin/cp ../kickoff kickoff\nexec ./kickoff\n\noverride\n";
     struct Case {
         const char* name;
         const char* cfg;
@@ -247,19 +251,20 @@ TEST_F(LauncherE2E, DebugLinesInOrder) {
     ASSERT_NO_FATAL_FAILURE(build("echo \"kickoff $*\"\nexit 3\n"));
     PkgRun r = run({"++debug", "A"});
     EXPECT_EQ(r.status, 3);
-    EXPECT_EQ(anyDigest(r.out), "++ Running in debug mode (level=1).\n"
-                     "++ uname -r --> '6.1.0-e2e'\n"
-                     "++ uname -i --> 'x86_64'\n"
-                     "++ Package digest crc32 XXXXXXXX holds.\n"
-                     "++ Extracting 'package boot config'...\n"
-                     "Extracting 'package image'...\n"
-                     "++ Extracting 'unzip utility'...\n"
-                     "++ Unzipping 'package image'...\n"
-                     "++ Processing 'package boot config'...\n" +
-                         shippedDebugLines("./kickoff A") +
-                         "++ Executing package (command: './kickoff A')...\n"
-                         "kickoff A\n"
-                         "++ Package completed with exit code '3'.\n");
+    EXPECT_EQ(anyDigest(r.out),
+              "++ Running in debug mode (level=1).\n"
+              "++ uname -r --> '6.1.0-e2e'\n"
+              "++ uname -i --> 'x86_64'\n"
+              "++ Package digest crc32 XXXXXXXX holds.\n"
+              "++ Extracting 'package boot config'...\n"
+              "Extracting 'package image'...\n"
+              "++ Extracting 'unzip utility'...\n"
+              "++ Unzipping 'package image'...\n"
+              "++ Processing 'package boot config'...\n" +
+                  shippedDebugLines("./kickoff A") +
+                  "++ Executing package (command: './kickoff A')...\n"
+                  "kickoff A\n"
+                  "++ Package completed with exit code '3'.\n");
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.tmpAfter, "");
 }
@@ -271,35 +276,38 @@ TEST_F(LauncherE2E, DebugLevel3OpensThreeShellsInOrder) {
     ASSERT_NO_FATAL_FAILURE(build("echo \"kickoff $*\"\n"));
     const std::string tail = " ...Type 'exit' to resume...\n\n";
     PkgRun r = runScript(std::string("./") + kPackageName + " ++debug=3", "",
-                         {{"++ About to unzipp 'package image'." + tail, "pwd; ls; stat -c '%a %n' . image.zip imgboot.cfg miniunz; exit\n"},
+                         {{"++ About to unzipp 'package image'." + tail,
+                           "pwd; ls; stat -c '%a %n' . image.zip imgboot.cfg miniunz; exit\n"},
                           {"++ About to execute './kickoff'." + tail, "pwd; exit\n"},
                           {"++ Last chance to examine the package." + tail, "pwd; exit\n"}});
     EXPECT_EQ(r.status, 0);
     std::smatch m;
     ASSERT_TRUE(std::regex_search(r.out, m, std::regex("/tmp/zav_rq_pkg_[0-9a-f]{8}"))) << r.out;
     const std::string wrk = m.str();
-    EXPECT_EQ(anyDigest(r.out), "++ Running in debug mode (level=3).\n"
-                     "++ uname -r --> '6.1.0-e2e'\n"
-                     "++ uname -i --> 'x86_64'\n"
-                     "++ Package digest crc32 XXXXXXXX holds.\n"
-                     "++ Extracting 'package boot config'...\n"
-                     "Extracting 'package image'...\n"
-                     "++ Extracting 'unzip utility'...\n"
-                     "\n++ About to unzipp 'package image'." + tail +
-                         wrk + "\nimage.zip\nimgboot.cfg\nminiunz\n700 .\n755 image.zip\n200 imgboot.cfg\n755 miniunz\n"
-                         "\n"
-                         "++ Unzipping 'package image'...\n"
-                         "++ Processing 'package boot config'...\n" +
-                         shippedDebugLines("./kickoff") +
-                         "\n++ About to execute './kickoff'." + tail +
-                         wrk + "/image\n"
-                         "\n"
-                         "++ Executing package (command: './kickoff')...\n"
-                         "kickoff \n"
-                         "++ Package completed with exit code '0'.\n"
-                         "\n++ Last chance to examine the package." + tail +
-                         wrk + "/image\n"
-                         "\n");
+    EXPECT_EQ(anyDigest(r.out),
+              "++ Running in debug mode (level=3).\n"
+              "++ uname -r --> '6.1.0-e2e'\n"
+              "++ uname -i --> 'x86_64'\n"
+              "++ Package digest crc32 XXXXXXXX holds.\n"
+              "++ Extracting 'package boot config'...\n"
+              "Extracting 'package image'...\n"
+              "++ Extracting 'unzip utility'...\n"
+              "\n++ About to unzipp 'package image'." +
+                  tail + wrk +
+                  "\nimage.zip\nimgboot.cfg\nminiunz\n700 .\n755 image.zip\n200 imgboot.cfg\n755 miniunz\n"
+                  "\n"
+                  "++ Unzipping 'package image'...\n"
+                  "++ Processing 'package boot config'...\n" +
+                  shippedDebugLines("./kickoff") + "\n++ About to execute './kickoff'." + tail + wrk +
+                  "/image\n"
+                  "\n"
+                  "++ Executing package (command: './kickoff')...\n"
+                  "kickoff \n"
+                  "++ Package completed with exit code '0'.\n"
+                  "\n++ Last chance to examine the package." +
+                  tail + wrk +
+                  "/image\n"
+                  "\n");
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.tmpAfter, "");
 }
@@ -321,16 +329,20 @@ TEST_F(LauncherE2E, DebugLevel3WithExitsFedAtOnce) {
 
 TEST_F(LauncherE2E, SystemFactsReachTheStartupCommand) {
     setRelease("redhat-release", "Red Hat Enterprise Linux AS release 4 (Nahant Update 4)\n");
-    ASSERT_NO_FATAL_FAILURE(build("env | grep '^ZAV_RQ_PKG_' | sort\ncase \"$PWD\" in /tmp/zav_rq_pkg_*/image) echo in-wrkdir;; esac\n"));
+    ASSERT_NO_FATAL_FAILURE(
+        build("env | grep '^ZAV_RQ_PKG_' | sort\ncase \"$PWD\" in /tmp/zav_rq_pkg_*/image) echo in-wrkdir;; esac\n"));
     PkgRun r = run({});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "ZAV_RQ_PKG_LINUX_DISTRO_LEVEL=4\n"
-                     "ZAV_RQ_PKG_LINUX_DISTRO_NAME=RedHat\n"
-                     "ZAV_RQ_PKG_LINUX_KERNEL_LEVEL=6.1.0-e2e\n"
-                     "ZAV_RQ_PKG_LINUX_PROCESSOR=x86_64\n"
-                     "ZAV_RQ_PKG_LINUX_UPDATE_LEVEL=4\n"
-                     "ZAV_RQ_PKG_ORIG_CURR_DIR=" + realPath(runDir()) + "\n"
-                     "in-wrkdir\n");
+    EXPECT_EQ(r.out,
+              "ZAV_RQ_PKG_LINUX_DISTRO_LEVEL=4\n"
+              "ZAV_RQ_PKG_LINUX_DISTRO_NAME=RedHat\n"
+              "ZAV_RQ_PKG_LINUX_KERNEL_LEVEL=6.1.0-e2e\n"
+              "ZAV_RQ_PKG_LINUX_PROCESSOR=x86_64\n"
+              "ZAV_RQ_PKG_LINUX_UPDATE_LEVEL=4\n"
+              "ZAV_RQ_PKG_ORIG_CURR_DIR=" +
+                  realPath(runDir()) +
+                  "\n"
+                  "in-wrkdir\n");
     EXPECT_EQ(r.tmpAfter, "");
 }
 
@@ -365,7 +377,8 @@ TEST_F(LauncherE2E, ExistingObjectAtTheFirstCandidateIsLeftAlone) {
         "for f in /tmp/zav_rq_pkg_*; do if [ -d \"$f\" ]; then echo \"dir ${f#/tmp/} holds $(cat \"$f/keep\")\"; "
         "else echo \"file ${f#/tmp/} holds $(cat \"$f\")\"; fi; done";
     for (const Case& c : cases) {
-        std::string inner = std::string("W=/tmp/zav_rq_pkg_$(printf %08x $$); ") + c.make + " && exec ./" + kPackageName;
+        std::string inner =
+            std::string("W=/tmp/zav_rq_pkg_$(printf %08x $$); ") + c.make + " && exec ./" + kPackageName;
         PkgRun r = runScript("/bin/sh -c " + shellQuote(inner), "", {}, epilogue);
         EXPECT_EQ(r.status, 0) << c.name << ": " << r.err;
         std::smatch m;
@@ -385,9 +398,10 @@ TEST_F(LauncherE2E, WorkingDirectoryFollowsTmpdirAndRefusesNoexec) {
     ASSERT_NO_FATAL_FAILURE(build("echo \"running in $PWD\"\n"));
     const std::string alt = "mkdir /tmp/alt && mount -t tmpfs zav_e2e_alt /tmp/alt || exit 125\n";
     const std::string noexec = "mount -o remount,noexec /tmp || exit 125\n";
-    const std::string refused = "Failed creating installation directory: /tmp is on a file system mounted noexec, "
-                                "where the package cannot run its programs; set TMPDIR to a directory that allows "
-                                "them.\n";
+    const std::string refused =
+        "Failed creating installation directory: /tmp is on a file system mounted noexec, "
+        "where the package cannot run its programs; set TMPDIR to a directory that allows "
+        "them.\n";
     struct Case {
         const char* name;
         std::string runLine;
@@ -412,8 +426,8 @@ TEST_F(LauncherE2E, WorkingDirectoryFollowsTmpdirAndRefusesNoexec) {
         EXPECT_EQ(r.err, c.err) << c.name;
         EXPECT_EQ(r.tmpAfter, c.tmpAfter) << c.name;
         if (*c.ranIn) {
-            EXPECT_TRUE(std::regex_match(r.out, std::regex(std::string("running in ") + c.ranIn +
-                                                           "/zav_rq_pkg_[0-9a-f]{8}/image\n")))
+            EXPECT_TRUE(std::regex_match(
+                r.out, std::regex(std::string("running in ") + c.ranIn + "/zav_rq_pkg_[0-9a-f]{8}/image\n")))
                 << c.name << ": " << r.out;
         } else {
             EXPECT_EQ(r.out, "") << c.name;
@@ -485,7 +499,8 @@ TEST_F(LauncherE2E, DamagedPackagesFailWithTheirMessages) {
 // An unzip utility that dies by a signal fails the run; nothing of the package runs.
 TEST_F(LauncherE2E, CrashedUnzipFailsTheRun) {
     testutil::writeFile(dir_.file("crashing-unzip"), "#!/bin/sh\nkill -SEGV $$\n", 0755);
-    ASSERT_NO_FATAL_FAILURE(build("echo ran\n", pkgfixture::shippedBootCfg(), {"--unzip", dir_.file("crashing-unzip")}));
+    ASSERT_NO_FATAL_FAILURE(
+        build("echo ran\n", pkgfixture::shippedBootCfg(), {"--unzip", dir_.file("crashing-unzip")}));
     PkgRun r = run({});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
@@ -540,8 +555,9 @@ TEST_F(LauncherE2E, FailingUnameGivesUnknownAndLeavesNothing) {
 }
 
 TEST_F(LauncherE2E, ReleaseFilesGiveDistributionAndLevels) {
-    ASSERT_NO_FATAL_FAILURE(build("echo \"$ZAV_RQ_PKG_LINUX_DISTRO_NAME $ZAV_RQ_PKG_LINUX_DISTRO_LEVEL "
-                                  "$ZAV_RQ_PKG_LINUX_UPDATE_LEVEL\"\n"));
+    ASSERT_NO_FATAL_FAILURE(
+        build("echo \"$ZAV_RQ_PKG_LINUX_DISTRO_NAME $ZAV_RQ_PKG_LINUX_DISTRO_LEVEL "
+              "$ZAV_RQ_PKG_LINUX_UPDATE_LEVEL\"\n"));
     struct Case {
         const char* redhat;
         const char* suse;
@@ -572,11 +588,16 @@ TEST_F(LauncherE2E, ReleaseFilesGiveDistributionAndLevels) {
 // clause fits, and the system is named from os-release; an older release file still wins.
 TEST_F(LauncherE2E, DebianLikeSystemIsIdentifiedFromOsReleaseAndUnameMachine) {
     testutil::writeFile(bin() + "/uname",
-                        "#!/bin/sh\ncase \"$1\" in -r) echo 6.1.0-e2e;; -i) echo unknown;; -m) echo x86_64;; esac\n", 0755);
-    ASSERT_NO_FATAL_FAILURE(build("echo \"$ZAV_RQ_PKG_LINUX_DISTRO_NAME $ZAV_RQ_PKG_LINUX_DISTRO_LEVEL "
-                                  "$ZAV_RQ_PKG_LINUX_UPDATE_LEVEL $ZAV_RQ_PKG_LINUX_PROCESSOR\"\n",
-                                  "1\n*\t0\tx64\tLinux_verAny_UP0_xAny.wrapcfg\n./kickoff.cfg\n\n\n./kickoff\n\n\n"));
-    const struct { const char* suse; const char* out; } cases[] = {
+                        "#!/bin/sh\ncase \"$1\" in -r) echo 6.1.0-e2e;; -i) echo unknown;; -m) echo x86_64;; esac\n",
+                        0755);
+    ASSERT_NO_FATAL_FAILURE(
+        build("echo \"$ZAV_RQ_PKG_LINUX_DISTRO_NAME $ZAV_RQ_PKG_LINUX_DISTRO_LEVEL "
+              "$ZAV_RQ_PKG_LINUX_UPDATE_LEVEL $ZAV_RQ_PKG_LINUX_PROCESSOR\"\n",
+              "1\n*\t0\tx64\tLinux_verAny_UP0_xAny.wrapcfg\n./kickoff.cfg\n\n\n./kickoff\n\n\n"));
+    const struct {
+        const char* suse;
+        const char* out;
+    } cases[] = {
         {nullptr, "Ubuntu 22 4 x86_64\n"},
         {"SUSE Linux Enterprise Server 11 (x86_64)\nVERSION = 11\n", "SuSE 11 0 x86_64\n"},
     };
@@ -602,9 +623,10 @@ TEST_F(LauncherE2E, OsMismatchStopsBeforeAnythingRuns) {
     PkgRun r = run({});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "ERROR!! The system does not meet the OS requirements of the package.\n\n"
-                     "        The current system is identified as follows:\n\n"
-                     "        Linux RedHat release 5 update 2 kernel 6.1.0-e2e (for x86_64)\n\n");
+    EXPECT_EQ(r.err,
+              "ERROR!! The system does not meet the OS requirements of the package.\n\n"
+              "        The current system is identified as follows:\n\n"
+              "        Linux RedHat release 5 update 2 kernel 6.1.0-e2e (for x86_64)\n\n");
     EXPECT_EQ(r.tmpAfter, "");
 
     setRelease("redhat-release", nullptr);
@@ -640,8 +662,8 @@ protected:
     // Runs the package on a new terminal (ptyrun.py: mode, then WAIT SEND pairs) in a process
     // namespace of its own, so that nothing it leaves outlives the case.
     TerminalRun onTerminal(const std::string& mode, const std::vector<std::string>& steps) {
-        std::string line = "unshare --pid --fork --mount-proc /usr/bin/python3 " + shellQuote(PTYRUN) + " " + mode +
-                           " 15";
+        std::string line =
+            "unshare --pid --fork --mount-proc /usr/bin/python3 " + shellQuote(PTYRUN) + " " + mode + " 15";
         for (const std::string& s : steps) line += " " + shellQuote(s);
         line += " -- ./" + std::string(kPackageName);
         PkgRun r = runScript(line);
@@ -656,9 +678,7 @@ protected:
         return t;
     }
 
-    void buildAsking() {
-        build(kAsks, pkgfixture::shippedBootCfg(), {"--launcher", testutil::binPath("pkgstub")});
-    }
+    void buildAsking() { build(kAsks, pkgfixture::shippedBootCfg(), {"--launcher", testutil::binPath("pkgstub")}); }
 };
 
 // Run from a terminal, the startup command gets the terminal: its question is answered, and a
@@ -709,14 +729,16 @@ TEST_F(LauncherE2E, ASecondCtrlCDuringTheRemovalLeavesNothingBehind) {
 // SIGINT to the launcher alone while a slow `uname` identifies the system: the run stops there
 // (it used to be swallowed while the launcher waited in system(), and the package ran to its end).
 TEST_F(LauncherE2E, SigintDuringTheSystemIdentificationStopsTheRun) {
-    ASSERT_NO_FATAL_FAILURE(build("echo ran\n", pkgfixture::shippedBootCfg(), {"--launcher", testutil::binPath("pkgstub")}));
+    ASSERT_NO_FATAL_FAILURE(
+        build("echo ran\n", pkgfixture::shippedBootCfg(), {"--launcher", testutil::binPath("pkgstub")}));
     testutil::writeFile(bin() + "/uname",
                         "#!/bin/sh\nsleep 0.4\ncase \"$1\" in -r) echo 6.1.0-e2e ;; *) echo x86_64 ;; esac\n", 0755);
     PkgRun r = runScript("env --default-signal=INT ./" + std::string(kPackageName) +
                          " &\npid=$!\nsleep 0.2\nkill -INT $pid\nwait $pid");
     EXPECT_EQ(r.status, 130);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "\nPackage interrupted by signal 2 (SIGINT) while unpacking; its working directory was removed.\n");
+    EXPECT_EQ(r.err,
+              "\nPackage interrupted by signal 2 (SIGINT) while unpacking; its working directory was removed.\n");
     EXPECT_EQ(r.tmpAfter, "");
 }
 
@@ -742,12 +764,13 @@ TEST_F(LauncherE2E, StartsThroughPathAndNamesAnUnusableTmpdir) {
         {"empty TMPDIR", "TMPDIR= ", ""},
         // Another user could swap the launcher's files there between their making and their use.
         {"TMPDIR others may write", "mkdir -m 0777 \"$TD\" && chmod 0777 \"$TD\" && TMPDIR=\"$TD\" ",
-         "Warning: TMPDIR '" + runDir() + "/shared' belongs to another user, or others may write to it without the "
-         "sticky bit; using /tmp instead.\n"},
+         "Warning: TMPDIR '" + runDir() +
+             "/shared' belongs to another user, or others may write to it without the "
+             "sticky bit; using /tmp instead.\n"},
     };
     for (const auto& c : cases) {
-        PkgRun r = runScript("TD=" + shellQuote(runDir() + "/shared") + "; cd / && " + c.env + "PATH=" +
-                             shellQuote(runDir()) + ":\"$PATH\" " + kPackageName + " A");
+        PkgRun r = runScript("TD=" + shellQuote(runDir() + "/shared") + "; cd / && " + c.env +
+                             "PATH=" + shellQuote(runDir()) + ":\"$PATH\" " + kPackageName + " A");
         EXPECT_EQ(r.status, 0) << c.name << ": " << r.err;
         EXPECT_EQ(r.out, "kickoff A\n") << c.name;
         EXPECT_EQ(r.err, c.err) << c.name;

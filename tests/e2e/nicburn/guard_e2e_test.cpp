@@ -92,10 +92,11 @@ protected:
 // The old lock path (/run/lock, where every user may write) is left alone: a user's link there to
 // a root file is never followed. The lock is made in a folder of root's, 0700, file 0600.
 TEST_F(NicburnGuard, LockLivesInAFolderOnlyRootCanWrite) {
-    inNamespace("echo \"root's data\" >\"$R/target\"\nln -s \"$R/target\" /run/lock/nicburn.lock\n"
-                "\"$NICBURN\" -v >\"$R/out\" 2>\"$R/err\" </dev/null\necho $? >\"$R/status\"\n"
-                "stat -c '%n %U %a %F' /run/nicburn /run/nicburn/nicburn.lock >\"$R/stat\"\n"
-                "cat /run/nicburn/nicburn.lock >\"$R/lock\"\n");
+    inNamespace(
+        "echo \"root's data\" >\"$R/target\"\nln -s \"$R/target\" /run/lock/nicburn.lock\n"
+        "\"$NICBURN\" -v >\"$R/out\" 2>\"$R/err\" </dev/null\necho $? >\"$R/status\"\n"
+        "stat -c '%n %U %a %F' /run/nicburn /run/nicburn/nicburn.lock >\"$R/stat\"\n"
+        "cat /run/nicburn/nicburn.lock >\"$R/lock\"\n");
     EXPECT_EQ(res("status"), "0\n") << res("out") << res("err");
     EXPECT_EQ(res("out"), kVersions);
     EXPECT_EQ(res("target"), "root's data\n");
@@ -122,7 +123,8 @@ TEST_F(NicburnGuard, PlantedLockFolderRefusesTheRun) {
                     " || exit 125\n\"$NICBURN\" -v >\"$R/out\" 2>\"$R/err\" </dev/null\necho $? >\"$R/status\"\n");
         EXPECT_EQ(res("status"), "1\n") << c.what;
         EXPECT_EQ(res("out"), std::string(c_banner) + "Error! Cannot take the firmware update lock: /run/nicburn is " +
-                                  c.is + ", not a folder of root's own; remove it (rm -r /run/nicburn) and run again.\n")
+                                  c.is +
+                                  ", not a folder of root's own; remove it (rm -r /run/nicburn) and run again.\n")
             << c.what;
         EXPECT_EQ(res("log"), c_header + res("out")) << c.what;
         EXPECT_EQ(res("trace"), "") << c.what << ": a utility ran";
@@ -134,7 +136,8 @@ TEST_F(NicburnGuard, PlantedLockFolderRefusesTheRun) {
 // A user who holds a flock on the old path, and tries the new one, holds no update back.
 TEST_F(NicburnGuard, AUsersFlockHoldsNoUpdateBack) {
     inNamespace(
-        "setpriv --reuid=65534 --regid=65534 --clear-groups flock -n /run/lock/nicburn.lock sh -c 'echo held; exec sleep 30'"
+        "setpriv --reuid=65534 --regid=65534 --clear-groups flock -n /run/lock/nicburn.lock sh -c 'echo held; exec "
+        "sleep 30'"
         " >/run/lock/held 2>&1 &\n"
         "n=0; until grep -q held /run/lock/held || [ $n -ge 500 ]; do sleep 0.01; n=$((n+1)); done\n"
         "setpriv --reuid=65534 --regid=65534 --clear-groups flock -n /run/nicburn/nicburn.lock true 2>/dev/null\n"
@@ -160,13 +163,16 @@ TEST_F(NicburnGuard, RunWithoutRoomForALockIsWarnedAboutAndGoesOn) {
         {"No space left on device", "mount -t tmpfs -o nr_inodes=2 none /run && : >/run/filler"},
     };
     for (const auto& c : cases) {
-        inNamespace(std::string(c.prepare) + " || exit 125\n"
+        inNamespace(std::string(c.prepare) +
+                    " || exit 125\n"
                     "\"$NICBURN\" -v >\"$R/out\" 2>\"$R/err\" </dev/null\necho $? >\"$R/status\"\n");
         EXPECT_EQ(res("status"), "0\n") << c.what;
-        EXPECT_EQ(res("out"), std::string(c_banner) + "\nWarning. Cannot take the firmware update lock (cannot make "
-                                  "/run/nicburn: " + c.what +
-                                  "); another update could run at the same time.\n" + noAdapters("NetXtreme II") +
-                                  c_tableHead + "00AA (5704)\t3.29\tNA\tNA\t8.3.11\tNA\tNA\tNA\n")
+        EXPECT_EQ(res("out"), std::string(c_banner) +
+                                  "\nWarning. Cannot take the firmware update lock (cannot make "
+                                  "/run/nicburn: " +
+                                  c.what + "); another update could run at the same time.\n" +
+                                  noAdapters("NetXtreme II") + c_tableHead +
+                                  "00AA (5704)\t3.29\tNA\tNA\t8.3.11\tNA\tNA\tNA\n")
             << c.what;
     }
 }
@@ -175,21 +181,23 @@ TEST_F(NicburnGuard, RunWithoutRoomForALockIsWarnedAboutAndGoesOn) {
 // runs. The utility, which then writes to the lost screen, is not killed; nicburn notes SIGPIPE,
 // starts nothing more, logs the interrupt line and ends with 141.
 TEST_F(NicburnGuard, LostScreenEndsTheRunBetweenTwoComponents) {
-    inNamespace("mkfifo \"$R/screen\"\n"
-                "export UPGRADE_HOOK='until [ -f \"$R/closed\" ]; do sleep 0.02; done; echo note >&2; "
-                "echo \"finished $5\" >>\"$R/after\"'\n"
-                "\"$NICBURN\" >\"$R/screen\" 2>&1 </dev/null &\npid=$!\n"
-                "exec 3<\"$R/screen\"\n"
-                "n=0; until grep -q ' upgrade ' \"$R/trace\" || [ $n -ge 1000 ]; do sleep 0.01; n=$((n+1)); done\n"
-                "exec 3<&-\n: >\"$R/closed\"\nwait $pid\necho $? >\"$R/status\"\n");
+    inNamespace(
+        "mkfifo \"$R/screen\"\n"
+        "export UPGRADE_HOOK='until [ -f \"$R/closed\" ]; do sleep 0.02; done; echo note >&2; "
+        "echo \"finished $5\" >>\"$R/after\"'\n"
+        "\"$NICBURN\" >\"$R/screen\" 2>&1 </dev/null &\npid=$!\n"
+        "exec 3<\"$R/screen\"\n"
+        "n=0; until grep -q ' upgrade ' \"$R/trace\" || [ $n -ge 1000 ]; do sleep 0.01; n=$((n+1)); done\n"
+        "exec 3<&-\n: >\"$R/closed\"\nwait $pid\necho $? >\"$R/status\"\n");
     EXPECT_EQ(res("status"), "141\n");
     EXPECT_EQ(lastLine(res("log")),
               "Update interrupted by signal 13 (SIGPIPE): the components not yet updated were left unchanged.")
         << res("log");
     EXPECT_EQ(res("after"), "finished -bc\n") << "the utility in flight was cut short";
     EXPECT_NE(res("log").find("upgraded 00AA -bc\n*** Update successful ***\n"), std::string::npos) << res("log");
-    EXPECT_EQ(res("trace"), "lnxfwupg \nlnxfwupg 00AA dir\nlnxfwnx2 \nlnxfwupg 00AA crc\n"
-                            "lnxfwupg 00AA upgrade -noreset -F -bc 1648bc.bin nv.bak\n");
+    EXPECT_EQ(res("trace"),
+              "lnxfwupg \nlnxfwupg 00AA dir\nlnxfwnx2 \nlnxfwupg 00AA crc\n"
+              "lnxfwupg 00AA upgrade -noreset -F -bc 1648bc.bin nv.bak\n");
     expectToolFolderClean("lost screen");
 }
 
@@ -207,7 +215,8 @@ TEST_F(NicburnGuard, UtilityReadingTheTerminalIsAnswered) {
                 ptyrun("fg") + "'Proceed? ' 'yes\\n' -- \"$NICBURN\" -v >\"$R/screen1\"\n" + ptyrun("fg") +
                 "'Proceed? ' '\\x03' '' 'no\\n' -- \"$NICBURN\" -v >\"$R/screen2\"\n");
     EXPECT_EQ(endOf(res("screen1")), "status 0") << res("screen1");
-    EXPECT_NE(res("screen1").find("00AA (5704)\t3.29\tNA\tNA\t8.3.11\tNA\tNA\tNA"), std::string::npos) << res("screen1");
+    EXPECT_NE(res("screen1").find("00AA (5704)\t3.29\tNA\tNA\t8.3.11\tNA\tNA\tNA"), std::string::npos)
+        << res("screen1");
     EXPECT_EQ(endOf(res("screen2")), "status 130") << res("screen2");
     EXPECT_NE(res("screen2").find("Interrupted by signal 2 (SIGINT): no firmware was changed.\r\n"), std::string::npos)
         << res("screen2");
@@ -239,11 +248,12 @@ TEST_F(NicburnGuard, UtilityStoppedAloneIsReported) {
                 "n=$((n+1)); done\n"
                 "kill -KILL -\"$(sed -n 's/.*(process \\([0-9]*\\)).*/\\1/p' \"$R/err\")\"\nwait\n");
     EXPECT_EQ(endOf(res("screen")), "status 0") << res("screen") << res("err");
-    EXPECT_TRUE(std::regex_search(res("err"), std::regex("^\nWarning. The vendor command in flight \\(process [0-9]+\\) "
-                                                         "was stopped by signal 21 \\(SIGTTIN\\): it tried to use the "
-                                                         "terminal from the background. The run waits until it goes on "
-                                                         "\\(kill -CONT [0-9]+\\) or ends. Command: \\./lnxfwupg 00AA dir "
-                                                         ">00AA\n")))
+    EXPECT_TRUE(
+        std::regex_search(res("err"), std::regex("^\nWarning. The vendor command in flight \\(process [0-9]+\\) "
+                                                 "was stopped by signal 21 \\(SIGTTIN\\): it tried to use the "
+                                                 "terminal from the background. The run waits until it goes on "
+                                                 "\\(kill -CONT [0-9]+\\) or ends. Command: \\./lnxfwupg 00AA dir "
+                                                 ">00AA\n")))
         << res("err");
     expectToolFolderClean("stopped alone");
 }

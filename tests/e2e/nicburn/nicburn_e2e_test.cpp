@@ -25,9 +25,10 @@ namespace {
 // What fwsim appends to the log for an upgrade, up to the NVRAM write.
 std::string fwsimUpgrade(const std::string& family, const std::string& who, const std::string& region,
                          const std::string& from, const std::string& to, const std::string& file) {
-    return "Broadcom " + family + " Firmware Upgrade Utility for Linux, v" + (family == "NetXtreme" ? "7.3.2" : "3.8.19") +
-           " (simulated by fwsim)\n\nUpgrading " + region + " of " + who + " from " + from + " to " + to + " with " +
-           file + "\nSaving the current image to nv.bak ... done\nWriting 16384 bytes to NVRAM ... ";
+    return "Broadcom " + family + " Firmware Upgrade Utility for Linux, v" +
+           (family == "NetXtreme" ? "7.3.2" : "3.8.19") + " (simulated by fwsim)\n\nUpgrading " + region + " of " +
+           who + " from " + from + " to " + to + " with " + file +
+           "\nSaving the current image to nv.bak ... done\nWriting 16384 bytes to NVRAM ... ";
 }
 
 struct NicRun {
@@ -38,8 +39,8 @@ struct NicRun {
 struct Session {
     std::vector<NicRun> runs;
     std::map<std::string, std::string> logs;  // files of /var/log/ZAV_Support by name
-    std::string tree;                          // "PATH MODE" of everything under the mount point
-    std::string trace;                         // commands fwsim received
+    std::string tree;                         // "PATH MODE" of everything under the mount point
+    std::string trace;                        // commands fwsim received
     const std::string& log(const std::string& name = "ethflash.log") const {
         static const std::string none;
         auto it = logs.find(name);
@@ -85,8 +86,8 @@ protected:
         std::vector<std::string> before = testutil::listDir(run.path());
         before.insert(before.end(), alsoLeft.begin(), alsoLeft.end());
         std::sort(before.begin(), before.end());
-        std::string script = "umask 022\nmount -t tmpfs none " + mountPoint + " || exit 99\n" + e2e::privateLockLine() + prepare + "\ncd " +
-                             shellQuote(run.path()) + " || exit 98\n";
+        std::string script = "umask 022\nmount -t tmpfs none " + mountPoint + " || exit 99\n" + e2e::privateLockLine() +
+                             prepare + "\ncd " + shellQuote(run.path()) + " || exit 98\n";
         for (size_t i = 0; i < argLists.size(); ++i) {
             std::string n = std::to_string(i);
             script += shellQuote(binPath(program));
@@ -97,8 +98,8 @@ protected:
         }
         script += "find " + mountPoint + " -printf '%p %M\\n' | LC_ALL=C sort >" + shellQuote(res.file("tree")) + "\n";
         script += "mkdir " + shellQuote(res.file("logs")) + " || exit 97\n";
-        script += "for f in /var/log/ZAV_Support/*; do if [ -f \"$f\" ]; then cp \"$f\" " + shellQuote(res.file("logs")) +
-                  "/ || exit 96; fi; done\nexit 0\n";
+        script += "for f in /var/log/ZAV_Support/*; do if [ -f \"$f\" ]; then cp \"$f\" " +
+                  shellQuote(res.file("logs")) + "/ || exit 96; fi; done\nexit 0\n";
         testutil::RunOptions opts;
         opts.env = {{"FWSIM_CONF", res.file("fwsim.conf")}, {"FWSIM_TRACE", res.file("trace")}};
         opts.timeoutSeconds = 60;
@@ -217,10 +218,12 @@ TEST_F(Nicburn, NoUtilityOrNoAdaptersEndsWith171InBothBuilds) {
     // No utility in the current directory.
     ASSERT_EQ(remove(run.file("lnxfwupg").c_str()), 0);
     ASSERT_EQ(remove(run.file("lnxfwnx2").c_str()), 0);
-    const std::string missing = std::string(c_banner) + "\nError! Unable to locate Broadcom NetXtreme tool (./lnxfwupg).\n";
+    const std::string missing =
+        std::string(c_banner) + "\nError! Unable to locate Broadcom NetXtreme tool (./lnxfwupg).\n";
     NicRun x86 = once("nicburn", {});
     EXPECT_EQ(x86.status, 171);
-    EXPECT_EQ(x86.out, missing + "\nError! Unable to locate Broadcom NetXtreme II tool (./lnxfwnx2).\n" + errorsOccurred());
+    EXPECT_EQ(x86.out,
+              missing + "\nError! Unable to locate Broadcom NetXtreme II tool (./lnxfwnx2).\n" + errorsOccurred());
     NicRun ppc = once("nicburn-ppc", {"-crc"});
     EXPECT_EQ(ppc.status, 171);
     EXPECT_EQ(ppc.out, missing + "\nWarning. No Broadcom NetXtreme II adapters found.\n" + errorsOccurred());
@@ -264,16 +267,19 @@ TEST_F(Nicburn, LogNumberingFillsGapsAndSkipsDirectories) {
 TEST_F(Nicburn, GarbledTablesNeverReachTheShell) {
     scenario(
         "[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB01\nbc = 3.29\nfault.row = overlong\n"
-        "[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB02\nbc = 3.29\nfault.row = text  2  1648  a;touch>x\n"
+        "[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB02\nbc = 3.29\nfault.row = text  2  1648  "
+        "a;touch>x\n"
         "[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB03\nbc = 3.29\nfault.row = malformed\n"
-        "[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB04\nbc = 3.29\nfault.row = text  4  1648  lnxfwupg\n"
+        "[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB04\nbc = 3.29\nfault.row = text  4  1648  "
+        "lnxfwupg\n"
         "[adapter]\nfamily = NetXtreme\ndevid = 1659\nmac = 001018AABB05\nbc = 3.61\n"
         "[adapter]\nfamily = NetXtreme II\ndevid = 164C\nmac = 001018AABB06\nbc = 4.4.1\n"
         "[lnxfwnx2]\nfault.table = notable\n");
     Session s;
     NicRun r = once("nicburn", {"-v"}, &s);
-    const std::string refused = "\nWarning. Adapter table row refused (MAC address holds a character other than "
-                                "hexadecimal digits, ':-.'): ";
+    const std::string refused =
+        "\nWarning. Adapter table row refused (MAC address holds a character other than "
+        "hexadecimal digits, ':-.'): ";
     EXPECT_EQ(r.status, 1);  // refused rows are adapters left alone
     EXPECT_EQ(r.out, std::string(c_banner) + refused + "2  1648  a;touch>x\n" + refused + "4  1648  lnxfwupg\n" +
                          "\nWarning. No Broadcom NetXtreme II adapters found.\n" + c_tableHead +
@@ -294,14 +300,18 @@ TEST_F(Nicburn, BrokenUtilityRunsAreSurvived) {
         const char* expected;
     } cases[] = {
         {"empty", "noend",
-         "\nWarning. No Broadcom NetXtreme adapters found.\n" /* table */ "|001018AABB03 (5708)\t4.4.1\t1.0.2\tNA\t4.2.0\t1.4.0\tNA\tNA\n"},
+         "\nWarning. No Broadcom NetXtreme adapters found.\n" /* table */
+         "|001018AABB03 (5708)\t4.4.1\t1.0.2\tNA\t4.2.0\t1.4.0\tNA\tNA\n"},
         {"signal 11", "exit 3",
-         "\nWarning. No Broadcom NetXtreme adapters found.\n" "|001018AABB03 (5708)\t4.4.1\t1.0.2\tNA\t4.2.0\t1.4.0\tNA\tNA\n"},
+         "\nWarning. No Broadcom NetXtreme adapters found.\n"
+         "|001018AABB03 (5708)\t4.4.1\t1.0.2\tNA\t4.2.0\t1.4.0\tNA\tNA\n"},
         {"exit 1", "signal KILL",
-         "\nWarning. No Broadcom NetXtreme II adapters found.\n" "|001018AABB01 (5704)\t3.29\tNA\tNA\t8.3.11\tNA\tNA\tNA\n"},
+         "\nWarning. No Broadcom NetXtreme II adapters found.\n"
+         "|001018AABB01 (5704)\t3.29\tNA\tNA\t8.3.11\tNA\tNA\tNA\n"},
     };
     for (const auto& c : cases) {
-        scenario(adapters + "[lnxfwupg]\nfault.table = " + c.nxFault + "\n[lnxfwnx2]\nfault.table = " + c.nx2Fault + "\n");
+        scenario(adapters + "[lnxfwupg]\nfault.table = " + c.nxFault + "\n[lnxfwnx2]\nfault.table = " + c.nx2Fault +
+                 "\n");
         NicRun r = once("nicburn", {"-v"});
         std::string expected = c.expected;
         size_t bar = expected.find('|');
@@ -324,14 +334,17 @@ protected:
         image("164Cump.bin", "ump", "1.5.1");
     }
 
-    const std::string before = std::string(c_tableHead) + row("001018AABB01", "5704", {"3.29", "NA", "NA", "8.3.11", "NA", "NA", "NA"}) +
+    const std::string before = std::string(c_tableHead) +
+                               row("001018AABB01", "5704", {"3.29", "NA", "NA", "8.3.11", "NA", "NA", "NA"}) +
                                row("001018AABB03", "5708", {"4.4.1", "1.0.2", "NA", "4.2.0", "1.4.0", "NA", "NA"});
-    const std::string after = std::string(c_tableHead) + row("001018AABB01", "5704", {"3.38", "NA", "NA", "8.4.0", "NA", "NA", "NA"}) +
+    const std::string after = std::string(c_tableHead) +
+                              row("001018AABB01", "5704", {"3.38", "NA", "NA", "8.4.0", "NA", "NA", "NA"}) +
                               row("001018AABB03", "5708", {"4.6.2", "1.1.0", "NA", "4.4.0", "1.5.1", "NA", "NA"});
-    const std::string updates = "\nUpdating Broadcom NetXtreme adapters.\n" + updateLine("001018AABB01", "1648bc.bin", true) +
-                                updateLine("001018AABB01", "1648mba.bin", true) + "\nUpdating Broadcom NetXtreme II adapters.\n" +
-                                updateLine("001018AABB03", "164Cbc.bin", true) + updateLine("001018AABB03", "164Cipmi.bin", true) +
-                                updateLine("001018AABB03", "164Cmba.bin", true) + updateLine("001018AABB03", "164Cump.bin", true);
+    const std::string updates =
+        "\nUpdating Broadcom NetXtreme adapters.\n" + updateLine("001018AABB01", "1648bc.bin", true) +
+        updateLine("001018AABB01", "1648mba.bin", true) + "\nUpdating Broadcom NetXtreme II adapters.\n" +
+        updateLine("001018AABB03", "164Cbc.bin", true) + updateLine("001018AABB03", "164Cipmi.bin", true) +
+        updateLine("001018AABB03", "164Cmba.bin", true) + updateLine("001018AABB03", "164Cump.bin", true);
     const std::string trace =
         "lnxfwupg\nlnxfwupg 001018AABB01 dir\nlnxfwnx2\nlnxfwnx2 001018AABB03 dir\n"
         "lnxfwupg 001018AABB01 crc\nlnxfwnx2 001018AABB03 crc\n"
@@ -356,17 +369,18 @@ TEST_F(NicburnUpdate, UpdatesEveryComponentAndShowsTheNewVersions) {
     EXPECT_EQ(s.trace, trace);
 
     const std::string& log = s.log("ethflash001.log");
-    EXPECT_TRUE(inOrder(log, {
-        "\nNow starting a CRC check for each Broadcom Ethernet adapter.\nPerforming CRC check for device 001018AABB01\n",
-        "(y/n) \n", "CRC check passed.\n*** Successfully completed CRC check on device 001018AABB01 ***\n\n",
-        "\nCRC check complete.\n\nUpdating Broadcom NetXtreme adapters.\n",
-        "Updating 001018AABB01 using file 1648bc.bin\n" +
-            fwsimUpgrade("NetXtreme", "adapter 1 (00:10:18:AA:BB:01)", "BootCode", "3.29", "3.38", "1648bc.bin") +
-            "done\nVerifying ... done\nUpgrade successful; the new firmware runs after the next reset.\n"
-            "*** Update successful ***\n\n",
-        "Updating 001018AABB03 using file 164Cump.bin\n" +
-            fwsimUpgrade("NetXtreme II", "adapter 1 (00:10:18:AA:BB:03)", "UMP", "1.4.0", "1.5.1", "164Cump.bin"),
-        after + updateComplete("/var/log/ZAV_Support/ethflash001.log")}));
+    EXPECT_TRUE(inOrder(
+        log, {"\nNow starting a CRC check for each Broadcom Ethernet adapter.\nPerforming CRC check for device "
+              "001018AABB01\n",
+              "(y/n) \n", "CRC check passed.\n*** Successfully completed CRC check on device 001018AABB01 ***\n\n",
+              "\nCRC check complete.\n\nUpdating Broadcom NetXtreme adapters.\n",
+              "Updating 001018AABB01 using file 1648bc.bin\n" +
+                  fwsimUpgrade("NetXtreme", "adapter 1 (00:10:18:AA:BB:01)", "BootCode", "3.29", "3.38", "1648bc.bin") +
+                  "done\nVerifying ... done\nUpgrade successful; the new firmware runs after the next reset.\n"
+                  "*** Update successful ***\n\n",
+              "Updating 001018AABB03 using file 164Cump.bin\n" +
+                  fwsimUpgrade("NetXtreme II", "adapter 1 (00:10:18:AA:BB:03)", "UMP", "1.4.0", "1.5.1", "164Cump.bin"),
+              after + updateComplete("/var/log/ZAV_Support/ethflash001.log")}));
     const std::string end = after + updateComplete("/var/log/ZAV_Support/ethflash001.log");
     EXPECT_EQ(log.substr(log.size() - end.size()), end);
 }
@@ -391,19 +405,22 @@ TEST_F(NicburnUpdate, PowerPcBuildUpdatesNetXtremeOnly) {
     NicRun r = once("nicburn-ppc", {});
     const std::string warning = "\nWarning. No Broadcom NetXtreme II adapters found.\n";
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, c_banner + warning + c_tableHead + row("001018AABB01", "5704", {"3.29", "NA", "NA", "8.3.11", "NA", "NA", "NA"}) +
+    EXPECT_EQ(r.out, c_banner + warning + c_tableHead +
+                         row("001018AABB01", "5704", {"3.29", "NA", "NA", "8.3.11", "NA", "NA", "NA"}) +
                          crcScreen({{"001018AABB01", true}}) + "\nUpdating Broadcom NetXtreme adapters.\n" +
-                         updateLine("001018AABB01", "1648bc.bin", true) + updateLine("001018AABB01", "1648mba.bin", true) +
-                         warning + c_tableHead + row("001018AABB01", "5704", {"3.38", "NA", "NA", "8.4.0", "NA", "NA", "NA"}) +
+                         updateLine("001018AABB01", "1648bc.bin", true) +
+                         updateLine("001018AABB01", "1648mba.bin", true) + warning + c_tableHead +
+                         row("001018AABB01", "5704", {"3.38", "NA", "NA", "8.4.0", "NA", "NA", "NA"}) +
                          updateComplete());
 }
 
 // A missing image, a utility that reports failure and one that dies: each is reported, the
 // rest is still attempted, and the run ends with status 1.
 TEST_F(Nicburn, FailedComponentsAreReportedAndTheRestGoesOn) {
-    scenario("[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB01\n"
-             "bc = 3.29\nipmi = 1.2.3\nmba = 8.3.11\nump = 1.1.9\n"
-             "fault.upgrade.mba = exit 2\nfault.upgrade.ump = signal 9\n");
+    scenario(
+        "[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB01\n"
+        "bc = 3.29\nipmi = 1.2.3\nmba = 8.3.11\nump = 1.1.9\n"
+        "fault.upgrade.mba = exit 2\nfault.upgrade.ump = signal 9\n");
     image("1648bc.bin", "bc", "3.38");
     image("1648mba.bin", "mba", "8.4.0");
     image("1648ump.bin", "ump", "1.2.0");
@@ -411,24 +428,29 @@ TEST_F(Nicburn, FailedComponentsAreReportedAndTheRestGoesOn) {
     NicRun r = once("nicburn", {}, &s);
     const std::string warning = "\nWarning. No Broadcom NetXtreme II adapters found.\n";
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, c_banner + warning + c_tableHead + row("001018AABB01", "5704", {"3.29", "1.2.3", "NA", "8.3.11", "1.1.9", "NA", "NA"}) +
+    EXPECT_EQ(r.out, c_banner + warning + c_tableHead +
+                         row("001018AABB01", "5704", {"3.29", "1.2.3", "NA", "8.3.11", "1.1.9", "NA", "NA"}) +
                          crcScreen({{"001018AABB01", true}}) + "\nUpdating Broadcom NetXtreme adapters.\n" +
-                         updateLine("001018AABB01", "1648bc.bin", true) + updateLine("001018AABB01", "1648ipmi.bin", false) +
-                         updateLine("001018AABB01", "1648mba.bin", false) + updateLine("001018AABB01", "1648ump.bin", false) +
-                         warning + c_tableHead + row("001018AABB01", "5704", {"3.38", "1.2.3", "NA", "8.3.11", "1.1.9", "NA", "NA"}) +
+                         updateLine("001018AABB01", "1648bc.bin", true) +
+                         updateLine("001018AABB01", "1648ipmi.bin", false) +
+                         updateLine("001018AABB01", "1648mba.bin", false) +
+                         updateLine("001018AABB01", "1648ump.bin", false) + warning + c_tableHead +
+                         row("001018AABB01", "5704", {"3.38", "1.2.3", "NA", "8.3.11", "1.1.9", "NA", "NA"}) +
                          errorsOccurred());
     const std::string who = "adapter 1 (00:10:18:AA:BB:01)";
-    EXPECT_TRUE(inOrder(s.log(), {
-        "Updating 001018AABB01 using file 1648ipmi.bin\n"
-        " !!! Error updating ipmi firmware on device 001018AABB01 using file 1648ipmi.bin. File not found !!!\n\n"
-        "Updating 001018AABB01 using file 1648mba.bin\n" +
-            fwsimUpgrade("NetXtreme", who, "PXE", "8.3.11", "8.4.0", "1648mba.bin") +
-            "failed (NVRAM write error at offset 0x00000200)\nUpgrade failed; " + who + " keeps PXE 8.3.11.\n"
-            " !!! Error updating mba firmware on device 001018AABB01 using file 1648mba.bin !!!\n\n"
-            "Updating 001018AABB01 using file 1648ump.bin\n" +
-            fwsimUpgrade("NetXtreme", who, "UMP", "1.1.9", "1.2.0", "1648ump.bin") +
-            " !!! Error updating ump firmware on device 001018AABB01 using file 1648ump.bin !!!\n\n",
-        errorsOccurred()}));
+    EXPECT_TRUE(inOrder(
+        s.log(),
+        {"Updating 001018AABB01 using file 1648ipmi.bin\n"
+         " !!! Error updating ipmi firmware on device 001018AABB01 using file 1648ipmi.bin. File not found !!!\n\n"
+         "Updating 001018AABB01 using file 1648mba.bin\n" +
+             fwsimUpgrade("NetXtreme", who, "PXE", "8.3.11", "8.4.0", "1648mba.bin") +
+             "failed (NVRAM write error at offset 0x00000200)\nUpgrade failed; " + who +
+             " keeps PXE 8.3.11.\n"
+             " !!! Error updating mba firmware on device 001018AABB01 using file 1648mba.bin !!!\n\n"
+             "Updating 001018AABB01 using file 1648ump.bin\n" +
+             fwsimUpgrade("NetXtreme", who, "UMP", "1.1.9", "1.2.0", "1648ump.bin") +
+             " !!! Error updating ump firmware on device 001018AABB01 using file 1648ump.bin !!!\n\n",
+         errorsOccurred()}));
     // The missing image never reached the utility.
     EXPECT_FALSE(contains(s.trace, "-ipmi"));
     EXPECT_TRUE(contains(s.trace, "upgrade -noreset -F -ump 1648ump.bin nv.bak\n"));
@@ -437,14 +459,16 @@ TEST_F(Nicburn, FailedComponentsAreReportedAndTheRestGoesOn) {
 // No bootcode found (none listed, or an empty listing): the adapter is reported and skipped.
 // The update's gates ignore case: a version "na" counts as absent.
 TEST_F(Nicburn, AdaptersWithoutDetectedFirmwareAreSkipped) {
-    scenario("[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB01\nmba = 8.3.11\nipmi = 1.2.3\n"
-             "[adapter]\nfamily = NetXtreme\ndevid = 1659\nmac = 001018AABB05\nbc = 3.61\nfault.dir = empty\n"
-             "[adapter]\nfamily = NetXtreme II\ndevid = 164C\nmac = 001018AABB03\nbc = 4.4.1\nipmi = na\n");
+    scenario(
+        "[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB01\nmba = 8.3.11\nipmi = 1.2.3\n"
+        "[adapter]\nfamily = NetXtreme\ndevid = 1659\nmac = 001018AABB05\nbc = 3.61\nfault.dir = empty\n"
+        "[adapter]\nfamily = NetXtreme II\ndevid = 164C\nmac = 001018AABB03\nbc = 4.4.1\nipmi = na\n");
     image("164Cbc.bin", "bc", "4.6.2");
     Session s;
     NicRun r = once("nicburn", {}, &s);
     EXPECT_EQ(r.status, 1);
-    const std::string table = std::string(c_tableHead) + row("001018AABB01", "5704", {"NA", "NA", "NA", "NA", "NA", "NA", "NA"}) +
+    const std::string table = std::string(c_tableHead) +
+                              row("001018AABB01", "5704", {"NA", "NA", "NA", "NA", "NA", "NA", "NA"}) +
                               row("001018AABB05", "5721", {"NA", "NA", "NA", "NA", "NA", "NA", "NA"});
     EXPECT_TRUE(inOrder(r.out, {table + row("001018AABB03", "5708", {"4.4.1", "na", "NA", "NA", "NA", "NA", "NA"}),
                                 "\nUpdating Broadcom NetXtreme adapters.\n"
@@ -460,11 +484,12 @@ TEST_F(Nicburn, AdaptersWithoutDetectedFirmwareAreSkipped) {
 }
 
 TEST_F(Nicburn, DisableManagementFirmwareSendsEachPresentComponent) {
-    scenario("[adapter]\nfamily = NetXtreme\ndevid = 1659\nmac = 001018AABB05\nbc = 3.61\nasf = 2.10\nump = 1.1.9\n"
-             "[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB01\nbc = 3.29\nmba = 8.3.11\n"
-             "[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB02\nbc = 3.29\nipmi = na\n"
-             "[adapter]\nfamily = NetXtreme II\ndevid = 163A\nmac = 001018AABB03\nbc = 4.4.1\n"
-             "ipmi = 1.0.2\nump = 1.4.0\nncsi = 2.0.3\nfault.cfg.ncsi = exit 1\n");
+    scenario(
+        "[adapter]\nfamily = NetXtreme\ndevid = 1659\nmac = 001018AABB05\nbc = 3.61\nasf = 2.10\nump = 1.1.9\n"
+        "[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB01\nbc = 3.29\nmba = 8.3.11\n"
+        "[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB02\nbc = 3.29\nipmi = na\n"
+        "[adapter]\nfamily = NetXtreme II\ndevid = 163A\nmac = 001018AABB03\nbc = 4.4.1\n"
+        "ipmi = 1.0.2\nump = 1.4.0\nncsi = 2.0.3\nfault.cfg.ncsi = exit 1\n");
     Session s;
     NicRun r = once("nicburn", {"-NoMfw"}, &s);
     EXPECT_EQ(r.status, 1);  // the NCSI command failed
@@ -475,33 +500,38 @@ TEST_F(Nicburn, DisableManagementFirmwareSendsEachPresentComponent) {
                          "Disabling management firmware (IPMI) for 001018AABB03\t---> successful\n"
                          "Disabling management firmware (UMP) for 001018AABB03\t---> successful\n"
                          "Disabling management firmware (NCSI) for 001018AABB03\t---> failed\n");
-    EXPECT_EQ(s.trace,
-              "lnxfwupg\nlnxfwupg 001018AABB05 dir\nlnxfwupg 001018AABB01 dir\nlnxfwupg 001018AABB02 dir\n"
-              "lnxfwnx2\nlnxfwnx2 001018AABB03 dir\n"
-              "lnxfwupg 001018AABB05 cfg -asf 0\nlnxfwupg 001018AABB05 cfg -ump 0\nlnxfwupg 001018AABB02 cfg -ipmi 0\n"
-              "lnxfwnx2 001018AABB03 cfg -ipmi 0\nlnxfwnx2 001018AABB03 cfg -ump 0\nlnxfwnx2 001018AABB03 cfg -ncsi 0\n");
-    EXPECT_TRUE(inOrder(s.log(), {
-        "Disabling management firmware (ASF) for device 001018AABB05\n",
-        "ASF firmware disabled on adapter 1 (00:10:18:AA:BB:05).\n"
-        "*** Successfully disabled management firmware (ASF) on device 001018AABB05 ***\n\n",
-        "Disabling management firmware (NCSI) for 001018AABB03\n",
-        "Error: writing the configuration of adapter 1 (00:10:18:AA:BB:03) failed; NCSI_X firmware unchanged.\n"
-        " !!! Error disabling management firmware (NSCI) on device 001018AABB03 !!!\n\n"}));
+    EXPECT_EQ(
+        s.trace,
+        "lnxfwupg\nlnxfwupg 001018AABB05 dir\nlnxfwupg 001018AABB01 dir\nlnxfwupg 001018AABB02 dir\n"
+        "lnxfwnx2\nlnxfwnx2 001018AABB03 dir\n"
+        "lnxfwupg 001018AABB05 cfg -asf 0\nlnxfwupg 001018AABB05 cfg -ump 0\nlnxfwupg 001018AABB02 cfg -ipmi 0\n"
+        "lnxfwnx2 001018AABB03 cfg -ipmi 0\nlnxfwnx2 001018AABB03 cfg -ump 0\nlnxfwnx2 001018AABB03 cfg -ncsi 0\n");
+    EXPECT_TRUE(inOrder(
+        s.log(),
+        {"Disabling management firmware (ASF) for device 001018AABB05\n",
+         "ASF firmware disabled on adapter 1 (00:10:18:AA:BB:05).\n"
+         "*** Successfully disabled management firmware (ASF) on device 001018AABB05 ***\n\n",
+         "Disabling management firmware (NCSI) for 001018AABB03\n",
+         "Error: writing the configuration of adapter 1 (00:10:18:AA:BB:03) failed; NCSI_X firmware unchanged.\n"
+         " !!! Error disabling management firmware (NSCI) on device 001018AABB03 !!!\n\n"}));
     // Management disable compares exactly: an IPMI version "na" counts as present and is switched off.
-    EXPECT_TRUE(contains(s.log(), "*** Successfully disabled management firmware (IPMI) on device 001018AABB02 ***\n\n"));
+    EXPECT_TRUE(
+        contains(s.log(), "*** Successfully disabled management firmware (IPMI) on device 001018AABB02 ***\n\n"));
 
     // fwsim remembers: the next version table shows the disabled components gone.
     NicRun v = once("nicburn", {"-v"});
-    EXPECT_EQ(v.out, c_banner + std::string(c_tableHead) + row("001018AABB05", "5721", {"3.61", "NA", "NA", "NA", "NA", "NA", "NA"}) +
+    EXPECT_EQ(v.out, c_banner + std::string(c_tableHead) +
+                         row("001018AABB05", "5721", {"3.61", "NA", "NA", "NA", "NA", "NA", "NA"}) +
                          row("001018AABB01", "5704", {"3.29", "NA", "NA", "8.3.11", "NA", "NA", "NA"}) +
                          row("001018AABB02", "5704", {"3.29", "NA", "NA", "NA", "NA", "NA", "NA"}) +
                          row("001018AABB03", "5709s", {"4.4.1", "NA", "NA", "NA", "NA", "2.0.3", "NA"}));
 }
 
 TEST_F(Nicburn, CrcCheckAnswersYesAndReportsEachAdapter) {
-    scenario("[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB01\nbc = 3.29\n"
-             "[adapter]\nfamily = NetXtreme\ndevid = 1659\nmac = 001018AABB05\nbc = 3.61\nfault.crc = exit 1\n"
-             "[adapter]\nfamily = NetXtreme II\ndevid = 164C\nmac = 001018AABB03\nbc = 4.4.1\nfault.crc = signal TERM\n");
+    scenario(
+        "[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB01\nbc = 3.29\n"
+        "[adapter]\nfamily = NetXtreme\ndevid = 1659\nmac = 001018AABB05\nbc = 3.61\nfault.crc = exit 1\n"
+        "[adapter]\nfamily = NetXtreme II\ndevid = 164C\nmac = 001018AABB03\nbc = 4.4.1\nfault.crc = signal TERM\n");
     Session s;
     NicRun r = once("nicburn", {"-crc"}, &s);
     EXPECT_EQ(r.status, 1);  // two of the three checks failed
@@ -509,13 +539,15 @@ TEST_F(Nicburn, CrcCheckAnswersYesAndReportsEachAdapter) {
     EXPECT_EQ(s.trace,
               "lnxfwupg\nlnxfwupg 001018AABB01 dir\nlnxfwupg 001018AABB05 dir\nlnxfwnx2\nlnxfwnx2 001018AABB03 dir\n"
               "lnxfwupg 001018AABB01 crc\nlnxfwupg 001018AABB05 crc\nlnxfwnx2 001018AABB03 crc\n");
-    EXPECT_TRUE(inOrder(s.log(), {
-        "\nNow starting a CRC check for each Broadcom Ethernet adapter.\nPerforming CRC check for device 001018AABB01\n",
-        "CRC check passed.\n*** Successfully completed CRC check on device 001018AABB01 ***\n\n"
-        "Performing CRC check for device 001018AABB05\n",
-        "MISMATCH", "CRC check failed.\n !!! Error performing CRC check on device 001018AABB05 !!!\n\n"
-        "Performing CRC check for device 001018AABB03\n",
-        "(y/n) \n !!! Error performing CRC check on device 001018AABB03 !!!\n\n\nCRC check complete.\n"}));
+    EXPECT_TRUE(inOrder(
+        s.log(), {"\nNow starting a CRC check for each Broadcom Ethernet adapter.\nPerforming CRC check for device "
+                  "001018AABB01\n",
+                  "CRC check passed.\n*** Successfully completed CRC check on device 001018AABB01 ***\n\n"
+                  "Performing CRC check for device 001018AABB05\n",
+                  "MISMATCH",
+                  "CRC check failed.\n !!! Error performing CRC check on device 001018AABB05 !!!\n\n"
+                  "Performing CRC check for device 001018AABB03\n",
+                  "(y/n) \n !!! Error performing CRC check on device 001018AABB03 !!!\n\n\nCRC check complete.\n"}));
     EXPECT_FALSE(contains(s.log(), "not confirmed"));
 }
 
@@ -541,21 +573,24 @@ TEST_F(Nicburn, LogStaysInTheCurrentDirectoryWhenTheLogFolderIsAFile) {
 // 16A7 and 16C7 adapters take the "03S" images when their listing has a "5703s" line, "03C"
 // otherwise, and never an ASF image.
 TEST_F(Nicburn, Adapters16A7And16C7ChooseImagesByThe5703sLine) {
-    scenario("[adapter]\nfamily = NetXtreme\ndevid = 16A7\nmac = 001018AABB01\n5703s = yes\nbc = 2.80\nasf = 5.2.0\nmba = 7.0.1\n"
-             "[adapter]\nfamily = NetXtreme\ndevid = 16c7\nmac = 001018AABB02\nbc = 2.81\n");
+    scenario(
+        "[adapter]\nfamily = NetXtreme\ndevid = 16A7\nmac = 001018AABB01\n5703s = yes\nbc = 2.80\nasf = 5.2.0\nmba = "
+        "7.0.1\n"
+        "[adapter]\nfamily = NetXtreme\ndevid = 16c7\nmac = 001018AABB02\nbc = 2.81\n");
     image("03Sbc.bin", "bc", "2.90");
     image("03Smba.bin", "mba", "7.2.0");
     image("03Cbc.bin", "bc", "2.91");
     Session s;
     NicRun r = once("nicburn", {}, &s);
     EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(inOrder(r.out, {row("001018AABB01", "unknown", {"2.80", "NA", "5.2.0", "7.0.1", "NA", "NA", "NA"}) +
-                                    row("001018AABB02", "unknown", {"2.81", "NA", "NA", "NA", "NA", "NA", "NA"}),
-                                updateLine("001018AABB01", "03Sbc.bin", true) + updateLine("001018AABB01", "03Smba.bin", true) +
-                                    updateLine("001018AABB02", "03Cbc.bin", true),
-                                row("001018AABB01", "unknown", {"2.90", "NA", "5.2.0", "7.2.0", "NA", "NA", "NA"}) +
-                                    row("001018AABB02", "unknown", {"2.91", "NA", "NA", "NA", "NA", "NA", "NA"}),
-                                updateComplete()}))
+    EXPECT_TRUE(
+        inOrder(r.out, {row("001018AABB01", "unknown", {"2.80", "NA", "5.2.0", "7.0.1", "NA", "NA", "NA"}) +
+                            row("001018AABB02", "unknown", {"2.81", "NA", "NA", "NA", "NA", "NA", "NA"}),
+                        updateLine("001018AABB01", "03Sbc.bin", true) + updateLine("001018AABB01", "03Smba.bin", true) +
+                            updateLine("001018AABB02", "03Cbc.bin", true),
+                        row("001018AABB01", "unknown", {"2.90", "NA", "5.2.0", "7.2.0", "NA", "NA", "NA"}) +
+                            row("001018AABB02", "unknown", {"2.91", "NA", "NA", "NA", "NA", "NA", "NA"}),
+                        updateComplete()}))
         << r.out;
     EXPECT_FALSE(contains(s.trace, "-asf"));
 }
@@ -563,8 +598,9 @@ TEST_F(Nicburn, Adapters16A7And16C7ChooseImagesByThe5703sLine) {
 // Runs started together never share a log: each gets its own file with one header.
 TEST_F(Nicburn, SimultaneousRunsGetTheirOwnLogs) {
     scenario(c_twoFamilies);
-    Session s = session("nicburn", {}, "/var/log",
-                        "for i in 1 2 3 4 5 6 7 8; do " + shellQuote(binPath("nicburn")) + " -? >/dev/null & done; wait");
+    Session s =
+        session("nicburn", {}, "/var/log",
+                "for i in 1 2 3 4 5 6 7 8; do " + shellQuote(binPath("nicburn")) + " -? >/dev/null & done; wait");
     ASSERT_EQ(s.logs.size(), 8u) << s.tree;
     for (const auto& log : s.logs) EXPECT_EQ(log.second, c_header) << log.first;
     EXPECT_TRUE(contains(s.tree, "/var/log/ZAV_Support/ethflash007.log")) << s.tree;

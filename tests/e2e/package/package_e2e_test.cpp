@@ -2,8 +2,8 @@
 // busybox as /bin/sh and the few commands the launcher and the package run, an empty /tmp,
 // /var/log and /run/lock, and the package. Each run enters it with chroot inside `unshare -m`,
 // where /tmp, /var/log, /run and /dev are fresh mounts; the i386 package (where the kernel runs
-// 32-bit programs) runs with a 32-bit processor name (setarch i686), so its x86 folder is the one used. Damaged packages run there
-// too: each must stop with the unzip utility's one-line reason before the package's own commands
+// 32-bit programs) runs with a 32-bit processor name (setarch i686), so its x86 folder is the one used. Damaged
+// packages run there too: each must stop with the unzip utility's one-line reason before the package's own commands
 // start.
 #include <gtest/gtest.h>
 
@@ -69,12 +69,14 @@ protected:
     Session start(const std::string& pkg, const std::vector<std::string>& argLists, bool i686,
                   const std::string& tmpOptions = "") {
         const std::string r = shellQuote(dir_.path()), rt = shellQuote(root());
-        std::string script = "set -u; R=" + rt + "; O=" + r + "; mount -t tmpfs " +
-                             (tmpOptions.empty() ? "" : "-o " + shellQuote(tmpOptions) + " ") +
-                             "none \"$R/tmp\" && mount -t tmpfs none \"$R/var/log\" && mount -t tmpfs none \"$R/dev\" && "
-                             "mount -t tmpfs none \"$R/run\" && mkdir \"$R/run/lock\" && "
-                             "mknod -m 666 \"$R/dev/null\" c 1 3 && mount -t proc proc \"$R/proc\" || exit 99; ";
-        const std::string enter = std::string(i686 ? "setarch i686 " : "") + "chroot \"$R\" /bin/busybox env -i PATH=/bin /bin/sh -c ";
+        std::string script =
+            "set -u; R=" + rt + "; O=" + r + "; mount -t tmpfs " +
+            (tmpOptions.empty() ? "" : "-o " + shellQuote(tmpOptions) + " ") +
+            "none \"$R/tmp\" && mount -t tmpfs none \"$R/var/log\" && mount -t tmpfs none \"$R/dev\" && "
+            "mount -t tmpfs none \"$R/run\" && mkdir \"$R/run/lock\" && "
+            "mknod -m 666 \"$R/dev/null\" c 1 3 && mount -t proc proc \"$R/proc\" || exit 99; ";
+        const std::string enter =
+            std::string(i686 ? "setarch i686 " : "") + "chroot \"$R\" /bin/busybox env -i PATH=/bin /bin/sh -c ";
         for (size_t i = 0; i < argLists.size(); ++i) {
             const std::string n = std::to_string(i);
             script += enter + shellQuote("cd /pkg && ./" + pkg + " " + argLists[i]) + " >\"$O/out." + n +
@@ -103,7 +105,8 @@ protected:
         ASSERT_EQ(s.runs.size(), 2u);
         EXPECT_EQ(s.runs[0].status, 0) << package << ": " << s.runs[0].err;
         EXPECT_EQ(s.runs[0].err, "") << package;
-        EXPECT_EQ(s.runs[0].out, nictexts::c_banner + std::string(nictexts::c_tableHead) + nictexts::c_demoTableBefore) << package;
+        EXPECT_EQ(s.runs[0].out, nictexts::c_banner + std::string(nictexts::c_tableHead) + nictexts::c_demoTableBefore)
+            << package;
         EXPECT_EQ(s.runs[1].status, 0) << package << ": " << s.runs[1].err;
         EXPECT_EQ(s.runs[1].err, "") << package;
         const std::string& update = s.runs[1].out;
@@ -177,8 +180,7 @@ TEST_F(BareRoot, DamagedPackagesStopBeforeThePackageRuns) {
     cut.part[2].resize(image.size() * 2 / 3);
 
     // Room for the launcher's copies of the image and the unzip utility, not for what they hold.
-    const std::string smallTmp =
-        "size=" + std::to_string((e.part[1].size() + image.size()) / 1024 + 512) + "k";
+    const std::string smallTmp = "size=" + std::to_string((e.part[1].size() + image.size()) / 1024 + 512) + "k";
 
     const struct {
         const char* name;

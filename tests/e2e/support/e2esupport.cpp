@@ -86,8 +86,9 @@ bool canOverlayEtc(std::string* why) {
     if (known < 0) {
         dir.reset(new testutil::TempDir);
         testutil::writeFile(dir->file("zav-e2e-probe"), "x");
-        command = "unshare -m sh -c " + testutil::shellQuote("mount -t overlay zav_e2e_probe -o lowerdir=" + dir->path() +
-                                                             ":/etc /etc && test -f /etc/zav-e2e-probe");
+        command =
+            "unshare -m sh -c " + testutil::shellQuote("mount -t overlay zav_e2e_probe -o lowerdir=" + dir->path() +
+                                                       ":/etc /etc && test -f /etc/zav-e2e-probe");
     }
     return probe(&known, &reason, command, why);
 }

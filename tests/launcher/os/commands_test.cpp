@@ -20,7 +20,10 @@ using testutil::writeFile;
 using CommandsTest = LauncherTest;
 
 TEST(OsSystem, ReportsExitCodesAndSignalsAsAShellDoes) {
-    const struct { const char* cmd; int result; } cases[] = {
+    const struct {
+        const char* cmd;
+        int result;
+    } cases[] = {
         {"exit 0", 0},
         {"exit 3", 3},
         {"exit 255", 255},
@@ -33,8 +36,16 @@ TEST(OsSystem, ReportsExitCodesAndSignalsAsAShellDoes) {
 }
 
 TEST(OsSystem, DecodesEveryKindOfWaitStatus) {
-    const struct { int status; int result; } cases[] = {
-        {-1, 255}, {0, 0}, {3 << 8, 3}, {255 << 8, 255}, {SIGKILL, 128 + SIGKILL}, {SIGINT, 128 + SIGINT},
+    const struct {
+        int status;
+        int result;
+    } cases[] = {
+        {-1, 255},
+        {0, 0},
+        {3 << 8, 3},
+        {255 << 8, 255},
+        {SIGKILL, 128 + SIGKILL},
+        {SIGINT, 128 + SIGINT},
         {SIGSEGV | 0x80, 128 + SIGSEGV},  // with a core dump
     };
     for (const auto& c : cases) EXPECT_EQ(decodeWaitStatus(c.status), c.result) << c.status;

@@ -108,7 +108,8 @@ TEST_F(FtpTest, UploadsIntoTheSupportFolder) {
     writeFile(tmp.file("out/report.bin"), bytes);
 
     // Without the folder on the server the upload is refused there.
-    std::string err = stderrOf([&] { EXPECT_EQ(ftpFileTo(tmp.file("out/report.bin").c_str(), "127.0.0.1", port), -1); });
+    std::string err =
+        stderrOf([&] { EXPECT_EQ(ftpFileTo(tmp.file("out/report.bin").c_str(), "127.0.0.1", port), -1); });
     EXPECT_EQ(err.rfind("FTP: Error performing upload command: ", 0), 0u) << err;
 
     ASSERT_EQ(testutil::runShell("mkdir -p " + tmp.file(std::string("root/") + c_ftpUploadDir)).status, 0);

@@ -19,7 +19,11 @@ using testutil::writeFile;
 using MediaTest = LauncherTest;
 
 TEST_F(MediaTest, ReadDeviceTakesTheFirstWordOfAtMostThirtyTwoBytes) {
-    const struct { std::string content; int result; const char* device; } cases[] = {
+    const struct {
+        std::string content;
+        int result;
+        const char* device;
+    } cases[] = {
         {"/dev/sdb1 * 63 1023 FAT32\n", 1, "/dev/sdb1"},
         {"/dev/sdc1\t2048 FAT16", 1, "/dev/sdc1"},
         {std::string(40, 'x'), 1, "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"},
@@ -63,7 +67,8 @@ TEST_F(MediaTest, MountsTheFirstFatPartitionThroughAPrivateListing) {
             return c.listStatus;
         });
         char dev[READ_DEVICE_SIZE] = "junk", mnt[16] = "";
-        std::string err = stderrOf([&] { EXPECT_EQ(mountRemovableMedia(&ctx.commands, ctx.tempDir, dev, mnt), c.result); });
+        std::string err =
+            stderrOf([&] { EXPECT_EQ(mountRemovableMedia(&ctx.commands, ctx.tempDir, dev, mnt), c.result); });
         EXPECT_EQ(err, c.err);
         EXPECT_STREQ(dev, c.device);
         EXPECT_STREQ(mnt, c.result == 0 ? "/mnt/key" : "");
@@ -95,9 +100,17 @@ int openDescriptors() {
 
 TEST_F(MediaTest, LatestFileBySuffixAndTime) {
     const std::string dir = tmp.path() + "/";
-    const struct { std::string name; time_t mtime; bool isDir; } entries[] = {
-        {"a.log", 100, false}, {"b.log", 300, false}, {"c.txt", 500, false}, {"d.log", 900, true},
-        {"og", 950, false},    {"zero.log", 0, false}, {std::string(250, 'n') + ".log", 200, false}};
+    const struct {
+        std::string name;
+        time_t mtime;
+        bool isDir;
+    } entries[] = {{"a.log", 100, false},
+                   {"b.log", 300, false},
+                   {"c.txt", 500, false},
+                   {"d.log", 900, true},
+                   {"og", 950, false},
+                   {"zero.log", 0, false},
+                   {std::string(250, 'n') + ".log", 200, false}};
     for (const auto& e : entries) {
         std::string p = dir + e.name;
         if (e.isDir)

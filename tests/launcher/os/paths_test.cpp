@@ -18,7 +18,10 @@ TEST_F(PathsTest, ObjectKindsThroughStat) {
     ASSERT_EQ(symlink("dir", tmp.file("linkdir").c_str()), 0);
     ASSERT_EQ(symlink("file", tmp.file("linkfile").c_str()), 0);
     ASSERT_EQ(symlink("nowhere", tmp.file("dangling").c_str()), 0);
-    const struct { std::string path; int dir, file; } cases[] = {
+    const struct {
+        std::string path;
+        int dir, file;
+    } cases[] = {
         {tmp.file("file"), 0, 1},    {tmp.file("dir"), 1, 0},      {tmp.file("fifo"), 0, 1},
         {tmp.file("linkdir"), 1, 0}, {tmp.file("linkfile"), 0, 1}, {tmp.file("dangling"), 0, 0},
         {tmp.file("missing"), 0, 0}, {tmp.file("file/"), 0, 0},    {"/dev/null", 0, 1},
@@ -57,7 +60,10 @@ TEST_F(PathsTest, EntersOnlyTheOwnPrivateDirectory) {
     ASSERT_EQ(chown(tmp.file("theirs").c_str(), 65534, 65534), 0);
     ASSERT_EQ(symlink("own", tmp.file("link").c_str()), 0);
     testutil::writeFile(tmp.file("file"), "");
-    const struct { const char* name; int result; } cases[] = {
+    const struct {
+        const char* name;
+        int result;
+    } cases[] = {
         {"link", 1}, {"open", 1}, {"theirs", 1}, {"file", 1}, {"missing", -1}, {"own", 0},
     };
     for (const auto& c : cases) {

@@ -19,9 +19,9 @@
 namespace {
 
 struct ChildResult {
-    int status = -1;   // the forked copy's exit code; -1 when it had to be killed
-    std::string out;   // what the body wrote to standard output
-    std::string err;   // and to standard error
+    int status = -1;  // the forked copy's exit code; -1 when it had to be killed
+    std::string out;  // what the body wrote to standard output
+    std::string err;  // and to standard error
 };
 
 // Runs body in a forked copy with its output in files; kills it after timeoutSeconds.

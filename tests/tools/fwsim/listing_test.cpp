@@ -75,7 +75,8 @@ const char c_scenario[] =
 TEST(Listing, TablesReadBackPerFamily) {
     Scenario sc = parse(c_scenario);
     std::string nx = banner(sc, Family::NetXtreme) + adapterTable(sc, Family::NetXtreme) + prompt(Family::NetXtreme);
-    std::string nx2 = banner(sc, Family::NetXtremeII) + adapterTable(sc, Family::NetXtremeII) + prompt(Family::NetXtremeII);
+    std::string nx2 =
+        banner(sc, Family::NetXtremeII) + adapterTable(sc, Family::NetXtremeII) + prompt(Family::NetXtremeII);
     using Rows = std::vector<std::pair<std::string, std::string>>;
     EXPECT_EQ(tableRows(nx, "0>"), (Rows{{"1648", "001018AABB01"}, {"16A7", "001018AABB02"}}));
     EXPECT_EQ(tableRows(nx2, "Quit"), (Rows{{"163A", "001018AABB03"}}));
@@ -107,7 +108,8 @@ TEST(Listing, RowFaults) {
         {"hidden", Rows{{"1659", "001018AABB05"}}},
         {"overlong", Rows{{"1648", "001018AABB01"}, {"1659", "001018AABB05"}}},
         {"text 9 ;rm 0>", Rows{}},  // a row with the end marker ends the table
-        {"text 1 1648 00:10:18:aa:bb:01:ff:ee:dd", Rows{{"1648", "00:10:18:aa:bb:01:ff:ee:dd"}, {"1659", "001018AABB05"}}},
+        {"text 1 1648 00:10:18:aa:bb:01:ff:ee:dd",
+         Rows{{"1648", "00:10:18:aa:bb:01:ff:ee:dd"}, {"1659", "001018AABB05"}}},
     };
     for (const auto& c : cases) {
         Scenario sc = parse(base + "fault.row = " + c.fault + "\n" + second);
@@ -132,7 +134,8 @@ TEST(Listing, NetXtremeMarkersGiveTheScenarioVersions) {
         const char* marker;
         const char* version;
     } cases[] = {{"BootCode", "3.29"}, {"ASFIPMI", "1.2.3"}, {"UMP", "1.1.9"}, {"BRCM ASF", "2.10"}, {"PXE", "8.3.11"}};
-    for (const auto& c : cases) EXPECT_EQ(versionOf(firstLineWith(dir, c.marker)), c.version) << c.marker << "\n" << dir;
+    for (const auto& c : cases)
+        EXPECT_EQ(versionOf(firstLineWith(dir, c.marker)), c.version) << c.marker << "\n" << dir;
     // Chip from the BootCode line's sixth word.
     std::vector<std::string> boot = words(firstLineWith(dir, "BootCode"));
     ASSERT_GE(boot.size(), 6u);
@@ -146,9 +149,10 @@ TEST(Listing, NetXtremeIIMarkersGiveTheScenarioVersions) {
     const struct {
         const char* marker;
         const char* version;
-    } cases[] = {{"BC1", "4.4.1"},     {" IPMI ", "1.0.2"},  {" UMP ", "1.4"},
+    } cases[] = {{"BC1", "4.4.1"},    {" IPMI ", "1.0.2"}, {" UMP ", "1.4"},
                  {" MBA ", "2.0.8b"}, {"NCSI_X", "2.0.3"}, {"ISCSI", "2.1.1"}};
-    for (const auto& c : cases) EXPECT_EQ(versionOf(firstLineWith(dir, c.marker)), c.version) << c.marker << "\n" << dir;
+    for (const auto& c : cases)
+        EXPECT_EQ(versionOf(firstLineWith(dir, c.marker)), c.version) << c.marker << "\n" << dir;
     EXPECT_EQ(firstLineWith(dir, " ipmi "), "");
     EXPECT_EQ(firstLineWith(dir, " mba "), "");
 }
@@ -156,8 +160,8 @@ TEST(Listing, NetXtremeIIMarkersGiveTheScenarioVersions) {
 // Only region lines of a "dir" listing may carry a marker, whatever the adapter: its banner,
 // headers and adapter line are searched too. A MAC full of marker letters must not form one.
 TEST(Listing, NoMarkerOutsideItsRegionLine) {
-    const char* markers[] = {"BootCode", "ASFIPMI", "UMP", "BRCM ASF", "PXE", "BC1",
-                             " ipmi ",   " IPMI ",  " UMP ", " mba ", " MBA ", "NCSI_X", "ISCSI", "5703s"};
+    const char* markers[] = {"BootCode", "ASFIPMI", "UMP",   "BRCM ASF", "PXE",    "BC1",   " ipmi ",
+                             " IPMI ",   " UMP ",   " mba ", " MBA ",    "NCSI_X", "ISCSI", "5703s"};
     for (const char* family : {"NetXtreme", "NetXtreme II"}) {
         Scenario sc = parse(std::string("[adapter]\nfamily = ") + family + "\ndevid = 16BC\nmac = 0BC1BC1BC1BC\n");
         Family f = sc.adapters[0].family;
@@ -172,15 +176,16 @@ TEST(Listing, BootCodeChipWord) {
         std::string devId;
         std::string sixth;
     } cases[] = {
-        {"", "1659", "5721-v3.61"},           // chip of the device id
+        {"", "1659", "5721-v3.61"},  // chip of the device id
         {"chip = 5705\n", "1659", "5705-v3.61"},
-        {"chip = none\n", "1659", "v3.61"},   // no '-': the update tool keeps its own chip name
-        {"", "16A7", "v3.61"},                // no single chip for 16A7
+        {"chip = none\n", "1659", "v3.61"},  // no '-': the update tool keeps its own chip name
+        {"", "16A7", "v3.61"},               // no single chip for 16A7
         {"", "16c7", "v3.61"},
         {"chip = 5703s\n", "16A7", "5703s-v3.61"},
     };
     for (const auto& c : cases) {
-        Scenario sc = parse("[adapter]\nfamily = NetXtreme\ndevid = " + c.devId + "\nmac = 001018AABB01\nbc = 3.61\n" + c.extra);
+        Scenario sc =
+            parse("[adapter]\nfamily = NetXtreme\ndevid = " + c.devId + "\nmac = 001018AABB01\nbc = 3.61\n" + c.extra);
         std::string line = firstLineWith(dirListing(sc.adapters[0]), "BootCode");
         std::vector<std::string> w = words(line);
         ASSERT_GE(w.size(), 6u) << line;

@@ -111,12 +111,12 @@ TEST_F(Program, OtherNamesShowUsageAndOwnCommands) {
 }
 
 TEST_F(Program, MkimageMakesImagesTheUtilityTakes) {
-    testutil::RunResult r =
-        testutil::run({binPath("fwsim"), "mkimage", "--component", "pxe", "--version", "8.4.1", "--devid", "1648", "-o",
-                       dir.file("1648mba.bin")});
+    testutil::RunResult r = testutil::run({binPath("fwsim"), "mkimage", "--component", "pxe", "--version", "8.4.1",
+                                           "--devid", "1648", "-o", dir.file("1648mba.bin")});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "wrote " + dir.file("1648mba.bin") + " (mba firmware, version 8.4.1, device 1648)\n");
-    EXPECT_EQ(readFile(dir.file("1648mba.bin")).substr(0, 54), "FWSIM-IMAGE component=mba version=8.4.1 devid=1648\n# d");
+    EXPECT_EQ(readFile(dir.file("1648mba.bin")).substr(0, 54),
+              "FWSIM-IMAGE component=mba version=8.4.1 devid=1648\n# d");
 
     const struct {
         std::vector<std::string> args;

@@ -118,7 +118,9 @@ TEST(Scenario, RejectsBadLinesWithFileLineAndReason) {
         {"[adapter]\nmac = 00:10:18-aa:bb:01\n", "t.conf:2: mac"},
         {a + "chip = 5704-v3\n", "t.conf:5: chip '5704-v3' must be one word without '-'"},
         {a + "5703s = maybe\n", "t.conf:5: 5703s must be yes or no"},
-        {a + "fault.dir = explode\n", "t.conf:5: unknown fault 'explode' for fault.dir (expected one of: exit N, signal N, empty, overlong, delay S)"},
+        {a + "fault.dir = explode\n",
+         "t.conf:5: unknown fault 'explode' for fault.dir (expected one of: exit N, signal N, empty, overlong, delay "
+         "S)"},
         {a + "fault.crc = delay 0\n", "t.conf:5: fault 'delay 0': delay needs seconds, more than 0 and at most 60"},
         {a + "fault.cfg = delay 1s\n", "delay needs seconds"},
         {a + "fault.row = delay 1\n", "unknown fault 'delay 1' for fault.row"},
@@ -156,10 +158,18 @@ TEST(Scenario, MacAddressForms) {
         const char* text;
         const char* mac;
     } cases[] = {
-        {"001018AABB01", "001018AABB01"},   {"001018aabb01", "001018AABB01"}, {"00:10:18:aa:bb:01", "001018AABB01"},
-        {"00-10-18-AA-BB-01", "001018AABB01"}, {"00:10:18:aa:bb:0", ""},      {"00:10:18:aa:bb:011", ""},
-        {"00:10-18:aa:bb:01", ""},          {"001018AABB0", ""},              {"001018AABB012", ""},
-        {"00101 8AABB01", ""},              {"", ""},                         {"0010.18aa.bb01", ""},
+        {"001018AABB01", "001018AABB01"},
+        {"001018aabb01", "001018AABB01"},
+        {"00:10:18:aa:bb:01", "001018AABB01"},
+        {"00-10-18-AA-BB-01", "001018AABB01"},
+        {"00:10:18:aa:bb:0", ""},
+        {"00:10:18:aa:bb:011", ""},
+        {"00:10-18:aa:bb:01", ""},
+        {"001018AABB0", ""},
+        {"001018AABB012", ""},
+        {"00101 8AABB01", ""},
+        {"", ""},
+        {"0010.18aa.bb01", ""},
     };
     for (const auto& c : cases) EXPECT_EQ(normaliseMac(c.text), c.mac) << c.text;
 }
@@ -168,14 +178,16 @@ TEST(Scenario, LoadNamesTheMissingFileAndTheWayOut) {
     Scenario sc;
     std::string error;
     EXPECT_FALSE(loadScenario("/nonexistent/fwsim.conf", &sc, &error));
-    EXPECT_NE(error.find("cannot read scenario '/nonexistent/fwsim.conf': No such file or directory"), std::string::npos);
+    EXPECT_NE(error.find("cannot read scenario '/nonexistent/fwsim.conf': No such file or directory"),
+              std::string::npos);
     EXPECT_NE(error.find("FWSIM_CONF"), std::string::npos);
 }
 
 TEST(Image, ParsesFirstLineAndRejectsOthers) {
     Image img;
     std::string error;
-    ASSERT_TRUE(parseImage("FWSIM-IMAGE version=3.38 component=bc devid=1648\r\nanything\n", "i.bin", &img, &error)) << error;
+    ASSERT_TRUE(parseImage("FWSIM-IMAGE version=3.38 component=bc devid=1648\r\nanything\n", "i.bin", &img, &error))
+        << error;
     EXPECT_EQ(img.component, "bc");
     EXPECT_EQ(img.version, "3.38");
     EXPECT_EQ(img.devId, "1648");
@@ -187,7 +199,9 @@ TEST(Image, ParsesFirstLineAndRejectsOthers) {
         const char* expected;
     } bad[] = {
         {"", "'i.bin' is not a firmware image"},
-        {"\x7f" "ELF binary", "is not a firmware image"},
+        {"\x7f"
+         "ELF binary",
+         "is not a firmware image"},
         {"FWSIM-IMAGE component=bc\n", "needs component= and version="},
         {"FWSIM-IMAGE version=1\n", "needs component= and version="},
         {"FWSIM-IMAGE component=bios version=1\n", "unknown component 'bios'"},
@@ -230,9 +244,9 @@ TEST(State, RejectsGarbledLinesWithTheWayOut) {
     std::string path = dir.file("fwsim.state");
     State st;
     std::string error;
-    for (const char* text : {"version 001018AABB01 bc\n", "version 001018aabb01 bc 1\n", "disabled 001018AABB01\n",
-                             "version 001018AABB01 bios 1\n", "upgraded 001018AABB01 bc 1\n",
-                             "disabled 001018AABB01 ump extra\n"}) {
+    for (const char* text :
+         {"version 001018AABB01 bc\n", "version 001018aabb01 bc 1\n", "disabled 001018AABB01\n",
+          "version 001018AABB01 bios 1\n", "upgraded 001018AABB01 bc 1\n", "disabled 001018AABB01 ump extra\n"}) {
         testutil::writeFile(path, std::string("# header\n") + text);
         EXPECT_FALSE(loadState(path, &st, &error)) << text;
         EXPECT_NE(error.find(path + ":2: not a state line"), std::string::npos) << error;

@@ -90,8 +90,9 @@ TEST_F(Utility, InteractiveListsThenQuitsOnQ) {
               "0> ");
     Outcome r2 = nx2({}, "q\n");
     EXPECT_EQ(r2.status, 0);
-    EXPECT_TRUE(contains(r2.out, " 1  164C  001018AABB03  02:00.0  Broadcom NetXtreme II Gigabit Ethernet\n\n"
-                                 "Commands: dir  upgrade  cfg  crc  help  Quit\n> "))
+    EXPECT_TRUE(contains(r2.out,
+                         " 1  164C  001018AABB03  02:00.0  Broadcom NetXtreme II Gigabit Ethernet\n\n"
+                         "Commands: dir  upgrade  cfg  crc  help  Quit\n> "))
         << r2.out;
     EXPECT_FALSE(contains(r2.out, "001018AABB01"));
 }
@@ -102,7 +103,7 @@ TEST_F(Utility, InteractiveAnswersCommandsUntilQuitOrEnd) {
         int prompts;
         const char* shows;
     } cases[] = {
-        {"", 1, ""},                     // end of input quits
+        {"", 1, ""},  // end of input quits
         {"help\nq\n", 2, "Commands: list"},
         {"list\n\nquit\n", 3, "\n C  Dev   MAC"},
         {"frobnicate\nq\nhelp\n", 2, "Unknown command 'frobnicate'"},  // nothing is read after q
@@ -126,8 +127,9 @@ TEST_F(Utility, TableFaults) {
         int signal;
         bool banner, header, prompt;
     } cases[] = {
-        {"empty", 0, 0, false, false, false},  {"notable", 0, 0, true, false, true}, {"noend", 0, 0, true, true, false},
-        {"exit 4", 4, 0, true, true, true},     {"signal 9", 0, 9, true, false, false},
+        {"empty", 0, 0, false, false, false},   {"notable", 0, 0, true, false, true},
+        {"noend", 0, 0, true, true, false},     {"exit 4", 4, 0, true, true, true},
+        {"signal 9", 0, 9, true, false, false},
     };
     for (const auto& c : cases) {
         scenario(adapters + "[lnxfwupg]\nfault.table = " + c.fault + "\n");
@@ -151,8 +153,9 @@ TEST_F(Utility, DirAcceptsEveryMacFormAndOnlyItsFamily) {
     Outcome other = nx2({"001018AABB01", "dir"});
     EXPECT_EQ(other.status, 1);
     EXPECT_EQ(other.out, "");
-    EXPECT_TRUE(contains(other.err, "lnxfwnx2: no NetXtreme II adapter has MAC address 001018AABB01; run lnxfwnx2 "
-                                    "without arguments to list them"))
+    EXPECT_TRUE(contains(other.err,
+                         "lnxfwnx2: no NetXtreme II adapter has MAC address 001018AABB01; run lnxfwnx2 "
+                         "without arguments to list them"))
         << other.err;
 }
 
@@ -190,7 +193,8 @@ TEST_F(Utility, UpgradeWritesBackupAndTheNewVersionPersists) {
     std::string img = image("1648bc.bin", "bc", "3.38", "1648");
     Outcome r = nx(upgradeArgs("001018AABB01", "bc", img));
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(contains(r.out, "Upgrading BootCode of adapter 1 (00:10:18:AA:BB:01) from 3.29 to 3.38 with " + img)) << r.out;
+    EXPECT_TRUE(contains(r.out, "Upgrading BootCode of adapter 1 (00:10:18:AA:BB:01) from 3.29 to 3.38 with " + img))
+        << r.out;
     EXPECT_TRUE(contains(r.out, "Upgrade successful; the new firmware runs after the next reset.\n"));
 
     // The backup is an image of the old firmware.
@@ -219,7 +223,9 @@ TEST_F(Utility, UpgradeRefusalsChangeNothing) {
     image("bc.bin", "bc", "3.38");
     image("ipmi.bin", "ipmi", "1.3");
     image("1659bc.bin", "bc", "3.38", "1659");
-    writeFile(dir.file("junk.bin"), "\x7f" "ELF...");
+    writeFile(dir.file("junk.bin"),
+              "\x7f"
+              "ELF...");
     const struct {
         std::string mac, comp, file;
         int status;
@@ -243,14 +249,16 @@ TEST_F(Utility, UpgradeRefusalsChangeNothing) {
         EXPECT_FALSE(pathExists(dir.file("fwsim.state"))) << c.message;
     }
     // The same version again is written only with -F.
-    Outcome same = nx({"001018AABB01", "upgrade", "-noreset", "-bc", image("same.bin", "bc", "3.29"), dir.file("nv.bak")});
+    Outcome same =
+        nx({"001018AABB01", "upgrade", "-noreset", "-bc", image("same.bin", "bc", "3.29"), dir.file("nv.bak")});
     EXPECT_EQ(same.status, 0);
     EXPECT_TRUE(contains(same.out, "already runs version 3.29; nothing written (-F writes it anyway)"));
     EXPECT_FALSE(pathExists(dir.file("nv.bak")));
 }
 
 TEST_F(Utility, UpgradeFaultsKeepTheOldVersion) {
-    const std::string adapter = "[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB01\nbc = 3.29\nmba = 8.3.11\n";
+    const std::string adapter =
+        "[adapter]\nfamily = NetXtreme\ndevid = 1648\nmac = 001018AABB01\nbc = 3.29\nmba = 8.3.11\n";
     const struct {
         std::string fault;
         std::string comp;
@@ -260,7 +268,7 @@ TEST_F(Utility, UpgradeFaultsKeepTheOldVersion) {
         {"fault.upgrade = exit 5", "bc", 5, 0},
         {"fault.upgrade.bc = signal SEGV", "bc", 0, 11},
         {"fault.upgrade.pxe = exit 3", "mba", 3, 0},
-        {"fault.upgrade.mba = exit 3", "bc", 0, 0},  // another component's fault does not strike
+        {"fault.upgrade.mba = exit 3", "bc", 0, 0},                         // another component's fault does not strike
         {"fault.upgrade.bc = exit 6\nfault.upgrade = exit 7", "bc", 6, 0},  // the component's own wins
     };
     for (const auto& c : cases) {
@@ -309,11 +317,14 @@ TEST_F(Utility, CfgSwitchesManagementFirmwareAndPersists) {
 }
 
 TEST_F(Utility, CfgFaultsChangeNothing) {
-    const std::string adapter = "[adapter]\nfamily = NetXtreme\ndevid = 1659\nmac = 001018AABB05\nasf = 2.10\nipmi = 1.0\n";
+    const std::string adapter =
+        "[adapter]\nfamily = NetXtreme\ndevid = 1659\nmac = 001018AABB05\nasf = 2.10\nipmi = 1.0\n";
     const struct {
         std::string fault;
         int status, signal;
-    } cases[] = {{"fault.cfg.asf = exit 3", 3, 0}, {"fault.cfg = exit 4", 4, 0}, {"fault.cfg.asf = signal 15", 0, 15},
+    } cases[] = {{"fault.cfg.asf = exit 3", 3, 0},
+                 {"fault.cfg = exit 4", 4, 0},
+                 {"fault.cfg.asf = signal 15", 0, 15},
                  {"fault.cfg.ipmi = exit 3", 0, 0}};
     for (const auto& c : cases) {
         scenario(adapter + c.fault + "\n");
@@ -329,12 +340,14 @@ TEST_F(Utility, CrcNeedsExactlyY) {
     const struct {
         const char* input;
         int status;
-    } cases[] = {{"y\n", 0}, {"y", 0}, {"y\r\n", 0}, {"n\n", 1}, {"Y\n", 1}, {"yes\n", 1}, {"\n", 1}, {"", 1}, {" y\n", 1}};
+    } cases[] = {{"y\n", 0},   {"y", 0},  {"y\r\n", 0}, {"n\n", 1}, {"Y\n", 1},
+                 {"yes\n", 1}, {"\n", 1}, {"", 1},      {" y\n", 1}};
     for (const auto& c : cases) {
         Outcome r = nx2({"001018AABB03", "crc"}, c.input);
         EXPECT_EQ(r.status, c.status) << "answer '" << c.input << "'";
         EXPECT_TRUE(contains(r.out, "Check the CRC of every NVRAM region of adapter 1 (00:10:18:AA:BB:03)? (y/n) \n"));
-        EXPECT_TRUE(contains(r.out, c.status ? "CRC check not confirmed; nothing was checked.\n" : "CRC check passed.\n"))
+        EXPECT_TRUE(
+            contains(r.out, c.status ? "CRC check not confirmed; nothing was checked.\n" : "CRC check passed.\n"))
             << r.out;
     }
 }
@@ -383,8 +396,10 @@ TEST_F(Utility, TraceRecordsEveryRunAndBadSetupsExitWith3) {
     Outcome r = nx({}, "q\n");
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "lnxfwupg: " + dir.file("fwsim.conf") + ":3: unknown key 'bogus' in [adapter] (expected family, "
-                     "devid, mac, bc, ipmi, asf, mba, ump, ncsi, ib, chip, 5703s, bus, name, dirline or fault.PLACE)\n");
+    EXPECT_EQ(r.err,
+              "lnxfwupg: " + dir.file("fwsim.conf") +
+                  ":3: unknown key 'bogus' in [adapter] (expected family, "
+                  "devid, mac, bc, ipmi, asf, mba, ump, ncsi, ib, chip, 5703s, bus, name, dirline or fault.PLACE)\n");
 
     scenario(c_scenario);
     writeFile(dir.file("fwsim.state"), "version 001018AABB01 bc\n");

@@ -21,10 +21,10 @@ std::vector<LineRole> roles(const mkpkg::BootConfig& cfg) {
 
 TEST(BootConfig, ShippedConfigurationLineByLine) {
     mkpkg::BootConfig cfg = mkpkg::readBootConfig(kShipped);
-    EXPECT_EQ(roles(cfg), (std::vector<LineRole>{LineRole::Comment, LineRole::Count, LineRole::Clause, LineRole::Comment,
-                                                 LineRole::FinalName, LineRole::Comment, LineRole::StartupDir,
-                                                 LineRole::Comment, LineRole::SetupPriorStartup, LineRole::StartupCmd,
-                                                 LineRole::DefaultArgs, LineRole::ArgsControl}));
+    EXPECT_EQ(roles(cfg), (std::vector<LineRole>{LineRole::Comment, LineRole::Count, LineRole::Clause,
+                                                 LineRole::Comment, LineRole::FinalName, LineRole::Comment,
+                                                 LineRole::StartupDir, LineRole::Comment, LineRole::SetupPriorStartup,
+                                                 LineRole::StartupCmd, LineRole::DefaultArgs, LineRole::ArgsControl}));
     EXPECT_EQ(cfg.count, 1);
     ASSERT_EQ(cfg.clauses.size(), 1u);
     EXPECT_EQ(cfg.clauses[0].line, 3);
@@ -41,11 +41,11 @@ TEST(BootConfig, ShippedConfigurationLineByLine) {
 TEST(BootConfig, CommentsBetweenClausesAndLinesAfterArgsControl) {
     mkpkg::BootConfig cfg = mkpkg::readBootConfig(
         "2\n; first\nA\t0\t*\ta.cfg\n;second\n; third\n*\t0\t*\tb.cfg\nfinal\n\n\ncmd\n-q\nprepend\n; after\nmore\n");
-    EXPECT_EQ(roles(cfg), (std::vector<LineRole>{LineRole::Count, LineRole::Comment, LineRole::Clause, LineRole::Comment,
-                                                 LineRole::Comment, LineRole::Clause, LineRole::FinalName,
-                                                 LineRole::StartupDir, LineRole::SetupPriorStartup, LineRole::StartupCmd,
-                                                 LineRole::DefaultArgs, LineRole::ArgsControl, LineRole::Ignored,
-                                                 LineRole::Ignored}));
+    EXPECT_EQ(roles(cfg),
+              (std::vector<LineRole>{LineRole::Count, LineRole::Comment, LineRole::Clause, LineRole::Comment,
+                                     LineRole::Comment, LineRole::Clause, LineRole::FinalName, LineRole::StartupDir,
+                                     LineRole::SetupPriorStartup, LineRole::StartupCmd, LineRole::DefaultArgs,
+                                     LineRole::ArgsControl, LineRole::Ignored, LineRole::Ignored}));
     EXPECT_EQ(cfg.lines[5].clause, 1);
     EXPECT_EQ(cfg.clauses[1].line, 6);
 }
@@ -115,13 +115,10 @@ TEST(BootConfig, CommandComposedForEveryArgsMode) {
         const char* command;
     };
     const Case cases[] = {
-        {"append", "-q", {"A", "B"}, "run -q A B"},
-        {"appendix", "-q", {}, "run -q"},
+        {"append", "-q", {"A", "B"}, "run -q A B"}, {"appendix", "-q", {}, "run -q"},
         {"Override", "-q", {"A"}, "run -q A"},  // capital O: append
-        {"prepend", "-q", {"A", "B"}, "run A B"},
-        {"override <defaultArgs> with <userArgs>", "-q", {"A"}, "run A"},
-        {"discard", "-q", {"A"}, "run -q"},
-        {"discard", "", {"A"}, "run"},
+        {"prepend", "-q", {"A", "B"}, "run A B"},   {"override <defaultArgs> with <userArgs>", "-q", {"A"}, "run A"},
+        {"discard", "-q", {"A"}, "run -q"},         {"discard", "", {"A"}, "run"},
         {"", "", {"a b", "c"}, "run a b c"},
     };
     for (const Case& c : cases) {
@@ -158,19 +155,37 @@ TEST(BootConfig, ProblemsNameTheLineAndWhatToDo) {
     const std::string tail = "final\n\n\n./run\n\nappend\n";
     const Case cases[] = {
         {"", "B is empty; write the clause count, the clauses and the six value lines"},
-        {"1\n*\t0\t*\tok.cfg\n" + tail.substr(0, tail.size() - 1), "B does not end with a line feed; end its last line with a newline"},
-        {"one\n*\t0\t*\tok.cfg\n" + tail, "B: the count line 'one' is not a number; give the number of clause lines that follow"},
+        {"1\n*\t0\t*\tok.cfg\n" + tail.substr(0, tail.size() - 1),
+         "B does not end with a line feed; end its last line with a newline"},
+        {"one\n*\t0\t*\tok.cfg\n" + tail,
+         "B: the count line 'one' is not a number; give the number of clause lines that follow"},
         {"0\n" + tail, "B: the clause count is 0, so no system can fit; add at least one clause and count it"},
         {"-1\n" + tail, "B: the clause count is -1, so no system can fit; add at least one clause and count it"},
-        {"1\n*\t0\t*\tok.cfg\nfinal\n\n", "B ends before its setupPriorStartup line (4 lines missing); after the count 1 it needs that many clause lines and six value lines"},
-        {"3\n*\t0\t*\tok.cfg\n", "B ends before its clause line (8 lines missing); after the count 3 it needs that many clause lines and six value lines"},
+        {"1\n*\t0\t*\tok.cfg\nfinal\n\n",
+         "B ends before its setupPriorStartup line (4 lines missing); after the count 1 it needs that many clause "
+         "lines and six value lines"},
+        {"3\n*\t0\t*\tok.cfg\n",
+         "B ends before its clause line (8 lines missing); after the count 3 it needs that many clause lines and six "
+         "value lines"},
         // The missing lines of the largest count do not wrap round to a negative number.
-        {"2147483647\n*\t0\t*\tok.cfg\n", "B ends before its clause line (2147483652 lines missing); after the count 2147483647 it needs that many clause lines and six value lines"},
-        {"2\n*\t0\t*\tok.cfg\nRHEL4\t0\t*\tmissing.cfg\n" + tail, "B: clause 1 (line 3) names 'missing.cfg', which is not in the image; add the file to the content or fix the clause"},
-        {"1\r\n*\t0\t*\tok.cfg\r\nfinal\r\n\r\n\r\n./run\r\n\r\nappend\r\n", "B: clause 0 (line 2) names 'ok.cfg\\r', which is not in the image; the boot configuration has CR LF line ends, save it with LF only"},
-        {"1\n*\t0\t*\timage\n" + tail, "B: clause 0 (line 2) names 'image', which is not in the image; add the file to the content or fix the clause"},
-        {"1\n*\t0\t*\tok.cfg\n" + std::string(505, 'f') + "\n\n\n./run\n\nappend\n", "B: copying the file of clause 0 to '" + std::string(505, 'f') + "' takes a command of 524 characters; the launcher runs at most 519, use shorter names"},
-        {"1\n*\t0\t*\tok.cfg\nfinal\n\n\n" + std::string(2000, 'r') + "\n" + std::string(100, 'd') + "\nappend\n", "B: the startup command is 2101 characters (with its default arguments); the launcher accepts at most 2047, shorten it"},
+        {"2147483647\n*\t0\t*\tok.cfg\n",
+         "B ends before its clause line (2147483652 lines missing); after the count 2147483647 it needs that many "
+         "clause lines and six value lines"},
+        {"2\n*\t0\t*\tok.cfg\nRHEL4\t0\t*\tmissing.cfg\n" + tail,
+         "B: clause 1 (line 3) names 'missing.cfg', which is not in the image; add the file to the content or fix the "
+         "clause"},
+        {"1\r\n*\t0\t*\tok.cfg\r\nfinal\r\n\r\n\r\n./run\r\n\r\nappend\r\n",
+         "B: clause 0 (line 2) names 'ok.cfg\\r', which is not in the image; the boot configuration has CR LF line "
+         "ends, save it with LF only"},
+        {"1\n*\t0\t*\timage\n" + tail,
+         "B: clause 0 (line 2) names 'image', which is not in the image; add the file to the content or fix the "
+         "clause"},
+        {"1\n*\t0\t*\tok.cfg\n" + std::string(505, 'f') + "\n\n\n./run\n\nappend\n",
+         "B: copying the file of clause 0 to '" + std::string(505, 'f') +
+             "' takes a command of 524 characters; the launcher runs at most 519, use shorter names"},
+        {"1\n*\t0\t*\tok.cfg\nfinal\n\n\n" + std::string(2000, 'r') + "\n" + std::string(100, 'd') + "\nappend\n",
+         "B: the startup command is 2101 characters (with its default arguments); the launcher accepts at most 2047, "
+         "shorten it"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> p = mkpkg::bootConfigProblems(mkpkg::readBootConfig(c.text), "B", &image);
@@ -178,7 +193,9 @@ TEST(BootConfig, ProblemsNameTheLineAndWhatToDo) {
         EXPECT_EQ(p.front(), c.problem);
     }
     // Without a final file name nothing is copied, so a clause file need not exist.
-    EXPECT_TRUE(mkpkg::bootConfigProblems(mkpkg::readBootConfig("1\n*\t0\t*\tnone.cfg\n\n\n\n./run\n\nappend\n"), "B", &image).empty());
+    EXPECT_TRUE(
+        mkpkg::bootConfigProblems(mkpkg::readBootConfig("1\n*\t0\t*\tnone.cfg\n\n\n\n./run\n\nappend\n"), "B", &image)
+            .empty());
     EXPECT_TRUE(mkpkg::bootConfigProblems(mkpkg::readBootConfig(kShipped), "B", nullptr).empty());
 }
 

@@ -30,12 +30,16 @@ TEST(Build, PackageHoldsLauncherUnzipImageAndBootConfig) {
     testutil::RunResult r = pkgfixture::mkpkg(s.args());
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, pkgfixture::shippedStartupWarning(s.bootcfg));
-    EXPECT_TRUE(std::regex_match(r.out, std::regex("mkpkg: launcher for x86_64 \\(runs on 64-bit x86 kernels\\): [^\n]+/pkgstub"
-                                                   "\nmkpkg: zipping 3 files from " + s.content +
-                                                   "\nmkpkg: image has 4 entries \\([0-9]+ bytes\\)\n"
-                                                   "mkpkg: wrote " + s.pkg + " \\([0-9]+ bytes\\)\n"
-                                                   "mkpkg: digest crc32 [0-9a-f]{8} recorded as the boot "
-                                                   "configuration's last line\n")))
+    EXPECT_TRUE(
+        std::regex_match(r.out, std::regex("mkpkg: launcher for x86_64 \\(runs on 64-bit x86 kernels\\): [^\n]+/pkgstub"
+                                           "\nmkpkg: zipping 3 files from " +
+                                           s.content +
+                                           "\nmkpkg: image has 4 entries \\([0-9]+ bytes\\)\n"
+                                           "mkpkg: wrote " +
+                                           s.pkg +
+                                           " \\([0-9]+ bytes\\)\n"
+                                           "mkpkg: digest crc32 [0-9a-f]{8} recorded as the boot "
+                                           "configuration's last line\n")))
         << r.out;
 
     mkpkg::PackageLayout l = mkpkg::readLayout(s.pkg);
@@ -50,7 +54,8 @@ TEST(Build, PackageHoldsLauncherUnzipImageAndBootConfig) {
     mkpkg::ZipListing image = mkpkg::listZip(s.pkg, l.offsets[2], l.sizes[2], true, "image");
     std::vector<std::string> names;
     for (const auto& e : image.entries) names.push_back(e.name);
-    EXPECT_EQ(names, (std::vector<std::string>{"Linux_verAny_UP0_xAny.wrapcfg", "image/", "image/readme.txt", "kickoff"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"Linux_verAny_UP0_xAny.wrapcfg", "image/", "image/readme.txt", "kickoff"}));
     struct stat st;
     ASSERT_EQ(stat(s.pkg.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0755u);
@@ -71,7 +76,12 @@ TEST(Build, SameSourcesGiveTheSameBytes) {
 TEST(Build, BigEndianDirectoryForABigEndianLauncher) {
     Sources s;
     std::string launcher = s.dir.file("launcher-s390");
-    testutil::writeFile(launcher, std::string("\x7f" "ELF\x01\x02\x01\0\0\0\0\0\0\0\0\0\0\x02\0\x16", 20) + "code", 0755);
+    testutil::writeFile(launcher,
+                        std::string("\x7f"
+                                    "ELF\x01\x02\x01\0\0\0\0\0\0\0\0\0\0\x02\0\x16",
+                                    20) +
+                            "code",
+                        0755);
     std::vector<std::string> args = s.args();
     args.insert(args.end(), {"--big-endian", "--launcher", launcher});
     testutil::RunResult r = pkgfixture::mkpkg(args);
@@ -92,9 +102,9 @@ TEST(Build, ReadyImageIsStoredAsGiven) {
     testutil::RunOptions o;
     o.cwd = s.content;
     ASSERT_EQ(testutil::run({"/usr/bin/zip", "-qr", zip, "."}, o).status, 0);
-    ASSERT_EQ(pkgfixture::mkpkg({"build", "-o", s.pkg, "--image", zip, "--bootcfg", s.bootcfg, "--unzip", kMiniunzip})
-                  .status,
-              0);
+    ASSERT_EQ(
+        pkgfixture::mkpkg({"build", "-o", s.pkg, "--image", zip, "--bootcfg", s.bootcfg, "--unzip", kMiniunzip}).status,
+        0);
     EXPECT_TRUE(element(s.pkg, 2) == testutil::readFile(zip));
 }
 
@@ -138,9 +148,10 @@ struct Refusal {
 
 TEST(Build, RefusesWhatWouldMakeABrokenPackage) {
     const Refusal cases[] = {
-        {"boot configuration missing",
-         [](Sources& s, std::vector<std::string>&) { unlink(s.bootcfg.c_str()); },
-         [](const Sources& s) { return "cannot open boot configuration '" + s.bootcfg + "': No such file or directory"; }},
+        {"boot configuration missing", [](Sources& s, std::vector<std::string>&) { unlink(s.bootcfg.c_str()); },
+         [](const Sources& s) {
+             return "cannot open boot configuration '" + s.bootcfg + "': No such file or directory";
+         }},
         {"element of 2 GiB",
          [](Sources& s, std::vector<std::string>& args) {
              std::string big = s.dir.file("big-launcher");
@@ -151,12 +162,14 @@ TEST(Build, RefusesWhatWouldMakeABrokenPackage) {
          },
          [](const Sources& s) {
              return "launcher '" + s.dir.file("big-launcher") +
-                    "' has 2147483648 bytes, 2 GiB or more; the launcher reads only elements below 2 GiB, make it smaller";
+                    "' has 2147483648 bytes, 2 GiB or more; the launcher reads only elements below 2 GiB, make it "
+                    "smaller";
          }},
         {"corrupt image",
          [](Sources& s, std::vector<std::string>& args) {
              testutil::writeFile(s.dir.file("bad.zip"), "PK\x03\x04 this is no archive");
-             args = {"build", "-o", s.pkg, "--image", s.dir.file("bad.zip"), "--bootcfg", s.bootcfg, "--unzip", kMiniunzip};
+             args = {"build",     "-o",      s.pkg,     "--image", s.dir.file("bad.zip"),
+                     "--bootcfg", s.bootcfg, "--unzip", kMiniunzip};
          },
          [](const Sources& s) {
              return "image '" + s.dir.file("bad.zip") +
@@ -167,15 +180,16 @@ TEST(Build, RefusesWhatWouldMakeABrokenPackage) {
              args.push_back("--launcher");
              args.push_back(s.dir.file("nope"));
          },
-         [](const Sources& s) { return "cannot open launcher '" + s.dir.file("nope") + "': No such file or directory"; }},
+         [](const Sources& s) {
+             return "cannot open launcher '" + s.dir.file("nope") + "': No such file or directory";
+         }},
         {"output inside the content",
          [](Sources& s, std::vector<std::string>& args) { args[2] = s.content + "/image/pkg"; },
          [](const Sources& s) {
              return "output '" + s.content + "/image/pkg' is inside the content folder '" + s.content +
                     "'; write the package somewhere else";
          }},
-        {"content is a file",
-         [](Sources& s, std::vector<std::string>& args) { args[4] = s.bootcfg; },
+        {"content is a file", [](Sources& s, std::vector<std::string>& args) { args[4] = s.bootcfg; },
          [](const Sources& s) { return "content '" + s.bootcfg + "' is not a folder; pass a folder to --content"; }},
     };
     for (const Refusal& c : cases) {

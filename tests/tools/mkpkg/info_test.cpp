@@ -37,8 +37,8 @@ struct Built {
         pkgfixture::writeContent(dir.file("c"), "#!/bin/sh\n", "cfg\n");
         testutil::writeFile(dir.file("c/never.cfg"), "x");
         testutil::writeFile(dir.file("b.cfg"), bootcfg);
-        testutil::RunResult r = pkgfixture::mkpkg(
-            {"build", "-o", pkg, "--content", dir.file("c"), "--bootcfg", dir.file("b.cfg"), "--unzip", "/usr/bin/miniunzip"});
+        testutil::RunResult r = pkgfixture::mkpkg({"build", "-o", pkg, "--content", dir.file("c"), "--bootcfg",
+                                                   dir.file("b.cfg"), "--unzip", "/usr/bin/miniunzip"});
         EXPECT_EQ(r.status, 0) << r.err;
     }
 };
@@ -127,7 +127,8 @@ TEST(Info, DamagedPackageIsReportedWithExit1) {
     EXPECT_NE(r.out.find("  NOT consistent: its directory sizes add up to "), std::string::npos) << r.out;
     EXPECT_EQ(r.err, "mkpkg: error: package '" + b.pkg + "' is damaged: its directory sizes add up to " +
                          std::to_string(bytes.size() - 16) + " bytes plus the 16-byte directory, but the file has " +
-                         std::to_string(bytes.size() - 100) + " bytes (sizes past the end of the file: the package file is damaged or incomplete)\n");
+                         std::to_string(bytes.size() - 100) +
+                         " bytes (sizes past the end of the file: the package file is damaged or incomplete)\n");
     r = pkgfixture::mkpkg({"info", b.pkg, "--json"});
     EXPECT_EQ(r.status, 1);
     json j = json::parse(r.out);

@@ -25,8 +25,10 @@ struct Parts {
 
 Parts makeParts(const TempDir& dir) {
     Parts p;
-    p.data = {std::string("\x7f" "ELF launcher bytes", 19), std::string(70000, 'u'), "PK\x03\x04 not really a zip",
-              "1\n*\t0\t*\tf\n"};
+    p.data = {std::string("\x7f"
+                          "ELF launcher bytes",
+                          19),
+              std::string(70000, 'u'), "PK\x03\x04 not really a zip", "1\n*\t0\t*\tf\n"};
     for (int i = 0; i < PKG_ELEMENTS; ++i) {
         p.paths[i] = dir.file("part" + std::to_string(i));
         testutil::writeFile(p.paths[i], p.data[i]);
@@ -121,8 +123,12 @@ struct Damage {
 
 TEST(PackageReader, DamagedDirectoriesAreReported) {
     const Damage cases[] = {
-        {"truncated", 10, "", "its directory sizes add up to 70050 bytes plus the 16-byte directory, but the file has 70056 bytes (sizes past the end of the file: the package file is damaged or incomplete)"},
-        {"extra bytes", 0, "xyz", "its directory sizes add up to 70050 bytes plus the 16-byte directory, but the file has 70069 bytes (extra bytes)"},
+        {"truncated", 10, "",
+         "its directory sizes add up to 70050 bytes plus the 16-byte directory, but the file has 70056 bytes (sizes "
+         "past the end of the file: the package file is damaged or incomplete)"},
+        {"extra bytes", 0, "xyz",
+         "its directory sizes add up to 70050 bytes plus the 16-byte directory, but the file has 70069 bytes (extra "
+         "bytes)"},
     };
     for (const Damage& c : cases) {
         TempDir dir;
@@ -140,7 +146,8 @@ TEST(PackageReader, DamagedDirectoriesAreReported) {
             mkpkg::readElement(l, 3);
             ADD_FAILURE() << c.name << ": element read from a damaged package";
         } catch (const mkpkg::Error& e) {
-            EXPECT_EQ(std::string(e.what()), "package '" + pkg + "' is damaged: " + c.problem + "; rebuild it with mkpkg build");
+            EXPECT_EQ(std::string(e.what()),
+                      "package '" + pkg + "' is damaged: " + c.problem + "; rebuild it with mkpkg build");
         }
     }
 }
@@ -152,8 +159,8 @@ TEST(PackageReader, FileShorterThanDirectoryIsNoPackage) {
         mkpkg::readLayout(dir.file("tiny"));
         FAIL() << "no error";
     } catch (const mkpkg::Error& e) {
-        EXPECT_EQ(std::string(e.what()),
-                  "package '" + dir.file("tiny") + "' has 10 bytes, fewer than its 16-byte directory; it is not a package");
+        EXPECT_EQ(std::string(e.what()), "package '" + dir.file("tiny") +
+                                             "' has 10 bytes, fewer than its 16-byte directory; it is not a package");
     }
     try {
         mkpkg::readLayout(dir.file("none"));
@@ -168,9 +175,7 @@ TEST(PackageReader, ElementOf2GiBIsRefused) {
     TempDir dir;
     std::string pkg = dir.file("huge.pkg");
     const off_t limit = 0x80000000LL;
-    {
-        std::ofstream f(pkg, std::ios::binary);
-    }
+    { std::ofstream f(pkg, std::ios::binary); }
     ASSERT_EQ(truncate(pkg.c_str(), limit), 0);
     std::ofstream f(pkg, std::ios::binary | std::ios::app);
     PkgRawDirectory raw = encodePkgSizes({0x80000000u, 0, 0, 0}, PkgByteOrder::Little);

@@ -64,7 +64,8 @@ inline const char* const kMiniunzip = "/usr/bin/miniunzip";
 inline std::string withoutDigest(const std::string& pkg) {
     const std::string marker = "; package digest crc32 ";
     const size_t recordSize = marker.size() + 9;
-    if (pkg.size() < 16 + recordSize || pkg.compare(pkg.size() - 16 - recordSize, marker.size(), marker) != 0) return pkg;
+    if (pkg.size() < 16 + recordSize || pkg.compare(pkg.size() - 16 - recordSize, marker.size(), marker) != 0)
+        return pkg;
     std::string out = pkg.substr(0, pkg.size() - 16 - recordSize) + pkg.substr(pkg.size() - 16);
     // The boot configuration's size is the last word of the directory.
     size_t at = out.size() - 4;

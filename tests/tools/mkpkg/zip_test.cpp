@@ -61,7 +61,7 @@ TEST(ZipWriter, EntriesCarrySizesCrcAndModes) {
     mkpkg::ZipListing l = mkpkg::listZipFile(zip, true);
     EXPECT_EQ(l.problem, "");
     ASSERT_EQ(names(l.entries), (std::vector<std::string>{"a.txt", "empty/", "run.sh", "sub/", "sub/b.bin",
-                                                        "sub/deeper/", "sub/deeper/c"}));
+                                                          "sub/deeper/", "sub/deeper/c"}));
     const mkpkg::ZipEntry& bin = l.entries[4];
     std::string binData = testutil::readFile(dir.file("c/sub/b.bin"));
     EXPECT_EQ(bin.size, binData.size());
@@ -109,7 +109,8 @@ TEST(ZipWriter, RealUnzipUtilitiesExtractTheContent) {
         testutil::RunResult r = testutil::run(argv, opts);
         EXPECT_EQ(r.status, 0) << t.path << ": " << r.out << r.err;
         for (const char* f : {"a.txt", "run.sh", "sub/b.bin", "sub/deeper/c"})
-            EXPECT_EQ(testutil::readFile(out + "/" + f), testutil::readFile(dir.file("c") + "/" + f)) << t.path << " " << f;
+            EXPECT_EQ(testutil::readFile(out + "/" + f), testutil::readFile(dir.file("c") + "/" + f))
+                << t.path << " " << f;
         EXPECT_TRUE(testutil::pathExists(out + "/empty")) << t.path;
     }
     // Info-ZIP unzip restores the stored modes.
@@ -154,7 +155,8 @@ TEST(ZipWriter, StoresWhatDeflateCannotShrink) {
     testutil::RunResult r = testutil::run({"/usr/bin/miniunzip", "img.zip"}, opts);
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     for (const Case& c : cases) {
-        auto e = std::find_if(l.entries.begin(), l.entries.end(), [&](const mkpkg::ZipEntry& x) { return x.name == c.name; });
+        auto e = std::find_if(l.entries.begin(), l.entries.end(),
+                              [&](const mkpkg::ZipEntry& x) { return x.name == c.name; });
         ASSERT_NE(e, l.entries.end()) << c.name;
         EXPECT_EQ(e->size, c.data.size()) << c.name;
         EXPECT_EQ(e->crc, crcOf(c.data)) << c.name;
@@ -241,8 +243,9 @@ TEST(ZipReader, DamageIsReported) {
         mkpkg::listZipFile(dir.file("junk.zip"), true);
         ADD_FAILURE() << "junk accepted";
     } catch (const mkpkg::Error& e) {
-        EXPECT_EQ(std::string(e.what()), "image '" + dir.file("junk.zip") +
-                                             "' is not a readable zip archive; rebuild it (e.g. with mkpkg build --content DIR)");
+        EXPECT_EQ(std::string(e.what()),
+                  "image '" + dir.file("junk.zip") +
+                      "' is not a readable zip archive; rebuild it (e.g. with mkpkg build --content DIR)");
     }
 
     // A flipped byte inside the compressed data of sub/b.bin.
@@ -265,8 +268,9 @@ TEST(ZipReader, NameLongerThanTheReaderKeepsIsAProblemNotCut) {
               0);
     mkpkg::ZipListing l = mkpkg::listZipFile(zip, false);
     ASSERT_EQ(l.entries.size(), 1u);
-    EXPECT_EQ(l.problem, "entry '" + std::string(40, 'n') + "...' has a name of 5000 bytes, more than 4096, which the "
-                         "unzip utility refuses");
+    EXPECT_EQ(l.problem, "entry '" + std::string(40, 'n') +
+                             "...' has a name of 5000 bytes, more than 4096, which the "
+                             "unzip utility refuses");
 }
 
 TEST(ZipReader, FileLookupIgnoresDotSlashAndRepeatedSlashes) {

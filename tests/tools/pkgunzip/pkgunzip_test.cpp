@@ -48,7 +48,8 @@ void writeZip(const std::string& path, const std::vector<Entry>& entries) {
             ASSERT_EQ(zipWriteInFileInZip(zf, e.data.data(), static_cast<unsigned>(e.data.size())), ZIP_OK);
         }
         uLong crc = crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size()));
-        ASSERT_EQ(raw ? zipCloseFileInZipRaw(zf, static_cast<uLong>(e.statedSize), crc) : zipCloseFileInZip(zf), ZIP_OK);
+        ASSERT_EQ(raw ? zipCloseFileInZipRaw(zf, static_cast<uLong>(e.statedSize), crc) : zipCloseFileInZip(zf),
+                  ZIP_OK);
     }
     ASSERT_EQ(zipClose(zf, nullptr), ZIP_OK);
 }
@@ -90,15 +91,21 @@ TEST(Pkgunzip, StopsWithOneLineNamingTheEntryAndTheReason) {
         std::string err;
     };
     const Case cases[] = {
-        {"absolute path", {{"ok", "1"}, {"/etc/passwd", "x"}}, "pkgunzip: '/etc/passwd': refused: absolute path or '..' component\n"},
+        {"absolute path",
+         {{"ok", "1"}, {"/etc/passwd", "x"}},
+         "pkgunzip: '/etc/passwd': refused: absolute path or '..' component\n"},
         {"leading ..", {{"../escaped", "x"}}, "pkgunzip: '../escaped': refused: absolute path or '..' component\n"},
-        {"inner ..", {{"a/../../escaped", "x"}}, "pkgunzip: 'a/../../escaped': refused: absolute path or '..' component\n"},
+        {"inner ..",
+         {{"a/../../escaped", "x"}},
+         "pkgunzip: 'a/../../escaped': refused: absolute path or '..' component\n"},
         {"bare ..", {{"..", "x"}}, "pkgunzip: '..': refused: absolute path or '..' component\n"},
         {"file where a folder goes", {{"x", "file"}, {"x/y", "z"}}, "pkgunzip: 'x/y': cannot write: Not a directory\n"},
-        {"stream shorter than stated", {{"short", "abc", 0, 10}}, "pkgunzip: 'short': inflate error (3 of 10 bytes came out)\n"},
+        {"stream shorter than stated",
+         {{"short", "abc", 0, 10}},
+         "pkgunzip: 'short': inflate error (3 of 10 bytes came out)\n"},
         {"deflate stream cut short",
-         {{"cut", deflated(std::string(5000, 'a') + "0123456789abcdef" + std::string(5000, 'b')).substr(0, 12), Z_DEFLATED,
-           10016}},
+         {{"cut", deflated(std::string(5000, 'a') + "0123456789abcdef" + std::string(5000, 'b')).substr(0, 12),
+           Z_DEFLATED, 10016}},
          "pkgunzip: 'cut': inflate error (the compressed data ends early)\n"},
     };
     for (const Case& c : cases) {

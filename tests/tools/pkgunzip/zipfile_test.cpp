@@ -55,8 +55,10 @@ TEST(ZipFile, EveryByteArrivesWhateverTheReadSize) {
             ASSERT_LT(index, a.entries.size());
             ASSERT_EQ(unzOpenCurrentFile(zip), UNZ_OK);
             std::string got;
-            for (int n; (n = unzReadCurrentFile(zip, buf.data(), chunk)) > 0;) got.append(buf.data(), static_cast<size_t>(n));
-            EXPECT_EQ(unzCloseCurrentFile(zip), UNZ_OK) << "CRC of " << a.entries[index].first << ", reads of " << chunk;
+            for (int n; (n = unzReadCurrentFile(zip, buf.data(), chunk)) > 0;)
+                got.append(buf.data(), static_cast<size_t>(n));
+            EXPECT_EQ(unzCloseCurrentFile(zip), UNZ_OK)
+                << "CRC of " << a.entries[index].first << ", reads of " << chunk;
             EXPECT_TRUE(got == a.entries[index].second) << a.entries[index].first << ", reads of " << chunk;
         }
         EXPECT_EQ(index, a.entries.size());
