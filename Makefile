@@ -1,8 +1,10 @@
 # Two entry points that do all set-up on a fresh Debian 12 machine (only they, make deps and the
 # parts of make check install Debian packages; make and make build never do):
 #   make demo    install what is missing, build, build the demo firmware package and run it
-#   make check   install what is missing, then check-unit, check-asan and fuzz (below)
+#   make check   install what is missing, then lint, check-unit, check-asan and fuzz (below)
 # The parts of make check, each usable alone:
+#   make lint         tools/lint.sh: clang-format (check mode, .clang-format), shellcheck over the
+#                     shell scripts, pyflakes over the Python; builds nothing
 #   make check-unit   normal build ($(BUILD)) and every test
 #   make check-asan   the same tests built with AddressSanitizer and UndefinedBehaviorSanitizer
 #                     ($(ASAN_BUILD)); any sanitizer report fails it. Tests labelled noasan (those
@@ -37,12 +39,15 @@ WERROR_FLAG = $(if $(WERROR),-DCMAKE_COMPILE_WARNING_AS_ERROR=$(WERROR))
 # Where the sanitized programs write their reports (one file per process that had one).
 SANITIZER_REPORTS = $(abspath $(ASAN_BUILD))/sanitizer-reports
 
-.PHONY: all deps configure build check check-unit check-asan fuzz demo bench package clean
+.PHONY: all deps lint configure build check check-unit check-asan fuzz demo bench package clean
 
 all: build
 
 deps:
 	@bash tools/install-deps.sh
+
+lint: deps
+	@bash tools/lint.sh
 
 configure:
 	@if [ -f $(BUILD)/CMakeCache.txt ]; then cmake -S . -B $(BUILD) $(WERROR_FLAG); \
@@ -52,7 +57,7 @@ build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 check: FUZZ_SECONDS = $(CHECK_FUZZ_SECONDS)
-check: deps check-unit check-asan fuzz
+check: deps lint check-unit check-asan fuzz
 
 check-unit: WERROR = ON
 check-unit: deps build

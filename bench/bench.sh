@@ -58,6 +58,7 @@ say() { echo "bench: $*" >&2; }
 # stays reachable at /mnt there, so a checkout or build tree under /tmp is bound back.
 if [ "$tmp_mode" = tmpfs ] && [ $prepare_only = 0 ] && [ "$(stat -f -c %T /tmp)" != tmpfs ]; then
     if [ -d /mnt ] && unshare -m /bin/true 2>/dev/null; then
+        # shellcheck disable=SC2016 # the script is for the shell in the namespace, expanded there
         exec unshare -m /bin/bash -c '
             set -e
             mount --bind /tmp /mnt
@@ -106,6 +107,7 @@ runs_for() {  # hyperfine runs per payload size
 bootcfg=$work/bench-bootcfg.txt
 # Startup command: nothing, unless BENCH_HWM names a file for the launcher's peak memory (its
 # shell's parent is the launcher).
+# shellcheck disable=SC2016 # the startup command is expanded by the package's shell
 printf '%s\n' '1' "*	0	*	bench.cfg" './bench.run.cfg' '.' '' \
     'test -z "$BENCH_HWM" || grep VmHWM /proc/$PPID/status >"$BENCH_HWM"' '' 'override <defaultArgs> with <userArgs>' >"$bootcfg.new"
 if cmp -s "$bootcfg.new" "$bootcfg"; then rm "$bootcfg.new"; else mv "$bootcfg.new" "$bootcfg"; fi
@@ -159,6 +161,7 @@ PY
 # Every method extracts the whole payload into a new folder in /tmp and removes it again, as the
 # package does itself.
 time_size() {
+    # shellcheck disable=SC2016 # t is a command line for hyperfine's shell
     local mib=$1 d=$work/p$1 cmds=() t='d=$(mktemp -d)'
     if [ -n "$pkgunzip" ]; then
         cmds+=(-n pkg-pkgunzip "$d/pkg-pkgunzip.bin")

@@ -38,7 +38,7 @@ if [ "$arch" = i386 ] && [[ ! " ${folders[*]} " =~ " x86 " ]]; then
 fi
 for folder in "${folders[@]}"; do
     for f in nicburn fwsim kickoff; do
-        [ -x "$(programs $folder)/$f" ] || { echo "build-package: '$(programs $folder)/$f' is missing; build everything first (cmake --build build)" >&2; exit 1; }
+        [ -x "$(programs "$folder")/$f" ] || { echo "build-package: '$(programs "$folder")/$f' is missing; build everything first (cmake --build build)" >&2; exit 1; }
     done
 done
 
@@ -58,7 +58,7 @@ cp "$src/image/install.sh" "$stage/image/install.sh"
 for folder in "${folders[@]}"; do
     dir=$stage/image/$folder
     mkdir "$dir"
-    cp "$(programs $folder)/nicburn" "$(programs $folder)/fwsim" "$dir/"
+    cp "$(programs "$folder")/nicburn" "$(programs "$folder")/fwsim" "$dir/"
     cp "$scenario" "$dir/fwsim.conf"
     while read -r prefix rest; do
         case "$prefix" in ''|'#'*) continue ;; esac

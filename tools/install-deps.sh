@@ -32,6 +32,8 @@ packages=(
   ansible-core ansible-lint openssh-server openssh-client chromium
   # benchmarks (make bench; its smoke run is part of the tests)
   hyperfine makeself gnuplot-nox time
+  # style gate (make lint)
+  clang-format shellcheck python3-pyflakes
   # the Debian package of the tools (make package: cpack's DEB generator runs dpkg-shlibdeps
   # from dpkg-dev and file) and its lintian check
   dpkg-dev file lintian

@@ -24,4 +24,7 @@ ln -sf fwsim lnxfwupg || exit 1
 ln -sf fwsim lnxfwnx2 || exit 1
 
 # exec: nicburn takes the shell's place, so signals reach it and its status is the script's.
+# Unquoted on purpose: quoted, an absent argument becomes an empty one and nicburn calls every
+# plain run incorrect usage.
+# shellcheck disable=SC2086
 exec ./nicburn $1 $2

@@ -14,6 +14,7 @@ if [ ! -d /mnt ]; then echo "bench smoke: skipped: no /mnt to hold the real /tmp
 
 # In the namespace: the real /tmp stays reachable at /mnt, so a checkout or build tree under /tmp
 # is bound back into the new tmpfs.
+# shellcheck disable=SC2016 # expanded by the shell in the namespace
 script='
 set -e
 mount --bind /tmp /mnt

@@ -30,6 +30,8 @@ run_one() {
   mkdir -p "$work/corpus" "$work/artifacts" "$work/tmp"
   # The seeds join what earlier runs found; the repository's corpus is never written.
   cp -n "$here/corpus/$target/"* "$work/corpus/"
+  # FUZZ_FLAGS holds several options: split on purpose.
+  # shellcheck disable=SC2086
   TMPDIR="$work/tmp" "$bin" -max_total_time="$seconds" -timeout=10 -close_fd_mask=3 \
     -print_final_stats=1 -artifact_prefix="$work/artifacts/" ${FUZZ_FLAGS:-} "$work/corpus" \
     >"$work/log" 2>&1
@@ -43,7 +45,7 @@ run_one() {
     echo "fuzz: full log: $work/log" >&2
     return 1
   fi
-  echo "fuzz: $target ok in ${seconds}s: $stats corpus $(ls "$work/corpus" | wc -l) files"
+  echo "fuzz: $target ok in ${seconds}s: $stats corpus $(find "$work/corpus" -maxdepth 1 -type f | wc -l) files"
 }
 
 failed=0
