@@ -22,6 +22,7 @@
 #include "launcher/os/platform.h"
 #include "launcher/sysident.h"
 #include "common/signals.h"
+#include "common/pkgenv.h"
 #include "common/banned.h"
 
 int parseDebugLevel(const char* arg) {
@@ -60,10 +61,10 @@ int createInstallDir(LauncherContext* ctx) {
     unsigned n = start;
     int made = 1;
     do {
-        int len = snprintf(wrkDir, WRK_DIR_SIZE, "%s%czav_rq_pkg_%08x", parent, FILE_SEPARATOR, n);
+        int len = snprintf(wrkDir, WRK_DIR_SIZE, "%s%c%s%08x", parent, FILE_SEPARATOR, c_workPrefix, n);
         if (len < 0 || len >= WRK_DIR_SIZE) {
             wrkDir[0] = '\0';
-            showError("Failed creating %s%czav_rq_pkg_%08x\n", parent, FILE_SEPARATOR, n);
+            showError("Failed creating %s%c%s%08x\n", parent, FILE_SEPARATOR, c_workPrefix, n);
             return 1;
         }
         made = makeDirPrivate(wrkDir);

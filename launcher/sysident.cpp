@@ -13,6 +13,7 @@
 #include "launcher/os/fileio.h"
 #include "launcher/os/paths.h"
 #include "launcher/os/platform.h"
+#include "common/pkgenv.h"
 #include "common/banned.h"
 
 const char* const c_distroName_REDHAT = "RedHat";
@@ -54,7 +55,7 @@ void trimTrailingSpaces(char* str) {
 
 int unameExec(const LauncherContext* ctx, const char* option, char* buf, int size) {
     char outPath[1024];
-    int n = snprintf(outPath, sizeof(outPath), "%s%czav_rq_pkg_uname.XXXXXX", ctx->tempDir, FILE_SEPARATOR);
+    int n = snprintf(outPath, sizeof(outPath), "%s%c%suname.XXXXXX", ctx->tempDir, FILE_SEPARATOR, c_workPrefix);
     if (n < 0 || static_cast<size_t>(n) >= sizeof(outPath)) return 0;
     // Created exclusively, mode 0600: nobody else can have prepared or swap this name.
     int fd = mkstemp(outPath);
@@ -283,14 +284,14 @@ void setOsInfoEnvVars(LauncherContext* ctx, const char* origDir) {
     collectProcessorInfo(ctx);
     const SystemFacts* sys = &ctx->system;
     char number[16];
-    setenv("ZAV_RQ_PKG_ORIG_CURR_DIR", origDir, 1);
-    setenv("ZAV_RQ_PKG_LINUX_DISTRO_NAME", sys->name, 1);
+    setenv(c_envOrigCurrDir, origDir, 1);
+    setenv(c_envDistroName, sys->name, 1);
     snprintf(number, sizeof(number), "%d", sys->level);
-    setenv("ZAV_RQ_PKG_LINUX_DISTRO_LEVEL", number, 1);
+    setenv(c_envDistroLevel, number, 1);
     snprintf(number, sizeof(number), "%d", sys->update);
-    setenv("ZAV_RQ_PKG_LINUX_UPDATE_LEVEL", number, 1);
-    setenv("ZAV_RQ_PKG_LINUX_KERNEL_LEVEL", sys->kernel, 1);
-    setenv("ZAV_RQ_PKG_LINUX_PROCESSOR", sys->processor, 1);
+    setenv(c_envUpdateLevel, number, 1);
+    setenv(c_envKernelLevel, sys->kernel, 1);
+    setenv(c_envProcessor, sys->processor, 1);
 }
 
 char* describeSystem(const SystemFacts* facts, char* buf, int size) {

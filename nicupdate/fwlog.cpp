@@ -76,7 +76,7 @@ static bool createLogIn(RunLog& log, const char* dir) {
 
 // The launcher's working directory is removed when the package ends: a log there is lost.
 static bool insideLauncherWorkDir(const char* path) {
-    for (const char* p = path; (p = strstr(p, "zav_rq_pkg_")) != nullptr; ++p)
+    for (const char* p = path; (p = strstr(p, c_workPrefix)) != nullptr; ++p)
         if (p == path || p[-1] == '/') return true;
     return false;
 }
@@ -97,7 +97,7 @@ void initLogFile(RunLog& log, const char* logDir) {
         ok = isDirectory(dir) && createLogIn(log, dir);
     }
 
-    const char* origDir = getenv("ZAV_RQ_PKG_ORIG_CURR_DIR");
+    const char* origDir = getenv(c_envOrigCurrDir);
     if (!ok && origDir && origDir[0] == '/' && !insideLauncherWorkDir(origDir) && isDirectory(origDir) &&
         access(origDir, W_OK) == 0 && asLogDir(origDir, dir))
         ok = createLogIn(log, dir);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include "common/pkgenv.h"
 
 // Capacity of a log path: at most 254 characters.
 constexpr int LOG_PATH_SIZE = 255;
@@ -21,7 +22,7 @@ struct RunLog {
 };
 
 // The directory the programs keep their logs in.
-inline constexpr char c_szLogDirectory[] = "/var/log/ZAV_Support/";
+inline constexpr const char* c_szLogDirectory = c_supportLogDir;
 
 // Chooses this run's log (into log.path) and creates it with its 31-byte header. The first
 // place that can hold it wins, so that a log is never lost:

@@ -9,6 +9,7 @@
 #include "launcher/os/pkgproc.h"
 #include "launcher/os/platform.h"
 #include "common/shellquote.h"
+#include "common/pkgenv.h"
 #include "common/banned.h"
 
 int os_system_linux(const char* cmd) { return runPlainCommand(cmd); }
@@ -114,4 +115,4 @@ int unzipImage(const CommandRunner* runner, bool systemUnzip) {
 
 void sleepSec(unsigned secs) { sleep(secs); }
 
-const char* getDefaultOutputDir() { return "/var/log/ZAV_Support/"; }
+const char* getDefaultOutputDir() { return c_supportLogDir; }
