@@ -30,11 +30,14 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 ARGS ?=
 BENCH_ARGS ?=
 SCENARIO ?=
-# Warnings fail the build in check-unit, check-asan and fuzz (CI). make build keeps
-# what $(BUILD) was configured with (after make check-unit that is ON; WERROR=OFF turns it off),
-# so switching never rebuilds all.
-WERROR ?=
-WERROR_FLAG = $(if $(WERROR),-DCMAKE_COMPILE_WARNING_AS_ERROR=$(WERROR))
+# Warnings fail every build, as in CI; WERROR=OFF turns that off. make, make demo and the checks
+# configure $(BUILD) alike, so going from one to another never rebuilds everything.
+WERROR ?= ON
+# The static package programs are rebuilt with every make, make demo and check. For a quick
+# edit-compile loop, DIST=OFF leaves them out (packages then carry the native programs and the
+# tests that need static ones skip); the next make without it brings them back.
+DIST ?= ON
+CONFIG_FLAGS = -DCMAKE_COMPILE_WARNING_AS_ERROR=$(WERROR) -DZAV_DIST=$(DIST)
 
 # Where the sanitized programs write their reports (one file per process that had one).
 SANITIZER_REPORTS = $(abspath $(ASAN_BUILD))/sanitizer-reports
@@ -50,8 +53,8 @@ lint: deps
 	@bash tools/lint.sh
 
 configure:
-	@if [ -f $(BUILD)/CMakeCache.txt ]; then cmake -S . -B $(BUILD) $(WERROR_FLAG); \
-	 else cmake -S . -B $(BUILD) -G Ninja $(WERROR_FLAG); fi
+	@if [ -f $(BUILD)/CMakeCache.txt ]; then cmake -S . -B $(BUILD) $(CONFIG_FLAGS); \
+	 else cmake -S . -B $(BUILD) -G Ninja $(CONFIG_FLAGS); fi
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -60,6 +63,7 @@ check: FUZZ_SECONDS = $(CHECK_FUZZ_SECONDS)
 check: deps lint check-unit check-asan fuzz
 
 check-unit: WERROR = ON
+check-unit: DIST = ON
 check-unit: deps build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
@@ -92,6 +96,7 @@ demo: deps build
 bench: build
 	bash bench/bench.sh --build $(BUILD) $(BENCH_ARGS)
 
+package: DIST = ON
 package: build
 	cd $(BUILD) && cpack
 
