@@ -21,6 +21,7 @@
 
 #include "common/shellchild.h"
 #include "common/signals.h"
+#include "common/banned.h"
 
 namespace {
 
