@@ -12,6 +12,7 @@
 
 #include "nicupdate/fwlog.h"
 #include "nicupdate/interrupt.h"
+#include "nicupdate/workfiles.h"
 #include "common/fdwrite.h"
 #include "common/shellchild.h"
 #include "common/shellquote.h"
@@ -43,13 +44,13 @@ static bool logWord(const RunLog& log, const char* logPath, char* word, char* ou
 }
 
 bool composeListCmd(const RunLog& log, char* out, size_t outSize, const char* toolPath) {
-    return composeCmd(log, out, outSize, "%s <q >devices", toolPath);
+    return composeCmd(log, out, outSize, "%s <%s >%s", toolPath, c_szQuitFile, c_szDeviceListing);
 }
 
 bool composeListToLogCmd(const RunLog& log, char* out, size_t outSize, const char* toolPath, const char* logPath) {
     char word[CMD_SIZE];
     if (!logWord(log, logPath, word, out, outSize)) return false;
-    return composeCmd(log, out, outSize, "%s <q >>%s", toolPath, word);
+    return composeCmd(log, out, outSize, "%s <%s >>%s", toolPath, c_szQuitFile, word);
 }
 
 bool composeDirCmd(const RunLog& log, char* out, size_t outSize, const char* toolPath, const char* macAddr) {
@@ -60,8 +61,8 @@ bool composeUpgradeCmd(const RunLog& log, char* out, size_t outSize, const char*
                        const char* typeSuffix, const char* imageFile, const char* logPath) {
     char word[CMD_SIZE];
     if (!logWord(log, logPath, word, out, outSize)) return false;
-    return composeCmd(log, out, outSize, "%s %s upgrade -noreset -F -%s %s nv.bak >>%s", toolPath, macAddr, typeSuffix,
-                      imageFile, word);
+    return composeCmd(log, out, outSize, "%s %s upgrade -noreset -F -%s %s %s >>%s", toolPath, macAddr, typeSuffix,
+                      imageFile, c_szBackupFile, word);
 }
 
 bool composeCfgCmd(const RunLog& log, char* out, size_t outSize, const char* toolPath, const char* macAddr,
@@ -75,7 +76,7 @@ bool composeCrcCmd(const RunLog& log, char* out, size_t outSize, const char* too
                    const char* logPath) {
     char word[CMD_SIZE];
     if (!logWord(log, logPath, word, out, outSize)) return false;
-    return composeCmd(log, out, outSize, "%s %s crc <y >>%s", toolPath, macAddr, word);
+    return composeCmd(log, out, outSize, "%s %s crc <%s >>%s", toolPath, macAddr, c_szYesFile, word);
 }
 
 bool composeRemoveCmd(const RunLog& log, char* out, size_t outSize, const char* path) {

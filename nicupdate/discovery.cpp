@@ -1,24 +1,21 @@
 #include "nicupdate/discovery.h"
 
 #include <cstdio>
-#include <cstring>
 #include <new>
 
 #include "nicupdate/commands.h"
+#include "nicupdate/family.h"
 #include "nicupdate/files.h"
 #include "nicupdate/fwlog.h"
 #include "nicupdate/interrupt.h"
 #include "nicupdate/inventory.h"
+#include "nicupdate/workfiles.h"
 #include "common/banned.h"
 
-static const char c_szNetXtreme[] = "NetXtreme";
-static const char c_szListing[] = "devices";
-
-bool setBCOMtool(const RunLog& log, const char* familyName, char* toolPath) {
-    const char* tool = strcmp(familyName, c_szNetXtreme) == 0 ? "lnxfwupg" : "lnxfwnx2";
-    snprintf(toolPath, TOOL_PATH_SIZE, "./%s", tool);
+bool setBCOMtool(const RunLog& log, const Family& family, char* toolPath) {
+    snprintf(toolPath, TOOL_PATH_SIZE, "./%s", family.utility);
     if (fileExist(toolPath)) return true;
-    writetoLogf(log, true, "\nError! Unable to locate Broadcom %s tool (%s).\n", familyName, toolPath);
+    writetoLogf(log, true, "\nError! Unable to locate Broadcom %s tool (%s).\n", family.name, toolPath);
     return false;
 }
 
@@ -30,9 +27,9 @@ static void copyListingToLog(const RunLog& log, FILE* listing) {
     writetoLog(log, "\n", false);
 }
 
-DeviceHeadTail* getDevices(const RunContext& run, const char* familyName, char* toolPath, int* refusedRows) {
-    if (!setBCOMtool(run.log, familyName, toolPath)) return nullptr;
-    const char* endMarker = strcmp(familyName, c_szNetXtreme) == 0 ? "0>" : "Quit";
+DeviceHeadTail* getDevices(const RunContext& run, const Family& family, char* toolPath, int* refusedRows) {
+    if (!setBCOMtool(run.log, family, toolPath)) return nullptr;
+    const char* familyName = family.name;
 
     DeviceHeadTail* list = new (std::nothrow) DeviceHeadTail();
     if (!list) {
@@ -41,12 +38,12 @@ DeviceHeadTail* getDevices(const RunContext& run, const char* familyName, char* 
     }
     runListCmd(run, toolPath);
     if (pendingSignal()) {
-        deleteFile(run, c_szListing);
+        deleteFile(run, c_szDeviceListing);
         delete list;
         return nullptr;
     }
 
-    FILE* listing = fopen(c_szListing, "r");
+    FILE* listing = fopen(c_szDeviceListing, "r");
     if (!listing) {
         runListToLogCmd(run, toolPath, logOutputPath(run.log));
         writetoLogf(run.log, true, "Error! Cannot create temporary file for %s devices.\n", familyName);
@@ -55,12 +52,12 @@ DeviceHeadTail* getDevices(const RunContext& run, const char* familyName, char* 
     }
     copyListingToLog(run.log, listing);
     rewind(listing);
-    *refusedRows += readAdapterTable(run.log, listing, endMarker, list);
+    *refusedRows += readAdapterTable(run.log, listing, family.endMarker, list);
     fclose(listing);
-    deleteFile(run, c_szListing);
+    deleteFile(run, c_szDeviceListing);
 
     if (getDeviceCount(list) >= 1) {
-        getFwVersions(run, list, toolPath, familyName);
+        getFwVersions(run, list, toolPath, family);
         return list;
     }
     writetoLogf(run.log, true, "\nWarning. No Broadcom %s adapters found.\n", familyName);

@@ -4,9 +4,12 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <vector>
 
 #include "nicupdate/devlist.h"
+#include "nicupdate/crc.h"
 #include "nicupdate/discovery.h"
+#include "nicupdate/family.h"
 #include "nicupdate/files.h"
 #include "nicupdate/fwlog.h"
 #include "nicupdate/interrupt.h"
@@ -14,24 +17,13 @@
 #include "nicupdate/mgmt.h"
 #include "nicupdate/runlock.h"
 #include "nicupdate/update.h"
+#include "nicupdate/workfiles.h"
 #include "common/signals.h"
 #include "common/banned.h"
 
 const char* pVer = NICBURN_VERSION;
 
 static const char c_szProgramName[] = "./nicburn";
-static const char c_szErrorsOccurred[] =
-    "\n\nOne or more errors occurred during the firmware update process. See %s for more "
-    "information.\n";
-static const char c_szUpdateComplete[] = "\n\nUpdate complete. The firmware update log has been saved in %s.\n";
-// The same closings, and the warning of the other modes, when the log misses part of the run;
-// %s is logLossText.
-static const char c_szErrorsIncomplete[] =
-    "\n\nOne or more errors occurred during the firmware update process, and the firmware update log "
-    "is incomplete: %s\n";
-static const char c_szCompleteIncomplete[] = "\n\nUpdate complete, but the firmware update log is incomplete: %s\n";
-static const char c_szLogIncomplete[] = "\nWarning. The firmware update log is incomplete: %s\n";
-
 // Options in the order they are compared, with the mode each selects.
 struct OptionEntry {
     const char* text;
@@ -60,25 +52,44 @@ void displayUsage() {
     printf("   -?     (Display this usage information.)\n");
 }
 
-DeviceHeadTail* discoverNetXtremeII(const RunContext& run, char* toolPath, int* refusedRows) {
-    return getDevices(run, "NetXtreme II", toolPath, refusedRows);
+static const BuildFamily c_bothFamilies[] = {{&c_netXtreme, false}, {&c_netXtremeII, false}};
+static const BuildFamily c_netXtremeOnly[] = {{&c_netXtreme, false}, {&c_netXtremeII, true}};
+const NicburnBuild c_x86Build = {c_bothFamilies, sizeof(c_bothFamilies) / sizeof(c_bothFamilies[0])};
+const NicburnBuild c_ppcBuild = {c_netXtremeOnly, sizeof(c_netXtremeOnly) / sizeof(c_netXtremeOnly[0])};
+
+// Discovers each family of the build whose list is null, in order, until a signal is noted.
+static void discoverFamilies(const RunContext& run, const NicburnBuild& build, std::vector<FamilyRun>& families,
+                             int* refusedRows) {
+    for (size_t i = 0; i < build.count && !pendingSignal(); ++i) {
+        FamilyRun& f = families[i];
+        if (build.families[i].leftOut)
+            writetoLogf(run.log, true, "\nWarning. No Broadcom %s adapters found.\n", f.family->name);
+        else
+            f.list = getDevices(run, *f.family, f.toolPath, refusedRows);
+    }
 }
 
-DeviceHeadTail* skipNetXtremeII(const RunContext& run, char* toolPath, int* refusedRows) {
-    (void)toolPath;
-    (void)refusedRows;
-    writetoLog(run.log, "\nWarning. No Broadcom NetXtreme II adapters found.\n", true);
-    return nullptr;
+static bool anyAdapters(const std::vector<FamilyRun>& families) {
+    for (const FamilyRun& f : families)
+        if (f.list) return true;
+    return false;
 }
 
-// A closing message naming the log (savedFormat, one %s for its path) is true only once it is in
-// the log itself: it goes there first, and is shown only when the log is still whole; otherwise
-// incompleteFormat is shown and logged with why the log misses part of the run. True when it
-// said the log is incomplete.
-static bool closeWithLog(const RunLog& log, const char* savedFormat, const char* incompleteFormat) {
+// The closing message naming the log (errors: the one of a run with errors) is true only once it
+// is in the log itself: it goes there first, and is shown only when the log is still whole;
+// otherwise its incomplete form is shown and logged with why the log misses part of the run.
+// True when it said the log is incomplete.
+static bool closeWithLog(const RunLog& log, bool errors) {
     char text[LOG_PATH_SIZE + 160];
     if (!log.incomplete) {
-        snprintf(text, sizeof(text), savedFormat, log.path);
+        if (errors)
+            snprintf(text, sizeof(text),
+                     "\n\nOne or more errors occurred during the firmware update process. See %s for more "
+                     "information.\n",
+                     log.path);
+        else
+            snprintf(text, sizeof(text), "\n\nUpdate complete. The firmware update log has been saved in %s.\n",
+                     log.path);
         writetoLog(log, text, false);
         if (!log.incomplete) {
             if (!log.silent) fputs(text, stdout);
@@ -86,49 +97,52 @@ static bool closeWithLog(const RunLog& log, const char* savedFormat, const char*
         }
     }
     char loss[LOG_PATH_SIZE + 80];
-    writetoLogf(log, true, incompleteFormat, logLossText(log, loss, sizeof(loss)));
+    const char* why = logLossText(log, loss, sizeof(loss));
+    if (errors)
+        writetoLogf(log, true,
+                    "\n\nOne or more errors occurred during the firmware update process, and the firmware update "
+                    "log is incomplete: %s\n",
+                    why);
+    else
+        writetoLogf(log, true, "\n\nUpdate complete, but the firmware update log is incomplete: %s\n", why);
     return true;
 }
 
 // The update run: table, updates of each family, rediscovery, table, closing message (*told
 // says whether it called the log incomplete). Returns 1 when an update failed or a table row was
 // refused, else 0; the lists hold the rediscovered adapters after it.
-static int updateRun(const RunContext& run, DeviceHeadTail** first, DeviceHeadTail** second, char* firstTool,
-                     char* secondTool, SecondFamilyDiscovery discoverSecond, int refusedRows, bool* told) {
+static int updateRun(const RunContext& run, const NicburnBuild& build, std::vector<FamilyRun>& families,
+                     int refusedRows, bool* told) {
     int result = refusedRows > 0 ? 1 : 0;
-    displayFwVersions(run.log, *first, *second);
-    perform_crc_check(run, *first, *second, firstTool, secondTool);
+    displayFwVersions(run.log, families.data(), families.size());
+    perform_crc_check(run, families.data(), families.size());
     if (pendingSignal()) return result;
-    if (*first) {
-        if (!updateDevices(run, *first, firstTool, "NetXtreme")) result = 1;
-        releaseList(run, first);
-    }
-    if (*second && !pendingSignal()) {
-        if (!updateDevices(run, *second, secondTool, "NetXtreme II")) result = 1;
-        releaseList(run, second);
+    for (FamilyRun& f : families) {
+        if (!f.list || pendingSignal()) continue;
+        if (!updateDevices(run, f.list, f.toolPath, f.family->name)) result = 1;
+        releaseList(run, &f.list);
     }
     if (pendingSignal()) return result;
-    *first = getDevices(run, "NetXtreme", firstTool, &refusedRows);
-    *second = pendingSignal() ? nullptr : discoverSecond(run, secondTool, &refusedRows);
+    discoverFamilies(run, build, families, &refusedRows);
     if (pendingSignal()) return result;
-    displayFwVersions(run.log, *first, *second);
-    if (result == 0)
-        *told = closeWithLog(run.log, c_szUpdateComplete, c_szCompleteIncomplete);
-    else
-        *told = closeWithLog(run.log, c_szErrorsOccurred, c_szErrorsIncomplete);
+    displayFwVersions(run.log, families.data(), families.size());
+    *told = closeWithLog(run.log, result != 0);
     return result;
 }
 
 // The line that ends an interrupted run, by what the mode may have changed.
 static void reportInterrupt(const RunLog& log, NicburnMode mode, int sig) {
-    const char* what = "\nInterrupted by signal %d (%s): no firmware was changed.\n";
     if (mode == MODE_UPDATE || mode == MODE_SILENT)
-        what = "\nUpdate interrupted by signal %d (%s): the components not yet updated were left unchanged.\n";
+        writetoLogf(log, true,
+                    "\nUpdate interrupted by signal %d (%s): the components not yet updated were left unchanged.\n",
+                    sig, runSignalName(sig));
     else if (mode == MODE_NOMFW)
-        what =
-            "\nManagement firmware disabling interrupted by signal %d (%s): the components not yet disabled "
-            "were left unchanged.\n";
-    writetoLogf(log, true, what, sig, runSignalName(sig));
+        writetoLogf(log, true,
+                    "\nManagement firmware disabling interrupted by signal %d (%s): the components not yet disabled "
+                    "were left unchanged.\n",
+                    sig, runSignalName(sig));
+    else
+        writetoLogf(log, true, "\nInterrupted by signal %d (%s): no firmware was changed.\n", sig, runSignalName(sig));
 }
 
 // Takes the one-update-per-host lock. False (after saying so) when another run holds it or the
@@ -156,11 +170,9 @@ static int lockRun(const RunLog& log, const char* lockDir, int* lockFd) {
     return 0;
 }
 
-int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond, const char* lockDir, const char* logDir,
+int runNicburn(int argc, char** argv, const NicburnBuild& build, const char* lockDir, const char* logDir,
                RunContext& run) {
     int result = 0;
-    char szFirstTool[TOOL_PATH_SIZE] = "";
-    char szSecondTool[TOOL_PATH_SIZE] = "";
 
     // The log comes first, so that every run leaves one, even "-?" and incorrect usage.
     run.log = RunLog();
@@ -188,36 +200,38 @@ int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond, cons
     // A refused table row is an adapter left alone: the run fails, whatever the mode.
     int refusedRows = 0;
     bool told = false;  // a closing message has said that the log is incomplete
-    DeviceHeadTail* first = getDevices(run, "NetXtreme", szFirstTool, &refusedRows);
-    DeviceHeadTail* second = pendingSignal() ? nullptr : discoverSecond(run, szSecondTool, &refusedRows);
+    std::vector<FamilyRun> families(build.count);
+    for (size_t i = 0; i < build.count; ++i) families[i] = FamilyRun{build.families[i].family, "", nullptr};
+    discoverFamilies(run, build, families, &refusedRows);
+    FamilyRun* all = families.data();
     if (pendingSignal()) {
         // reported below
-    } else if (!first && !second) {
-        told = closeWithLog(run.log, c_szErrorsOccurred, c_szErrorsIncomplete);
+    } else if (!anyAdapters(families)) {
+        told = closeWithLog(run.log, true);
         result = refusedRows > 0 ? 1 : EXIT_NO_ADAPTERS;
     } else if (mode == MODE_VERSIONS) {
-        displayFwVersions(run.log, first, second);
+        displayFwVersions(run.log, all, families.size());
         if (refusedRows > 0) result = 1;
     } else if (mode == MODE_NOMFW) {
-        if (!disableManagementFirmware(run, first, second, szFirstTool, szSecondTool) || refusedRows > 0) result = 1;
+        if (!disableManagementFirmware(run, all, families.size()) || refusedRows > 0) result = 1;
     } else if (mode == MODE_CRC) {
-        if (!perform_crc_check(run, first, second, szFirstTool, szSecondTool) || refusedRows > 0) result = 1;
+        if (!perform_crc_check(run, all, families.size()) || refusedRows > 0) result = 1;
     } else {
-        result = updateRun(run, &first, &second, szFirstTool, szSecondTool, discoverSecond, refusedRows, &told);
+        result = updateRun(run, build, families, refusedRows, &told);
     }
     int sig = pendingSignal();
     if (sig) {
         reportInterrupt(run.log, mode, sig);
         result = 128 + sig;
     }
-    releaseList(run, &first);
-    releaseList(run, &second);
-    deleteFile(run, "q");
+    for (FamilyRun& f : families) releaseList(run, &f.list);
+    deleteFile(run, c_szQuitFile);
     if (lockFd >= 0) close(lockFd);
     if (run.log.incomplete) {
         if (!told) {
             char loss[LOG_PATH_SIZE + 80];
-            writetoLogf(run.log, true, c_szLogIncomplete, logLossText(run.log, loss, sizeof(loss)));
+            writetoLogf(run.log, true, "\nWarning. The firmware update log is incomplete: %s\n",
+                        logLossText(run.log, loss, sizeof(loss)));
         }
         // A run that changed or checked firmware and lost part of its record is not a success;
         // -v only showed what is installed.

@@ -1,11 +1,13 @@
-// The tool's entry: command line, answer files, and the run of one mode over both adapter
-// families. Each program's main (main_x86.cpp, main_ppc.cpp) only chooses how the NetXtreme II
-// family is discovered and calls runNicburn.
+// The tool's entry: command line, answer files, and the run of one mode over the build's adapter
+// families. Each program's main (main_x86.cpp, main_ppc.cpp) only chooses its build's families
+// and calls runNicburn.
 #pragma once
+
+#include <cstddef>
 
 #include "nicupdate/commands.h"
 
-struct DeviceHeadTail;
+struct Family;
 
 // Version text shown in the banner: the project's version, set by the build.
 extern const char* pVer;
@@ -35,17 +37,24 @@ NicburnMode processCmdLine(int argc, char** argv);
 // Writes the usage text to standard output (never to the log).
 void displayUsage();
 
-// How a build discovers the NetXtreme II family: returns the list (or null) and fills toolPath
-// (TOOL_PATH_SIZE bytes) where the family's utility is run with run, adding refused table
-// rows to *refusedRows.
-typedef DeviceHeadTail* (*SecondFamilyDiscovery)(const RunContext& run, char* toolPath, int* refusedRows);
+// A family as a build has it. One the build leaves out is never discovered:
+// "\nWarning. No Broadcom <name> adapters found.\n" is logged and shown in its place.
+struct BuildFamily {
+    const Family* family;
+    bool leftOut;
+};
 
-// x86 build: getDevices(run, "NetXtreme II", toolPath, refusedRows).
-DeviceHeadTail* discoverNetXtremeII(const RunContext& run, char* toolPath, int* refusedRows);
+// The adapter families of a build, in the order they are discovered, updated and shown.
+struct NicburnBuild {
+    const BuildFamily* families;
+    size_t count;
+};
 
-// PowerPC build: the NetXtreme II utility is never run; logs and shows
-// "\nWarning. No Broadcom NetXtreme II adapters found.\n" and returns null.
-DeviceHeadTail* skipNetXtremeII(const RunContext& run, char* toolPath, int* refusedRows);
+// x86 build: NetXtreme, then NetXtreme II.
+extern const NicburnBuild c_x86Build;
+// PowerPC build: NetXtreme; the package carries no NetXtreme II utility for it, so that family
+// is left out.
+extern const NicburnBuild c_ppcBuild;
 
 // One run of the tool: opens the log (initLogFile of logDir, c_szLogDirectory in the programs)
 // into run.log, whatever it held before, reads the mode and performs it, running every command
@@ -53,7 +62,7 @@ DeviceHeadTail* skipNetXtremeII(const RunContext& run, char* toolPath, int* refu
 // Returns the exit status: 0; 1 for incorrect usage, no quit file, a failed update, a failed
 // CRC check or disable command (-crc, -nomfw), a refused adapter table row (in every mode), or
 // a lock folder or file that is not the tool's own; EXIT_BUSY when another run holds the lock;
-// EXIT_NO_ADAPTERS when neither family yielded an adapter list and no row was refused; 128 + N
+// EXIT_NO_ADAPTERS when no family of build yielded an adapter list and no row was refused; 128 + N
 // after signal N.
 //
 // Before the first vendor utility it takes the update lock in lockDir (takeRunLock;
@@ -61,5 +70,5 @@ DeviceHeadTail* skipNetXtremeII(const RunContext& run, char* toolPath, int* refu
 // a check sees a busy host), usage and incorrect usage take none. From then on SIGINT, SIGQUIT,
 // SIGTERM and SIGHUP only stop the run between two commands: the interruption is logged and
 // shown, temporary files removed.
-int runNicburn(int argc, char** argv, SecondFamilyDiscovery discoverSecond, const char* lockDir, const char* logDir,
+int runNicburn(int argc, char** argv, const NicburnBuild& build, const char* lockDir, const char* logDir,
                RunContext& run);

@@ -8,6 +8,7 @@
 #include "nicupdate/commands.h"
 #include "nicupdate/fwlog.h"
 #include "nicupdate/interrupt.h"
+#include "nicupdate/workfiles.h"
 #include "common/banned.h"
 
 bool fileExist(const char* path) {
@@ -34,6 +35,6 @@ static bool createAnswerFile(const RunLog& log, const char* name) {
     return ok;
 }
 
-bool createQuitFile(const RunLog& log) { return createAnswerFile(log, "q"); }
+bool createQuitFile(const RunLog& log) { return createAnswerFile(log, c_szQuitFile); }
 
-bool create_yes_response_file(const RunLog& log) { return createAnswerFile(log, "y"); }
+bool create_yes_response_file(const RunLog& log) { return createAnswerFile(log, c_szYesFile); }

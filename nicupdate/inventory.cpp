@@ -1,12 +1,12 @@
 #include "nicupdate/inventory.h"
 
-#include <strings.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "nicupdate/commands.h"
+#include "nicupdate/family.h"
 #include "nicupdate/fwlog.h"
 #include "nicupdate/interrupt.h"
 #include "nicupdate/textword.h"
@@ -18,29 +18,6 @@ static const char c_szUnknownChip[] = "unknown";
 
 // Longest sixth word of a "BootCode" line that may give the chip name.
 constexpr int BOOT_WORD_MAX = 31;
-
-// A component marker, an alternative searched only when the first is absent, and the field
-// its version goes into.
-struct MarkerRule {
-    const char* marker;
-    const char* alternative;
-    VersionField field;
-};
-
-static const VersionField c_versionFields[] = {&Device::bootVer, &Device::ipmiVer, &Device::asfVer,  &Device::pxeVer,
-                                               &Device::umpVer,  &Device::ncsiVer, &Device::iscsiVer};
-
-static const MarkerRule c_netXtremeRules[] = {
-    {"ASFIPMI", nullptr, &Device::ipmiVer},
-    {"UMP", nullptr, &Device::umpVer},
-    {"BRCM ASF", nullptr, &Device::asfVer},
-    {"PXE", nullptr, &Device::pxeVer},
-};
-
-static const MarkerRule c_netXtremeIIRules[] = {
-    {" ipmi ", " IPMI ", &Device::ipmiVer}, {" UMP ", nullptr, &Device::umpVer},   {" mba ", " MBA ", &Device::pxeVer},
-    {"NCSI_X", nullptr, &Device::ncsiVer},  {"ISCSI", nullptr, &Device::iscsiVer},
-};
 
 struct ChipEntry {
     unsigned long id;
@@ -130,43 +107,44 @@ static bool findVersion(const RunLog& log, Device* device, const MarkerRule& rul
     return true;
 }
 
-static void netXtremeInventory(const RunLog& log, Device* device) {
+// The family's gate rule first (and from its line the chip name, where the family says so); the
+// other rules only when the gate was found.
+static void takeInventory(const RunLog& log, Device* device, const Family& family) {
     char line[LINE_SIZE];
-    if (!IsFwTypePresent(log, device, "BootCode", line)) return;
-    chipNameFromBootLine(line, device->chipName);
+    if (!IsFwTypePresent(log, device, family.gate.marker, line)) return;
+    if (family.chipFromGate) chipNameFromBootLine(line, device->chipName);
     parseForVersion(line);
-    storeVersion(device->bootVer, line);
-    for (const MarkerRule& rule : c_netXtremeRules) findVersion(log, device, rule);
+    storeVersion(device->*family.gate.field, line);
+    for (size_t i = 0; i < family.ruleCount; ++i) findVersion(log, device, family.rules[i]);
 }
 
-static void netXtremeIIInventory(const RunLog& log, Device* device) {
-    static const MarkerRule gate = {"BC1", nullptr, &Device::bootVer};
-    if (!findVersion(log, device, gate)) return;
-    for (const MarkerRule& rule : c_netXtremeIIRules) findVersion(log, device, rule);
-}
-
-void getFwVersions(const RunContext& run, DeviceHeadTail* list, const char* toolPath, const char* familyName) {
-    bool netXtreme = strcasecmp(familyName, "NetXtreme") == 0;
+void getFwVersions(const RunContext& run, DeviceHeadTail* list, const char* toolPath, const Family& family) {
     for (Device* device = list->head; device && !pendingSignal(); device = device->next) {
         if (runDirCmd(run, toolPath, device->macAddr) == CMD_INTERRUPTED) break;
-        for (VersionField field : c_versionFields) snprintf(device->*field, VERSION_SIZE, "%s", c_szNotPresent);
+        for (size_t i = 0; i < c_componentCount; ++i)
+            snprintf(device->*c_components[i].field, VERSION_SIZE, "%s", c_szNotPresent);
         convertDIDtoName(device->devId, device->chipName);
-        if (netXtreme)
-            netXtremeInventory(run.log, device);
-        else
-            netXtremeIIInventory(run.log, device);
+        takeInventory(run.log, device, family);
     }
 }
 
+// A row: "<mac> (<chip>)", then each component's version after a tab.
 static void displayList(const RunLog& log, const DeviceHeadTail* list) {
-    for (const Device* d = list ? list->head : nullptr; d; d = d->next)
-        writetoLogf(log, true, "%s (%s)\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n", d->macAddr, d->chipName, d->bootVer, d->ipmiVer,
-                    d->asfVer, d->pxeVer, d->umpVer, d->ncsiVer, d->iscsiVer);
+    for (const Device* d = list ? list->head : nullptr; d; d = d->next) {
+        std::string row = std::string(d->macAddr) + " (" + d->chipName + ")";
+        for (size_t i = 0; i < c_componentCount; ++i) row += std::string("\t") + (d->*c_components[i].field);
+        writetoLog(log, (row + "\n").c_str(), true);
+    }
 }
 
-void displayFwVersions(const RunLog& log, const DeviceHeadTail* first, const DeviceHeadTail* second) {
-    writetoLog(log, "\n    ADAPTER MAC    \tBOOT\tIPMI\tASF\tPXE\tUMP\tNCSI\tiSCSI\n", true);
-    writetoLog(log, "-------------------\t----\t----\t---\t---\t---\t---\t---\n", true);
-    displayList(log, first);
-    displayList(log, second);
+void displayFwVersions(const RunLog& log, const FamilyRun* families, size_t count) {
+    std::string heading = "\n    ADAPTER MAC    ";
+    std::string rule = "-------------------";
+    for (size_t i = 0; i < c_componentCount; ++i) {
+        heading += std::string("\t") + c_components[i].heading;
+        rule += std::string("\t") + c_components[i].rule;
+    }
+    writetoLog(log, (heading + "\n").c_str(), true);
+    writetoLog(log, (rule + "\n").c_str(), true);
+    for (size_t i = 0; i < count; ++i) displayList(log, families[i].list);
 }

@@ -6,6 +6,9 @@
 
 #include "nicupdate/devlist.h"
 
+struct Family;
+struct FamilyRun;
+
 // Stored in a version field when a component's marker line was found but no version word
 // could be cut out of it. The component is present, so the field must not say "NA" (which
 // means "not present": the update would report the firmware as not detected and skip it, and
@@ -14,9 +17,9 @@ extern const char c_szVersionUnknown[];  // "unknown"
 
 // For each adapter: runs "<tool> <mac> dir ><mac>" with run (the adapter's listing file stays until the
 // list is emptied), sets every version to "NA", the chip name from the device id, then the
-// versions (and, for "NetXtreme" ignoring case, the chip name) found in the listing. The
-// NetXtreme II rules apply to every other family name.
-void getFwVersions(const RunContext& run, DeviceHeadTail* list, const char* toolPath, const char* familyName);
+// versions (and, where the family says so, the chip name) that family's marker rules find in
+// the listing.
+void getFwVersions(const RunContext& run, DeviceHeadTail* list, const char* toolPath, const Family& family);
 
 // Searches the adapter's listing file (named by its MAC address) for pattern, reading lines in
 // pieces of at most 254 characters; a pattern split across two pieces is not found. Returns 1
@@ -40,6 +43,6 @@ void convertDIDtoName(const char* devId, char* nameOut);
 // leaves nameOut alone and returns false.
 bool chipNameFromBootLine(const char* line, char* nameOut);
 
-// Logs (in log) and shows the version table: two heading lines, then a row per adapter of first, then
-// of second. Null or empty lists are skipped.
-void displayFwVersions(const RunLog& log, const DeviceHeadTail* first, const DeviceHeadTail* second);
+// Logs (in log) and shows the version table: two heading lines (a column per component), then a
+// row per adapter of each family's list in turn. Null or empty lists are skipped.
+void displayFwVersions(const RunLog& log, const FamilyRun* families, size_t count);

@@ -7,5 +7,5 @@
 
 int main(int argc, char** argv) {
     RunContext run = {RunLog(), c_shellRunner};
-    return runNicburn(argc, argv, skipNetXtremeII, c_lockDirectory, c_szLogDirectory, run);
+    return runNicburn(argc, argv, c_ppcBuild, c_lockDirectory, c_szLogDirectory, run);
 }

@@ -6,5 +6,5 @@
 
 int main(int argc, char** argv) {
     RunContext run = {RunLog(), c_shellRunner};
-    return runNicburn(argc, argv, discoverNetXtremeII, c_lockDirectory, c_szLogDirectory, run);
+    return runNicburn(argc, argv, c_x86Build, c_lockDirectory, c_szLogDirectory, run);
 }

@@ -6,27 +6,13 @@
 #include <cstring>
 
 #include "nicupdate/commands.h"
+#include "nicupdate/family.h"
 #include "nicupdate/files.h"
 #include "nicupdate/fwlog.h"
 #include "nicupdate/interrupt.h"
 #include "nicupdate/inventory.h"
+#include "nicupdate/workfiles.h"
 #include "common/banned.h"
-
-static const char c_szBackup[] = "nv.bak";
-
-// Components in update order: image and option suffix, the field that says it is present,
-// and whether the two 5703 ids (which have no ASF image) leave it out.
-struct Component {
-    const char* suffix;
-    VersionField field;
-    bool skipFor5703;
-};
-
-static const Component c_components[] = {
-    {"bc", &Device::bootVer, false},  {"ipmi", &Device::ipmiVer, false}, {"asf", &Device::asfVer, true},
-    {"mba", &Device::pxeVer, false},  {"ump", &Device::umpVer, false},   {"ncsi", &Device::ncsiVer, false},
-    {"ib", &Device::iscsiVer, false},
-};
 
 static bool is5703Id(const char* devId) { return strcasecmp(devId, "16A7") == 0 || strcasecmp(devId, "16C7") == 0; }
 
@@ -90,7 +76,7 @@ bool updateFirmware(const RunContext& run, Device* device, const char* typeSuffi
             ok = true;
         }
     }
-    deleteFile(run, c_szBackup);
+    deleteFile(run, c_szBackupFile);
     return ok;
 }
 
@@ -111,7 +97,8 @@ bool updateDevices(const RunContext& run, DeviceHeadTail* list, const char* tool
             result = false;
             continue;
         }
-        for (const Component& component : c_components) {
+        for (size_t i = 0; i < c_componentCount; ++i) {
+            const Component& component = c_components[i];
             if (pendingSignal()) return result;
             if (strcasecmp(device->*component.field, c_szNotPresent) == 0) continue;
             if (component.skipFor5703 && is5703Id(device->devId)) continue;

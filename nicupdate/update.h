@@ -12,13 +12,13 @@ constexpr int IMAGE_NAME_SIZE = 32;
 // Updates every adapter of list with the utility at toolPath, run with run; familyName only names the
 // family in the opening message. An adapter whose bootVer is "NA" (ignoring case) is reported
 // as not detected and skipped; otherwise each component whose field is not "NA" (ignoring case)
-// is updated in the order bc, ipmi, asf, mba, ump, ncsi, ib (asf never for device ids 16A7 and
-// 16C7). A 16A7/16C7 adapter whose listing cannot be read is reported on screen and in the log
-// and none of its components is updated (they count as failed). Every other adapter and
-// component is attempted; returns true when all of them succeeded.
+// is updated in the order of the component table (family.h: bc, ipmi, asf, mba, ump, ncsi, ib;
+// asf never for device ids 16A7 and 16C7). A 16A7/16C7 adapter whose listing cannot be read is reported on screen and
+// in the log and none of its components is updated (they count as failed). Every other adapter and component is
+// attempted; returns true when all of them succeeded.
 bool updateDevices(const RunContext& run, DeviceHeadTail* list, const char* toolPath, const char* familyName);
 
-// Updates one component (typeSuffix "bc", "ipmi", "asf", "mba", "ump", "ncsi" or "ib") from its
+// Updates one component (typeSuffix: a suffix of the component table) from its
 // image file. A missing image or a failing utility logs the error and returns false; an upgrade
 // not started because the run was interrupted (CMD_INTERRUPTED) is no failure. "nv.bak",
 // the utility's save file, is removed afterwards whatever the outcome. Result marks go to

@@ -2,6 +2,7 @@
 #include "tests/nicupdate/nictest.h"
 #include "nicupdate/devlist.h"
 #include "nicupdate/discovery.h"
+#include "nicupdate/family.h"
 #include "nicupdate/fwlog.h"
 
 namespace {
@@ -118,7 +119,7 @@ protected:
         freshLog();
         write("q", "q\n");
     }
-    DeviceHeadTail* discover(const char* family) {
+    DeviceHeadTail* discover(const Family& family) {
         StdoutCapture capture;
         int refusedRows = 0;
         DeviceHeadTail* list = getDevices(shell(), family, tool, &refusedRows);
@@ -135,16 +136,16 @@ protected:
 };
 
 TEST_F(Discovery, MissingUtility) {
-    EXPECT_EQ(discover("NetXtreme"), nullptr);
+    EXPECT_EQ(discover(c_netXtreme), nullptr);
     EXPECT_EQ(out, "\nError! Unable to locate Broadcom NetXtreme tool (./lnxfwupg).\n");
-    EXPECT_EQ(discover("NetXtreme II"), nullptr);
+    EXPECT_EQ(discover(c_netXtremeII), nullptr);
     EXPECT_EQ(out, "\nError! Unable to locate Broadcom NetXtreme II tool (./lnxfwnx2).\n");
 }
 
 TEST_F(Discovery, ListingGoesToLogAndListingFilesLiveWithTheList) {
     std::string listing = kTop + "1 1639 00AA\n2 163A 00BB\nQuit\n";
     fakeTool("lnxfwnx2", listing);
-    DeviceHeadTail* list = discover("NetXtreme II");
+    DeviceHeadTail* list = discover(c_netXtremeII);
     EXPECT_STREQ(tool, "./lnxfwnx2");
     EXPECT_EQ(pairsOf(list), (Pairs{{"1639", "00AA"}, {"163A", "00BB"}}));
     EXPECT_EQ(out, "");
@@ -162,7 +163,7 @@ TEST_F(Discovery, NoAdaptersGivesWarning) {
     for (const std::string& listing : {kTop + "0>\n", std::string("no table\n")}) {
         fakeTool("lnxfwupg", listing);
         freshLog();
-        EXPECT_EQ(discover("NetXtreme"), nullptr);
+        EXPECT_EQ(discover(c_netXtreme), nullptr);
         EXPECT_EQ(out, "\nWarning. No Broadcom NetXtreme adapters found.\n");
         EXPECT_EQ(logBody().substr(0, listing.size() + 2), "\n" + listing + "\n");
         EXPECT_FALSE(exists("devices"));
@@ -171,7 +172,7 @@ TEST_F(Discovery, NoAdaptersGivesWarning) {
 
 TEST_F(Discovery, UnreadableListingGoesToLogInstead) {
     writeScript("lnxfwupg", "rm -f devices\necho \"listing $(cat)\"\n");
-    EXPECT_EQ(discover("NetXtreme"), nullptr);
+    EXPECT_EQ(discover(c_netXtreme), nullptr);
     EXPECT_EQ(out, "Error! Cannot create temporary file for NetXtreme devices.\n");
     EXPECT_EQ(logBody(), "listing q\n" + out);
 }

@@ -41,7 +41,7 @@ TEST(ProcessCmdLine, Modes) {
     }
 }
 
-const std::string kBanner = "ZAV Ethernet Firmware Update Tool, Version 1.0.9\n\n";
+const std::string kBanner = "ZAV Ethernet Firmware Update Tool, Version " NICBURN_VERSION "\n\n";
 const std::string kTableHead =
     "\n    ADAPTER MAC    \tBOOT\tIPMI\tASF\tPXE\tUMP\tNCSI\tiSCSI\n"
     "-------------------\t----\t----\t---\t---\t---\t---\t---\n";
@@ -49,13 +49,13 @@ const std::string kNoNx2 = "\nWarning. No Broadcom NetXtreme II adapters found.\
 
 class Driver : public NicTest {
 protected:
-    int run(std::vector<std::string> args, SecondFamilyDiscovery second = discoverNetXtremeII) {
+    int run(std::vector<std::string> args, const NicburnBuild& build = c_x86Build) {
         std::vector<char*> argv = argvOf(args);
         std::string lockFolder = lockFolderPath.empty() ? lockDir.file("nicburn") : lockFolderPath;
         StdoutCapture capture;
         RunContext ctx = shell();
         int status =
-            runNicburn(static_cast<int>(args.size()), argv.data(), second, lockFolder.c_str(), logDir().c_str(), ctx);
+            runNicburn(static_cast<int>(args.size()), argv.data(), build, lockFolder.c_str(), logDir().c_str(), ctx);
         out = capture.stop();
         log = ctx.log;
         return status;
@@ -101,7 +101,7 @@ TEST_F(Driver, LockIsTakenOnlyForARunAndItsLackIsWarnedAbout) {
     EXPECT_EQ(out, kBanner + "Error! Incorrect usage of command line parameters.\n");
     EXPECT_EQ(testutil::listDir(lockDir.path()), std::vector<std::string>{});
     lockFolderPath = lockDir.file("no-such-folder/nicburn");
-    EXPECT_EQ(run({"-v"}, skipNetXtremeII), EXIT_NO_ADAPTERS);
+    EXPECT_EQ(run({"-v"}, c_ppcBuild), EXIT_NO_ADAPTERS);
     EXPECT_EQ(out, kBanner + "\nWarning. Cannot take the firmware update lock (cannot make " + lockFolderPath +
                        ": No such file or directory); another update could run at the same time.\n" +
                        "\nError! Unable to locate Broadcom NetXtreme tool (./lnxfwupg).\n" + kNoNx2 + errorsClosing());
@@ -123,12 +123,12 @@ TEST_F(Driver, LockHeldElsewhereEndsWithTheBusyStatus) {
     }
     EXPECT_FALSE(exists("ran"));
     close(heldFd);
-    EXPECT_EQ(run({"-v"}, skipNetXtremeII), EXIT_NO_ADAPTERS) << out;
+    EXPECT_EQ(run({"-v"}, c_ppcBuild), EXIT_NO_ADAPTERS) << out;
     EXPECT_TRUE(exists("ran"));
 }
 
 TEST_F(Driver, NoAdapterListEndsWith171) {
-    EXPECT_EQ(run({"-v"}, skipNetXtremeII), EXIT_NO_ADAPTERS);
+    EXPECT_EQ(run({"-v"}, c_ppcBuild), EXIT_NO_ADAPTERS);
     EXPECT_EQ(out,
               kBanner + "\nError! Unable to locate Broadcom NetXtreme tool (./lnxfwupg).\n" + kNoNx2 + errorsClosing());
     writeScript("lnxfwupg", "echo no table\n");
@@ -194,7 +194,7 @@ TEST_F(DriverWithAdapters, VersionsOfBothBuilds) {
     EXPECT_EQ(run({"-v"}), 0);
     EXPECT_EQ(out, kBanner + kTableHead + kRowsBefore + kRowsBeforeNx2);
     EXPECT_EQ(leftovers(), std::vector<std::string>{});
-    EXPECT_EQ(run({"-V"}, skipNetXtremeII), 0);
+    EXPECT_EQ(run({"-V"}, c_ppcBuild), 0);
     EXPECT_EQ(out, kBanner + kNoNx2 + kTableHead + kRowsBefore);
     EXPECT_EQ(leftovers(), std::vector<std::string>{});
 }
@@ -220,7 +220,7 @@ TEST_F(DriverWithAdapters, UpdateRunOrder) {
 }
 
 TEST_F(DriverWithAdapters, PowerPCUpdateRunWarnsTwiceAndNeverRunsTheSecondUtility) {
-    EXPECT_EQ(run({}, skipNetXtremeII), 0);
+    EXPECT_EQ(run({}, c_ppcBuild), 0);
     size_t first = out.find(kNoNx2);
     EXPECT_NE(first, std::string::npos);
     EXPECT_NE(out.find(kNoNx2, first + 1), std::string::npos);
@@ -230,12 +230,12 @@ TEST_F(DriverWithAdapters, PowerPCUpdateRunWarnsTwiceAndNeverRunsTheSecondUtilit
 TEST_F(DriverWithAdapters, SilentRunShowsNothingAndLogsEverything) {
     EXPECT_EQ(run({"-s"}), 0);
     EXPECT_EQ(out, "");
-    std::string log = logBody();
+    std::string logText = logBody();
     size_t at = 0;
     for (const std::string& piece :
          {kBanner, kTableHead + kRowsBefore, std::string("\nCRC check complete.\n"),
           std::string("Updating 00BB using file 163Abc.bin\n"), kRowsAfterNx2, std::string("\n\nUpdate complete.")}) {
-        at = log.find(piece, at);
+        at = logText.find(piece, at);
         ASSERT_NE(at, std::string::npos) << piece;
     }
     EXPECT_EQ(leftovers(), std::vector<std::string>{});
@@ -313,7 +313,7 @@ TEST_F(DriverWithAdapters, RefusedTableRowIsShownAndFailsTheRun) {
     };
     for (const auto& c : cases) {
         write("table.lnxfwupg", c.table);
-        EXPECT_EQ(run(c.args, skipNetXtremeII), c.status) << c.what;
+        EXPECT_EQ(run(c.args, c_ppcBuild), c.status) << c.what;
         EXPECT_NE(out.find(warning), std::string::npos) << c.what;
         if (c.args.empty()) {
             EXPECT_EQ(out.substr(out.size() - errorsClosing().size()), errorsClosing()) << c.what;

@@ -1,6 +1,7 @@
 // Firmware inventory: version and chip name rules, marker search and precedence.
 #include "tests/nicupdate/nictest.h"
 #include "nicupdate/devlist.h"
+#include "nicupdate/family.h"
 #include "nicupdate/fwlog.h"
 #include "nicupdate/inventory.h"
 
@@ -75,7 +76,8 @@ protected:
         writeScript("lnxfwupg", "[ \"$2\" = dir ] && [ -f \"dir.$1\" ] && cat \"dir.$1\"\nexit 0\n");
     }
     // chip name and the seven versions found in listing
-    std::vector<std::string> take(const char* family, const char* devId, const char* mac, const std::string& listing) {
+    std::vector<std::string> take(const Family& family, const char* devId, const char* mac,
+                                  const std::string& listing) {
         write(std::string("dir.") + mac, listing);
         DeviceHeadTail one{nullptr, nullptr};
         addDevicetoList(log, &one, devId, mac);
@@ -101,11 +103,11 @@ TEST_F(Inventory, NetXtremeMarkers) {
         "4  BRCM ASF   ASF   v2.1\n"
         "5  PXE        MBA   v8.3.11\n"
         "6  NCSI_X     NCSI  2.0.3\n";
-    EXPECT_EQ(take("NetXtreme", "1659", "00AA", listing),
+    EXPECT_EQ(take(c_netXtreme, "1659", "00AA", listing),
               (V{"5721", "3.61", "6.2.1", "2.1", "8.3.11", "1.1.9", "NA", "NA"}));
     EXPECT_EQ(out, "");
-    EXPECT_EQ(take("NetXtreme", "16A7", "00AA", "BootCode 3.1\n")[0], "unknown");
-    EXPECT_EQ(take("NetXtreme", "1648", "00AA", "PXE v8.3.11\nASFIPMI 1.0\n"),
+    EXPECT_EQ(take(c_netXtreme, "16A7", "00AA", "BootCode 3.1\n")[0], "unknown");
+    EXPECT_EQ(take(c_netXtreme, "1648", "00AA", "PXE v8.3.11\nASFIPMI 1.0\n"),
               (V{"5704", "NA", "NA", "NA", "NA", "NA", "NA", "NA"}));
 }
 
@@ -113,28 +115,28 @@ TEST_F(Inventory, NetXtremeIIMarkersAndPrecedence) {
     std::string listing =
         "BC1 4.4.1\n  IPMI 2.0\n  ipmi 1.0\n  MBA 3.0\n  mba 4.0\n  UMP 1.5\n  BRCM ASF v2.1\n  NCSI_X 2.0.3\n  ISCSI "
         "v3.1\n";
-    EXPECT_EQ(take("NetXtreme II", "163A", "00AA", listing),
+    EXPECT_EQ(take(c_netXtremeII, "163A", "00AA", listing),
               (V{"5709s", "4.4.1", "1.0", "NA", "4.0", "1.5", "2.0.3", "3.1"}));
-    EXPECT_EQ(take("NetXtreme II", "1639", "00AA", "BC1 4.4.1\n  IPMI 2.0\n  MBA 3.0\nUMP 1\n"),
+    EXPECT_EQ(take(c_netXtremeII, "1639", "00AA", "BC1 4.4.1\n  IPMI 2.0\n  MBA 3.0\nUMP 1\n"),
               (V{"5709", "4.4.1", "2.0", "NA", "3.0", "NA", "NA", "NA"}));
-    EXPECT_EQ(take("NetXtreme II", "1639", "00AA", " ipmi 1.0\n"),
+    EXPECT_EQ(take(c_netXtremeII, "1639", "00AA", " ipmi 1.0\n"),
               (V{"5709", "NA", "NA", "NA", "NA", "NA", "NA", "NA"}));
 }
 
 TEST_F(Inventory, MarkerLineWithoutVersionIsPresentButUnknown) {
-    EXPECT_EQ(take("NetXtreme II", "1639", "00AA", "BC1\n ipmi \nNCSI_X\n"),
+    EXPECT_EQ(take(c_netXtremeII, "1639", "00AA", "BC1\n ipmi \nNCSI_X\n"),
               (V{"5709", "unknown", "unknown", "NA", "NA", "NA", "unknown", "NA"}));
 }
 
 // Listing lines are searched in 254-character pieces: a marker across the border is missed.
 TEST_F(Inventory, MarkerSplitAcrossPiecesIsNotFound) {
-    EXPECT_EQ(take("NetXtreme II", "1639", "00AA", std::string(252, 'x') + "BC1 4.4.1\n")[1], "NA");
-    EXPECT_EQ(take("NetXtreme II", "1639", "00AA", std::string(254, 'x') + "BC1 4.4.1\n")[1], "4.4.1");
+    EXPECT_EQ(take(c_netXtremeII, "1639", "00AA", std::string(252, 'x') + "BC1 4.4.1\n")[1], "NA");
+    EXPECT_EQ(take(c_netXtremeII, "1639", "00AA", std::string(254, 'x') + "BC1 4.4.1\n")[1], "4.4.1");
 }
 
 TEST_F(Inventory, MissingListingIsReportedOncePerAdapter) {
     writeScript("lnxfwupg", "rm -f \"$1\"\n");
-    EXPECT_EQ(take("NetXtreme", "1648", "00AA", "")[1], "NA");
+    EXPECT_EQ(take(c_netXtreme, "1648", "00AA", "")[1], "NA");
     EXPECT_EQ(out, "Error 9: Cannot access 00AA information file.\n");
     EXPECT_EQ(logBody(), out);
 }

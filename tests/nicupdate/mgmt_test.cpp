@@ -2,7 +2,9 @@
 #include <sys/stat.h>
 
 #include "tests/nicupdate/nictest.h"
+#include "nicupdate/crc.h"
 #include "nicupdate/devlist.h"
+#include "nicupdate/family.h"
 #include "nicupdate/fwlog.h"
 #include "nicupdate/mgmt.h"
 
@@ -33,14 +35,21 @@ protected:
     }
     void nomfw() {
         StdoutCapture capture;
-        disableManagementFirmware(shell(), &first, &second, "./lnxfwupg", "./lnxfwnx2");
+        disableManagementFirmware(shell(), families(), 2);
         out = capture.stop();
     }
     void crc() {
         StdoutCapture capture;
-        perform_crc_check(shell(), &first, &second, "./lnxfwupg", "./lnxfwnx2");
+        perform_crc_check(shell(), families(), 2);
         out = capture.stop();
     }
+    // Both lists with their families and utilities, in the order of a run.
+    const FamilyRun* families() {
+        runs[0] = FamilyRun{&c_netXtreme, "./lnxfwupg", &first};
+        runs[1] = FamilyRun{&c_netXtremeII, "./lnxfwnx2", &second};
+        return runs;
+    }
+    FamilyRun runs[2];
     DeviceHeadTail first{nullptr, nullptr};
     DeviceHeadTail second{nullptr, nullptr};
     std::string out;
@@ -70,9 +79,11 @@ TEST_F(Mgmt, NcsiErrorSaysNSCIOnlyForNetXtremeII) {
               "Disabling management firmware (NCSI) for 00AA\t---> failed\n"
               "Disabling management firmware (IPMI) for 00BB\t---> successful\n"
               "Disabling management firmware (NCSI) for 00BB\t---> failed\n");
-    std::string log = logBody();
-    EXPECT_NE(log.find(" !!! Error disabling management firmware (NCSI) on device 00AA !!!\n\n"), std::string::npos);
-    EXPECT_NE(log.find(" !!! Error disabling management firmware (NSCI) on device 00BB !!!\n\n"), std::string::npos);
+    std::string logText = logBody();
+    EXPECT_NE(logText.find(" !!! Error disabling management firmware (NCSI) on device 00AA !!!\n\n"),
+              std::string::npos);
+    EXPECT_NE(logText.find(" !!! Error disabling management firmware (NSCI) on device 00BB !!!\n\n"),
+              std::string::npos);
 }
 
 TEST_F(Mgmt, GateIsExactAndAbsentComponentsAreSilent) {

@@ -136,9 +136,9 @@ INSTANTIATE_TEST_SUITE_P(
         PlantCase{"lock of another user", "mkdir -m 700 $D && : >$D/nicburn.lock && chown $U $D/nicburn.lock",
                   "nicburn/nicburn.lock", "a file of user 65534"},
         PlantCase{"lock is a folder", "mkdir -m 700 $D && mkdir $D/nicburn.lock", "nicburn/nicburn.lock", "a folder"}),
-    [](const ::testing::TestParamInfo<PlantCase>& info) {
+    [](const ::testing::TestParamInfo<PlantCase>& caseInfo) {
         std::string name;
-        for (const char* p = info.param.what; *p; ++p) name += isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+        for (const char* p = caseInfo.param.what; *p; ++p) name += isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
         return name;
     });
 

@@ -88,7 +88,8 @@ TEST_F(DemoPackage, UpdatesEveryComponentThenShowsTheVersionsOnlyAndLogsEachRun)
     const PackageRun& update = s.runs[0];
     EXPECT_EQ(update.status, 0) << update.err;
     EXPECT_EQ(update.err, "");
-    EXPECT_EQ(update.out.rfind("ZAV Ethernet Firmware Update Tool, Version 1.0.9\n\n", 0), 0u) << update.out;
+    EXPECT_EQ(update.out.rfind("ZAV Ethernet Firmware Update Tool, Version " NICBURN_VERSION "\n\n", 0), 0u)
+        << update.out;
     std::string before = std::string(nictexts::c_tableHead) + nictexts::c_demoTableBefore;
     std::string after = std::string(nictexts::c_tableHead) + nictexts::c_demoTableAfter;
     size_t beforeAt = update.out.find(before);
@@ -115,7 +116,7 @@ TEST_F(DemoPackage, UpdatesEveryComponentThenShowsTheVersionsOnlyAndLogsEachRun)
 
     const PackageRun& versions = s.runs[1];
     EXPECT_EQ(versions.status, 0) << versions.err;
-    EXPECT_EQ(versions.out, "ZAV Ethernet Firmware Update Tool, Version 1.0.9\n\n" +
+    EXPECT_EQ(versions.out, "ZAV Ethernet Firmware Update Tool, Version " NICBURN_VERSION "\n\n" +
                                 std::string(nictexts::c_tableHead) + nictexts::c_demoTableBefore);
 
     // One new log per run, the first under the plain name; each holds what its run showed.
@@ -161,9 +162,9 @@ TEST_F(DemoPackage, ArgumentsReachTheUpdateToolAndItsStatusComesBack) {
     EXPECT_EQ(s.runs[0].out.rfind("Usage:\n\n   ./nicburn [OPTION]\n\n\n", 0), 0u) << s.runs[0].out;
     for (size_t i : {1u, 2u}) {
         EXPECT_EQ(s.runs[i].status, 1);
-        EXPECT_EQ(s.runs[i].out,
-                  "ZAV Ethernet Firmware Update Tool, Version 1.0.9\n\n"
-                  "Error! Incorrect usage of command line parameters.\n");
+        EXPECT_EQ(s.runs[i].out, "ZAV Ethernet Firmware Update Tool, Version " NICBURN_VERSION
+                                 "\n\n"
+                                 "Error! Incorrect usage of command line parameters.\n");
     }
     EXPECT_EQ(s.tmpAfter, "") << "left behind in /tmp";
 }
@@ -174,7 +175,7 @@ TEST_F(DemoPackage, I386PackageShowsTheVersions) {
     Session s = runPackage("nicfw_demo_i386.bin", {"-v"});
     ASSERT_EQ(s.runs.size(), 1u);
     EXPECT_EQ(s.runs[0].status, 0) << s.runs[0].err;
-    EXPECT_EQ(s.runs[0].out, "ZAV Ethernet Firmware Update Tool, Version 1.0.9\n\n" +
+    EXPECT_EQ(s.runs[0].out, "ZAV Ethernet Firmware Update Tool, Version " NICBURN_VERSION "\n\n" +
                                  std::string(nictexts::c_tableHead) + nictexts::c_demoTableBefore);
     EXPECT_EQ(s.tmpAfter, "") << "left behind in /tmp";
 }

@@ -196,9 +196,9 @@ TEST_F(Interrupt, SecondRunAtTheSameTimeIsRefused) {
         "wait $pid\necho $? >\"$R/status1\"\n");
     EXPECT_EQ(res("status1"), "0\n") << res("out1") << res("err1");
     EXPECT_EQ(res("status2"), "75\n");
-    const std::string refused =
-        "ZAV Ethernet Firmware Update Tool, Version 1.0.9\n\n"
-        "Error! Another firmware update is running (process ";
+    const std::string refused = "ZAV Ethernet Firmware Update Tool, Version " NICBURN_VERSION
+                                "\n\n"
+                                "Error! Another firmware update is running (process ";
     EXPECT_EQ(res("out2").compare(0, refused.size(), refused), 0) << res("out2");
     EXPECT_EQ(res("err2"), "");
     // The second run's log holds the same lines; the first run's log is whole.

@@ -9,7 +9,8 @@
 
 namespace nictexts {
 
-inline const char c_banner[] = "ZAV Ethernet Firmware Update Tool, Version 1.0.9\n\n";
+// NICBURN_VERSION: the project version, given by the build.
+inline const char c_banner[] = "ZAV Ethernet Firmware Update Tool, Version " NICBURN_VERSION "\n\n";
 inline const char c_header[] = "Broadcom Firmware Update Log.\n\n";
 inline const char c_tableHead[] =
     "\n    ADAPTER MAC    \tBOOT\tIPMI\tASF\tPXE\tUMP\tNCSI\tiSCSI\n"

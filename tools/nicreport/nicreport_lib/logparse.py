@@ -9,15 +9,14 @@ from dataclasses import dataclass, field
 from typing import Dict, List, Optional
 
 HEADER = "Broadcom Firmware Update Log."
-# Table columns in the order of the version table, and the image-file name of each.
+# Table columns in the order of the version table (a log's own heading line wins), and the
+# image-file name of each.
 COLUMNS = ["BOOT", "IPMI", "ASF", "PXE", "UMP", "NCSI", "iSCSI"]
 FILE_COMPONENT = {"bc": "BOOT", "ipmi": "IPMI", "asf": "ASF", "mba": "PXE", "ump": "UMP",
                   "ncsi": "NCSI", "ib": "iSCSI"}
 MGMT_COMPONENT = {"IPMI": "IPMI", "ASF": "ASF", "UMP": "UMP", "NCSI": "NCSI", "NSCI": "NCSI"}
 
-TABLE_HEAD = re.compile(r"^\s*ADAPTER MAC\s*\tBOOT\tIPMI\tASF\tPXE\tUMP\tNCSI\tiSCSI\s*$")
-TABLE_RULE = re.compile(r"^-+(\t-+){7}\s*$")
-TABLE_ROW = re.compile(r"^(\S+) \((.*)\)((?:\t[^\t]*){7})$")
+TABLE_HEAD = re.compile(r"^\s*ADAPTER MAC\s*((?:\t\S+)+)\s*$")
 UPDATING = re.compile(r"^Updating (\S+) using file (\S+)")
 UPDATE_OK = "*** Update successful ***"
 UPDATE_ERROR = re.compile(
@@ -69,6 +68,7 @@ class Run:
     missing_tools: List[str] = field(default_factory=list)
     adapters: List[Adapter] = field(default_factory=list)
     tables: int = 0
+    columns: List[str] = field(default_factory=lambda: list(COLUMNS))   # of the last table read
 
     def adapter(self, mac: str) -> Adapter:
         for a in self.adapters:
@@ -91,14 +91,19 @@ def component_of_file(name: str) -> Optional[str]:
 
 
 def _read_table(lines: List[str], i: int, run: Run) -> int:
-    """Reads the rows after a table head at lines[i]; returns the index after the table."""
+    """Reads the rows after a table head at lines[i]; returns the index after the table. The
+    columns are the head's own."""
+    run.columns = TABLE_HEAD.match(lines[i]).group(1).split("\t")[1:]
+    n = len(run.columns)
+    table_rule = re.compile(r"^-+(\t-+){%d}\s*$" % n)
+    table_row = re.compile(r"^(\S+) \((.*)\)((?:\t[^\t]*){%d})$" % n)
     i += 1
-    if i < len(lines) and TABLE_RULE.match(lines[i]):
+    if i < len(lines) and table_rule.match(lines[i]):
         i += 1
     run.tables += 1
     first = run.tables == 1
     while i < len(lines):
-        m = TABLE_ROW.match(lines[i])
+        m = table_row.match(lines[i])
         if not m:
             break
         versions = m.group(3).split("\t")[1:]
@@ -107,7 +112,7 @@ def _read_table(lines: List[str], i: int, run: Run) -> int:
             a.chip = m.group(2)
         target = a.before if first else a.after
         target.clear()
-        target.update(zip(COLUMNS, versions))
+        target.update(zip(run.columns, versions))
         i += 1
     return i
 
@@ -182,7 +187,7 @@ def parse_log(text: str) -> Run:
         i += 1
     if run.mode == "update":
         for a in run.adapters:
-            for col in COLUMNS:
+            for col in run.columns:
                 if col in a.components:
                     continue
                 if not a.detected:
