@@ -46,6 +46,17 @@ static bool isDirectory(const char* path) {
     return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// A folder where nobody but this user (or root) can replace the log: in one that others may
+// write to, the log could be swapped for a link between its creation and the utilities' ">>",
+// and the run, as root, would append to whatever file the link names. Sticky folders (/tmp) keep
+// other users from renaming or removing this user's files.
+static bool ownedLogFolder(const char* dir) {
+    struct stat st;
+    if (stat(*dir ? dir : ".", &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    if (st.st_uid != geteuid() && st.st_uid != 0) return false;
+    return (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 || (st.st_mode & S_ISVTX) != 0;
+}
+
 // Candidate number n: 0 is "ethflash.log", n >= 1 "ethflash" + at least three digits + ".log".
 static bool composeLogName(char* out, size_t outSize, const char* dir, unsigned long n) {
     int len = n == 0 ? snprintf(out, outSize, "%s%s", dir, c_szLogName)
@@ -94,19 +105,21 @@ void initLogFile(RunLog& log, const char* logDir) {
     bool ok = false;
     if (logDir[0] != '\0' && asLogDir(logDir, dir)) {
         makeDirChain(dir);
-        ok = isDirectory(dir) && createLogIn(log, dir);
+        ok = ownedLogFolder(dir) && createLogIn(log, dir);
     }
 
     const char* origDir = getenv(c_envOrigCurrDir);
     if (!ok && origDir && origDir[0] == '/' && !insideLauncherWorkDir(origDir) && isDirectory(origDir) &&
         access(origDir, W_OK) == 0 && asLogDir(origDir, dir))
-        ok = createLogIn(log, dir);
+        ok = ownedLogFolder(dir) && createLogIn(log, dir);
 
     // The current folder by its full path (relative when that does not fit), and only when that
     // path is known not to lie in the launcher's working directory.
     char cwd[PATH_MAX];
-    if (!ok && getcwd(cwd, sizeof(cwd)) && !insideLauncherWorkDir(cwd))
-        ok = createLogIn(log, asLogDir(cwd, dir) ? dir : "");
+    if (!ok && getcwd(cwd, sizeof(cwd)) && !insideLauncherWorkDir(cwd)) {
+        const char* here = asLogDir(cwd, dir) ? dir : "";
+        ok = ownedLogFolder(here) && createLogIn(log, here);
+    }
 
     if (!ok) {
         log.path[0] = '\0';

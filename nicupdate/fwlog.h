@@ -35,6 +35,9 @@ inline constexpr const char* c_szLogDirectory = c_supportLogDir;
 // - else the current directory, named by its absolute path (relative only when that path does
 //   not fit 200 characters), when it is not inside the launcher's working directory either (a
 //   package's tool folder is) and its path can be read.
+// A folder is only taken when it belongs to this user or root and no one else may write to it
+// (unless it is sticky, as /tmp): elsewhere the log could be swapped for a link that root's
+// writes would follow.
 // In each it takes "ethflash.log", else the first free of ethflash001.log, ethflash002.log, ...
 // (gaps are filled; any directory entry, a directory too, counts as taken), created exclusively:
 // a name that appears between the check and the creation is skipped for the next number, so an

@@ -6,6 +6,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 
 #include "tests/nicupdate/nictest.h"
 #include "nicupdate/files.h"
@@ -78,7 +79,13 @@ protected:
 TEST_P(LogFallback, NeverLosesTheLog) {
     const FallbackCase& c = GetParam();
     write(c.blocker, "not a directory");
-    for (const char* d : {"from", "zav_rq_pkg_00c0ffee"}) mkdir(tmp.file(d).c_str(), 0755);
+    for (const char* d : {"from", "zav_rq_pkg_00c0ffee", "foreign"}) mkdir(tmp.file(d).c_str(), 0755);
+    mkdir(tmp.file("shared").c_str(), 0755);
+    chmod(tmp.file("shared").c_str(), 0777);
+    mkdir(tmp.file("sticky").c_str(), 0755);
+    chmod(tmp.file("sticky").c_str(), 01777);
+    if (chown(tmp.file("foreign").c_str(), 65534, 65534) != 0 && strcmp(c.origin, "foreign") == 0)
+        GTEST_SKIP() << "needs root to give a folder to another user";
     write(std::string(c.logIn) + (*c.logIn ? "/" : "") + "ethflash.log", "older log");
     if (*c.origin) setenv("ZAV_RQ_PKG_ORIG_CURR_DIR", tmp.file(c.origin).c_str(), 1);
     freshLog(tmp.path() + "/" + c.dir);
@@ -96,7 +103,12 @@ INSTANTIATE_TEST_SUITE_P(
                       FallbackCase{"starting folder with slash", "zav", "zav/", "from/", "from"},
                       FallbackCase{"launcher working folder skipped", "zav", "zav/", "zav_rq_pkg_00c0ffee", ""},
                       FallbackCase{"missing starting folder skipped", "zav", "zav/", "gone", ""},
-                      FallbackCase{"starting folder that is a file skipped", "zav", "zav/", "zav", ""}),
+                      FallbackCase{"starting folder that is a file skipped", "zav", "zav/", "zav", ""},
+                      // Where others could swap the log for a link, root must not write it.
+                      FallbackCase{"log folder others may write to skipped", "zav", "shared/", "", ""},
+                      FallbackCase{"starting folder others may write to skipped", "zav", "zav/", "shared", ""},
+                      FallbackCase{"starting folder of another user skipped", "zav", "zav/", "foreign", ""},
+                      FallbackCase{"sticky starting folder taken", "zav", "zav/", "sticky", "sticky"}),
     CaseName());
 
 // A package's tool folder lies in the launcher's working directory, which is removed when the
