@@ -5,51 +5,15 @@
 #include <cstring>
 
 #include "launcher/console.h"
-#include "launcher/decimal.h"
+#include "pkgformat/decimal.h"
 #include "launcher/os/commands.h"
 #include "launcher/os/paths.h"
-#include "launcher/osclass.h"
+#include "pkgformat/osclass.h"
 #include "launcher/sysident.h"
 #include "common/banned.h"
 
-ArgsMode decideArgsMode(const char* argsControl) {
-    if (strncmp(argsControl, "append", 6) == 0) return ARGS_APPEND;
-    if (strncmp(argsControl, "prepend", 7) == 0) return ARGS_PREPEND;
-    if (strncmp(argsControl, "override", 8) == 0) return ARGS_OVERRIDE;
-    if (strncmp(argsControl, "discard", 7) == 0) return ARGS_DISCARD;
-    return ARGS_APPEND;
-}
-
-namespace {
-
-// Appends " piece" at out + *used; false when it would not fit.
-bool appendPiece(char* out, size_t outSize, size_t* used, const char* piece) {
-    size_t len = strlen(piece);
-    if (*used + 1 + len >= outSize) return false;
-    out[(*used)++] = ' ';
-    memcpy(out + *used, piece, len + 1);
-    *used += len;
-    return true;
-}
-
-}  // namespace
-
-int composeStartupCmd(char* out, size_t outSize, const char* startupCmd, const char* defaultArgs, ArgsMode mode,
-                      int argc, char** argv) {
-    if (outSize == 0) return -1;
-    size_t used = strlen(startupCmd);
-    bool ok = used < outSize;
-    if (ok) memcpy(out, startupCmd, used + 1);
-
-    bool withDefaults = (mode == ARGS_APPEND || mode == ARGS_DISCARD) && defaultArgs[0] != '\0';
-    bool withUserArgs = mode != ARGS_DISCARD;
-    if (ok && withDefaults) ok = appendPiece(out, outSize, &used, defaultArgs);
-    for (int i = 1; ok && withUserArgs && i < argc; ++i) ok = appendPiece(out, outSize, &used, argv[i]);
-    if (!ok) {
-        out[0] = '\0';
-        return -1;
-    }
-    return 0;
+const char* matchOsClass(const LauncherContext* ctx, const char* clause) {
+    return matchOsClassFor(&ctx->system, clause, nullptr, ctx->debug);
 }
 
 int processBootCfg(const LauncherContext* ctx, char* data, unsigned len, int argc, char** argv, char* cmdOut) {

@@ -80,33 +80,3 @@ int extractPkgElementFile(int pkgIndex, const char* path, const PkgDirectory* pk
     if (fd_close(fd) != 0) return -1;
     return remaining == 0 ? 0 : -1;
 }
-
-int checkPkgDirectory(const PkgDirectory* pkgDir, long long fileLength, char* why, size_t whySize) {
-    PkgSizeCheck check = checkPkgSizes(pkgDir->size, fileLength);
-    // A download cut short (or grown) no longer ends in its own directory, so the sizes read
-    // there are whatever bytes now stand at the end: say that first, before judging them, and
-    // before any element is read from the wrong place.
-    if (check.lengthMismatch) {
-        snprintf(why, whySize,
-                 "the elements and the directory add up to %llu bytes, but the package file is %lld bytes; the "
-                 "package file is damaged or incomplete",
-                 check.total, fileLength);
-        return -1;
-    }
-    if (check.oversized >= 0) {
-        int i = check.oversized;
-        snprintf(why, whySize, "element %d '%s' is %u bytes, 2 GiB or more", i, pkgElementNames(i).message,
-                 static_cast<unsigned>(pkgDir->size[static_cast<size_t>(i)]));
-        return -1;
-    }
-    if (check.totalTooLarge) {
-        snprintf(why, whySize, "the elements and the directory add up to %llu bytes, 2 GiB or more", check.total);
-        return -1;
-    }
-    if (check.fileTooLarge) {
-        snprintf(why, whySize, "the package file is %lld bytes, 2 GiB or more", fileLength);
-        return -1;
-    }
-    if (whySize > 0) why[0] = '\0';
-    return 0;
-}

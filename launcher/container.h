@@ -5,13 +5,13 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "launcher/pkgformat.h"
+#include "pkgformat/pkgformat.h"
 
 // Elements are copied to disk in chunks of this many bytes through one fixed buffer.
 constexpr int PKG_COPY_CHUNK = 131072;
 
 // Reads the directory from the last 16 bytes of fd_src, decodes it in the given byte order and
-// checks it against the file's length (checkPkgDirectory). Returns 0, or -1 after showing one
+// checks it against the file's length (checkPkgDirectory, pkgformat.h). Returns 0, or -1 after showing one
 // of "Failed seeking to package directory", "Failed reading package directory" or "Failed
 // checking package directory: <reason>" (showError).
 int readPkgDirectory(int fd_src, PkgByteOrder order, PkgDirectory* pkgDir);
@@ -26,9 +26,3 @@ int extractPkgElement(int pkgIndex, const PkgDirectory* pkgDir, int fd_src, char
 // Copies element pkgIndex into a new file path (mode 0200 as created) in 131072-byte chunks.
 // Returns 0, or -1 without a message; a partly written file stays on disk.
 int extractPkgElementFile(int pkgIndex, const char* path, const PkgDirectory* pkgDir, int fd_src);
-
-// Checks the limits a reader relies on: the sizes plus the directory equal to fileLength (else
-// the reason names both lengths and says the package file is damaged or incomplete; checked
-// first), then every size, the whole file (the sizes plus the directory) and fileLength below
-// 2 GiB. Returns 0 when they hold; otherwise -1 with a one-line reason (no newline) in why.
-int checkPkgDirectory(const PkgDirectory* pkgDir, long long fileLength, char* why, size_t whySize);

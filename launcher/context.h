@@ -4,7 +4,7 @@
 #pragma once
 
 #include "launcher/os/commands.h"
-#include "launcher/systemfacts.h"
+#include "pkgformat/sysfacts.h"
 
 constexpr int WRK_DIR_SIZE = 1024;
 

@@ -11,9 +11,9 @@
 #include "launcher/bootcfg.h"
 #include "launcher/console.h"
 #include "launcher/container.h"
-#include "launcher/decimal.h"
+#include "pkgformat/decimal.h"
 #include "launcher/examine.h"
-#include "launcher/pkgdigest.h"
+#include "pkgformat/pkgdigest.h"
 #include "launcher/os/commands.h"
 #include "launcher/os/fileio.h"
 #include "launcher/os/paths.h"
@@ -189,8 +189,7 @@ void showCopyFailure(const LauncherContext* ctx, const char* element, const char
 // From the package directory to the unzipped image: 0 with the boot configuration (its length
 // plus a spare byte) in *bootCfg, or 1 after a failure. fd stays open for the caller.
 int unpackPackage(LauncherContext* ctx, int fd, char* cmd, char** bootCfg, unsigned* bootCfgLen) {
-    const char* cpu = getenv(c_osCfgVar);
-    bool ppc64 = cpu != nullptr && strcmp(cpu, "ppc64") == 0;
+    bool ppc64 = ctx->processorKnown && strcmp(ctx->system.processor, c_szCPU_ppc64) == 0;
 
     // A ppc64 launcher reads the directory's words swapped relative to its own order.
     PkgByteOrder order = ppc64 ? pkgSwappedByteOrder(pkgHostByteOrder()) : pkgHostByteOrder();

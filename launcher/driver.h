@@ -4,9 +4,6 @@
 
 #include "launcher/context.h"
 
-// Name of the variable holding the processor class.
-constexpr char c_osCfgVar[] = "ZAV_RQ_PKG_LINUX_PROCESSOR";
-
 // Debug level given by one argument: "++debug" 1; "++debug=N" N as atoi reads it, negative
 // taken as 0; anything else 0.
 int parseDebugLevel(const char* arg);

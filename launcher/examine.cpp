@@ -14,13 +14,13 @@
 #include <vector>
 
 #include "launcher/bootcfg.h"
-#include "launcher/bootcfgreader.h"
+#include "pkgformat/bootcfgreader.h"
 #include "launcher/console.h"
 #include "launcher/container.h"
 #include "launcher/driver.h"
-#include "launcher/osclass.h"
+#include "pkgformat/osclass.h"
 #include "launcher/os/paths.h"
-#include "launcher/pkgdigest.h"
+#include "pkgformat/pkgdigest.h"
 #include "launcher/sysident.h"
 #include "tools/pkgunzip/extract.h"
 #include "tools/pkgunzip/zipfile.h"

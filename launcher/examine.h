@@ -4,7 +4,7 @@
 #pragma once
 
 #include "launcher/context.h"
-#include "launcher/pkgformat.h"
+#include "pkgformat/pkgformat.h"
 
 enum InspectOption { INSPECT_NONE = 0, INSPECT_CHECK, INSPECT_LIST, INSPECT_INFO, INSPECT_EXTRACT };
 

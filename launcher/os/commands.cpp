@@ -32,8 +32,6 @@ int vrunComposed(const CommandRunner* runner, CommandKind kind, const char* form
 // Callers test these with '!': a command refused for its length is a failure like any other.
 int asSuccess(int result) { return result == 0 ? 1 : 0; }
 
-const char c_copyFileFormat[] = "/bin/cp \"%s\" \"%s\"";
-
 }  // namespace
 
 CommandRunner shellCommandRunner() { return CommandRunner{runForReal, nullptr}; }
@@ -51,9 +49,8 @@ int runComposed(const CommandRunner* runner, CommandKind kind, const char* forma
 }
 
 bool copyFileFits(const char* src, const char* dst) {
-    char cmd[CMD_COMPOSE_SIZE];
-    int n = snprintf(cmd, sizeof(cmd), c_copyFileFormat, src, dst);
-    return n >= 0 && static_cast<size_t>(n) < sizeof(cmd);
+    int n = copyCommandLength(src, dst);
+    return n >= 0 && n < CMD_COMPOSE_SIZE;
 }
 
 int makeDir(const CommandRunner* runner, const char* path) {

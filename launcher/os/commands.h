@@ -4,9 +4,11 @@
 
 #include <cstddef>
 
-// Capacity of the buffer each operation below composes its command line into. A command that
-// would not fit is not run: the operation returns CMD_TOO_LONG instead.
-constexpr int CMD_COMPOSE_SIZE = 520;
+#include "pkgformat/startcmd.h"
+
+// Each operation below composes its command line into a buffer of CMD_COMPOSE_SIZE
+// (pkgformat/startcmd.h). A command that would not fit is not run: the operation returns
+// CMD_TOO_LONG instead.
 constexpr int CMD_TOO_LONG = -1;
 
 // How a command is started.

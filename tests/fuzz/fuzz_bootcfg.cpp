@@ -17,7 +17,7 @@
 #include "launcher/bootcfg.h"
 #include "launcher/console.h"
 #include "launcher/driver.h"
-#include "launcher/osclass.h"
+#include "pkgformat/osclass.h"
 #include "launcher/sysident.h"
 #include "tests/fuzz/sysfacts.h"
 

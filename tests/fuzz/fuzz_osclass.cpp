@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "tests/fuzz/fuzzutil.h"
-#include "launcher/osclass.h"
+#include "pkgformat/osclass.h"
 #include "tests/fuzz/sysfacts.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     memcpy(clause.get(), data, size);
     clause[size] = '\0';
 
-    const char* file = matchOsClass(&ctx, clause.get());
+    const char* file = matchOsClassFor(&ctx.system, clause.get(), nullptr, ctx.debug);
     if (file) FUZZ_CHECK(file >= clause.get() && file <= clause.get() + strlen(clause.get()));
     return 0;
 }

@@ -72,23 +72,31 @@ def tiny_zip():
     return buf.getvalue()
 
 
+# The four elements of a package file in their order, then the directory of their sizes.
+ELEMENTS = ("launcher", "unzip", "image", "bootcfg")
+
+
+def directory(order="<", **sizes):
+    return struct.pack(order + "4I", *[sizes[name] for name in ELEMENTS])
+
+
 def package(elements, order="<"):
-    sizes = struct.pack(order + "4I", *[len(e) for e in elements])
-    return b"".join(elements) + sizes
+    parts = [elements[name] for name in ELEMENTS]
+    return b"".join(parts) + directory(order, **{name: len(elements[name]) for name in ELEMENTS})
 
 
 def package_seeds():
     launcher = b"\x7fELF\x01\x01\x01" + bytes(57) + b"launcher" * 8
     unzip = b"\x7fELF\x01\x01\x01" + bytes(25) + b"miniunz" * 4
     image = tiny_zip()
-    good = [launcher, unzip, image, SHIPPED_BOOTCFG]
+    good = dict(launcher=launcher, unzip=unzip, image=image, bootcfg=SHIPPED_BOOTCFG)
     write("fuzz_package", "shipped-layout", package(good))
     write("fuzz_package", "ppc64-directory", package(good, ">"))
-    write("fuzz_package", "empty-image", package([launcher, unzip, b"", SHIPPED_BOOTCFG]))
+    write("fuzz_package", "empty-image", package(dict(good, image=b"")))
     whole = package(good)
     write("fuzz_package", "cut-inside-image", whole[: len(launcher) + len(unzip) + 40] + whole[-16:])
-    write("fuzz_package", "sizes-past-end", package(good)[:-16] + struct.pack("<4I", 104, 60, 9000, 400))
-    write("fuzz_package", "directory-only", struct.pack("<4I", 0, 0, 0, 0))
+    write("fuzz_package", "sizes-past-end", package(good)[:-16] + directory(launcher=104, unzip=60, image=9000, bootcfg=400))
+    write("fuzz_package", "directory-only", directory(launcher=0, unzip=0, image=0, bootcfg=0))
     write("fuzz_package", "short-file", b"\x7fELF" + bytes(11))
 
 
@@ -186,7 +194,8 @@ def devid_seeds():
 def regressions():
     # A zero-size element placed past the end of the file reads as empty: the target demanded
     # that every element lie inside the file.
-    write("fuzz_package", "empty-element-past-end", struct.pack("<4I", 0x0A000000, 0, 0, 0), "regressions")
+    write("fuzz_package", "empty-element-past-end", directory(launcher=0x0A000000, unzip=0, image=0, bootcfg=0),
+          "regressions")
     # The debug option taken out of the arguments: the target moved the arguments that argv
     # still pointed into and compared the command with the wrong ones.
     write("fuzz_bootcfg", "debug-option-then-arguments",

@@ -14,6 +14,7 @@
 #include "launcher/os/paths.h"
 #include "launcher/sysident.h"
 #include "tests/launcher/launcher_test.h"
+#include "tests/e2e/support/launchertexts.h"
 
 namespace {
 
@@ -260,27 +261,23 @@ TEST_F(RunPackageTest, DebugRunPrintsEveryStepAndExitsWithTheStartupStatus) {
     int code = -1;
     std::string out = stdoutOf([&] { code = runLauncher({pkg, "++debug", "A"}); });
     EXPECT_EQ(code, 7);
-    EXPECT_EQ(out,
-              "++ Running in debug mode (level=1).\n"
-              "++ uname -i --> 'x86_64'\n"
-              "++ Extracting 'package boot config'...\n"
-              "Extracting 'package image'...\n"
-              "++ Extracting 'unzip utility'...\n"
-              "++ Unzipping 'package image'...\n"
-              "++ Processing 'package boot config'...\n"
-              "++   # of per-os-class cfg clauses = 1\n"
-              "++     os-class cfg clause:'*\t0\t*\t'\n"
-              "++     <UP #> = '0'\n"
-              "++     processor = '*'\n"
-              "++   per-os-class cfg[0] (GOOD) = '*\t0\t*\t'\n"
-              "++ Final startup cfg file found: ''\n"
-              "++   startupCmd  = 'sh run.sh'\n"
-              "++   defaultArgs = ''\n"
-              "++   argsControl = ''\n"
-              "++   startupCmd  = 'sh run.sh A'\n"
-              "++ Executing package (command: 'sh run.sh A')...\n"
-              "args:A\nimage.zip\nminiunz\nrun.sh\n"
-              "++ Package completed with exit code '7'.\n");
+    EXPECT_EQ(out, std::string(launchertexts::c_debugLevel1) + "++ uname -i --> 'x86_64'\n" +
+                       launchertexts::c_extractingBootCfg + launchertexts::c_extractingImage +
+                       launchertexts::c_extractingUnzip + launchertexts::c_unzippingImage +
+                       launchertexts::c_processingBootCfg +
+                       "++   # of per-os-class cfg clauses = 1\n"
+                       "++     os-class cfg clause:'*\t0\t*\t'\n"
+                       "++     <UP #> = '0'\n"
+                       "++     processor = '*'\n"
+                       "++   per-os-class cfg[0] (GOOD) = '*\t0\t*\t'\n"
+                       "++ Final startup cfg file found: ''\n"
+                       "++   startupCmd  = 'sh run.sh'\n"
+                       "++   defaultArgs = ''\n"
+                       "++   argsControl = ''\n"
+                       "++   startupCmd  = 'sh run.sh A'\n"
+                       "++ Executing package (command: 'sh run.sh A')...\n"
+                       "args:A\nimage.zip\nminiunz\nrun.sh\n"
+                       "++ Package completed with exit code '7'.\n");
     EXPECT_FALSE(workDirLeft());
     EXPECT_STREQ(getenv("ZAV_RQ_PKG_LINUX_PROCESSOR"), "x86_64");
 }
@@ -300,16 +297,13 @@ TEST_F(RunPackageTest, LauncherFailuresExitOneAndLeaveNothingBehind) {
         // A path that cannot be opened: the launcher reads its own program file, here the test
         // program, which is no package.
         {"missing", "", "OWN"},
-        {"short", "0123456789", "Failed seeking to package directory\n"},
+        {"short", "0123456789", launchertexts::c_seekDirectory},
         {"huge", std::string("xyz") + std::string(reinterpret_cast<const char*>(&huge), 16),
-         "Failed checking package directory: the elements and the directory add up to 2147483667 bytes, but the "
-         "package file is 19 bytes; the package file is damaged or incomplete\n"},
+         launchertexts::incomplete(2147483667, 19)},
         {"cfg past end", "", ""},  // composed below, from the package's length
         {"corrupt zip", "", ""},
         {"no clause fits", "",
-         "ERROR!! The system does not meet the OS requirements of the package.\n\n"
-         "        The current system is identified as follows:\n\n"
-         "        Linux Unknown release 0 update 0 kernel 5.10.0-test (for x86_64)\n\n"},
+         launchertexts::osMismatch("Linux Unknown release 0 update 0 kernel 5.10.0-test (for x86_64)")},
     };
     for (const auto& c : cases) {
         std::string pkg = tmp.file(c.name == "missing" ? "missing" : "pkg");
@@ -323,9 +317,7 @@ TEST_F(RunPackageTest, LauncherFailuresExitOneAndLeaveNothingBehind) {
             const size_t cfgSize = static_cast<unsigned char>(data[data.size() - 4]);
             data[data.size() - 4] = 100;  // boot configuration size beyond the file
             writeFile(pkg, data);
-            expectedErr = "Failed checking package directory: the elements and the directory add up to " +
-                          std::to_string(data.size() - cfgSize + 100) + " bytes, but the package file is " +
-                          std::to_string(data.size()) + " bytes; the package file is damaged or incomplete\n";
+            expectedErr = launchertexts::incomplete(data.size() - cfgSize + 100, data.size());
         }
         int code = -1;
         std::string err = stderrOf([&] { code = runLauncher({pkg}); });

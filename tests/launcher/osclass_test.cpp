@@ -1,4 +1,5 @@
-#include "launcher/osclass.h"
+#include "launcher/bootcfg.h"
+#include "pkgformat/osclass.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "launcher/pkgdigest.h"
+#include "pkgformat/pkgdigest.h"
 
 #include <fcntl.h>
 #include <unistd.h>

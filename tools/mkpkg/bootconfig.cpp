@@ -4,8 +4,6 @@
 #include <cstdio>
 
 #include "tools/mkpkg/errors.h"
-#include "launcher/bootcfg.h"
-#include "launcher/os/commands.h"
 #include "common/banned.h"
 
 namespace mkpkg {
@@ -240,7 +238,7 @@ std::vector<std::string> bootConfigProblems(const BootConfig& cfg, const std::st
         for (const BootClause& clause : cfg.clauses) {
             const std::string& name = clause.fields.fileName;
             if (name.empty()) continue;
-            int length = std::snprintf(nullptr, 0, "/bin/cp \"%s\" \"%s\"", name.c_str(), cfg.finalName.c_str());
+            int length = copyCommandLength(name.c_str(), cfg.finalName.c_str());
             if (length >= CMD_COMPOSE_SIZE)
                 problems.push_back(label + ": copying the file of clause " + std::to_string(clause.index) + " to " +
                                    quote(cfg.finalName) + " takes a command of " + std::to_string(length) +

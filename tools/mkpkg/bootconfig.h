@@ -1,11 +1,12 @@
-// A boot configuration as the launcher's reader (launcher/bootcfgreader.h) takes it, kept for
+// A boot configuration as the launcher's reader (pkgformat/bootcfgreader.h) takes it, kept for
 // every line with the role the launcher gives it; checks what would make a package fail.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "launcher/bootcfg.h"
+#include "pkgformat/bootcfgreader.h"
+#include "pkgformat/startcmd.h"
 #include "tools/mkpkg/zipreader.h"
 
 namespace mkpkg {

@@ -7,8 +7,9 @@
 #include <vector>
 
 #include "tools/mkpkg/errors.h"
-#include "launcher/decimal.h"
-#include "launcher/osclass.h"
+#include "pkgformat/decimal.h"
+#include "pkgformat/osclass.h"
+#include "pkgformat/startcmd.h"
 #include "common/banned.h"
 
 namespace mkpkg {
@@ -112,13 +113,21 @@ void lintDistribution(const std::string& where, const std::string& field, std::v
                            kDistributionNames + "; write RHEL, RHEL3-5, SLES, SLES9, SLES10 or *"));
 }
 
+// "*", a word the matcher tests or ppc64 (a processor class it admits through x64).
+bool clauseProcessorWord(const std::string& word) {
+    if (word == "*" || word == c_szCPU_ppc64) return true;
+    for (const ClauseProcessor& p : c_clauseProcessors)
+        if (word == p.word) return true;
+    return false;
+}
+
 bool knownProcessor(const std::string& field) {
     size_t start = 0;
     bool any = false;
     while (start <= field.size()) {
         size_t end = field.find_first_of(",/+ ", start);
         std::string word = field.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (word != "*" && word != "x86" && word != "x64" && word != "ppc64") return false;
+        if (!clauseProcessorWord(word)) return false;
         any = true;
         if (end == std::string::npos) break;
         start = end + 1;
@@ -180,10 +189,7 @@ std::vector<Problem> lintBootConfig(const BootConfig& cfg, const std::string& la
     for (const BootClause& clause : cfg.clauses) lintClause(clause, label, &problems);
 
     const std::string& ac = cfg.argsControl;
-    bool knownWord = false;
-    for (const char* word : {"append", "prepend", "override", "discard"})
-        knownWord = knownWord || ac.compare(0, std::strlen(word), word) == 0;
-    if (!ac.empty() && !knownWord)
+    if (!ac.empty() && !knownArgsControl(ac.c_str()))
         problems.push_back(error(label + ": argsControl (line " + std::to_string(lineOf(cfg, LineRole::ArgsControl)) +
                                  ") " + quote(ac) +
                                  " begins with no known word, so the launcher appends the user's arguments; begin "

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "tools/mkpkg/errors.h"
-#include "launcher/pkgdigest.h"
+#include "pkgformat/pkgdigest.h"
 #include "common/banned.h"
 
 namespace mkpkg {

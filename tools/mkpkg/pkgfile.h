@@ -5,7 +5,7 @@
 #include <array>
 #include <string>
 
-#include "launcher/pkgformat.h"
+#include "pkgformat/pkgformat.h"
 
 namespace mkpkg {
 
@@ -40,7 +40,7 @@ void writeWhole(int fd, const std::string& data, const std::string& path);
 // failure throw Error after removing the temporary file; output is then untouched.
 // With digest, the boot configuration part holds the text without the digest record, sizes[3]
 // counts the record too (PKG_DIGEST_RECORD_SIZE more), and the record of the whole file
-// (launcher/pkgdigest.h) is written after the part. Returns the digest (0 without one).
+// (pkgformat/pkgdigest.h) is written after the part. Returns the digest (0 without one).
 uint32_t writePackageFile(const std::string& output, const std::array<std::string, PKG_ELEMENTS>& parts,
                           const PkgSizes& sizes, bool bigEndian, bool digest = false);
 

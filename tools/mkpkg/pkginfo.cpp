@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "tools/mkpkg/errors.h"
-#include "launcher/pkgdigest.h"
+#include "pkgformat/pkgdigest.h"
 #include "common/banned.h"
 
 namespace mkpkg {
@@ -61,7 +61,8 @@ PackageInfo inspectPackage(const std::string& path, const std::vector<std::strin
     const PackageLayout& l = info.layout;
     checkDigest(&info);
     try {
-        info.image = listZip(path, l.offsets[2], l.sizes[2], true, "the package image of " + quote(path));
+        info.image =
+            listZip(path, l.offsets[PKG_IMAGE], l.sizes[PKG_IMAGE], true, "the package image of " + quote(path));
         info.imageRead = true;
         if (!info.image.problem.empty())
             info.problems.push_back(
@@ -69,21 +70,23 @@ PackageInfo inspectPackage(const std::string& path, const std::vector<std::strin
     } catch (const Error& e) {
         info.problems.push_back(error(e.what()));
     }
-    add(&info.problems, lintLauncherByteOrder("the launcher of " + quote(path),
-                                              readElement(l, 0).substr(0, kElfHeadSize), l.order == ByteOrder::Big));
-    info.launcherKind = elfKind(readElement(l, 0).substr(0, kElfHeadSize));
+    add(&info.problems,
+        lintLauncherByteOrder("the launcher of " + quote(path), readElement(l, PKG_LAUNCHER).substr(0, kElfHeadSize),
+                              l.order == ByteOrder::Big));
+    info.launcherKind = elfKind(readElement(l, PKG_LAUNCHER).substr(0, kElfHeadSize));
     info.spaceNeeded = l.sizes[PKG_IMAGE] + l.sizes[PKG_UNZIP];
     if (info.imageRead)
         for (const ZipEntry& e : info.image.entries) info.spaceNeeded += e.size;
     if (info.imageRead) add(&info.problems, lintImage(info.image.entries, "the package image of " + quote(path)));
-    std::string text = readElement(l, 3);
+    std::string text = readElement(l, PKG_BOOTCFG);
     info.boot = readBootConfig(text);
     info.bootRead = true;
     add(&info.problems, lintBootConfig(info.boot, "the boot configuration of " + quote(path),
                                        info.imageRead ? &info.image.entries : nullptr));
     if (info.imageRead && errorCount(info.problems) == 0)
-        add(&info.problems, lintStartupProgram(info.boot, "the boot configuration of " + quote(path),
-                                               info.image.entries, readElement(l, 0).substr(0, kElfHeadSize)));
+        add(&info.problems,
+            lintStartupProgram(info.boot, "the boot configuration of " + quote(path), info.image.entries,
+                               readElement(l, PKG_LAUNCHER).substr(0, kElfHeadSize)));
     if (!target.systemFrom.empty()) {
         facts = systemFromRoot(target.systemFrom);
         source = "--system-from " + target.systemFrom;

@@ -25,7 +25,7 @@ struct PackageInfo {
     std::vector<Problem> problems;  // no errors for a sound package
     std::string launcherKind;       // elfKind of the launcher, "" when it is no ELF program
     uint64_t spaceNeeded = 0;       // image and unzip utility copied out, and the image unpacked
-    // The package digest (launcher/pkgdigest.h): checked only for a consistent layout.
+    // The package digest (pkgformat/pkgdigest.h): checked only for a consistent layout.
     // DIGEST_FAILS with digestProblem; recorded and computed are set when they could be read.
     int digestCheck = 1;  // a DigestCheck
     bool digestRecordRead = false;

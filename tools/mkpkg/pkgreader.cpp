@@ -161,7 +161,7 @@ std::vector<std::string> extractPackage(const std::string& pkg, const std::strin
     std::vector<std::string> written;
     for (int i = 0; i < PKG_ELEMENTS; ++i) {
         std::string dest = (!dir.empty() && dir.back() == '/' ? dir : dir + "/") + pkgElementNames(i).file;
-        copyElement(layout, i, dest, i < 2 ? 0755 : 0644);
+        copyElement(layout, i, dest, i == PKG_LAUNCHER || i == PKG_UNZIP ? 0755 : 0644);
         written.push_back(dest);
     }
     return written;

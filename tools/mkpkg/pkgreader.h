@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/pkgformat.h"
+#include "pkgformat/pkgformat.h"
 
 namespace mkpkg {
 

@@ -13,8 +13,7 @@
 
 #include "tools/mkpkg/bootconfig.h"
 #include "tools/mkpkg/errors.h"
-#include "launcher/container.h"
-#include "launcher/pkgdigest.h"
+#include "pkgformat/pkgdigest.h"
 #include "tools/mkpkg/lint.h"
 #include "tools/mkpkg/pkgfile.h"
 #include "tools/mkpkg/zipreader.h"
@@ -122,15 +121,15 @@ BuildResult buildPackage(const BuildOptions& opts, std::ostream& progress, std::
     uint64_t launcherSize = partSize("launcher", launcher, "");
     progress << "mkpkg: launcher " << launcherKind(elfProcessor(fileHead(launcher))) << ": " << launcher << "\n"
              << std::flush;
-    checkLimit(0, launcher, launcherSize);
+    checkLimit(PKG_LAUNCHER, launcher, launcherSize);
 
     std::string unzip = opts.unzip;
     if (unzip.empty() && (unzip = packageProgram("pkgunzip", opts.arch, &missing)).empty()) throw Error(missing);
     uint64_t unzipSize = partSize("unzip utility", unzip, "");
-    checkLimit(1, unzip, unzipSize);
+    checkLimit(PKG_UNZIP, unzip, unzipSize);
 
     uint64_t bootSize = partSize("boot configuration", opts.bootcfg, "");
-    checkLimit(3, opts.bootcfg, bootSize);
+    checkLimit(PKG_BOOTCFG, opts.bootcfg, bootSize);
     std::string bootText;
     {
         std::ifstream in(opts.bootcfg, std::ios::binary);
@@ -160,7 +159,7 @@ BuildResult buildPackage(const BuildOptions& opts, std::ostream& progress, std::
         imageLabel = "image zipped from " + quote(opts.content);
     }
     uint64_t imageSize = partSize("image", image, "");
-    checkLimit(2, opts.content.empty() ? image : opts.content, imageSize);
+    checkLimit(PKG_IMAGE, opts.content.empty() ? image : opts.content, imageSize);
     ZipListing listing = listZip(image, 0, imageSize, true, imageLabel);
     if (!listing.problem.empty()) throw Error(imageLabel + " is damaged: " + listing.problem + "; rebuild it");
     if (listing.entries.empty()) throw Error(imageLabel + " has no entries; put the package content in it");
@@ -192,7 +191,7 @@ BuildResult buildPackage(const BuildOptions& opts, std::ostream& progress, std::
     writeWhole(bootTmp.fd(), bootBody, bootTmp.path());
     bootTmp.closeFd();
     bootSize = bootBody.size() + (result.digested ? PKG_DIGEST_RECORD_SIZE : 0);
-    checkLimit(3, opts.bootcfg, bootSize);
+    checkLimit(PKG_BOOTCFG, opts.bootcfg, bootSize);
     result.sizes = {static_cast<uint32_t>(launcherSize), static_cast<uint32_t>(unzipSize),
                     static_cast<uint32_t>(imageSize), static_cast<uint32_t>(bootSize)};
     PkgDirectory dir;

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "tools/mkpkg/options.h"
-#include "launcher/pkgformat.h"
+#include "pkgformat/pkgformat.h"
 
 namespace mkpkg {
 
@@ -17,7 +17,7 @@ struct BuildResult {
     uint64_t length = 0;
     PkgSizes sizes{};
     size_t imageEntries = 0;
-    bool digested = false;  // a digest record was written (launcher/pkgdigest.h)
+    bool digested = false;  // a digest record was written (pkgformat/pkgdigest.h)
     uint32_t digest = 0;
 };
 

@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "tools/mkpkg/errors.h"
-#include "launcher/pkgdigest.h"
+#include "pkgformat/pkgdigest.h"
 #include "common/banned.h"
 
 namespace mkpkg {

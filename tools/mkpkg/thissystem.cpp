@@ -1,37 +1,79 @@
 #include "tools/mkpkg/thissystem.h"
 
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <sstream>
+#include <string>
 #include <vector>
 
 #include "tools/mkpkg/errors.h"
-#include "launcher/context.h"
-#include "launcher/decimal.h"
-#include "launcher/osclass.h"
+#include "pkgformat/decimal.h"
+#include "pkgformat/osclass.h"
 #include "common/banned.h"
 
 namespace mkpkg {
 
 namespace {
 
-const LauncherContext* identifyOnce() {
-    static LauncherContext ctx;
+extern "C" char** environ;
+
+// Trimmed output of `uname option` (at most size - 1 bytes) into buf; null when uname cannot be
+// started, fails or prints nothing.
+const char* unameText(const char* option, char* buf, size_t size) {
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) return nullptr;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    std::string name = "uname", opt = option;
+    char* argv[] = {&name[0], &opt[0], nullptr};
+    pid_t pid;
+    int rc = posix_spawnp(&pid, "uname", &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    size_t used = 0;
+    // Read to the end, keeping what fits: uname must not block on a full pipe.
+    for (char spill[256];;) {
+        char* to = used + 1 < size ? buf + used : spill;
+        size_t room = used + 1 < size ? size - 1 - used : sizeof(spill);
+        ssize_t n = read(out[0], to, room);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        if (to != spill) used += static_cast<size_t>(n);
+    }
+    close(out[0]);
+    int status = 0;
+    if (rc != 0) return nullptr;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || used == 0) return nullptr;
+    buf[used] = '\0';
+    trimTrailingSpaces(buf);
+    return buf;
+}
+
+const SystemFacts& identifyOnce() {
+    static SystemFacts facts;
     static bool done = false;
-    if (done) return &ctx;
+    if (done) return facts;
     done = true;
-    // uname's output passes through a temporary file: a tool honours TMPDIR for it.
-    const char* tmp = std::getenv("TMPDIR");
-    initContext(&ctx, tmp && *tmp ? tmp : "/tmp");
-    std::vector<char> cwd(PATH_MAX, '\0');
-    if (!getcwd(cwd.data(), cwd.size())) cwd[0] = '\0';
-    setOsInfoEnvVars(&ctx, cwd.data());
-    return &ctx;
+    char text[KERNEL_LEVEL_SIZE];
+    const char* kernel = unameText("-r", text, sizeof(text));
+    std::snprintf(facts.kernel, sizeof(facts.kernel), "%s", kernel && *kernel ? kernel : "Unknown");
+    setDistroName(&facts, c_distroName_UNKNOWN);
+    static ReleaseTexts texts;  // three 2 KiB texts
+    if (readReleaseTexts("/", &texts, 0) == 0) distroFromReleaseTexts(&texts, &facts);
+    char textI[2048], textM[2048];
+    const char* unameI = unameText("-i", textI, sizeof(textI));
+    const char* unameM = needsUnameM(unameI) ? unameText("-m", textM, sizeof(textM)) : nullptr;
+    std::snprintf(facts.processor, sizeof(facts.processor), "%s", processorClass(unameI, unameM));
+    return facts;
 }
 
 bool wholeNumber(const std::string& s, int* out) {
@@ -44,11 +86,7 @@ bool wholeNumber(const std::string& s, int* out) {
 
 }  // namespace
 
-SystemFacts thisSystemFacts() {
-    SystemFacts facts;
-    currentSystemFacts(identifyOnce(), &facts);
-    return facts;
-}
+SystemFacts thisSystemFacts() { return identifyOnce(); }
 
 SystemFacts parseSystemText(const std::string& text) {
     std::istringstream in(text);

@@ -1,13 +1,13 @@
 // Which clause of a boot configuration fits a system, decided by the launcher's own
-// identification and matching code: the system mkpkg runs on, one described on the command
-// line, or one whose release files lie under a folder.
+// identification and matching code (pkgformat/sysfacts.h, pkgformat/osclass.h): the system mkpkg runs on, one described
+// on the command line, or one whose release files lie under a folder.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "tools/mkpkg/bootconfig.h"
-#include "launcher/sysident.h"
+#include "pkgformat/sysfacts.h"
 
 namespace mkpkg {
 
@@ -32,9 +32,9 @@ struct SystemFit {
     std::vector<ClauseFit> clauses;
 };
 
-// The system mkpkg runs on, identified once per process (setOsInfoEnvVars, which also sets the
-// six ZAV_RQ_PKG_* variables in this process; debug output off; uname output through $TMPDIR
-// when set).
+// The system mkpkg runs on, identified once per process as the launcher does it: the release
+// files under "/", `uname -r` for the kernel, `uname -i` and where it gives no answer `uname -m`
+// for the processor (uname found through PATH). Sets no variable.
 SystemFacts thisSystemFacts();
 
 // 'NAME LEVEL UPDATE KERNEL PROCESSOR', blank-separated, e.g. 'RedHat 5 4 2.6.18 x86_64'.

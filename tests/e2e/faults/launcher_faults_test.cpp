@@ -21,6 +21,7 @@
 #include "tests/e2e/support/e2esupport.h"
 #include "tests/tools/mkpkg/pkgfixture.h"
 #include "tests/support/testutil.h"
+#include "tests/e2e/support/launchertexts.h"
 
 using testutil::shellQuote;
 
@@ -30,10 +31,8 @@ const char* const kKickoff = "#!/bin/sh\n. ./kickoff.cfg\n";
 // The package's own work: one line on each stream, naming the directory it was started from.
 const char* const kCfg = "echo \"to stderr\" >&2\necho \"ran $* from ${ZAV_RQ_PKG_ORIG_CURR_DIR##*/}\"\n";
 
-const char* const kOsMismatch =
-    "ERROR!! The system does not meet the OS requirements of the package.\n\n"
-    "        The current system is identified as follows:\n\n"
-    "        Linux Unknown release 0 update 0 kernel 6.1.0-e2e (for x86_64)\n\n";
+const std::string kOsMismatch =
+    launchertexts::osMismatch("Linux Unknown release 0 update 0 kernel 6.1.0-e2e (for x86_64)");
 
 const uint32_t kLimit = 0x80000000u;
 
@@ -68,22 +67,9 @@ std::string directory(uint32_t s0, uint32_t s1, uint32_t s2, uint32_t s3) {
     return le32(s0) + le32(s1) + le32(s2) + le32(s3);
 }
 
-std::string tooBig(int element, uint32_t size) {
-    static const char* const names[] = {"launcher", "unzip utility", "package image", "package boot config"};
-    return "Failed checking package directory: element " + std::to_string(element) + " '" + names[element] + "' is " +
-           std::to_string(size) + " bytes, 2 GiB or more\n";
-}
-
-std::string incomplete(unsigned long long total, unsigned long long fileLength) {
-    return "Failed checking package directory: the elements and the directory add up to " + std::to_string(total) +
-           " bytes, but the package file is " + std::to_string(fileLength) +
-           " bytes; the package file is damaged or incomplete\n";
-}
-
-std::string addsUpTo(unsigned long long total) {
-    return "Failed checking package directory: the elements and the directory add up to " + std::to_string(total) +
-           " bytes, 2 GiB or more\n";
-}
+using launchertexts::addsUpTo;
+using launchertexts::incomplete;
+using launchertexts::tooBig;
 
 // Fixed bytes that look random (a linear congruential sequence), NUL bytes included.
 std::string noise(size_t n, uint32_t seed) {
@@ -107,7 +93,7 @@ struct Prediction {
 Prediction predictReads(const std::string& bytes) {
     Prediction p;
     if (bytes.size() < 16) {
-        p.err = "Failed seeking to package directory\n";
+        p.err = launchertexts::c_seekDirectory;
         return p;
     }
     p.dir = sizesOf(bytes);

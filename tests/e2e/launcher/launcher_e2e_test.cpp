@@ -24,6 +24,7 @@
 #include "tests/e2e/support/e2esupport.h"
 #include "tests/tools/mkpkg/pkgfixture.h"
 #include "tests/support/testutil.h"
+#include "tests/e2e/support/launchertexts.h"
 
 using testutil::shellQuote;
 using testutil::TempDir;
@@ -251,20 +252,16 @@ TEST_F(LauncherE2E, DebugLinesInOrder) {
     ASSERT_NO_FATAL_FAILURE(build("echo \"kickoff $*\"\nexit 3\n"));
     PkgRun r = run({"++debug", "A"});
     EXPECT_EQ(r.status, 3);
-    EXPECT_EQ(anyDigest(r.out),
-              "++ Running in debug mode (level=1).\n"
-              "++ uname -r --> '6.1.0-e2e'\n"
-              "++ uname -i --> 'x86_64'\n"
-              "++ Package digest crc32 XXXXXXXX holds.\n"
-              "++ Extracting 'package boot config'...\n"
-              "Extracting 'package image'...\n"
-              "++ Extracting 'unzip utility'...\n"
-              "++ Unzipping 'package image'...\n"
-              "++ Processing 'package boot config'...\n" +
-                  shippedDebugLines("./kickoff A") +
-                  "++ Executing package (command: './kickoff A')...\n"
-                  "kickoff A\n"
-                  "++ Package completed with exit code '3'.\n");
+    EXPECT_EQ(anyDigest(r.out), std::string(launchertexts::c_debugLevel1) +
+                                    "++ uname -r --> '6.1.0-e2e'\n"
+                                    "++ uname -i --> 'x86_64'\n"
+                                    "++ Package digest crc32 XXXXXXXX holds.\n" +
+                                    launchertexts::c_extractingBootCfg + launchertexts::c_extractingImage +
+                                    launchertexts::c_extractingUnzip + launchertexts::c_unzippingImage +
+                                    launchertexts::c_processingBootCfg + shippedDebugLines("./kickoff A") +
+                                    "++ Executing package (command: './kickoff A')...\n"
+                                    "kickoff A\n"
+                                    "++ Package completed with exit code '3'.\n");
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.tmpAfter, "");
 }
@@ -443,8 +440,8 @@ TEST_F(LauncherE2E, CapturedDebugRunKeepsTheOrderOfBothStreams) {
     const std::string refused = "Failed creating installation directory: /tmp is on a file system mounted noexec";
     const size_t at = r.out.find(refused);
     ASSERT_NE(at, std::string::npos) << r.out;
-    EXPECT_EQ(r.out.find("++ Running in debug mode (level=1).\n"), 0u) << r.out;
-    EXPECT_NE(r.out.rfind("++ Extracting 'package boot config'...\n", at), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find(launchertexts::c_debugLevel1), 0u) << r.out;
+    EXPECT_NE(r.out.rfind(launchertexts::c_extractingBootCfg, at), std::string::npos) << r.out;
     EXPECT_EQ(r.out.substr(r.out.size() - 41), "++ Package completed with exit code '1'.\n") << r.out;
 }
 
@@ -464,11 +461,7 @@ TEST_F(LauncherE2E, DamagedPackagesFailWithTheirMessages) {
     ASSERT_NE(eocd, std::string::npos);
     corruptZip[eocd + 3] = 0x07;
 
-    auto incomplete = [](unsigned long long total, unsigned long long length) {
-        return "Failed checking package directory: the elements and the directory add up to " + std::to_string(total) +
-               " bytes, but the package file is " + std::to_string(length) +
-               " bytes; the package file is damaged or incomplete\n";
-    };
+    using launchertexts::incomplete;
     struct Case {
         const char* name;
         std::string bytes;
@@ -623,10 +616,7 @@ TEST_F(LauncherE2E, OsMismatchStopsBeforeAnythingRuns) {
     PkgRun r = run({});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err,
-              "ERROR!! The system does not meet the OS requirements of the package.\n\n"
-              "        The current system is identified as follows:\n\n"
-              "        Linux RedHat release 5 update 2 kernel 6.1.0-e2e (for x86_64)\n\n");
+    EXPECT_EQ(r.err, launchertexts::osMismatch("Linux RedHat release 5 update 2 kernel 6.1.0-e2e (for x86_64)"));
     EXPECT_EQ(r.tmpAfter, "");
 
     setRelease("redhat-release", nullptr);

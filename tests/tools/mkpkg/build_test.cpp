@@ -13,7 +13,7 @@
 #include "tests/tools/mkpkg/pkgfixture.h"
 #include "tools/mkpkg/pkgreader.h"
 #include "tests/support/testutil.h"
-#include "launcher/pkgdigest.h"
+#include "pkgformat/pkgdigest.h"
 #include "tools/mkpkg/zipreader.h"
 
 using testutil::TempDir;

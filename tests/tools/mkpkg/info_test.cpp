@@ -8,7 +8,7 @@
 
 #include "tests/tools/mkpkg/pkgfixture.h"
 #include "tests/support/testutil.h"
-#include "launcher/pkgdigest.h"
+#include "pkgformat/pkgdigest.h"
 
 using nlohmann::json;
 using testutil::TempDir;

@@ -9,7 +9,7 @@
 
 #include "tools/mkpkg/errors.h"
 #include "tools/mkpkg/pkgfile.h"
-#include "launcher/pkgformat.h"
+#include "pkgformat/pkgformat.h"
 #include "tools/mkpkg/pkgreader.h"
 #include "tests/support/testutil.h"
 

@@ -1,5 +1,6 @@
-#include "launcher/pkgformat.h"
+#include "pkgformat/pkgformat.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "common/banned.h"
@@ -67,4 +68,34 @@ PkgSizeCheck checkPkgSizes(const PkgSizes& sizes, long long fileLength) {
     check.fileTooLarge = fileLength >= static_cast<long long>(PKG_SIZE_LIMIT);
     check.lengthMismatch = fileLength < 0 || check.total != static_cast<unsigned long long>(fileLength);
     return check;
+}
+
+int checkPkgDirectory(const PkgDirectory* pkgDir, long long fileLength, char* why, size_t whySize) {
+    PkgSizeCheck check = checkPkgSizes(pkgDir->size, fileLength);
+    // A download cut short (or grown) no longer ends in its own directory, so the sizes read
+    // there are whatever bytes now stand at the end: say that first, before judging them, and
+    // before any element is read from the wrong place.
+    if (check.lengthMismatch) {
+        snprintf(why, whySize,
+                 "the elements and the directory add up to %llu bytes, but the package file is %lld bytes; the "
+                 "package file is damaged or incomplete",
+                 check.total, fileLength);
+        return -1;
+    }
+    if (check.oversized >= 0) {
+        int i = check.oversized;
+        snprintf(why, whySize, "element %d '%s' is %u bytes, 2 GiB or more", i, pkgElementNames(i).message,
+                 static_cast<unsigned>(pkgDir->size[static_cast<size_t>(i)]));
+        return -1;
+    }
+    if (check.totalTooLarge) {
+        snprintf(why, whySize, "the elements and the directory add up to %llu bytes, 2 GiB or more", check.total);
+        return -1;
+    }
+    if (check.fileTooLarge) {
+        snprintf(why, whySize, "the package file is %lld bytes, 2 GiB or more", fileLength);
+        return -1;
+    }
+    if (whySize > 0) why[0] = '\0';
+    return 0;
 }

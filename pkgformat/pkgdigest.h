@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "launcher/pkgformat.h"
+#include "pkgformat/pkgformat.h"
 
 constexpr char c_digestRecordPrefix[] = "; package digest crc32 ";
 // The prefix, eight lower-case hexadecimal digits and the line feed.

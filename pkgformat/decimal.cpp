@@ -1,4 +1,4 @@
-#include "launcher/decimal.h"
+#include "pkgformat/decimal.h"
 
 #include <climits>
 #include <cstdint>

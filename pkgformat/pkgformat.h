@@ -9,6 +9,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 constexpr int PKG_ELEMENTS = 4;
@@ -64,3 +65,9 @@ struct PkgSizeCheck {
 
 // Checks sizes against a package file of fileLength bytes (the directory included).
 PkgSizeCheck checkPkgSizes(const PkgSizes& sizes, long long fileLength);
+
+// Checks the limits a reader relies on: the sizes plus the directory equal to fileLength (else
+// the reason names both lengths and says the package file is damaged or incomplete; checked
+// first), then every size, the whole file (the sizes plus the directory) and fileLength below
+// 2 GiB. Returns 0 when they hold; otherwise -1 with a one-line reason (no newline) in why.
+int checkPkgDirectory(const PkgDirectory* pkgDir, long long fileLength, char* why, size_t whySize);

@@ -1,12 +1,11 @@
-#include "launcher/osclass.h"
+#include "pkgformat/osclass.h"
 
 #include <cstdio>
 #include <cstring>
 #include <iterator>
 
-#include "launcher/bootcfgreader.h"
-#include "launcher/decimal.h"
-#include "launcher/sysident.h"
+#include "pkgformat/bootcfgreader.h"
+#include "pkgformat/decimal.h"
 #include "common/banned.h"
 
 namespace {
@@ -53,10 +52,9 @@ bool fitsDistribution(const SystemFacts* facts, const char* field, char* why, si
 
 bool fitsProcessor(const SystemFacts* facts, const char* field, char* why, size_t size) {
     const char* cpu = facts->processor;
-    const char* needs[][2] = {{"x86", "86"}, {"x64", "64"}};
-    for (const auto& n : needs) {
-        if (strstr(field, n[0]) && !strstr(cpu, n[1])) {
-            snprintf(why, size, "class %s lacks %s", cpu, n[1]);
+    for (const ClauseProcessor& n : c_clauseProcessors) {
+        if (strstr(field, n.word) && !strstr(cpu, n.needs)) {
+            snprintf(why, size, "class %s lacks %s", cpu, n.needs);
             return false;
         }
     }
@@ -97,10 +95,8 @@ const char* matchClause(const SystemFacts* facts, const char* clause, ClauseVerd
 const ClauseFamily c_rhelFamily = {"RHEL", c_rhelReleases, static_cast<int>(std::size(c_rhelReleases))};
 const ClauseFamily c_slesFamily = {"SLES", c_slesReleases, static_cast<int>(std::size(c_slesReleases))};
 
-const char* matchOsClass(const LauncherContext* ctx, const char* clause) {
-    return matchClause(&ctx->system, clause, nullptr, ctx->debug);
-}
+const ClauseProcessor c_clauseProcessors[2] = {{"x86", "86"}, {"x64", "64"}};
 
-const char* matchOsClassFor(const SystemFacts* facts, const char* clause, ClauseVerdict* verdict) {
-    return matchClause(facts, clause, verdict, 0);
+const char* matchOsClassFor(const SystemFacts* facts, const char* clause, ClauseVerdict* verdict, int debug) {
+    return matchClause(facts, clause, verdict, debug);
 }

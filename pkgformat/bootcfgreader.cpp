@@ -1,8 +1,8 @@
-#include "launcher/bootcfgreader.h"
+#include "pkgformat/bootcfgreader.h"
 
 #include <cstring>
 
-#include "launcher/decimal.h"
+#include "pkgformat/decimal.h"
 #include "common/banned.h"
 
 void startBootCfg(BootCfgCursor* cursor, char* data, unsigned len) {
