@@ -15,10 +15,18 @@ tmp=$1 need=$2 clean=$3 state=$4 lock=$5
 case "$need" in ''|*[!0-9]*) echo "nic_firmware_preflight.sh: NEED_BYTES must be a number" >&2; exit 125 ;; esac
 printf 'arch=%s\n' "$(uname -m)"
 
-# True when an update holds the lock (the lock file is never made here).
+# True when an update holds the lock (the lock file is never made here). Read from /proc/locks,
+# so that no lock is taken: a shared lock held even briefly would make a starting update give up.
 lock_held() {
     [ -f "$lock" ] && [ ! -L "$lock" ] || return 1
-    ! flock -n -s "$lock" true 2>/dev/null
+    if [ ! -r /proc/locks ]; then
+        ! flock -n -s "$lock" true 2>/dev/null
+        return
+    fi
+    dev=$(stat -c %d -- "$lock") && ino=$(stat -c %i -- "$lock") || return 0
+    # /proc/locks names the file as major:minor:inode, the device numbers in hex.
+    id=$(printf '%02x:%02x:%s' $(((dev >> 8) & 4095)) $(((dev & 255) | ((dev >> 12) & 1048320))) "$ino")
+    grep -q " FLOCK .* $id " /proc/locks
 }
 
 # True when a process has its working folder or program in folder $1.
