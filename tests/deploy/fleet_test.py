@@ -325,6 +325,7 @@ class FleetRollout(unittest.TestCase):
         r, hosts = self.assert_report(run_dir, "lost", expected)
         self.assertEqual(r.returncode, 1)
         self.assertIn("could not be reached", hosts["web1"]["problem"])
+        self.assertEqual(hosts["web1"]["reason"], status["reason"].strip(), "nothing but the loss is said of it")
 
     def test_5_hung_damaged_busy_and_unreachable_hosts_say_so(self):
         self.reset_adapters()

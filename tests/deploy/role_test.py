@@ -97,7 +97,7 @@ class RunRecord(unittest.TestCase):
         self.assertEqual(doc["ended"], "2026-12-09T12:15:00Z")
 
 
-def fake_package(path, entries, tail=b""):
+def fake_package(path, entries, tail=b"", order="<"):
     """A package laid out as mkpkg does: launcher, unzip utility, zip image, boot configuration
     and the directory of their sizes."""
     buf = io.BytesIO()
@@ -106,7 +106,7 @@ def fake_package(path, entries, tail=b""):
             z.writestr(name, b"x" * size)
     parts = [b"L" * 300, b"U" * 200, buf.getvalue(), b"boot\n"]
     with open(path, "wb") as f:
-        f.write(b"".join(parts) + struct.pack("<4I", *map(len, parts)) + tail)
+        f.write(b"".join(parts) + struct.pack(order + "4I", *map(len, parts)) + tail)
     return 200 + len(parts[2]) + sum(size for _, size in entries)
 
 
@@ -155,12 +155,15 @@ class PackageCheck(unittest.TestCase):
         tampered = self.variant("tampered.bin", flip)
         unsigned = self.variant("unsigned.bin", lambda p: os.unlink(p + ".sig"))
         cut = self.variant("cut.bin", lambda p: os.truncate(p, os.path.getsize(p) - 1))
+        big = os.path.join(self.tmp.name, "big.bin")
+        big_space = fake_package(big, [("image/a.bin", 5000)], order=">")
         plain = os.path.join(self.tmp.name, "plain.bin")
         with open(plain, "wb") as f:
             f.write(b"no package at all, only text" * 10)
         cases = [
             # path, sha256, public key, refusal (None: accepted)
             (self.pkg, "", "", None),
+            (big, "", "", None),
             (self.pkg, self.sha.upper(), self.pub, None),
             (self.pkg, "", self.other, "does not match the package"),
             (tampered, "", self.pub, "does not match the package"),
@@ -178,7 +181,7 @@ class PackageCheck(unittest.TestCase):
                 facts, problem = package.check(Openssl, path, sha, key, "")
                 if refusal is None:
                     self.assertEqual(problem, "")
-                    self.assertEqual(facts["run_space"], self.space if path == self.pkg else facts["run_space"])
+                    self.assertEqual(facts["run_space"], {self.pkg: self.space, big: big_space}.get(path, facts["run_space"]))
                     self.assertEqual(facts["signature"], "verified" if key else "not checked")
                 else:
                     self.assertIsNone(facts)

@@ -29,13 +29,15 @@ lock_held() {
     grep -q " FLOCK .* $id " /proc/locks
 }
 
-# True when a process has its working folder or program in folder $1.
+# True when a process has its working folder or program in folder $1. The links of every
+# process are read once, in one readlink (GNU: many files, one target per line).
+targets='' read_targets=''
 in_use() {
-    for link in /proc/[0-9]*/cwd /proc/[0-9]*/exe; do
-        target=$(readlink "$link" 2>/dev/null) || continue
-        case "$target" in "$1"|"$1"/*) return 0 ;; esac
-    done
-    return 1
+    if [ -z "$read_targets" ]; then
+        targets=$(readlink /proc/[0-9]*/cwd /proc/[0-9]*/exe 2>/dev/null)
+        read_targets=1
+    fi
+    printf '%s\n' "$targets" | awk -v d="$1" '$0 == d || index($0, d "/") == 1 { found = 1 } END { exit !found }'
 }
 
 busy=

@@ -34,8 +34,10 @@ signature: {description: verified or not checked, type: str, returned: success}
 """
 
 # The last 16 bytes: the sizes of the launcher, the unzip utility, the image and the boot
-# configuration, little-endian; the elements lie one after the other from the start.
+# configuration (little-endian; big-endian for some foreign launchers); the elements lie one
+# after the other from the start.
 DIRECTORY = struct.Struct("<4I")
+DIRECTORY_BE = struct.Struct(">4I")
 
 
 class NotAPackage(ValueError):
@@ -57,7 +59,10 @@ def run_space(path, size):
         raise NotAPackage("it is %d bytes long, shorter than a package's directory" % size)
     with open(path, "rb") as f:
         f.seek(size - DIRECTORY.size)
-        sizes = DIRECTORY.unpack(f.read(DIRECTORY.size))
+        raw = f.read(DIRECTORY.size)
+        sizes = DIRECTORY.unpack(raw)
+        if sum(sizes) + DIRECTORY.size != size:
+            sizes = DIRECTORY_BE.unpack(raw)
         if sum(sizes) + DIRECTORY.size != size:
             raise NotAPackage("its directory does not add up to its length (no firmware package, or cut short)")
         f.seek(sizes[0] + sizes[1])
