@@ -17,6 +17,8 @@
 #                     unzip and tar, memory, nicburn with 1 to 256 adapters; writes
 #                     bench/results/<date>-<machine>.md and .png (docs/PERFORMANCE.md).
 #                     BENCH_ARGS passes options, e.g. BENCH_ARGS='--sizes "1 64"'
+#   make bench-fleet  bench/fleet_bench.py: one roll-out (rollout.yml) to 4 and 16 simulated
+#                     hosts, seconds per host and where the time goes (needs root and sshd)
 # Installing the tools elsewhere:
 #   make package      builds, then writes the Debian package of the author and operator tools
 #                     ($(BUILD)/zav-fwpkg-tools_VERSION_ARCH.deb, cmake/package.cmake); says so
@@ -42,7 +44,7 @@ CONFIG_FLAGS = -DCMAKE_COMPILE_WARNING_AS_ERROR=$(WERROR) -DZAV_DIST=$(DIST)
 # Where the sanitized programs write their reports (one file per process that had one).
 SANITIZER_REPORTS = $(abspath $(ASAN_BUILD))/sanitizer-reports
 
-.PHONY: all deps lint configure build check check-unit check-asan fuzz demo bench package clean
+.PHONY: all deps lint configure build check check-unit check-asan fuzz demo bench bench-fleet package clean
 
 all: build
 
@@ -95,6 +97,9 @@ demo: deps build
 
 bench: build
 	bash bench/bench.sh --build $(BUILD) $(BENCH_ARGS)
+
+bench-fleet: build
+	/usr/bin/python3 bench/fleet_bench.py --build $(BUILD)
 
 package: DIST = ON
 package: build

@@ -30,6 +30,8 @@ packages=(
   # roll-out across a fleet: Ansible, its linter, sshd hosts for the fleet test, headless
   # browser for the report page's test
   ansible-core ansible-lint openssh-server openssh-client chromium
+  # package signatures (Ed25519) checked by the roll-out on the controller
+  openssl
   # benchmarks (make bench; its smoke run is part of the tests)
   hyperfine makeself gnuplot-nox time
   # style gate (make lint)

@@ -14,7 +14,7 @@ import unittest
 
 TOOL_DIR = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else ""
 sys.path.insert(0, TOOL_DIR)
-from nicreport_lib import export, fleet, logparse  # noqa: E402
+from nicreport_lib import export, fleet, logparse, page  # noqa: E402
 
 DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data")
 
@@ -177,6 +177,41 @@ class Fleet(unittest.TestCase):
         self.assertIn("exit status 124 (timed out)", problems["i-timeout-nolog"])
         self.assertEqual(problems["j-crc-status0"], "exit status 0, but the log shows a failure")
 
+    def test_version_changes_and_resets_across_the_fleet(self):
+        self.host("a", "ethflash.log", data("update-ok.log"), 0)
+        self.host("b", "ethflash.log", data("update-ok.log"), 0)
+        self.host("c", "ethflash.log", data("inventory.log"), 0)
+        self.host("d", "ethflash.log", data("no-adapter.log"), 171)
+        hosts = fleet.collect([self.dir])
+        self.assertEqual(fleet.summary(hosts)["resetNeeded"], ["a", "b"], "an inventory writes nothing")
+        changes = {(c["component"], c["before"], c["after"]): c["adapters"] for c in fleet.version_changes(hosts)}
+        cases = [(("BOOT", "3.29", "3.38"), 2),     # 0010180A0101 on a and b
+                 (("BOOT", "3.29", "3.29"), 1),     # the same adapter on c, read only
+                 (("ASF", "6.03", "6.08"), 2),
+                 (("UMP", "NA", "NA"), None)]       # an absent component is no version
+        for key, count in cases:
+            with self.subTest(key):
+                self.assertEqual(changes.get(key), count)
+        doc = json.loads(export.to_json(hosts))
+        self.assertEqual(doc["versionChanges"], fleet.version_changes(hosts))
+        self.assertEqual({h["host"]: h["resetNeeded"] for h in doc["hosts"]}, {"a": True, "b": True, "c": False, "d": False})
+        rows = list(csv.DictReader(io.StringIO(export.to_csv(hosts))))
+        self.assertEqual({r["host"] for r in rows if r["reset needed"] == "yes"}, {"a", "b"})
+
+    def test_the_roles_words_reach_the_report(self):
+        d = os.path.join(self.dir, "web1")
+        os.makedirs(d)
+        with open(os.path.join(d, "ethflash.log"), "w") as f:
+            f.write(data("inventory.log"))
+        with open(os.path.join(d, "status.json"), "w") as f:
+            json.dump({"host": "web1", "run": "r1", "state": "ok", "status": 0, "mode": "inventory", "check": True,
+                       "log": "ethflash.log", "written": False, "wouldUpdate": True,
+                       "prediction": "would update 6 adapters with nicfw.bin: no package recorded as applied"}, f)
+        hosts = fleet.collect([self.dir])
+        self.assertEqual(hosts[0].reason, "would update 6 adapters with nicfw.bin: no package recorded as applied")
+        self.assertEqual(fleet.summary(hosts)["wouldUpdate"], ["web1"])
+        self.assertIn("would update 6 adapters", page.to_html(hosts))
+
     def test_exports_keep_every_host(self):
         self.host("a", "ethflash.log", data("update-faults.log"), 1)
         self.host("b", "ethflash.log", "not a log", 0)
@@ -184,7 +219,8 @@ class Fleet(unittest.TestCase):
         doc = json.loads(export.to_json(hosts))
         self.assertEqual(doc["schemaVersion"], export.SCHEMA_VERSION)
         self.assertEqual(doc["summary"], {"hosts": 2, "failed": 1, "unreadable": 1, "not applicable": 0, "ok": 0,
-                                          "timed out": 0, "unreachable": 0, "busy": 0, "not reached": 0})
+                                          "timed out": 0, "unreachable": 0, "busy": 0, "not reached": 0,
+                                          "resetNeeded": ["a"]})
         self.assertEqual((doc["run"], doc["runs"]), (None, []), "logs gathered by hand belong to no roll-out")
         rows = list(csv.DictReader(io.StringIO(export.to_csv(hosts))))
         self.assertEqual([(r["host"], r["adapter"]) for r in rows],

@@ -1,10 +1,12 @@
 #!/usr/bin/python3
-"""The fleet report page in headless Chromium: every host shown, trouble first, sorting (numeric
-where the column is) and the filter, driven through the page's address fragment; the DOM is
-read back with --dump-dom. Keeps a screenshot (fleet-report.png) in OUTPUT_DIR.
+"""The fleet report page in headless Chromium: the run's facts at the top, the fleet-wide version
+changes and the hosts to reset, every host shown, trouble first, sorting (numeric where the
+column is) and the filter, driven through the page's address fragment; the DOM is read back
+with --dump-dom. Keeps a screenshot (fleet-report.png) in OUTPUT_DIR.
 
 usage: report_page_test.py NICREPORT_DIR OUTPUT_DIR      Exit 77 (skipped) without Chromium.
 """
+import json
 import os
 import re
 import shutil
@@ -38,6 +40,12 @@ class ReportPage(unittest.TestCase):
                     f.write("PK\x03\x04 this is a zip, not a log\n")
             with open(os.path.join(d, "status.json"), "w") as f:
                 f.write('{"host": "%s", "status": %d, "log": "ethflash.log"}' % (host, status))
+        with open(os.path.join(reports, "run.json"), "w") as f:
+            json.dump({"run": "20261209T121500Z", "started": "2026-12-09T12:15:00Z", "ended": "2026-12-09T12:21:40Z",
+                       "mode": "update", "check": False,
+                       "package": {"name": "nicfw_demo.bin", "size": 4246503, "sha256": "c0a8" * 16,
+                                   "signature": "verified with /etc/zav/release.pub"},
+                       "hosts": [{"host": h, "state": "failed" if h == "web02" else "ok"} for h in FLEET]}, f)
         cls.page = os.path.join(OUTPUT, "fleet-report.html")
         subprocess.run([os.path.join(TOOL_DIR, "nicreport"), "--html", cls.page, reports], capture_output=True)
 
@@ -67,6 +75,22 @@ class ReportPage(unittest.TestCase):
         self.assertIn("7 hosts: ", dom)
         self.assertIn("4 ok", dom)
         self.assertIn("7 of 7 hosts shown", dom)
+
+    def test_run_versions_and_resets_at_the_top(self):
+        _, dom = self.rows()
+        top = dom[:dom.index('id="fleet"')]
+        for text in ("20261209T121500Z", "2026-12-09 12:15:00Z", "nicfw_demo.bin", "c0a8" * 16,
+                     "verified with /etc/zav/release.pub"):
+            self.assertIn(text, top)
+        # Three hosts took 0010180A0101's boot code from 3.29 to 3.38 (update-ok.log), the fourth
+        # run (update-faults.log) too; the inventory-only host kept 3.29.
+        versions = dom[dom.index('id="versions"'):]
+        versions = versions[:versions.index("</table>")]
+        rows = re.findall(r"<tr[^>]*><td>([^<]*)</td><td>([^<]*)</td><td>([^<]*)</td><td[^>]*>(\d+)</td>", versions)
+        self.assertIn(("BOOT", "3.29", "3.38", "4"), rows)
+        self.assertIn(("BOOT", "3.29", "3.29", "1"), rows)
+        reset = dom[dom.index('id="reset"'):]
+        self.assertEqual(re.findall(r"<li>([^<]*)</li>", reset[:reset.index("</div>")]), ["web01", "web02", "web03", "web05"])
 
     def test_sorting(self):
         cases = [

@@ -1,16 +1,23 @@
 #!/usr/bin/python3
-"""Parts of the nic_firmware role, each alone: on the controller the roll-out's record, opened
+"""Parts of the nic_firmware role, each alone: on the controller the check of a package
+(nic_firmware_package: digest, signature, room a run needs) and the roll-out's record, opened
 by the nic_firmware_run_record module and closed by the nic_firmware_record callback; on the
-host the runner that bounds a package's run (files/nic_firmware_run.sh), over fake packages.
+host the look before the copy (files/nic_firmware_preflight.sh) and the runner that bounds a
+package's run (files/nic_firmware_run.sh), over fake packages.
 
 usage: role_test.py ROLE_DIR
 """
+import base64
 import datetime
 import hashlib
 import importlib.util
+import io
 import json
 import os
+import shutil
+import struct
 import subprocess
+import zipfile
 import sys
 import tempfile
 import time
@@ -27,6 +34,7 @@ def load(name, path):
 
 
 record = load("nic_firmware_run_record", "library/nic_firmware_run_record.py")
+package = load("nic_firmware_package", "library/nic_firmware_package.py")
 callback = load("nic_firmware_record", "callback_plugins/nic_firmware_record.py")
 NOW = datetime.datetime(2026, 12, 9, 12, 15, 0, tzinfo=datetime.timezone.utc)
 
@@ -87,6 +95,168 @@ class RunRecord(unittest.TestCase):
                          {"ok": "ok", "busy": "busy", "lost": "unreachable", "assert-failed": "failed",
                           "later": "not reached", "bad-record": "not reached"})
         self.assertEqual(doc["ended"], "2026-12-09T12:15:00Z")
+
+
+def fake_package(path, entries, tail=b"", order="<"):
+    """A package laid out as mkpkg does: launcher, unzip utility, zip image, boot configuration
+    and the directory of their sizes."""
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, size in entries:
+            z.writestr(name, b"x" * size)
+    parts = [b"L" * 300, b"U" * 200, buf.getvalue(), b"boot\n"]
+    with open(path, "wb") as f:
+        f.write(b"".join(parts) + struct.pack(order + "4I", *map(len, parts)) + tail)
+    return 200 + len(parts[2]) + sum(size for _, size in entries)
+
+
+class Openssl:
+    """Runs openssl as the module's run_command does."""
+    @staticmethod
+    def run_command(argv):
+        r = subprocess.run(argv, capture_output=True, text=True)
+        return r.returncode, r.stdout, r.stderr
+
+
+class PackageCheck(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        d = cls.tmp.name
+        cls.key, cls.pub, cls.other = (os.path.join(d, n) for n in ("k.pem", "k.pub", "other.pub"))
+        for key, pub in ((cls.key, cls.pub), (os.path.join(d, "o.pem"), cls.other)):
+            subprocess.run(["openssl", "genpkey", "-algorithm", "ed25519", "-out", key], check=True)
+            subprocess.run(["openssl", "pkey", "-in", key, "-pubout", "-out", pub], check=True)
+        cls.pkg = os.path.join(d, "nicfw.bin")
+        cls.space = fake_package(cls.pkg, [("image/", 0), ("image/a.bin", 5000), ("image/b.bin", 700)])
+        subprocess.run(["openssl", "pkeyutl", "-sign", "-inkey", cls.key, "-rawin", "-in", cls.pkg,
+                        "-out", cls.pkg + ".sig"], check=True)
+        with open(cls.pkg, "rb") as f:
+            cls.sha = hashlib.sha256(f.read()).hexdigest()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def variant(self, name, change):
+        path = os.path.join(self.tmp.name, name)
+        shutil.copy(self.pkg, path)
+        shutil.copy(self.pkg + ".sig", path + ".sig")
+        change(path)
+        return path
+
+    def test_good_and_refused_packages(self):
+        def flip(path):
+            with open(path, "r+b") as f:
+                f.seek(100)
+                b = f.read(1)
+                f.seek(100)
+                f.write(bytes([b[0] ^ 1]))
+        tampered = self.variant("tampered.bin", flip)
+        unsigned = self.variant("unsigned.bin", lambda p: os.unlink(p + ".sig"))
+        cut = self.variant("cut.bin", lambda p: os.truncate(p, os.path.getsize(p) - 1))
+        big = os.path.join(self.tmp.name, "big.bin")
+        big_space = fake_package(big, [("image/a.bin", 5000)], order=">")
+        plain = os.path.join(self.tmp.name, "plain.bin")
+        with open(plain, "wb") as f:
+            f.write(b"no package at all, only text" * 10)
+        cases = [
+            # path, sha256, public key, refusal (None: accepted)
+            (self.pkg, "", "", None),
+            (big, "", "", None),
+            (self.pkg, self.sha.upper(), self.pub, None),
+            (self.pkg, "", self.other, "does not match the package"),
+            (tampered, "", self.pub, "does not match the package"),
+            (tampered, self.sha, "", "not the package released"),
+            (unsigned, "", self.pub, "has no signature"),
+            (unsigned, "", "", None),
+            (self.pkg, "abc", "", "not 64 hex digits"),
+            (self.pkg + ".gone", "", "", "does not exist or cannot be read"),
+            (cut, "", "", "does not add up"),
+            (plain, "", "", "does not add up"),
+            (self.pkg, "", os.path.join(self.tmp.name, "none.pub"), "public key"),
+        ]
+        for path, sha, key, refusal in cases:
+            with self.subTest(path=os.path.basename(path), sha=sha[:8], key=os.path.basename(key)):
+                facts, problem = package.check(Openssl, path, sha, key, "")
+                if refusal is None:
+                    self.assertEqual(problem, "")
+                    self.assertEqual(facts["run_space"], {self.pkg: self.space, big: big_space}.get(path, facts["run_space"]))
+                    self.assertEqual(facts["signature"], "verified" if key else "not checked")
+                else:
+                    self.assertIsNone(facts)
+                    self.assertIn(refusal, problem)
+                    self.assertIn(os.path.basename(path) if refusal != "public key" else "none.pub", problem)
+
+
+PREFLIGHT = os.path.join(ROLE, "files/nic_firmware_preflight.sh") if ROLE else ""
+
+
+class Preflight(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.parent = os.path.join(self.tmp.name, "tmp")
+        self.lock = os.path.join(self.tmp.name, "nicburn.lock")
+        self.state = os.path.join(self.tmp.name, "lib", "applied.json")
+        os.makedirs(self.parent)
+        self.holders = []
+
+    def tearDown(self):
+        for p in self.holders:
+            p.kill()
+            p.wait()
+        self.tmp.cleanup()
+
+    def preflight(self, need=1, clean=1):
+        r = subprocess.run(["/bin/sh", PREFLIGHT, self.parent, str(need), str(clean), self.state, self.lock],
+                           capture_output=True, text=True, timeout=30)
+        lines = [ln.split("=", 1) for ln in r.stdout.splitlines()]
+        return r.returncode, lines
+
+    def leftover(self, name):
+        d = os.path.join(self.parent, name)
+        os.makedirs(d)
+        with open(os.path.join(d, "nicfw.bin"), "w") as f:
+            f.write("copy")
+        return d
+
+    def test_left_overs_go_unless_an_update_uses_them(self):
+        old, used = self.leftover("nic_firmware.old"), self.leftover("nic_firmware.used")
+        os.symlink(self.tmp.name, os.path.join(self.parent, "nic_firmware.link"))
+        self.holders.append(subprocess.Popen(["sleep", "60"], cwd=used))
+        rc, lines = self.preflight(need=0, clean=0)
+        self.assertEqual(rc, 0)
+        self.assertEqual(sorted(v for k, v in lines if k == "leftover"), [old, used], "check mode only lists")
+        self.assertFalse(os.path.exists(os.path.dirname(self.state)), "check mode makes nothing")
+        self.assertFalse(any(k == "dir" for k, _ in lines))
+        rc, lines = self.preflight(need=0)
+        self.assertEqual(([v for k, v in lines if k == "removed"], [v for k, v in lines if k == "kept"]), ([old], [used]))
+        self.assertTrue(os.path.islink(os.path.join(self.parent, "nic_firmware.link")), "a link is not followed")
+        self.assertTrue(os.path.isdir(self.tmp.name))
+        # While an update holds the host's lock, nothing is removed.
+        self.holders[0].kill()
+        self.holders[0].wait()
+        open(self.lock, "w").close()
+        self.holders.append(subprocess.Popen(["flock", self.lock, "sleep", "60"]))
+        time.sleep(0.5)
+        rc, lines = self.preflight(need=0)
+        self.assertEqual([v for k, v in lines if k == "kept"], [used])
+        self.assertNotIn(self.lock, [v for _, v in lines])
+
+    def test_room_record_and_private_folder(self):
+        rc, lines = self.preflight()
+        facts = dict(lines)
+        self.assertEqual((rc, facts["arch"], facts["record"]), (0, os.uname().machine, ""))
+        self.assertTrue(os.path.isdir(facts["dir"]) and facts["dir"].startswith(self.parent + "/nic_firmware."))
+        self.assertEqual(os.stat(facts["dir"]).st_mode & 0o777, 0o700)
+        self.assertTrue(os.path.isdir(os.path.dirname(self.state)))
+        with open(self.state, "w") as f:
+            f.write('{"sha256": "ab"}')
+        rc, lines = self.preflight(need=int(facts["free"]) * 4)
+        facts = dict(lines)
+        self.assertEqual(rc, 3, "no room")
+        self.assertNotIn("dir", facts)
+        self.assertEqual(json.loads(base64.b64decode(facts["record"])), {"sha256": "ab"})
 
 
 # A fake package like the real one: the launcher starts its command in a process group of its
@@ -161,6 +331,18 @@ class Runner(unittest.TestCase):
         self.assertTrue(3 <= took < 10, took)
         self.assertEqual(self.left(), [])
         self.assertEqual(sorted(os.listdir(self.here)), ["new-logs", "pkg"], "the working folder is gone")
+
+    def test_the_environment_comes_on_standard_input(self):
+        cases = [("A=1\nB_2=two words\nC=$(id)=x\n\n", 0, "[1] [two words] [$(id)=x]"),
+                 ("A-B=1\n", 125, "no variable name"), ("just text\n", 125, "NAME=VALUE")]
+        for text, status, out in cases:
+            with self.subTest(text):
+                r = subprocess.run(["/bin/sh", os.path.join(ROLE, "files/nic_firmware_run.sh"), "-e", "5", "1",
+                                    self.logdir, "/bin/sh", "-c", 'echo "[$A] [$B_2] [$C]"'], cwd=self.here,
+                                   input=text, capture_output=True, text=True, timeout=30)
+                self.assertEqual(r.returncode, status, r.stderr)
+                self.assertIn(out, r.stdout + r.stderr)
+                shutil.rmtree(os.path.join(self.here, "tmp"), ignore_errors=True)
 
     def test_a_command_that_ends_within_the_grace_period_finishes(self):
         r, took = self.run_package(1, 20, 3, 0)

@@ -41,6 +41,18 @@ class HostRun:
     problem: str = ""
     run: Optional[logparse.Run] = None
     adapters: List[logparse.Adapter] = field(default_factory=list)
+    reason: str = ""           # the role's words for the host's run (e.g. already applied)
+    written: Optional[bool] = None        # firmware was written (the role's record)
+    would_update: Optional[bool] = None   # check mode: the update would run
+    package: str = ""
+    sha256: str = ""
+
+    @property
+    def reset_needed(self) -> bool:
+        """New firmware was written that runs only after the host's next reset."""
+        if self.run is None or self.mode == "inventory":
+            return False
+        return self.run.reset_needed or any(c.result == "updated" for a in self.adapters for c in a.components.values())
 
 
 def result_of(status: Optional[int], run: logparse.Run) -> str:
@@ -107,6 +119,10 @@ def _from_record(h: HostRun, data: dict) -> HostRun:
     tell, and the package's own output as the reason when there is no log."""
     state, reason = str(data.get("state", "")), str(data.get("reason", "") or "").strip()
     output = _last_lines(data.get("stderr")) or _last_lines(data.get("stdout"))
+    h.reason = str(data.get("prediction") or reason or "")
+    h.written = data.get("written") if isinstance(data.get("written"), bool) else None
+    h.would_update = data.get("wouldUpdate") if isinstance(data.get("wouldUpdate"), bool) else None
+    h.package, h.sha256 = str(data.get("package") or ""), str(data.get("sha256") or "")
     if state in RECORD_STATES:
         h.result = state
         h.problem = "; ".join(p for p in (reason, output if state != "unreachable" else "") if p) or h.problem
@@ -231,4 +247,26 @@ def summary(hosts: List[HostRun]) -> dict:
     s = {"hosts": len(hosts)}
     for r in RESULTS:
         s[r] = sum(1 for h in hosts if h.result == r)
+    s["resetNeeded"] = sorted(h.host for h in hosts if h.reset_needed)
+    would = [h.host for h in hosts if h.would_update]
+    if any(h.would_update is not None for h in hosts):
+        s["wouldUpdate"] = sorted(would)
     return s
+
+
+def version_changes(hosts: List[HostRun]) -> List[dict]:
+    """Fleet-wide, per component: how many adapters went from which version to which (an
+    inventory counts its versions as unchanged). Ordered by component, then most adapters."""
+    counts = {}
+    for h in hosts:
+        for a in h.adapters:
+            for c in logparse.COLUMNS:
+                before = a.before.get(c, "")
+                after = a.after.get(c, "") if a.after else before
+                if before in ("", "NA") and after in ("", "NA"):
+                    continue
+                key = (c, before, after)
+                counts[key] = counts.get(key, 0) + 1
+    rows = [{"component": c, "before": b, "after": a, "adapters": n} for (c, b, a), n in counts.items()]
+    order = {c: i for i, c in enumerate(logparse.COLUMNS)}
+    return sorted(rows, key=lambda r: (order[r["component"]], -r["adapters"], r["before"], r["after"]))

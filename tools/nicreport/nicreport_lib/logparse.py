@@ -31,6 +31,7 @@ NO_TOOL = re.compile(r"^Error! Unable to locate Broadcom (.+) tool")
 COMPLETE = re.compile(r"^Update complete\. The firmware update log has been saved in (.*)\.$")
 ERRORS = re.compile(r"^One or more errors occurred during the firmware update process\. See (.*) for more")
 INTERRUPTED = re.compile(r"^(?:Update |Management firmware disabling )?[Ii]nterrupted by signal \d+ \(\w+\): ")
+RESET_NEEDED = re.compile(r"runs after the next reset")
 BUSY = re.compile(r"^Error! Another firmware update is running \(process (\d+)\)\.")
 CRC_START = "Now starting a CRC check for each Broadcom Ethernet adapter."
 UTILITY_BANNER = re.compile(r"Firmware Upgrade Utility for Linux")
@@ -69,6 +70,7 @@ class Run:
     adapters: List[Adapter] = field(default_factory=list)
     tables: int = 0
     columns: List[str] = field(default_factory=lambda: list(COLUMNS))   # of the last table read
+    reset_needed: bool = False  # the utility said the new firmware runs after the next reset
 
     def adapter(self, mac: str) -> Adapter:
         for a in self.adapters:
@@ -131,6 +133,8 @@ def parse_log(text: str) -> Run:
         if TABLE_HEAD.match(line):
             i = _read_table(lines, i, run)
             continue
+        if RESET_NEEDED.search(line):
+            run.reset_needed = True
         m = UPDATING.match(line)
         if m:
             run.mode = "update"

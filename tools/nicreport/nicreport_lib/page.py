@@ -8,8 +8,8 @@ equal values of a sorted column keep that order.
 import html
 from typing import List, Optional
 
-from .export import run_line
-from .fleet import GOOD, HostRun, summary
+from .export import signature_state
+from .fleet import GOOD, HostRun, summary, version_changes
 from .logparse import COLUMNS
 
 STYLE = """
@@ -38,6 +38,16 @@ table.versions th,table.versions td{border:1px solid #ccc;padding:.15em .45em;te
 table.versions th{background:#e9ecef;color:#222}
 td.changed{background:#d8f3dc}td.c-failed{background:#f8d7da}
 .reason{color:#842029}
+dl.run{display:grid;grid-template-columns:max-content auto;gap:.1em 1em;margin:.3em 0 .8em}
+dl.run dt{color:#555}dl.run dd{margin:0;font-weight:600}
+.sig-bad{color:#842029}.sig-ok{color:#0f5132}
+.fleetwide{display:flex;flex-wrap:wrap;gap:2em;margin:0 0 1em}
+.fleetwide h2{font-size:1.05em;margin:.2em 0}
+table.changes{border-collapse:collapse;font-size:.92em}
+table.changes th,table.changes td{border:1px solid #ccc;padding:.15em .5em;text-align:left}
+table.changes th{background:#e9ecef}table.changes td.n{text-align:right}
+tr.moved td{background:#d8f3dc}
+ul.reset{margin:.2em 0;padding-left:1.2em}
 """
 
 SCRIPT = """
@@ -99,6 +109,8 @@ def _counts(h: HostRun):
 def _outcome(h: HostRun) -> str:
     if h.problem:
         return h.problem
+    if h.reason:
+        return h.reason
     r = h.run
     if r is None:
         return h.result
@@ -149,11 +161,12 @@ def to_html(hosts: List[HostRun], title: str = "Firmware roll-out report", runs:
              '<meta name="viewport" content="width=device-width">',
              "<title>%s</title><style>%s</style></head><body>" % (_e(title), STYLE),
              "<h1>%s</h1>" % _e(title)]
-    parts += ['<div class="runinfo">%s</div>' % _e(run_line(r)) for r in runs or []]
+    parts += [_run_info(r) for r in runs or []]
     parts += ['<div class="summary" id="summary">%d hosts: <span class="s-ok">%d ok</span>'
               '<span class="s-failed">%d failed</span><span class="s-na">%d not applicable</span>'
               '<span class="s-unreadable">%d unreadable</span>%s</div>'
               % (s["hosts"], s["ok"], s["failed"], s["not applicable"], s["unreadable"], more),
+              _fleetwide(hosts, s),
               '<input id="filter" type="search" placeholder="Filter hosts (any text)" aria-label="Filter">'
               ' <span id="shown"></span>',
               '<table class="fleet" id="fleet"><thead><tr>%s</tr></thead>'
@@ -173,3 +186,40 @@ def to_html(hosts: List[HostRun], title: str = "Firmware roll-out report", runs:
                         _e(h.host), _adapter_table(h), _e(h.log)))
     parts.append("</table><script>%s</script></body></html>\n" % SCRIPT)
     return "".join(parts)
+
+
+def _run_info(run: dict) -> str:
+    """When the roll-out ran, what it rolled out and whether its signature held."""
+    pkg = run.get("package") or {}
+    sig = signature_state(run)
+    mode = str(run.get("mode", "?")) + (" (check mode: nothing written)" if run.get("check") else "")
+    rows = [("Run", run.get("run", "?")),
+            ("Started", (run.get("started") or "?").replace("T", " ")),
+            ("Ended", (run.get("ended") or "not recorded").replace("T", " ")),
+            ("Mode", mode),
+            ("Package", "%s (%s bytes)" % (pkg.get("name", "?"), pkg.get("size", "?"))),
+            ("SHA-256", pkg.get("sha256", "?"))]
+    cls = "sig-ok" if sig.startswith("verified") else "sig-bad"
+    return ('<dl class="run runinfo">%s<dt>Signature</dt><dd class="%s" id="signature">%s</dd></dl>'
+            % ("".join("<dt>%s</dt><dd>%s</dd>" % (_e(k), _e(v)) for k, v in rows), cls, _e(sig)))
+
+
+def _fleetwide(hosts: List[HostRun], s: dict) -> str:
+    """Versions before and after across the fleet, and the hosts that need a reset."""
+    changes = version_changes(hosts)
+    rows = "".join('<tr class="%s"><td>%s</td><td>%s</td><td>%s</td><td class="n">%d</td></tr>'
+                   % ("moved" if c["before"] != c["after"] else "", _e(c["component"]), _e(c["before"]),
+                      _e(c["after"]), c["adapters"]) for c in changes)
+    table = ('<table class="changes" id="versions"><tr><th>Component</th><th>Before</th><th>After</th>'
+             '<th>Adapters</th></tr>%s</table>' % rows) if changes else "<em>No adapter versions read.</em>"
+    reset = s.get("resetNeeded", [])
+    resets = ('<p>%d host%s must be reset for the new firmware to run:</p><ul class="reset">%s</ul>'
+              % (len(reset), "" if len(reset) == 1 else "s", "".join("<li>%s</li>" % _e(h) for h in reset))
+              if reset else "<p>No host needs a reset.</p>")
+    would = ""
+    if "wouldUpdate" in s:
+        would = ('<div><h2>Check mode</h2><p id="would">%d host%s would be updated%s</p></div>'
+                 % (len(s["wouldUpdate"]), "" if len(s["wouldUpdate"]) == 1 else "s",
+                    (": " + _e(", ".join(s["wouldUpdate"]))) if s["wouldUpdate"] else ""))
+    return ('<div class="fleetwide"><div><h2>Versions across the fleet</h2>%s</div>'
+            '<div id="reset"><h2>Reset needed</h2>%s</div>%s</div>' % (table, resets, would))

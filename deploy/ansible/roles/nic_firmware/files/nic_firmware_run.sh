@@ -1,7 +1,9 @@
 # shellcheck shell=sh
 # Runs a firmware package on the host for the nic_firmware role, bounded in time; the role runs
 # it with /bin/sh (a copy on the host, not a program of the controller's installation).
-# usage: nic_firmware_run.sh LIMIT GRACE LOG_DIR PACKAGE [ARG...]
+# usage: nic_firmware_run.sh [-e] LIMIT GRACE LOG_DIR PACKAGE [ARG...]
+# -e: NAME=VALUE lines on standard input are exported for the package. The role passes its
+# environment so, not on a command line, which ansible -vvv would print (proxy passwords).
 # Started in the role's private folder, which becomes the package's TMPDIR parent and is where a
 # package keeps its log when LOG_DIR cannot hold it.
 #
@@ -16,6 +18,18 @@
 # The logs that appeared in LOG_DIR or the private folder during the run are listed, one per
 # line, in the file "new-logs" of the private folder.
 
+if [ "$1" = -e ]; then
+    shift
+    while IFS= read -r pair; do
+        [ -n "$pair" ] || continue
+        case "$pair" in
+        [A-Za-z_]*=*) name=${pair%%=*}
+            case "$name" in *[!A-Za-z0-9_]*) echo "nic_firmware_run.sh: no variable name: '$name'" >&2; exit 125 ;; esac
+            export "${pair?}" ;;
+        *) echo "nic_firmware_run.sh: environment lines are NAME=VALUE" >&2; exit 125 ;;
+        esac
+    done
+fi
 limit=$1 grace=$2 logdir=$3
 # Whole seconds only: anything else would leave the package without a time limit.
 case "$limit$grace" in ''|*[!0-9]*) echo "nic_firmware_run.sh: LIMIT and GRACE must be whole seconds" >&2; exit 125 ;; esac

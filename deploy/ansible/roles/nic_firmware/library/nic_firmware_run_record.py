@@ -12,15 +12,17 @@ module: nic_firmware_run_record
 short_description: Opens the record of one firmware roll-out
 description:
   - Makes REPORT_DIR/RUN_ID (RUN_ID is the UTC start time, C(20261209T121500Z); C(-2), C(-3)... when
-    that folder exists), writes its run.json (start, package name, size and SHA-256, mode, every
-    host with the state C(not reached)) and points REPORT_DIR/latest at it.
+    that folder exists), writes its run.json (start, package name, size and SHA-256, the state of
+    its signature, mode, every host with the state C(not reached)) and points REPORT_DIR/latest at it.
   - The play's end (callback C(nic_firmware_record)) writes each host's final state and the end time.
 options:
   report_dir: {description: folder of the roll-outs' records, type: path, required: true}
-  package: {description: the package on the controller, type: path, required: true}
+  package: {description: the package on the controller (empty when only logs are collected), type: path, required: true}
   mode: {description: the mode the hosts run, type: str, required: true}
   check: {description: true in check mode (only the inventory is taken), type: bool, default: false}
   hosts: {description: every host of the play, in its order, type: list, elements: str, required: true}
+  signature: {description: what the controller's check of the signature found, type: str, default: ""}
+  run_space: {description: bytes a run of the package needs in the host's temporary folder, type: int}
 """
 
 RETURN = r"""
@@ -73,9 +75,13 @@ def point_latest(report_dir, run_id):
     os.replace(tmp, link)
 
 
-def open_run(report_dir, package, mode, check, hosts, now=None):
+def open_run(report_dir, package, mode, check, hosts, now=None, signature="", run_space=None):
     now = now or utc_now()
-    package_info = package_facts(package)     # a missing package leaves no folder behind
+    package_info = package_facts(package) if package else None     # a missing package leaves no folder behind
+    if package_info is not None and signature:
+        package_info["signature"] = signature
+        if run_space is not None:
+            package_info["runSpace"] = run_space
     os.makedirs(report_dir, exist_ok=True)
     run_id, run_dir = make_run_dir(report_dir, now)
     doc = {
@@ -83,7 +89,7 @@ def open_run(report_dir, package, mode, check, hosts, now=None):
         "started": now.strftime("%Y-%m-%dT%H:%M:%SZ"),
         "ended": None,
         "package": package_info,
-        "mode": "inventory" if check else mode,
+        "mode": "inventory" if check and mode != "logs" else mode,
         "check": bool(check),
         "hosts": [{"host": h, "state": "not reached"} for h in hosts],
     }
@@ -99,10 +105,13 @@ def main():
         "mode": {"type": "str", "required": True},
         "check": {"type": "bool", "default": False},
         "hosts": {"type": "list", "elements": "str", "required": True},
+        "signature": {"type": "str", "default": ""},
+        "run_space": {"type": "int"},
     }, supports_check_mode=True)
     p = module.params
     try:
-        run_id, run_dir = open_run(p["report_dir"], p["package"], p["mode"], p["check"], p["hosts"])
+        run_id, run_dir = open_run(p["report_dir"], p["package"], p["mode"], p["check"], p["hosts"],
+                                   signature=p["signature"], run_space=p["run_space"])
     except OSError as e:
         module.fail_json(msg="cannot open the roll-out's record in '%s': %s" % (p["report_dir"], e))
     module.exit_json(changed=True, run_id=run_id, run_dir=run_dir, nic_firmware_run_record=True)
