@@ -22,7 +22,8 @@ int runForReal(void* /*self*/, CommandKind kind, const char* cmd) {
     return runPlainCommand(cmd);
 }
 
-int vrunComposed(const CommandRunner* runner, CommandKind kind, const char* format, va_list ap) {
+__attribute__((format(printf, 3, 0))) int vrunComposed(const CommandRunner* runner, CommandKind kind,
+                                                       const char* format, va_list ap) {
     char cmd[CMD_COMPOSE_SIZE];
     int n = vsnprintf(cmd, sizeof(cmd), format, ap);
     if (n < 0 || static_cast<size_t>(n) >= sizeof(cmd)) return CMD_TOO_LONG;
