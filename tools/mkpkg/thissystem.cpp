@@ -34,7 +34,8 @@ const char* unameText(const char* option, char* buf, size_t size) {
     std::string name = "uname", opt = option;
     char* argv[] = {&name[0], &opt[0], nullptr};
     pid_t pid;
-    int rc = posix_spawnp(&pid, "uname", &actions, nullptr, argv, environ);
+    // By its full path: a uname earlier in PATH must not speak for the system.
+    int rc = posix_spawn(&pid, "/bin/uname", &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
     size_t used = 0;
