@@ -78,6 +78,10 @@ class RunRecord(unittest.TestCase):
         with self.assertRaises(OSError):
             record.open_run(self.reports, self.package + ".gone", "update", False, ["a"], NOW)
         self.assertFalse(os.path.exists(self.reports))
+        # Given the checked size and digest, the record names those, not what the file holds now.
+        _, run_dir = record.open_run(self.reports, self.package + ".gone", "update", False, ["a"], NOW,
+                                     checked={"size": 7, "sha256": "ab" * 32})
+        self.assertEqual(self.read(run_dir)["package"], {"name": "nicfw.bin.gone", "size": 7, "sha256": "ab" * 32})
 
     def test_the_end_gives_every_host_its_final_state(self):
         _, run_dir = record.open_run(self.reports, self.package, "update", False,
@@ -187,6 +191,26 @@ class PackageCheck(unittest.TestCase):
                     self.assertIsNone(facts)
                     self.assertIn(refusal, problem)
                     self.assertIn(os.path.basename(path) if refusal != "public key" else "none.pub", problem)
+
+    def test_the_signature_is_checked_on_the_bytes_hashed(self):
+        # Someone swaps the signed original in while openssl runs and the tampered file back
+        # after: the check must still judge the tampered bytes it hashed.
+        with open(self.pkg, "rb") as f:
+            bad = b"EVIL" + f.read()[4:]
+        tampered = self.variant("swapped.bin", lambda p: open(p, "wb").write(bad))
+
+        class Swapping:
+            @staticmethod
+            def run_command(argv):
+                shutil.copy(self.pkg, tampered)
+                try:
+                    return Openssl.run_command(argv)
+                finally:
+                    with open(tampered, "wb") as f:
+                        f.write(bad)
+        facts, problem = package.check(Swapping, tampered, "", self.pub, "")
+        self.assertIsNone(facts)
+        self.assertIn("does not match the package", problem)
 
 
 PREFLIGHT = os.path.join(ROLE, "files/nic_firmware_preflight.sh") if ROLE else ""
