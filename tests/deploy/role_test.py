@@ -231,8 +231,9 @@ class Preflight(unittest.TestCase):
             p.wait()
         self.tmp.cleanup()
 
-    def preflight(self, need=1, clean=1):
-        r = subprocess.run(["/bin/sh", PREFLIGHT, self.parent, str(need), str(clean), self.state, self.lock],
+    def preflight(self, need=1, clean=1, recent=None):
+        r = subprocess.run(["/bin/sh", PREFLIGHT, self.parent, str(need), str(clean), self.state, self.lock]
+                           + ([] if recent is None else [str(recent)]),
                            capture_output=True, text=True, timeout=30)
         lines = [ln.split("=", 1) for ln in r.stdout.splitlines()]
         return r.returncode, lines
@@ -266,6 +267,13 @@ class Preflight(unittest.TestCase):
         rc, lines = self.preflight(need=0)
         self.assertEqual([v for k, v in lines if k == "kept"], [used])
         self.assertNotIn(self.lock, [v for _, v in lines])
+
+    def test_a_folder_changed_within_a_run_s_time_is_kept(self):
+        # Another roll-out's folder, its package still being copied (no process in it yet).
+        fresh, old = self.leftover("nic_firmware.fresh"), self.leftover("nic_firmware.old")
+        os.utime(old, (time.time() - 3600, time.time() - 3600))
+        rc, lines = self.preflight(need=0, recent=1920)
+        self.assertEqual(([v for k, v in lines if k == "removed"], [v for k, v in lines if k == "kept"]), ([old], [fresh]))
 
     def test_room_record_and_private_folder(self):
         rc, lines = self.preflight()
