@@ -366,11 +366,13 @@ class Runner(unittest.TestCase):
 
     def test_the_environment_comes_on_standard_input(self):
         cases = [("A=1\nB_2=two words\nC=$(id)=x\n\n", 0, "[1] [two words] [$(id)=x]"),
+                 # For the package only: the runner keeps its own PATH and IFS (and TMPDIR wins).
+                 ("PATH=/nowhere\nIFS=x\nTMPDIR=/elsewhere\nA=`id`\n", 0, "[`id`] [] [] /nowhere " + self.here + "/tmp"),
                  ("A-B=1\n", 125, "no variable name"), ("just text\n", 125, "NAME=VALUE")]
         for text, status, out in cases:
             with self.subTest(text):
                 r = subprocess.run(["/bin/sh", os.path.join(ROLE, "files/nic_firmware_run.sh"), "-e", "5", "1",
-                                    self.logdir, "/bin/sh", "-c", 'echo "[$A] [$B_2] [$C]"'], cwd=self.here,
+                                    self.logdir, "/bin/sh", "-c", 'echo "[$A] [$B_2] [$C]" "$PATH" "$TMPDIR"'], cwd=self.here,
                                    input=text, capture_output=True, text=True, timeout=30)
                 self.assertEqual(r.returncode, status, r.stderr)
                 self.assertIn(out, r.stdout + r.stderr)
