@@ -36,6 +36,7 @@ def load(name, path):
 record = load("nic_firmware_run_record", "library/nic_firmware_run_record.py")
 package = load("nic_firmware_package", "library/nic_firmware_package.py")
 callback = load("nic_firmware_record", "callback_plugins/nic_firmware_record.py")
+filters = load("nic_firmware_filters", "filter_plugins/nic_firmware_filters.py")
 NOW = datetime.datetime(2026, 12, 9, 12, 15, 0, tzinfo=datetime.timezone.utc)
 
 
@@ -99,6 +100,29 @@ class RunRecord(unittest.TestCase):
                          {"ok": "ok", "busy": "busy", "lost": "unreachable", "assert-failed": "failed",
                           "later": "not reached", "bad-record": "not reached"})
         self.assertEqual(doc["ended"], "2026-12-09T12:15:00Z")
+
+
+class HostRecord(unittest.TestCase):
+    def test_a_damaged_record_counts_as_none_and_says_so(self):
+        b64 = lambda raw: base64.b64encode(raw).decode()
+        cases = [
+            # base64 text, record, words of the problem ("" none)
+            ("", {}, ""),
+            (b64(b'{"sha256": "ab", "versions": []}'), {"sha256": "ab", "versions": []}, ""),
+            (b64(b'{"sha256": "ab"'), {}, "damaged"),
+            (b64(b"\xff\xfe"), {}, "damaged"),
+            ("not base64!", {}, "damaged"),
+            (b64(b'["sha256"]'), {}, "no mapping"),
+            (b64(b"null"), {}, "no mapping"),
+        ]
+        for text, want, problem in cases:
+            with self.subTest(text):
+                got = filters.parse_record(text)
+                self.assertEqual(got["record"], want)
+                if problem:
+                    self.assertIn(problem, got["problem"])
+                else:
+                    self.assertEqual(got["problem"], "")
 
 
 def fake_package(path, entries, tail=b"", order="<"):
