@@ -211,10 +211,20 @@ class PackageCheck(unittest.TestCase):
                     self.assertEqual(problem, "")
                     self.assertEqual(facts["run_space"], {self.pkg: self.space, big: big_space}.get(path, facts["run_space"]))
                     self.assertEqual(facts["signature"], "verified" if key else "not checked")
+                    self.assertEqual(facts["package_path"], path)
                 else:
                     self.assertIsNone(facts)
                     self.assertIn(refusal, problem)
                     self.assertIn(os.path.basename(path) if refusal != "public key" else "none.pub", problem)
+
+    def test_a_relative_path_comes_back_absolute(self):
+        here = os.getcwd()
+        os.chdir(self.tmp.name)
+        try:
+            facts, problem = package.check(Openssl, "nicfw.bin", "", self.pub, "")
+        finally:
+            os.chdir(here)
+        self.assertEqual((problem, facts["package_path"]), ("", self.pkg))
 
     def test_the_signature_is_checked_on_the_bytes_hashed(self):
         # Someone swaps the signed original in while openssl runs and the tampered file back

@@ -32,6 +32,7 @@ size: {description: bytes, type: int, returned: success}
 sha256: {description: the package's SHA-256, type: str, returned: success}
 run_space: {description: bytes a run needs in the host's temporary folder, type: int, returned: success}
 signature: {description: verified or not checked, type: str, returned: success}
+package_path: {description: the package's absolute path on the controller, type: str, returned: success}
 """
 
 # The last 16 bytes: the sizes of the launcher, the unzip utility, the image and the boot
@@ -111,7 +112,9 @@ def check(module, path, sha256, public_key, signature):
                           "changed or signed with another key (openssl: %s)"
                           % (sig, path, public_key, (err or out).strip().splitlines()[-1:] or ""))
         state = "verified"
-    return {"size": size, "sha256": digest, "run_space": space, "signature": state, "name": os.path.basename(path)}, ""
+    # The absolute path: the copy to the hosts would look for a relative one in the role's folders.
+    return {"size": size, "sha256": digest, "run_space": space, "signature": state, "name": os.path.basename(path),
+            "package_path": os.path.abspath(path)}, ""
 
 
 def main():
