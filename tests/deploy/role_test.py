@@ -36,6 +36,7 @@ def load(name, path):
 record = load("nic_firmware_run_record", "library/nic_firmware_run_record.py")
 package = load("nic_firmware_package", "library/nic_firmware_package.py")
 callback = load("nic_firmware_record", "callback_plugins/nic_firmware_record.py")
+filters = load("nic_firmware_filters", "filter_plugins/nic_firmware_filters.py")
 NOW = datetime.datetime(2026, 12, 9, 12, 15, 0, tzinfo=datetime.timezone.utc)
 
 
@@ -78,6 +79,10 @@ class RunRecord(unittest.TestCase):
         with self.assertRaises(OSError):
             record.open_run(self.reports, self.package + ".gone", "update", False, ["a"], NOW)
         self.assertFalse(os.path.exists(self.reports))
+        # Given the checked size and digest, the record names those, not what the file holds now.
+        _, run_dir = record.open_run(self.reports, self.package + ".gone", "update", False, ["a"], NOW,
+                                     checked={"size": 7, "sha256": "ab" * 32})
+        self.assertEqual(self.read(run_dir)["package"], {"name": "nicfw.bin.gone", "size": 7, "sha256": "ab" * 32})
 
     def test_the_end_gives_every_host_its_final_state(self):
         _, run_dir = record.open_run(self.reports, self.package, "update", False,
@@ -95,6 +100,29 @@ class RunRecord(unittest.TestCase):
                          {"ok": "ok", "busy": "busy", "lost": "unreachable", "assert-failed": "failed",
                           "later": "not reached", "bad-record": "not reached"})
         self.assertEqual(doc["ended"], "2026-12-09T12:15:00Z")
+
+
+class HostRecord(unittest.TestCase):
+    def test_a_damaged_record_counts_as_none_and_says_so(self):
+        b64 = lambda raw: base64.b64encode(raw).decode()
+        cases = [
+            # base64 text, record, words of the problem ("" none)
+            ("", {}, ""),
+            (b64(b'{"sha256": "ab", "versions": []}'), {"sha256": "ab", "versions": []}, ""),
+            (b64(b'{"sha256": "ab"'), {}, "damaged"),
+            (b64(b"\xff\xfe"), {}, "damaged"),
+            ("not base64!", {}, "damaged"),
+            (b64(b'["sha256"]'), {}, "no mapping"),
+            (b64(b"null"), {}, "no mapping"),
+        ]
+        for text, want, problem in cases:
+            with self.subTest(text):
+                got = filters.parse_record(text)
+                self.assertEqual(got["record"], want)
+                if problem:
+                    self.assertIn(problem, got["problem"])
+                else:
+                    self.assertEqual(got["problem"], "")
 
 
 def fake_package(path, entries, tail=b"", order="<"):
@@ -183,10 +211,40 @@ class PackageCheck(unittest.TestCase):
                     self.assertEqual(problem, "")
                     self.assertEqual(facts["run_space"], {self.pkg: self.space, big: big_space}.get(path, facts["run_space"]))
                     self.assertEqual(facts["signature"], "verified" if key else "not checked")
+                    self.assertEqual(facts["package_path"], path)
                 else:
                     self.assertIsNone(facts)
                     self.assertIn(refusal, problem)
                     self.assertIn(os.path.basename(path) if refusal != "public key" else "none.pub", problem)
+
+    def test_a_relative_path_comes_back_absolute(self):
+        here = os.getcwd()
+        os.chdir(self.tmp.name)
+        try:
+            facts, problem = package.check(Openssl, "nicfw.bin", "", self.pub, "")
+        finally:
+            os.chdir(here)
+        self.assertEqual((problem, facts["package_path"]), ("", self.pkg))
+
+    def test_the_signature_is_checked_on_the_bytes_hashed(self):
+        # Someone swaps the signed original in while openssl runs and the tampered file back
+        # after: the check must still judge the tampered bytes it hashed.
+        with open(self.pkg, "rb") as f:
+            bad = b"EVIL" + f.read()[4:]
+        tampered = self.variant("swapped.bin", lambda p: open(p, "wb").write(bad))
+
+        class Swapping:
+            @staticmethod
+            def run_command(argv):
+                shutil.copy(self.pkg, tampered)
+                try:
+                    return Openssl.run_command(argv)
+                finally:
+                    with open(tampered, "wb") as f:
+                        f.write(bad)
+        facts, problem = package.check(Swapping, tampered, "", self.pub, "")
+        self.assertIsNone(facts)
+        self.assertIn("does not match the package", problem)
 
 
 PREFLIGHT = os.path.join(ROLE, "files/nic_firmware_preflight.sh") if ROLE else ""
@@ -207,8 +265,9 @@ class Preflight(unittest.TestCase):
             p.wait()
         self.tmp.cleanup()
 
-    def preflight(self, need=1, clean=1):
-        r = subprocess.run(["/bin/sh", PREFLIGHT, self.parent, str(need), str(clean), self.state, self.lock],
+    def preflight(self, need=1, clean=1, recent=None):
+        r = subprocess.run(["/bin/sh", PREFLIGHT, self.parent, str(need), str(clean), self.state, self.lock]
+                           + ([] if recent is None else [str(recent)]),
                            capture_output=True, text=True, timeout=30)
         lines = [ln.split("=", 1) for ln in r.stdout.splitlines()]
         return r.returncode, lines
@@ -242,6 +301,13 @@ class Preflight(unittest.TestCase):
         rc, lines = self.preflight(need=0)
         self.assertEqual([v for k, v in lines if k == "kept"], [used])
         self.assertNotIn(self.lock, [v for _, v in lines])
+
+    def test_a_folder_changed_within_a_run_s_time_is_kept(self):
+        # Another roll-out's folder, its package still being copied (no process in it yet).
+        fresh, old = self.leftover("nic_firmware.fresh"), self.leftover("nic_firmware.old")
+        os.utime(old, (time.time() - 3600, time.time() - 3600))
+        rc, lines = self.preflight(need=0, recent=1920)
+        self.assertEqual(([v for k, v in lines if k == "removed"], [v for k, v in lines if k == "kept"]), ([old], [fresh]))
 
     def test_room_record_and_private_folder(self):
         rc, lines = self.preflight()
@@ -334,11 +400,13 @@ class Runner(unittest.TestCase):
 
     def test_the_environment_comes_on_standard_input(self):
         cases = [("A=1\nB_2=two words\nC=$(id)=x\n\n", 0, "[1] [two words] [$(id)=x]"),
+                 # For the package only: the runner keeps its own PATH and IFS (and TMPDIR wins).
+                 ("PATH=/nowhere\nIFS=x\nTMPDIR=/elsewhere\nA=`id`\n", 0, "[`id`] [] [] /nowhere " + self.here + "/tmp"),
                  ("A-B=1\n", 125, "no variable name"), ("just text\n", 125, "NAME=VALUE")]
         for text, status, out in cases:
             with self.subTest(text):
                 r = subprocess.run(["/bin/sh", os.path.join(ROLE, "files/nic_firmware_run.sh"), "-e", "5", "1",
-                                    self.logdir, "/bin/sh", "-c", 'echo "[$A] [$B_2] [$C]"'], cwd=self.here,
+                                    self.logdir, "/bin/sh", "-c", 'echo "[$A] [$B_2] [$C]" "$PATH" "$TMPDIR"'], cwd=self.here,
                                    input=text, capture_output=True, text=True, timeout=30)
                 self.assertEqual(r.returncode, status, r.stderr)
                 self.assertIn(out, r.stdout + r.stderr)

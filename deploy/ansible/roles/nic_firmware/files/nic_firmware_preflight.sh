@@ -1,18 +1,21 @@
 # shellcheck shell=sh
 # Looks at a host before the nic_firmware role copies a package to it, in one round trip.
-# usage: nic_firmware_preflight.sh TMP_PARENT NEED_BYTES CLEAN STATE_FILE LOCK
+# usage: nic_firmware_preflight.sh TMP_PARENT NEED_BYTES CLEAN STATE_FILE LOCK [RECENT]
 # Prints, one per line: "arch=" (uname -m), "free=" (bytes free in TMP_PARENT), "removed=" or
 # "kept=" for each private folder an earlier run left in TMP_PARENT ("leftover=" when CLEAN is 0:
 # nothing is removed), "record=" with the host's record of the last package applied
 # (STATE_FILE, base64; empty without one) and, when NEED_BYTES is above 0 and there is room,
 # "dir=" with a new private folder (mode 0700) for the package. With CLEAN 1 the record's folder
 # is made (mode 0700).
-# A left-over folder is kept while the update lock LOCK is held or a process works in it: a
-# running update may still use it.
+# A left-over folder is kept while the update lock LOCK is held or a process works in it, or
+# when it changed within the last RECENT seconds (default 0): a running update may still use it,
+# and another roll-out may be copying its package into it with no process there yet.
 # Exit status 0; 3 when TMP_PARENT has less than NEED_BYTES free (the copy is not made).
 
-tmp=$1 need=$2 clean=$3 state=$4 lock=$5
+tmp=$1 need=$2 clean=$3 state=$4 lock=$5 recent=${6:-0}
 case "$need" in ''|*[!0-9]*) echo "nic_firmware_preflight.sh: NEED_BYTES must be a number" >&2; exit 125 ;; esac
+case "$recent" in ''|*[!0-9]*) echo "nic_firmware_preflight.sh: RECENT must be whole seconds" >&2; exit 125 ;; esac
+now=$(date +%s)
 printf 'arch=%s\n' "$(uname -m)"
 
 # True when an update holds the lock (the lock file is never made here). Read from /proc/locks,
@@ -49,7 +52,7 @@ for dir in "$tmp"/nic_firmware.*; do
     fi
     if [ "$clean" != 1 ]; then
         printf 'leftover=%s\n' "$dir"
-    elif [ -n "$busy" ] || in_use "$dir"; then
+    elif [ -n "$busy" ] || in_use "$dir" || [ $((now - $(stat -c %Y -- "$dir" || echo "$now"))) -lt "$recent" ]; then
         printf 'kept=%s\n' "$dir"
     elif rm -rf -- "$dir"; then
         printf 'removed=%s\n' "$dir"

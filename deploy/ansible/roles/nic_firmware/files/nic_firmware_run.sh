@@ -2,8 +2,9 @@
 # Runs a firmware package on the host for the nic_firmware role, bounded in time; the role runs
 # it with /bin/sh (a copy on the host, not a program of the controller's installation).
 # usage: nic_firmware_run.sh [-e] LIMIT GRACE LOG_DIR PACKAGE [ARG...]
-# -e: NAME=VALUE lines on standard input are exported for the package. The role passes its
-# environment so, not on a command line, which ansible -vvv would print (proxy passwords).
+# -e: NAME=VALUE lines on standard input are set for the package alone (through env, so that
+# the runner's own IFS, PATH... stay as they are). The role passes its environment so, not on
+# the runner's command line, which ansible -vvv would print (proxy passwords).
 # Started in the role's private folder, which becomes the package's TMPDIR parent and is where a
 # package keeps its log when LOG_DIR cannot hold it.
 #
@@ -18,17 +19,10 @@
 # The logs that appeared in LOG_DIR or the private folder during the run are listed, one per
 # line, in the file "new-logs" of the private folder.
 
+with_env=
 if [ "$1" = -e ]; then
+    with_env=1
     shift
-    while IFS= read -r pair; do
-        [ -n "$pair" ] || continue
-        case "$pair" in
-        [A-Za-z_]*=*) name=${pair%%=*}
-            case "$name" in *[!A-Za-z0-9_]*) echo "nic_firmware_run.sh: no variable name: '$name'" >&2; exit 125 ;; esac
-            export "${pair?}" ;;
-        *) echo "nic_firmware_run.sh: environment lines are NAME=VALUE" >&2; exit 125 ;;
-        esac
-    done
 fi
 limit=$1 grace=$2 logdir=$3
 # Whole seconds only: anything else would leave the package without a time limit.
@@ -37,6 +31,32 @@ shift 3
 here=$(pwd) || exit 125
 TMPDIR=$here/tmp
 export TMPDIR
+
+# The command becomes: env NAME=VALUE... TMPDIR=... PACKAGE [ARG...]. The pairs are appended
+# after the command, then the command's words are rotated behind them (no eval: values stay
+# literal). TMPDIR comes last, so the runner's folder wins as before.
+if [ -n "$with_env" ]; then
+    words=$#
+    while IFS= read -r pair; do
+        [ -n "$pair" ] || continue
+        case "$pair" in
+        [A-Za-z_]*=*) name=${pair%%=*}
+            case "$name" in *[!A-Za-z0-9_]*) echo "nic_firmware_run.sh: no variable name: '$name'" >&2; exit 125 ;; esac
+            set -- "$@" "$pair" ;;
+        *) echo "nic_firmware_run.sh: environment lines are NAME=VALUE" >&2; exit 125 ;;
+        esac
+    done
+    set -- "$@" "TMPDIR=$TMPDIR"
+    # env would take a command with "=" in its name for one more pair.
+    # shellcheck disable=SC2016
+    case "$1" in *=*) set -- "$@" /bin/sh -c 'exec "$0" "$@"' ;; esac
+    while [ "$words" -gt 0 ]; do
+        set -- "$@" "$1"
+        shift
+        words=$((words - 1))
+    done
+    set -- env "$@"
+fi
 mkdir "$TMPDIR" || exit 125
 
 # The firmware logs of both folders, one per line.

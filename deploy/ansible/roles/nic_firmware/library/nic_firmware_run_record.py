@@ -23,6 +23,8 @@ options:
   hosts: {description: every host of the play, in its order, type: list, elements: str, required: true}
   signature: {description: what the controller's check of the signature found, type: str, default: ""}
   run_space: {description: bytes a run of the package needs in the host's temporary folder, type: int}
+  sha256: {description: the package's SHA-256 as the controller's check found it; empty reads the package, type: str, default: ""}
+  size: {description: the package's size as the controller's check found it, type: int}
 """
 
 RETURN = r"""
@@ -75,9 +77,14 @@ def point_latest(report_dir, run_id):
     os.replace(tmp, link)
 
 
-def open_run(report_dir, package, mode, check, hosts, now=None, signature="", run_space=None):
+def open_run(report_dir, package, mode, check, hosts, now=None, signature="", run_space=None, checked=None):
+    """checked: the size and SHA-256 the controller's check verified; the package is not read
+    again then, so the record names the bytes that were checked."""
     now = now or utc_now()
-    package_info = package_facts(package) if package else None     # a missing package leaves no folder behind
+    if package and checked:
+        package_info = {"name": os.path.basename(package), "size": checked["size"], "sha256": checked["sha256"]}
+    else:
+        package_info = package_facts(package) if package else None     # a missing package leaves no folder behind
     if package_info is not None and signature:
         package_info["signature"] = signature
         if run_space is not None:
@@ -107,11 +114,15 @@ def main():
         "hosts": {"type": "list", "elements": "str", "required": True},
         "signature": {"type": "str", "default": ""},
         "run_space": {"type": "int"},
+        "sha256": {"type": "str", "default": ""},
+        "size": {"type": "int"},
     }, supports_check_mode=True)
     p = module.params
     try:
         run_id, run_dir = open_run(p["report_dir"], p["package"], p["mode"], p["check"], p["hosts"],
-                                   signature=p["signature"], run_space=p["run_space"])
+                                   signature=p["signature"], run_space=p["run_space"],
+                                   checked={"sha256": p["sha256"], "size": p["size"]}
+                                   if p["sha256"] and p["size"] is not None else None)
     except OSError as e:
         module.fail_json(msg="cannot open the roll-out's record in '%s': %s" % (p["report_dir"], e))
     module.exit_json(changed=True, run_id=run_id, run_dir=run_dir, nic_firmware_run_record=True)
