@@ -412,6 +412,21 @@ class Runner(unittest.TestCase):
                 self.assertIn(out, r.stdout + r.stderr)
                 shutil.rmtree(os.path.join(self.here, "tmp"), ignore_errors=True)
 
+    def test_a_runner_told_to_stop_ends_the_package_first(self):
+        # Limit 30 s, grace 2 s; SIGTERM to the runner itself 1 s in.
+        t = time.time()
+        p = subprocess.Popen(["/bin/sh", os.path.join(ROLE, "files/nic_firmware_run.sh"), "30", "2", self.logdir,
+                              "./pkg", "40", "0"], cwd=self.here, env=dict(os.environ, LOGDIR=self.logdir),
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        time.sleep(1)
+        p.terminate()
+        out, err = p.communicate(timeout=30)
+        self.assertEqual(p.returncode, 143, err)
+        self.assertIn("stopped by signal 15", err)
+        self.assertLess(time.time() - t, 10)
+        self.assertEqual(self.left(), [])
+        self.assertEqual(sorted(os.listdir(self.here)), ["new-logs", "pkg"], "the working folder is gone")
+
     def test_a_command_that_ends_within_the_grace_period_finishes(self):
         r, took = self.run_package(1, 20, 3, 0)
         self.assertEqual(r.returncode, 124)

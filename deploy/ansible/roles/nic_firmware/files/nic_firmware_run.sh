@@ -2,8 +2,8 @@
 # Runs a firmware package on the host for the nic_firmware role, bounded in time; the role runs
 # it with /bin/sh (a copy on the host, not a program of the controller's installation).
 # usage: nic_firmware_run.sh [-e] LIMIT GRACE LOG_DIR PACKAGE [ARG...]
-# -e: NAME=VALUE lines on standard input are set for the package alone (through env, so that
-# the runner's own IFS, PATH... stay as they are). The role passes its environment so, not on
+# -e: NAME=VALUE lines on standard input are set for the package alone (the runner's own IFS,
+# PATH... stay as they are). The role passes its environment so, not on
 # the runner's command line, which ansible -vvv would print (proxy passwords).
 # Started in the role's private folder, which becomes the package's TMPDIR parent and is where a
 # package keeps its log when LOG_DIR cannot hold it.
@@ -15,7 +15,8 @@
 # launcher ends is killed too, and its working folder is removed.
 #
 # Exit status: the package's; 124 when LIMIT ran out (the last line on standard error says
-# "nic_firmware: timed out after LIMIT s"); 125 when the runner itself could not start it.
+# "nic_firmware: timed out after LIMIT s"); 128 + N when the runner got signal N (HUP, INT or
+# TERM), after ending the package the same way; 125 when the runner itself could not start it.
 # The logs that appeared in LOG_DIR or the private folder during the run are listed, one per
 # line, in the file "new-logs" of the private folder.
 
@@ -32,30 +33,22 @@ here=$(pwd) || exit 125
 TMPDIR=$here/tmp
 export TMPDIR
 
-# The command becomes: env NAME=VALUE... TMPDIR=... PACKAGE [ARG...]. The pairs are appended
-# after the command, then the command's words are rotated behind them (no eval: values stay
-# literal). TMPDIR comes last, so the runner's folder wins as before.
+# The pairs are checked here and set in the package's own process only (below), each with
+# export "NAME=VALUE": values stay literal. They never go on a command line, where any local
+# user could read them in /proc.
+pairs=
 if [ -n "$with_env" ]; then
-    words=$#
     while IFS= read -r pair; do
         [ -n "$pair" ] || continue
         case "$pair" in
         [A-Za-z_]*=*) name=${pair%%=*}
             case "$name" in *[!A-Za-z0-9_]*) echo "nic_firmware_run.sh: no variable name: '$name'" >&2; exit 125 ;; esac
-            set -- "$@" "$pair" ;;
+            # The runner's folder stays the package's TMPDIR.
+            [ "$name" = TMPDIR ] || pairs="$pairs$pair
+" ;;
         *) echo "nic_firmware_run.sh: environment lines are NAME=VALUE" >&2; exit 125 ;;
         esac
     done
-    set -- "$@" "TMPDIR=$TMPDIR"
-    # env would take a command with "=" in its name for one more pair.
-    # shellcheck disable=SC2016
-    case "$1" in *=*) set -- "$@" /bin/sh -c 'exec "$0" "$@"' ;; esac
-    while [ "$words" -gt 0 ]; do
-        set -- "$@" "$1"
-        shift
-        words=$((words - 1))
-    done
-    set -- env "$@"
 fi
 mkdir "$TMPDIR" || exit 125
 
@@ -90,17 +83,34 @@ alive() {
 list_logs >"$here/logs-before"
 # A background job of a shell without job control is no group leader, so setsid makes the
 # session at once and keeps the process id: the session id is $!.
-setsid "$@" </dev/null &
+# The pairs are set in the background shell alone, which then becomes the package: the
+# runner's own IFS and PATH stay as they are.
+(
+    while IFS= read -r pair; do
+        # The whole NAME=VALUE word: exported as it is, never expanded again.
+        # shellcheck disable=SC2163
+        [ -n "$pair" ] && export "$pair"
+    done <<PAIRS
+$pairs
+PAIRS
+    exec /usr/bin/setsid "$@"
+) </dev/null &
 sid=$!
+# A runner told to stop (its ssh session gone, an operator's kill) ends the package as at the
+# time limit, so that nothing of it runs on without one.
+stopped=
+trap 'stopped=1' HUP
+trap 'stopped=2' INT
+trap 'stopped=15' TERM
 
 ticks=0
-while alive "$sid" && [ "$ticks" -lt $((limit * 5)) ]; do
+while [ -z "$stopped" ] && alive "$sid" && [ "$ticks" -lt $((limit * 5)) ]; do
     sleep 0.2
     ticks=$((ticks + 1))
 done
 timed_out=
 if alive "$sid"; then
-    timed_out=1
+    [ -n "$stopped" ] || timed_out=1
     kill -TERM "$sid" 2>/dev/null
     ticks=0
     while [ -n "$(members)" ] && [ "$ticks" -lt $((grace * 5)) ]; do
@@ -120,6 +130,10 @@ list_logs | while read -r log; do
 done >"$here/new-logs"
 rm -f "$here/logs-before"
 
+if [ -n "$stopped" ]; then
+    echo "nic_firmware: the runner was stopped by signal $stopped; the package was ended" >&2
+    exit $((128 + stopped))
+fi
 if [ -n "$timed_out" ]; then
     echo "nic_firmware: timed out after $limit s" >&2
     exit 124
