@@ -69,11 +69,8 @@ protected:
                              "\nexport R NICBURN\ncd " + shellQuote(tools()) +
                              " || exit 125\nrm -f \"$R\"/*\n: >\"$R/trace\"\n" + body +
                              "\ncp /var/log/ZAV_Support/ethflash.log \"$R/log\" 2>/dev/null\nexit 0\n";
-        testutil::RunOptions opts;
-        opts.timeoutSeconds = 60;
-        testutil::RunResult r =
-            testutil::run({"unshare", "-m", "--pid", "--fork", "--mount-proc", "/bin/sh", "-c", script}, opts);
-        ASSERT_EQ(r.status, 0) << "the namespace script did not run through: " << r.err;
+        std::string err;
+        ASSERT_EQ(e2e::runInPidNamespace(script, 60, &err), 0) << "the namespace script did not run through: " << err;
     }
 
     std::string res(const std::string& name) const { return readFile(res_.file(name)); }

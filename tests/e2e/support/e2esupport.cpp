@@ -129,6 +129,15 @@ std::string privateLockLine() {
     return "mount -t tmpfs -o mode=0755 zav_e2e_run /run && mkdir -m 1777 /run/lock || exit 125\n";
 }
 
+int runInPidNamespace(const std::string& script, int timeoutSeconds, std::string* err) {
+    testutil::RunOptions opts;
+    opts.timeoutSeconds = timeoutSeconds;
+    testutil::RunResult r =
+        testutil::run({"unshare", "-m", "--pid", "--fork", "--mount-proc", "/bin/sh", "-c", script}, opts);
+    if (err != nullptr) *err = r.err;
+    return r.status;
+}
+
 std::string HostView::mountEtcLine() const {
     return "mount -t overlay zav_e2e_etc -o lowerdir=" + testutil::shellQuote(etc_ + ":/etc") + " /etc || exit 125\n";
 }

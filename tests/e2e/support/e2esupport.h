@@ -46,6 +46,10 @@ private:
 // do not see each other and nothing is left in the machine's /run; exits 125 on failure.
 std::string privateLockLine();
 
+// Runs script with /bin/sh in a private mount and pid namespace (its own /proc), for at most
+// timeoutSeconds; the script's exit status is the test's to check.
+int runInPidNamespace(const std::string& script, int timeoutSeconds, std::string* err);
+
 // Everything below dir, one line per entry, sorted by path: "path type mode size content",
 // where content is an FNV-1a hash of a file's bytes or a symbolic link's target. Top-level
 // entries named in skip are left out with all they hold. Two equal snapshots mean nothing
