@@ -412,6 +412,14 @@ class Runner(unittest.TestCase):
                 self.assertIn(out, r.stdout + r.stderr)
                 shutil.rmtree(os.path.join(self.here, "tmp"), ignore_errors=True)
 
+    def test_a_variable_the_shell_refuses_fails_the_start(self):
+        # bash, as /bin/sh on some systems, will not set UID: the package must not seem to have run.
+        r = subprocess.run(["/bin/bash", "--posix", os.path.join(ROLE, "files/nic_firmware_run.sh"), "-e", "5", "1",
+                            self.logdir, "/bin/sh", "-c", "echo ran"], cwd=self.here, input="UID=0\n",
+                           capture_output=True, text=True, timeout=30)
+        self.assertEqual(r.returncode, 125, r.stderr)
+        self.assertNotIn("ran", r.stdout)
+
     def test_a_runner_told_to_stop_ends_the_package_first(self):
         # Limit 30 s, grace 2 s; SIGTERM to the runner itself 1 s in.
         t = time.time()

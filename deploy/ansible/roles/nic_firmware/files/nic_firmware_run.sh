@@ -12,7 +12,8 @@
 # of its own, so only the session holds all of it. LIMIT seconds after the start the launcher
 # gets SIGTERM and passes it on (the vendor command in flight may finish); GRACE seconds later
 # every process left in the session gets SIGKILL. Whatever of the package is left when the
-# launcher ends is killed too, and its working folder is removed.
+# launcher ends is killed too, and its working folder is removed. All this needs the runner
+# alive: a SIGKILL to the runner leaves the package without a limit.
 #
 # Exit status: the package's; 124 when LIMIT ran out (the last line on standard error says
 # "nic_firmware: timed out after LIMIT s"); 128 + N when the runner got signal N (HUP, INT or
@@ -80,6 +81,14 @@ alive() {
     [ "$1" != Z ]
 }
 
+# A runner told to stop (its ssh session gone, an operator's kill) ends the package as at the
+# time limit, so that nothing of it runs on without one. Set before the package starts; its
+# shell drops them again.
+stopped=
+trap 'stopped=1' HUP
+trap 'stopped=2' INT
+trap 'stopped=15' TERM
+
 list_logs >"$here/logs-before"
 # A background job of a shell without job control is no group leader, so setsid makes the
 # session at once and keeps the process id: the session id is $!.
@@ -87,21 +96,17 @@ list_logs >"$here/logs-before"
 # runner's own IFS and PATH stay as they are.
 (
     while IFS= read -r pair; do
-        # The whole NAME=VALUE word: exported as it is, never expanded again.
+        [ -n "$pair" ] || continue
+        # The whole NAME=VALUE word: exported as it is, never expanded again. "command": a name
+        # the shell refuses (bash's UID...) fails the start (125) instead of passing for the run.
         # shellcheck disable=SC2163
-        [ -n "$pair" ] && export "$pair"
+        command export "$pair" || exit 125
     done <<PAIRS
 $pairs
 PAIRS
     exec /usr/bin/setsid "$@"
 ) </dev/null &
 sid=$!
-# A runner told to stop (its ssh session gone, an operator's kill) ends the package as at the
-# time limit, so that nothing of it runs on without one.
-stopped=
-trap 'stopped=1' HUP
-trap 'stopped=2' INT
-trap 'stopped=15' TERM
 
 ticks=0
 while [ -z "$stopped" ] && alive "$sid" && [ "$ticks" -lt $((limit * 5)) ]; do
